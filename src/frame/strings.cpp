@@ -1,0 +1,21 @@
+#include "src/frame/strings.h"
+
+#include "src/frame/effect_info.h"
+
+// Lines are separated by two carriage returns: the host's About box breaks
+// lines on CR and shows an empty line between them.
+const TableString StringTable[STRING_COUNT] = {
+    {STRING_NONE, ""},
+    {STRING_NAME, TILVANE_NAME},
+    {STRING_DESCRIPTION,
+     "Copyright 2026 The Tilvane developers.\r\r"
+     "Generate a mosaic using a displacement layer.\r\r"
+     "https://tilvane.example/"},
+};
+
+const A_char* LookupString(A_long index) {
+  if (index < 0 || index >= STRING_COUNT) {
+    return StringTable[STRING_NONE].text;
+  }
+  return StringTable[index].text;
+}

@@ -1,0 +1,565 @@
+#include "standin/host.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace standin {
+namespace {
+
+// The host whose command is running on this thread: suite calls carry no
+// effect_ref, so this is how they find their host.
+thread_local Host* tCurrent = nullptr;
+
+constexpr SPErr kSuiteNotFound = 0x53214664;  // the suite broker's "not found"
+
+Host* FromRef(PF_ProgPtr ref) { return reinterpret_cast<Host*>(ref); }
+
+bool AllZero(const void* p, size_t n) {
+  const auto* bytes = static_cast<const unsigned char*>(p);
+  for (size_t i = 0; i < n; ++i) {
+    if (bytes[i] != 0) return false;
+  }
+  return true;
+}
+
+bool Terminated(const char* s, size_t capacity) {
+  return std::memchr(s, '\0', capacity) != nullptr;
+}
+
+A_u_short To16(A_u_char c) { return static_cast<A_u_short>((c * 32768 + 128) / 255); }
+
+}  // namespace
+
+const char* OpName(Op op) {
+  switch (op) {
+    case Op::AddParam: return "add_param";
+    case Op::CheckoutParam: return "checkout_param";
+    case Op::CheckinParam: return "checkin_param";
+    case Op::Progress: return "progress";
+    case Op::Fill: return "fill";
+    case Op::Strcpy: return "strcpy";
+    case Op::Sprintf: return "sprintf";
+    case Op::AcquireSuite: return "AcquireSuite";
+    case Op::ReleaseSuite: return "ReleaseSuite";
+    case Op::GetPixelFormat: return "PF_GetPixelFormat";
+  }
+  return "?";
+}
+
+struct Host::Callbacks {
+  static PF_Err CheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_long step,
+                              A_u_long scale, PF_ParamDef* def) {
+    Host* host = FromRef(ref);
+    Call& call = host->log(Op::CheckoutParam);
+    call.a = index;
+    call.b = time;
+    call.c = step;
+    call.d = scale;
+    PF_Err code = 0;
+    if (host->shouldFail(Op::CheckoutParam, &code)) return call.result = code;
+    if (def == nullptr) {
+      host->misuse_.push_back("checkout_param with a null record");
+      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+    }
+    if (index < 0 || index >= static_cast<PF_ParamIndex>(host->values_.size())) {
+      return call.result = PF_Err_INVALID_INDEX;
+    }
+    const int32_t token = host->nextToken_++;
+    Checkout checkout{nullptr, index};
+    std::memset(def, 0, sizeof *def);
+    if (host->values_[static_cast<size_t>(index)].param_type == PF_Param_LAYER) {
+      const auto source = host->layers_.find(index);
+      if (source != host->layers_.end() && source->second) {
+        const int depth = host->output_ && host->output_->format() == PF_PixelFormat_ARGB64 ? 16 : 8;
+        checkout.frame = source->second->frameAt(LayerRequest{time, step, scale, depth});
+      }
+      def->param_type = PF_Param_LAYER;
+      def->uu.id = index;
+      if (checkout.frame) def->u.ld = *checkout.frame->record();
+    } else {
+      *def = host->values_[static_cast<size_t>(index)];
+    }
+    def->unused = token;
+    host->outstanding_[token] = std::move(checkout);
+    return 0;
+  }
+
+  static PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef* def) {
+    Host* host = FromRef(ref);
+    Call& call = host->log(Op::CheckinParam);
+    PF_Err code = 0;
+    const bool failed = host->shouldFail(Op::CheckinParam, &code);
+    if (def == nullptr) {
+      host->misuse_.push_back("checkin_param with a null record");
+      return call.result = failed ? code : PF_Err_BAD_CALLBACK_PARAM;
+    }
+    call.a = def->uu.id;
+    PF_Err result = 0;
+    if (AllZero(def, sizeof *def)) {
+      call.name = "empty";  // a check-out that failed or never happened
+    } else if (host->outstanding_.erase(def->unused) == 0) {
+      host->misuse_.push_back("checkin_param of a record that is not checked out");
+      result = PF_Err_BAD_CALLBACK_PARAM;
+    }
+    return call.result = failed ? code : result;
+  }
+
+  static PF_Err AddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
+    Host* host = FromRef(ref);
+    Call& call = host->log(Op::AddParam);
+    call.a = index;
+    PF_Err code = 0;
+    if (host->shouldFail(Op::AddParam, &code)) return call.result = code;
+    if (def == nullptr) return call.result = PF_Err_BAD_CALLBACK_PARAM;
+    call.b = def->uu.id;
+    call.c = def->param_type;
+    if (!Terminated(def->name, sizeof def->name)) return call.result = PF_Err_BAD_CALLBACK_PARAM;
+    call.name = def->name;
+    if (index != -1) return call.result = PF_Err_INVALID_INDEX;
+    RegisteredParam reg{*def, {}, {}};
+    if (PF_Err err = Validate(*host, reg)) return call.result = err;
+    host->registered_.push_back(std::move(reg));
+    // The copies own their strings; moving them may have moved the text.
+    for (RegisteredParam& stored : host->registered_) {
+      if (stored.def.param_type == PF_Param_POPUP) {
+        stored.def.u.pd.u.namesptr = stored.popupItems.c_str();
+      } else if (stored.def.param_type == PF_Param_CHECKBOX) {
+        stored.def.u.bd.u.nameptr = stored.checkboxLabel.c_str();
+      }
+    }
+    return 0;
+  }
+
+  // Rejects what the host would: unknown types, duplicate ids, and fields
+  // that contradict each other. Copies the strings the record points at.
+  static PF_Err Validate(const Host& host, RegisteredParam& reg) {
+    const PF_ParamDef& d = reg.def;
+    if (d.uu.id <= 0) return PF_Err_BAD_CALLBACK_PARAM;
+    for (const RegisteredParam& other : host.registered_) {
+      if (other.def.uu.id == d.uu.id) return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    switch (d.param_type) {
+      case PF_Param_LAYER:
+        return d.u.ld.dephault == PF_LayerDefault_NONE || d.u.ld.dephault == PF_LayerDefault_MYSELF
+                   ? 0
+                   : PF_Err_BAD_CALLBACK_PARAM;
+      case PF_Param_SLIDER: {
+        const PF_SliderDef& s = d.u.sd;
+        const bool ok = s.valid_min <= s.valid_max && s.slider_min <= s.slider_max &&
+                        s.valid_min <= s.slider_min && s.slider_max <= s.valid_max &&
+                        s.dephault >= s.valid_min && s.dephault <= s.valid_max &&
+                        s.value >= s.valid_min && s.value <= s.valid_max;
+        return ok ? 0 : PF_Err_BAD_CALLBACK_PARAM;
+      }
+      case PF_Param_FLOAT_SLIDER: {
+        const PF_FloatSliderDef& f = d.u.fs_d;
+        const bool ok = f.valid_min <= f.valid_max && f.slider_min <= f.slider_max &&
+                        f.valid_min <= f.slider_min && f.slider_max <= f.valid_max &&
+                        f.dephault >= f.valid_min && f.dephault <= f.valid_max &&
+                        f.value >= f.valid_min && f.value <= f.valid_max && f.precision >= 0 &&
+                        f.precision <= 6 && std::isfinite(f.curve_tolerance);
+        return ok ? 0 : PF_Err_BAD_CALLBACK_PARAM;
+      }
+      case PF_Param_CHECKBOX:
+        if (d.u.bd.u.nameptr == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+        reg.checkboxLabel = d.u.bd.u.nameptr;
+        return (d.u.bd.value == 0 || d.u.bd.value == 1) ? 0 : PF_Err_BAD_CALLBACK_PARAM;
+      case PF_Param_COLOR:
+        return 0;
+      case PF_Param_POPUP: {
+        const PF_PopupDef& p = d.u.pd;
+        if (p.u.namesptr == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+        reg.popupItems = p.u.namesptr;
+        int items = 1;
+        for (char c : reg.popupItems) items += c == '|';
+        const bool ok = p.num_choices == items && p.dephault >= 1 && p.dephault <= items &&
+                        p.value >= 1 && p.value <= items;
+        return ok ? 0 : PF_Err_BAD_CALLBACK_PARAM;
+      }
+      default:
+        return PF_Err_UNRECOGNIZED_PARAM_TYPE;
+    }
+  }
+
+  static PF_Err Progress(PF_ProgPtr ref, A_long current, A_long total) {
+    Host* host = FromRef(ref);
+    Call& call = host->log(Op::Progress);
+    call.a = current;
+    call.b = total;
+    PF_Err code = 0;
+    if (host->shouldFail(Op::Progress, &code)) return call.result = code;
+    if (host->progressObserver_) host->progressObserver_(current, total);
+    return 0;
+  }
+
+  static PF_Err Fill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* rect,
+                     PF_EffectWorld* world) {
+    Host* host = FromRef(ref);
+    Call& call = host->log(Op::Fill);
+    if (rect != nullptr) {
+      call.a = rect->left;
+      call.b = rect->top;
+      call.c = rect->right;
+      call.d = rect->bottom;
+    }
+    if (color != nullptr) {
+      call.name = std::to_string(color->alpha) + "," + std::to_string(color->red) + "," +
+                  std::to_string(color->green) + "," + std::to_string(color->blue);
+    }
+    PF_Err code = 0;
+    if (host->shouldFail(Op::Fill, &code)) return call.result = code;
+    if (world == nullptr || host->output_ == nullptr ||
+        world != host->output_->record()) {
+      host->misuse_.push_back("fill of a world that is not the output");
+      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+    }
+    if (world->data == nullptr) return 0;
+    const PF_Pixel c = color != nullptr ? *color : PF_Pixel{0, 0, 0, 0};
+    PF_Rect r = rect != nullptr ? *rect : PF_Rect{0, 0, world->width, world->height};
+    r.left = std::max(r.left, 0);
+    r.top = std::max(r.top, 0);
+    r.right = std::min(r.right, world->width);
+    r.bottom = std::min(r.bottom, world->height);
+    World& out = const_cast<World&>(*host->output_);
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+      for (int32_t x = r.left; x < r.right; ++x) {
+        if (out.depth() == 16) {
+          out.at16(x, y) = PF_Pixel16{To16(c.alpha), To16(c.red), To16(c.green), To16(c.blue)};
+        } else {
+          out.at8(x, y) = c;
+        }
+      }
+    }
+    return 0;
+  }
+
+  static A_char* Strcpy(A_char* dst, const A_char* src) {
+    Host* host = tCurrent;
+    if (host == nullptr) return nullptr;
+    Call& call = host->log(Op::Strcpy);
+    PF_Err code = 0;
+    if (host->shouldFail(Op::Strcpy, &code)) {
+      call.result = code;
+      return nullptr;
+    }
+    if (dst == nullptr || src == nullptr) {
+      host->misuse_.push_back("strcpy with a null pointer");
+      return nullptr;
+    }
+    call.name = src;
+    return std::strcpy(dst, src);
+  }
+
+  // Formats into the 256-byte buffers the host hands out (return_msg); a
+  // longer result is cut there and reported as misuse.
+  static int Sprintf(A_char* dst, const A_char* fmt, ...) {
+    Host* host = tCurrent;
+    if (host == nullptr) return -1;
+    Call& call = host->log(Op::Sprintf);
+    PF_Err code = 0;
+    if (host->shouldFail(Op::Sprintf, &code)) {
+      call.result = code;
+      return -1;
+    }
+    if (dst == nullptr || fmt == nullptr) {
+      host->misuse_.push_back("sprintf with a null pointer");
+      return -1;
+    }
+    constexpr size_t kCapacity = 256;
+    char text[4096];
+    va_list args;
+    va_start(args, fmt);
+    const int length = std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    if (length < 0) return -1;
+    call.name = text;
+    if (static_cast<size_t>(length) >= kCapacity) {
+      host->misuse_.push_back("sprintf wrote " + std::to_string(length + 1) +
+                              " bytes into a 256-byte buffer");
+      std::memcpy(dst, text, kCapacity - 1);
+      dst[kCapacity - 1] = '\0';
+      return -1;
+    }
+    std::memcpy(dst, text, static_cast<size_t>(length) + 1);
+    return length;
+  }
+
+  static SPErr AcquireSuite(const char* name, int32_t version, const void** suite) {
+    Host* host = tCurrent;
+    if (host == nullptr || name == nullptr || suite == nullptr) return kSuiteNotFound;
+    Call& call = host->log(Op::AcquireSuite);
+    call.name = name;
+    call.a = version;
+    PF_Err code = 0;
+    if (host->shouldFail(Op::AcquireSuite, &code)) return call.result = code;
+    const auto key = std::make_pair(std::string(name), version);
+    const auto answer = host->suiteAnswers_.find(key);
+    const SuiteAnswer how = answer == host->suiteAnswers_.end() ? SuiteAnswer::Served : answer->second;
+    if (how == SuiteAnswer::Missing) return call.result = kSuiteNotFound;
+    if (how == SuiteAnswer::NullWithNoError) {
+      *suite = nullptr;
+      return 0;
+    }
+    if (key.first == kPFANSISuite && version == kPFANSISuiteVersion1) {
+      *suite = &kAnsiSuite;
+    } else if (key.first == kPFWorldSuite && version == kPFWorldSuiteVersion2) {
+      *suite = &kWorldSuite;
+    } else {
+      return call.result = kSuiteNotFound;
+    }
+    ++host->suiteBalance_[key];
+    return 0;
+  }
+
+  static SPErr ReleaseSuite(const char* name, int32_t version) {
+    Host* host = tCurrent;
+    if (host == nullptr || name == nullptr) return kSuiteNotFound;
+    Call& call = host->log(Op::ReleaseSuite);
+    call.name = name;
+    call.a = version;
+    PF_Err code = 0;
+    const bool failed = host->shouldFail(Op::ReleaseSuite, &code);
+    int& balance = host->suiteBalance_[std::make_pair(std::string(name), version)];
+    if (balance <= 0) {
+      host->misuse_.push_back(std::string("release of ") + name + " " + std::to_string(version) +
+                              ", which is not acquired");
+      return call.result = failed ? code : kSuiteNotFound;
+    }
+    --balance;
+    return call.result = failed ? code : 0;
+  }
+
+  static PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
+    Host* host = tCurrent;
+    if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    Call& call = host->log(Op::GetPixelFormat);
+    PF_Err code = 0;
+    if (host->shouldFail(Op::GetPixelFormat, &code)) return call.result = code;
+    if (world == nullptr || format == nullptr || host->output_ == nullptr ||
+        world != host->output_->record()) {
+      host->misuse_.push_back("PF_GetPixelFormat of a world the host did not hand out");
+      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+    }
+    *format = host->output_->format();
+    return 0;
+  }
+
+  static PF_Err NewWorld(PF_ProgPtr, A_long, A_long, PF_Boolean, PF_PixelFormat, PF_EffectWorld*) {
+    return PF_Err_INVALID_CALLBACK;
+  }
+  static PF_Err DisposeWorld(PF_ProgPtr, PF_EffectWorld*) { return PF_Err_INVALID_CALLBACK; }
+  static SPBoolean IsEqual(const char* a, const char* b) {
+    return a && b && std::strcmp(a, b) == 0;
+  }
+  static SPErr AllocateBlock(size_t, void**) { return kSuiteNotFound; }
+  static SPErr FreeBlock(void*) { return kSuiteNotFound; }
+  static SPErr ReallocateBlock(void*, size_t, void**) { return kSuiteNotFound; }
+  static SPErr Undefined() { return kSuiteNotFound; }
+
+  static const PF_ANSICallbacksSuite1 kAnsiSuite;
+  static const PF_WorldSuite2 kWorldSuite;
+};
+
+const PF_ANSICallbacksSuite1 Host::Callbacks::kAnsiSuite = {
+    [](double x) { return std::atan(x); },  [](double y, double x) { return std::atan2(y, x); },
+    [](double x) { return std::ceil(x); },  [](double x) { return std::cos(x); },
+    [](double x) { return std::exp(x); },   [](double x) { return std::fabs(x); },
+    [](double x) { return std::floor(x); }, [](double x, double y) { return std::fmod(x, y); },
+    [](double x, double y) { return std::hypot(x, y); },
+    [](double x) { return std::log(x); },   [](double x) { return std::log10(x); },
+    [](double x, double y) { return std::pow(x, y); },
+    [](double x) { return std::sin(x); },   [](double x) { return std::sqrt(x); },
+    [](double x) { return std::tan(x); },   &Host::Callbacks::Sprintf,
+    &Host::Callbacks::Strcpy,               [](double x) { return std::asin(x); },
+    [](double x) { return std::acos(x); },
+};
+
+const PF_WorldSuite2 Host::Callbacks::kWorldSuite = {
+    &Host::Callbacks::NewWorld, &Host::Callbacks::DisposeWorld,
+    &Host::Callbacks::GetPixelFormat};
+
+Host::Host(PF_EntryPointFunc entry)
+    : entry_(entry),
+      in_(std::make_unique<PF_InData>()),
+      out_(std::make_unique<PF_OutData>()),
+      utils_(std::make_unique<PF_UtilCallbacks>()),
+      basic_(std::make_unique<SPBasicSuite>()) {
+  if (entry_ == nullptr) throw std::invalid_argument("the host needs an entry point");
+  std::memset(in_.get(), 0, sizeof(PF_InData));
+  std::memset(out_.get(), 0, sizeof(PF_OutData));
+  std::memset(utils_.get(), 0, sizeof(PF_UtilCallbacks));
+  std::memset(basic_.get(), 0, sizeof(SPBasicSuite));
+
+  in_->inter.checkout_param = &Callbacks::CheckoutParam;
+  in_->inter.checkin_param = &Callbacks::CheckinParam;
+  in_->inter.add_param = &Callbacks::AddParam;
+  in_->inter.progress = &Callbacks::Progress;
+  utils_->fill = &Callbacks::Fill;
+  const PF_ANSICallbacksSuite1& a = Callbacks::kAnsiSuite;
+  utils_->ansi = PF_ANSICallbacks{a.atan, a.atan2, a.ceil,  a.cos,  a.exp,     a.fabs,    a.floor,
+                                  a.fmod, a.hypot, a.log,   a.log10, a.pow,    a.sin,     a.sqrt,
+                                  a.tan,  a.sprintf, a.strcpy, a.asin, a.acos, {0}};
+  in_->utils = utils_.get();
+  basic_->AcquireSuite = &Callbacks::AcquireSuite;
+  basic_->ReleaseSuite = &Callbacks::ReleaseSuite;
+  basic_->IsEqual = &Callbacks::IsEqual;
+  basic_->AllocateBlock = &Callbacks::AllocateBlock;
+  basic_->FreeBlock = &Callbacks::FreeBlock;
+  basic_->ReallocateBlock = &Callbacks::ReallocateBlock;
+  basic_->Undefined = &Callbacks::Undefined;
+
+  in_->effect_ref = reinterpret_cast<PF_ProgPtr>(this);
+  in_->version = PF_SpecVersion{13, 28};
+  in_->quality = 1;
+  in_->field = 0;
+  in_->downsample_x = in_->downsample_y = in_->pixel_aspect_ratio = PF_RationalScale{1, 1};
+  in_->num_params = 17;
+}
+
+Host::~Host() = default;
+
+void Host::setLayer(int index, FrameSourcePtr source) { layers_[index] = std::move(source); }
+
+void Host::failCall(Op op, int nth, PF_Err code) {
+  if (nth < 1) throw std::invalid_argument("calls are counted from 1");
+  failRules_.push_back(FailRule{op, opCounts_[op] + nth, code});
+}
+
+void Host::setSuiteAnswer(const std::string& name, int32_t version, SuiteAnswer answer) {
+  suiteAnswers_[std::make_pair(name, version)] = answer;
+}
+
+bool Host::shouldFail(Op op, PF_Err* code) {
+  const int n = ++opCounts_[op];
+  for (const FailRule& rule : failRules_) {
+    if (rule.op == op && rule.nth == n) {
+      *code = rule.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+Call& Host::log(Op op) {
+  calls_.push_back(Call{op, 0, 0, 0, 0, 0, {}});
+  return calls_.back();
+}
+
+PF_Err Host::run(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output) {
+  in_->current_time = time_.current;
+  in_->time_step = time_.step;
+  in_->local_time_step = time_.step;
+  in_->total_time = time_.total;
+  in_->time_scale = time_.scale;
+  in_->pica_basicP = basicNull_ ? nullptr : basic_.get();
+  if (output != nullptr) {
+    in_->width = output->width;
+    in_->height = output->height;
+    in_->extent_hint = PF_Rect{0, 0, output->width, output->height};
+  }
+  Host* previous = tCurrent;
+  tCurrent = this;
+  struct Restore {
+    Host* previous;
+    ~Restore() { tCurrent = previous; }
+  } restore{previous};
+  return entry_(cmd, in_.get(), out_.get(), params, output, nullptr);
+}
+
+PF_Err Host::globalSetup() { return run(PF_Cmd_GLOBAL_SETUP, nullptr, nullptr); }
+PF_Err Host::about() { return run(PF_Cmd_ABOUT, nullptr, nullptr); }
+PF_Err Host::command(PF_Cmd cmd) { return run(cmd, nullptr, nullptr); }
+
+PF_Err Host::paramsSetup() {
+  registered_.clear();
+  values_.clear();
+  const PF_Err err = run(PF_Cmd_PARAMS_SETUP, nullptr, nullptr);
+  if (err == 0) resetValues();
+  return err;
+}
+
+void Host::resetValues() {
+  values_.assign(registered_.size() + 1, PF_ParamDef{});
+  std::memset(values_.data(), 0, sizeof(PF_ParamDef) * values_.size());
+  values_[0].param_type = PF_Param_LAYER;  // the effect's own input layer
+  for (size_t i = 0; i < registered_.size(); ++i) values_[i + 1] = registered_[i].def;
+}
+
+PF_Err Host::render(World& output) {
+  if (values_.empty()) {
+    if (PF_Err err = paramsSetup()) return err;
+  }
+  std::vector<PF_ParamDef> copies = values_;  // the plug-in may scribble on them
+  std::vector<PF_ParamDef*> params;
+  for (PF_ParamDef& def : copies) params.push_back(&def);
+  output_ = &output;
+  struct Clear {
+    const World** output;
+    ~Clear() { *output = nullptr; }
+  } clear{&output_};
+  return run(PF_Cmd_RENDER, params.data(), output.record());
+}
+
+PF_ParamDef& Host::param(int index) {
+  if (index < 1 || static_cast<size_t>(index) >= values_.size()) {
+    throw std::out_of_range("no parameter " + std::to_string(index) +
+                            "; run parameter set-up first");
+  }
+  return values_[static_cast<size_t>(index)];
+}
+
+void Host::setInt(int index, int32_t value) {
+  PF_ParamDef& def = param(index);
+  switch (def.param_type) {
+    case PF_Param_SLIDER: def.u.sd.value = value; break;
+    case PF_Param_POPUP: def.u.pd.value = value; break;
+    case PF_Param_CHECKBOX: def.u.bd.value = value; break;
+    default: throw std::invalid_argument("parameter " + std::to_string(index) + " takes no integer");
+  }
+}
+
+void Host::setFloat(int index, double value) {
+  PF_ParamDef& def = param(index);
+  if (def.param_type != PF_Param_FLOAT_SLIDER) {
+    throw std::invalid_argument("parameter " + std::to_string(index) + " is not a float slider");
+  }
+  def.u.fs_d.value = value;
+}
+
+void Host::setColor(int index, PF_Pixel argb) {
+  PF_ParamDef& def = param(index);
+  if (def.param_type != PF_Param_COLOR) {
+    throw std::invalid_argument("parameter " + std::to_string(index) + " is not a colour");
+  }
+  def.u.cd.value = argb;
+}
+
+std::vector<Call> Host::callsOf(Op op) const {
+  std::vector<Call> out;
+  for (const Call& c : calls_) {
+    if (c.op == op) out.push_back(c);
+  }
+  return out;
+}
+
+int Host::count(Op op) const {
+  int n = 0;
+  for (const Call& c : calls_) n += c.op == op;
+  return n;
+}
+
+void Host::clearLog() { calls_.clear(); }
+
+std::map<std::pair<std::string, int32_t>, int> Host::suiteBalance() const {
+  std::map<std::pair<std::string, int32_t>, int> out;
+  for (const auto& [key, n] : suiteBalance_) {
+    if (n != 0) out[key] = n;
+  }
+  return out;
+}
+
+}  // namespace standin

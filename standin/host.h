@@ -1,0 +1,190 @@
+// The stand-in host: loads a plug-in through the platform loader and drives
+// its entry point with real host records, callbacks and suites. It owns the
+// layers, parameter values and times, counts every acquire and release and
+// every check-out and check-in, and can fail any call on demand.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "src/host/host_api.h"
+#include "standin/frame_source.h"
+#include "standin/world.h"
+
+namespace standin {
+
+// A plug-in library opened with dlopen or LoadLibrary.
+class PluginLibrary {
+ public:
+  // Throws std::runtime_error naming the file when it cannot be loaded or
+  // has no EntryPointFunc.
+  explicit PluginLibrary(const std::string& path);
+  ~PluginLibrary();
+  PluginLibrary(const PluginLibrary&) = delete;
+  PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+  PF_EntryPointFunc entry() const { return entry_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  void* handle_ = nullptr;
+  PF_EntryPointFunc entry_ = nullptr;
+};
+
+// The host operations the plug-in can reach.
+enum class Op {
+  AddParam,
+  CheckoutParam,
+  CheckinParam,
+  Progress,
+  Fill,
+  Strcpy,
+  Sprintf,
+  AcquireSuite,
+  ReleaseSuite,
+  GetPixelFormat,
+};
+const char* OpName(Op op);
+
+// One host call as the plug-in made it, in order.
+struct Call {
+  Op op;
+  PF_Err result = 0;
+  // CheckoutParam: index, time, time_step, time_scale. Progress: current,
+  // total. Fill: left, top, right, bottom. Suites: version in a.
+  int64_t a = 0, b = 0, c = 0, d = 0;
+  std::string name;  // suite name, parameter name, or sprintf's result
+};
+
+struct HostTime {
+  int32_t current = 0;
+  int32_t step = 1;
+  int32_t total = 300;
+  uint32_t scale = 30;
+};
+
+// How a suite request is answered.
+enum class SuiteAnswer {
+  Served,         // 0 and the suite
+  Missing,        // a non-zero error
+  NullWithNoError // 0 but a null suite
+};
+
+// A parameter definition as the host stored it from add_param, with copies
+// of the strings the plug-in pointed at.
+struct RegisteredParam {
+  PF_ParamDef def;
+  std::string popupItems;     // popups
+  std::string checkboxLabel;  // checkboxes
+};
+
+class Host {
+ public:
+  explicit Host(PF_EntryPointFunc entry);
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  // --- Set-up of the host side --------------------------------------------
+  HostTime& time() { return time_; }
+  // Layer parameters 1 and 2 (and 0, which the plug-in should never read).
+  void setLayer(int index, FrameSourcePtr source);
+  // The nth call (1-based, counted from now) of op returns code without doing
+  // anything else, except that a failed check-in or suite release still
+  // releases (the plug-in has no way to retry). A failed sprintf returns -1
+  // and a failed strcpy null, writing nothing.
+  void failCall(Op op, int nth, PF_Err code);
+  void setSuiteAnswer(const std::string& name, int32_t version, SuiteAnswer answer);
+  // Hands the plug-in a null pica_basicP.
+  void setBasicSuiteNull(bool isNull) { basicNull_ = isNull; }
+  // Told of every progress report as the plug-in makes it.
+  void setProgressObserver(std::function<void(int32_t current, int32_t total)> observer) {
+    progressObserver_ = std::move(observer);
+  }
+
+  // --- Commands -------------------------------------------------------------
+  PF_Err globalSetup();
+  // Registers the definitions and resets every value to its default.
+  PF_Err paramsSetup();
+  PF_Err about();
+  // Renders into output; runs parameter set-up first if it never ran.
+  PF_Err render(World& output);
+  // Any command with the host's records (no parameter array or output).
+  PF_Err command(PF_Cmd cmd);
+
+  // --- Parameter values for render (after paramsSetup) -------------------------
+  const std::vector<RegisteredParam>& registered() const { return registered_; }
+  // The value record handed to render at index (1 to 16); edit it freely.
+  PF_ParamDef& param(int index);
+  void setInt(int index, int32_t value);  // slider, popup or checkbox
+  void setFloat(int index, double value);
+  void setColor(int index, PF_Pixel argb);
+
+  // --- What the plug-in did -------------------------------------------------------
+  const PF_OutData& outData() const { return *out_; }
+  PF_OutData& outData() { return *out_; }
+  const std::vector<Call>& calls() const { return calls_; }
+  std::vector<Call> callsOf(Op op) const;
+  int count(Op op) const;
+  void clearLog();
+  // Acquisitions minus releases for each suite (name, version); all zero when balanced.
+  std::map<std::pair<std::string, int32_t>, int> suiteBalance() const;
+  int64_t outstandingCheckouts() const { return static_cast<int64_t>(outstanding_.size()); }
+  // Failures the host detected in the plug-in's use of it, e.g. "sprintf
+  // wrote past 256 bytes", "checkin of a record never checked out".
+  const std::vector<std::string>& misuse() const { return misuse_; }
+
+  // --- The host's callbacks, reached through the records ------------------------
+  struct Callbacks;
+
+ private:
+  friend struct Callbacks;
+  PF_Err run(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output);
+  bool shouldFail(Op op, PF_Err* code);
+  Call& log(Op op);
+  void resetValues();
+
+  PF_EntryPointFunc entry_;
+  HostTime time_;
+  std::unique_ptr<PF_InData> in_;
+  std::unique_ptr<PF_OutData> out_;
+  std::unique_ptr<PF_UtilCallbacks> utils_;
+  std::unique_ptr<SPBasicSuite> basic_;
+  bool basicNull_ = false;
+  std::function<void(int32_t, int32_t)> progressObserver_;
+
+  std::map<int, FrameSourcePtr> layers_;
+  std::vector<RegisteredParam> registered_;
+  std::vector<PF_ParamDef> values_;  // index 0 to 16
+  std::map<std::pair<std::string, int32_t>, SuiteAnswer> suiteAnswers_;
+  std::map<std::pair<std::string, int32_t>, int> suiteBalance_;
+
+  struct FailRule {
+    Op op;
+    int nth;
+    PF_Err code;
+  };
+  std::vector<FailRule> failRules_;
+  std::map<Op, int> opCounts_;  // every call so far, by op
+
+  struct Checkout {
+    WorldPtr frame;
+    int index;
+  };
+  // Each check-out carries a token in the record's unused field, so a
+  // check-in is matched to its check-out whatever the plug-in did to the rest.
+  int32_t nextToken_ = 1;
+  std::map<int32_t, Checkout> outstanding_;
+  const World* output_ = nullptr;
+
+  std::vector<Call> calls_;
+  std::vector<std::string> misuse_;
+};
+
+}  // namespace standin

@@ -1,0 +1,14 @@
+#include "tests/support/plugin_fixture.h"
+
+namespace tilvane_test {
+
+const standin::PluginLibrary& Plugin() {
+  static const standin::PluginLibrary library(TILVANE_PLUGIN_PATH);
+  return library;
+}
+
+std::unique_ptr<standin::Host> MakeHost() {
+  return std::make_unique<standin::Host>(Plugin().entry());
+}
+
+}  // namespace tilvane_test
