@@ -33,8 +33,8 @@ void CheckResources(const std::string& path, const PF_OutData& setup) {
 #if defined(_WIN32)
   try {
     const auto properties = standin::ParsePipl(standin::ReadPiplResource(path));
-    const auto problems = standin::CheckPipl(
-        properties, {setup.my_version, setup.out_flags, setup.out_flags2});
+    const auto problems =
+        standin::CheckPipl(properties, {setup.my_version, setup.out_flags, setup.out_flags2});
     std::string all;
     for (const auto& p : problems) all += (all.empty() ? "" : "; ") + p;
     Check(problems.empty(), "the PiPL holds the twelve properties global set-up agrees with", all);

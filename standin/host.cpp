@@ -36,16 +36,26 @@ A_u_short To16(A_u_char c) { return static_cast<A_u_short>((c * 32768 + 128) / 2
 
 const char* OpName(Op op) {
   switch (op) {
-    case Op::AddParam: return "add_param";
-    case Op::CheckoutParam: return "checkout_param";
-    case Op::CheckinParam: return "checkin_param";
-    case Op::Progress: return "progress";
-    case Op::Fill: return "fill";
-    case Op::Strcpy: return "strcpy";
-    case Op::Sprintf: return "sprintf";
-    case Op::AcquireSuite: return "AcquireSuite";
-    case Op::ReleaseSuite: return "ReleaseSuite";
-    case Op::GetPixelFormat: return "PF_GetPixelFormat";
+    case Op::AddParam:
+      return "add_param";
+    case Op::CheckoutParam:
+      return "checkout_param";
+    case Op::CheckinParam:
+      return "checkin_param";
+    case Op::Progress:
+      return "progress";
+    case Op::Fill:
+      return "fill";
+    case Op::Strcpy:
+      return "strcpy";
+    case Op::Sprintf:
+      return "sprintf";
+    case Op::AcquireSuite:
+      return "AcquireSuite";
+    case Op::ReleaseSuite:
+      return "ReleaseSuite";
+    case Op::GetPixelFormat:
+      return "PF_GetPixelFormat";
   }
   return "?";
 }
@@ -74,7 +84,8 @@ struct Host::Callbacks {
     if (host->values_[static_cast<size_t>(index)].param_type == PF_Param_LAYER) {
       const auto source = host->layers_.find(index);
       if (source != host->layers_.end() && source->second) {
-        const int depth = host->output_ && host->output_->format() == PF_PixelFormat_ARGB64 ? 16 : 8;
+        const int depth =
+            host->output_ && host->output_->format() == PF_PixelFormat_ARGB64 ? 16 : 8;
         checkout.frame = source->second->frameAt(LayerRequest{time, step, scale, depth});
       }
       def->param_type = PF_Param_LAYER;
@@ -212,8 +223,7 @@ struct Host::Callbacks {
     }
     PF_Err code = 0;
     if (host->shouldFail(Op::Fill, &code)) return call.result = code;
-    if (world == nullptr || host->output_ == nullptr ||
-        world != host->output_->record()) {
+    if (world == nullptr || host->output_ == nullptr || world != host->output_->record()) {
       host->misuse_.push_back("fill of a world that is not the output");
       return call.result = PF_Err_BAD_CALLBACK_PARAM;
     }
@@ -298,7 +308,8 @@ struct Host::Callbacks {
     if (host->shouldFail(Op::AcquireSuite, &code)) return call.result = code;
     const auto key = std::make_pair(std::string(name), version);
     const auto answer = host->suiteAnswers_.find(key);
-    const SuiteAnswer how = answer == host->suiteAnswers_.end() ? SuiteAnswer::Served : answer->second;
+    const SuiteAnswer how =
+        answer == host->suiteAnswers_.end() ? SuiteAnswer::Served : answer->second;
     if (how == SuiteAnswer::Missing) return call.result = kSuiteNotFound;
     if (how == SuiteAnswer::NullWithNoError) {
       *suite = nullptr;
@@ -365,22 +376,29 @@ struct Host::Callbacks {
 };
 
 const PF_ANSICallbacksSuite1 Host::Callbacks::kAnsiSuite = {
-    [](double x) { return std::atan(x); },  [](double y, double x) { return std::atan2(y, x); },
-    [](double x) { return std::ceil(x); },  [](double x) { return std::cos(x); },
-    [](double x) { return std::exp(x); },   [](double x) { return std::fabs(x); },
-    [](double x) { return std::floor(x); }, [](double x, double y) { return std::fmod(x, y); },
+    [](double x) { return std::atan(x); },
+    [](double y, double x) { return std::atan2(y, x); },
+    [](double x) { return std::ceil(x); },
+    [](double x) { return std::cos(x); },
+    [](double x) { return std::exp(x); },
+    [](double x) { return std::fabs(x); },
+    [](double x) { return std::floor(x); },
+    [](double x, double y) { return std::fmod(x, y); },
     [](double x, double y) { return std::hypot(x, y); },
-    [](double x) { return std::log(x); },   [](double x) { return std::log10(x); },
+    [](double x) { return std::log(x); },
+    [](double x) { return std::log10(x); },
     [](double x, double y) { return std::pow(x, y); },
-    [](double x) { return std::sin(x); },   [](double x) { return std::sqrt(x); },
-    [](double x) { return std::tan(x); },   &Host::Callbacks::Sprintf,
-    &Host::Callbacks::Strcpy,               [](double x) { return std::asin(x); },
+    [](double x) { return std::sin(x); },
+    [](double x) { return std::sqrt(x); },
+    [](double x) { return std::tan(x); },
+    &Host::Callbacks::Sprintf,
+    &Host::Callbacks::Strcpy,
+    [](double x) { return std::asin(x); },
     [](double x) { return std::acos(x); },
 };
 
 const PF_WorldSuite2 Host::Callbacks::kWorldSuite = {
-    &Host::Callbacks::NewWorld, &Host::Callbacks::DisposeWorld,
-    &Host::Callbacks::GetPixelFormat};
+    &Host::Callbacks::NewWorld, &Host::Callbacks::DisposeWorld, &Host::Callbacks::GetPixelFormat};
 
 Host::Host(PF_EntryPointFunc entry)
     : entry_(entry),
@@ -400,9 +418,9 @@ Host::Host(PF_EntryPointFunc entry)
   in_->inter.progress = &Callbacks::Progress;
   utils_->fill = &Callbacks::Fill;
   const PF_ANSICallbacksSuite1& a = Callbacks::kAnsiSuite;
-  utils_->ansi = PF_ANSICallbacks{a.atan, a.atan2, a.ceil,  a.cos,  a.exp,     a.fabs,    a.floor,
-                                  a.fmod, a.hypot, a.log,   a.log10, a.pow,    a.sin,     a.sqrt,
-                                  a.tan,  a.sprintf, a.strcpy, a.asin, a.acos, {0}};
+  utils_->ansi = PF_ANSICallbacks{a.atan, a.atan2,   a.ceil,   a.cos,   a.exp,  a.fabs, a.floor,
+                                  a.fmod, a.hypot,   a.log,    a.log10, a.pow,  a.sin,  a.sqrt,
+                                  a.tan,  a.sprintf, a.strcpy, a.asin,  a.acos, {0}};
   in_->utils = utils_.get();
   basic_->AcquireSuite = &Callbacks::AcquireSuite;
   basic_->ReleaseSuite = &Callbacks::ReleaseSuite;
@@ -515,10 +533,17 @@ PF_ParamDef& Host::param(int index) {
 void Host::setInt(int index, int32_t value) {
   PF_ParamDef& def = param(index);
   switch (def.param_type) {
-    case PF_Param_SLIDER: def.u.sd.value = value; break;
-    case PF_Param_POPUP: def.u.pd.value = value; break;
-    case PF_Param_CHECKBOX: def.u.bd.value = value; break;
-    default: throw std::invalid_argument("parameter " + std::to_string(index) + " takes no integer");
+    case PF_Param_SLIDER:
+      def.u.sd.value = value;
+      break;
+    case PF_Param_POPUP:
+      def.u.pd.value = value;
+      break;
+    case PF_Param_CHECKBOX:
+      def.u.bd.value = value;
+      break;
+    default:
+      throw std::invalid_argument("parameter " + std::to_string(index) + " takes no integer");
   }
 }
 

@@ -71,9 +71,9 @@ struct HostTime {
 
 // How a suite request is answered.
 enum class SuiteAnswer {
-  Served,         // 0 and the suite
-  Missing,        // a non-zero error
-  NullWithNoError // 0 but a null suite
+  Served,          // 0 and the suite
+  Missing,         // a non-zero error
+  NullWithNoError  // 0 but a null suite
 };
 
 // A parameter definition as the host stored it from add_param, with copies

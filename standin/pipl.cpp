@@ -190,9 +190,9 @@ std::vector<uint8_t> ReadPiplResource(const std::string& modulePath) {
 }
 
 std::string ReadManifestResource(const std::string& modulePath) {
-  const auto bytes = ReadResource(modulePath, MAKEINTRESOURCEA(24), 2,
-                                  MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                  "manifest resource 2");
+  const auto bytes =
+      ReadResource(modulePath, MAKEINTRESOURCEA(24), 2,
+                   MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), "manifest resource 2");
   return std::string(bytes.begin(), bytes.end());
 }
 

@@ -87,8 +87,7 @@ bool World::samePixels(const World& other) const {
   const size_t rowBytes = static_cast<size_t>(width()) * PixelBytes(depth_);
   for (int32_t y = 0; y < height(); ++y) {
     const void* a = depth_ == 16 ? static_cast<const void*>(&at16(0, y)) : &at8(0, y);
-    const void* b =
-        depth_ == 16 ? static_cast<const void*>(&other.at16(0, y)) : &other.at8(0, y);
+    const void* b = depth_ == 16 ? static_cast<const void*>(&other.at16(0, y)) : &other.at8(0, y);
     if (std::memcmp(a, b, rowBytes) != 0) return false;
   }
   return true;

@@ -15,8 +15,7 @@ class World {
  public:
   // paddingBytes widens each row beyond width × pixel size; bottomUp stores
   // rows last-first with a negative rowbytes, as some hosts do.
-  World(int32_t width, int32_t height, int depth, int32_t paddingBytes = 0,
-        bool bottomUp = false);
+  World(int32_t width, int32_t height, int depth, int32_t paddingBytes = 0, bool bottomUp = false);
   // A world with the given size but no pixel data.
   static World WithoutPixels(int32_t width, int32_t height, int depth);
 

@@ -45,8 +45,7 @@ constexpr PF_OutFlags kOutFlags = TILVANE_OUT_FLAGS;
 constexpr PF_OutFlags2 kOutFlags2 = TILVANE_OUT_FLAGS2;
 
 static_assert(kEffectVersion == PF_VERSION(TILVANE_MAJOR_VERSION, TILVANE_MINOR_VERSION,
-                                           TILVANE_BUGFIX_VERSION, TILVANE_STAGE,
-                                           TILVANE_BUILD));
+                                           TILVANE_BUGFIX_VERSION, TILVANE_STAGE, TILVANE_BUILD));
 static_assert(kOutFlags == PF_OutFlag_DEEP_COLOR_AWARE);
 
 // The PiPL encodings above must say what the plain constants say.
@@ -64,8 +63,8 @@ constexpr bool IsPiplString(const char* encoded, std::size_t encodedSize, const 
   }
   return encodedSize - (textSize + 1) < 4;
 }
-#define TILVANE_CHECK_PIPL_STRING(encoded, size, text)                             \
-  static_assert(sizeof(encoded) - 1 == (size) &&                                   \
+#define TILVANE_CHECK_PIPL_STRING(encoded, size, text) \
+  static_assert(sizeof(encoded) - 1 == (size) &&       \
                 IsPiplString(encoded, sizeof(encoded) - 1, text, sizeof(text) - 1))
 TILVANE_CHECK_PIPL_STRING(TILVANE_PIPL_NAME, TILVANE_PIPL_NAME_SIZE, TILVANE_NAME);
 TILVANE_CHECK_PIPL_STRING(TILVANE_PIPL_MATCH_NAME, TILVANE_PIPL_MATCH_NAME_SIZE,

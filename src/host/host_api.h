@@ -110,11 +110,10 @@ constexpr PF_OutFlags PF_OutFlag_DEEP_COLOR_AWARE = 1 << 25;
 // Pixel-format codes hold their characters first-in-lowest-byte; a multi-
 // character literal would reverse them, so they are built from characters.
 constexpr PF_PixelFormat PixelFormatCode(char a, char b, char c, char d) {
-  return static_cast<PF_PixelFormat>(
-      static_cast<uint32_t>(static_cast<unsigned char>(a)) |
-      static_cast<uint32_t>(static_cast<unsigned char>(b)) << 8 |
-      static_cast<uint32_t>(static_cast<unsigned char>(c)) << 16 |
-      static_cast<uint32_t>(static_cast<unsigned char>(d)) << 24);
+  return static_cast<PF_PixelFormat>(static_cast<uint32_t>(static_cast<unsigned char>(a)) |
+                                     static_cast<uint32_t>(static_cast<unsigned char>(b)) << 8 |
+                                     static_cast<uint32_t>(static_cast<unsigned char>(c)) << 16 |
+                                     static_cast<uint32_t>(static_cast<unsigned char>(d)) << 24);
 }
 constexpr PF_PixelFormat PF_PixelFormat_ARGB32 = PixelFormatCode('a', 'r', 'g', 'b');
 constexpr PF_PixelFormat PF_PixelFormat_ARGB64 = PixelFormatCode('a', 'e', '1', '6');
@@ -127,8 +126,8 @@ constexpr int PF_MAX_EFFECT_NAME_LEN = 31;
 constexpr int PF_MAX_EFFECT_MSG_LEN = 255;
 
 // The host's packing of an effect version into one 32-bit word.
-constexpr A_u_long PF_VERSION(A_u_long vers, A_u_long subvers, A_u_long bugvers,
-                              A_u_long stage, A_u_long build) {
+constexpr A_u_long PF_VERSION(A_u_long vers, A_u_long subvers, A_u_long bugvers, A_u_long stage,
+                              A_u_long build) {
   return ((vers >> 3) & 0xF) << 26 | (vers & 0x7) << 19 | (subvers & 0xF) << 15 |
          (bugvers & 0xF) << 11 | (stage & 0x3) << 9 | (build & 0x1FF);
 }
@@ -547,8 +546,8 @@ using PF_EntryPointFunc = PF_Err (*)(PF_Cmd cmd, PF_InData* in_data, PF_OutData*
 
 // --- The Windows x64 layout, proven ---------------------------------------------
 
-#define TILVANE_LAYOUT(type, size, align)  \
-  static_assert(sizeof(type) == (size));   \
+#define TILVANE_LAYOUT(type, size, align) \
+  static_assert(sizeof(type) == (size));  \
   static_assert(alignof(type) == (align))
 #define TILVANE_AT(type, field, offset) static_assert(offsetof(type, field) == (offset))
 

@@ -157,8 +157,7 @@ const void* SuiteHandler::AcquireOrThrow(const char* name, int32_t version) {
 
 const void* SuiteHandler::Slot(int index) {
   if (slots_[index] == nullptr) {
-    slots_[index] =
-        AcquireOrThrow(kSuiteReleaseList[index].name, kSuiteReleaseList[index].version);
+    slots_[index] = AcquireOrThrow(kSuiteReleaseList[index].name, kSuiteReleaseList[index].version);
   }
   return slots_[index];
 }

@@ -22,14 +22,12 @@ constexpr PF_Pixel kNoColor = {0, 0, 0, 0};
 constexpr ParamDeclaration kDeclarations[] = {
     {PARAM_ICON_LAYER, PF_Param_LAYER, "Icon Layer", 0, 0, 0, nullptr, kNoColor},
     {PARAM_DISPLACEMENT_LAYER, PF_Param_LAYER, "Displacement Layer", 0, 0, 0, nullptr, kNoColor},
-    {PARAM_UNITS, PF_Param_SLIDER, "Units", kUnitsMin, kUnitsMax, kUnitsDefault, nullptr,
-     kNoColor},
+    {PARAM_UNITS, PF_Param_SLIDER, "Units", kUnitsMin, kUnitsMax, kUnitsDefault, nullptr, kNoColor},
     {PARAM_DISPLACEMENT_EFFECT, PF_Param_POPUP, "Displacement Effect", 0, 0, 1,
      "Rotation|Scale|Both|None", kNoColor},
     {PARAM_EFFECT_INTENSITY, PF_Param_FLOAT_SLIDER, "Effect Intensity", 0, 200, 100, nullptr,
      kNoColor},
-    {PARAM_ROTATION_OFFSET, PF_Param_FLOAT_SLIDER, "Rotation Offset", 0, 360, 0, nullptr,
-     kNoColor},
+    {PARAM_ROTATION_OFFSET, PF_Param_FLOAT_SLIDER, "Rotation Offset", 0, 360, 0, nullptr, kNoColor},
     {PARAM_SCALE_OFFSET, PF_Param_FLOAT_SLIDER, "Scale Offset", -100, 100, 0, nullptr, kNoColor},
     {PARAM_TIME_OFFSET, PF_Param_FLOAT_SLIDER, "Time Offset", -100, 100, 0, nullptr, kNoColor},
     {PARAM_BORDER, PF_Param_CHECKBOX, "Border", 0, 1, 0, nullptr, kNoColor},
@@ -55,8 +53,7 @@ constexpr A_short CountItems(const char* items) {
 }
 static_assert(CountItems(kDeclarations[PARAM_DISPLACEMENT_EFFECT - 1].popupItems) ==
               kDisplacementEffectChoices);
-static_assert(CountItems(kDeclarations[PARAM_TIME_MAPPING - 1].popupItems) ==
-              kTimeMappingChoices);
+static_assert(CountItems(kDeclarations[PARAM_TIME_MAPPING - 1].popupItems) == kTimeMappingChoices);
 static_assert(CountItems(kDeclarations[PARAM_COLOR_MAPPING - 1].popupItems) ==
               kColorMappingChoices);
 static_assert(CountItems(kDeclarations[PARAM_TRANSPARENCY_MAPPING - 1].popupItems) ==

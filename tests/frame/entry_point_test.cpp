@@ -43,8 +43,8 @@ TEST(GlobalSetup, VersionIsOnePointZeroAsTheHostPacksIt) {
 
 TEST(Dispatch, UnhandledCommandsSucceedAndWriteNothing) {
   auto host = MakeHost();
-  for (PF_Cmd cmd : {2, 3, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 20, 33, 34, 1000, -1, -11, INT_MIN,
-                     INT_MAX}) {
+  for (PF_Cmd cmd :
+       {2, 3, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 20, 33, 34, 1000, -1, -11, INT_MIN, INT_MAX}) {
     host->outData() = Marked();
     EXPECT_EQ(host->command(cmd), PF_Err_NONE) << "command " << cmd;
     const PF_OutData expected = Marked();
@@ -86,8 +86,7 @@ TEST(Dispatch, NullRecordsAreRefusedInsteadOfCrashingTheHost) {
 // A stand-in host whose entry point only remembers the in data it was given,
 // so a test can hand the real entry point the host's records with pieces missing.
 PF_InData* gCapturedInData = nullptr;
-PF_Err CaptureInData(PF_Cmd, PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
-                     void*) {
+PF_Err CaptureInData(PF_Cmd, PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, void*) {
   gCapturedInData = in_data;
   return PF_Err_NONE;
 }

@@ -3,7 +3,6 @@
 #include "src/host/pixel_access.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/mman.h>
 
 #include <cstdint>

@@ -14,8 +14,7 @@ using standin::Op;
 
 // The scripted plug-in: whatever the test puts here runs as the command.
 std::function<PF_Err(PF_InData*)> gScript;
-PF_Err ScriptedEntry(PF_Cmd, PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
-                     void*) {
+PF_Err ScriptedEntry(PF_Cmd, PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, void*) {
   return gScript(in_data);
 }
 

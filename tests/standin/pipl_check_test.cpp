@@ -1,13 +1,12 @@
 // The stand-in host's PiPL reader and checker, which the Windows proof relies
 // on: a right PiPL passes, and each kind of fault is named.
-#include "standin/pipl.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "src/frame/effect_info.h"
+#include "standin/pipl.h"
 
 namespace {
 
@@ -34,7 +33,11 @@ Bytes GoodPipl() {
   Put32(b, 12);
   Property(b, "kind", Text("TKFe"), 4);
   Property(b, "name", Text("\x07Tilvane"), 8);
-  Property(b, "catg", Text(std::string("\x08" "Brenholt\0\0\0", 12)), 12);
+  Property(b, "catg",
+           Text(std::string("\x08"
+                            "Brenholt\0\0\0",
+                            12)),
+           12);
   Property(b, "8664", Text(std::string("EntryPointFunc\0\0", 16)), 16);
   Property(b, "ePVR", {2, 0, 0, 0}, 4);
   Property(b, "eSVR", {13, 0, 2, 0}, 4);

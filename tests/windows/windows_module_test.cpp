@@ -13,7 +13,8 @@ TEST(WindowsModule, ImportsNothingButWindowsSystemLibraries) {
   const auto dlls = standin::ImportedDlls(TILVANE_AEX_PATH);
   ASSERT_FALSE(dlls.empty());
   for (const std::string& dll : dlls) {
-    EXPECT_TRUE(standin::IsWindowsSystemDll(dll)) << dll << " would have to ship beside the plug-in";
+    EXPECT_TRUE(standin::IsWindowsSystemDll(dll))
+        << dll << " would have to ship beside the plug-in";
   }
 }
 
