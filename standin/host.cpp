@@ -417,10 +417,8 @@ Host::Host(PF_EntryPointFunc entry)
   in_->inter.add_param = &Callbacks::AddParam;
   in_->inter.progress = &Callbacks::Progress;
   utils_->fill = &Callbacks::Fill;
-  const PF_ANSICallbacksSuite1& a = Callbacks::kAnsiSuite;
-  utils_->ansi = PF_ANSICallbacks{a.atan, a.atan2,   a.ceil,   a.cos,   a.exp,  a.fabs, a.floor,
-                                  a.fmod, a.hypot,   a.log,    a.log10, a.pow,  a.sin,  a.sqrt,
-                                  a.tan,  a.sprintf, a.strcpy, a.asin,  a.acos, {0}};
+  // The utility callbacks begin with the same functions as the ANSI suite.
+  std::memcpy(&utils_->ansi, &Callbacks::kAnsiSuite, sizeof(PF_ANSICallbacksSuite1));
   in_->utils = utils_.get();
   basic_->AcquireSuite = &Callbacks::AcquireSuite;
   basic_->ReleaseSuite = &Callbacks::ReleaseSuite;

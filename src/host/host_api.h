@@ -357,26 +357,31 @@ using PF_ANSIStrcpy = A_char* (*)(A_char* dst, const A_char* src);
 using PF_ANSIMath1 = double (*)(double);
 using PF_ANSIMath2 = double (*)(double, double);
 
-struct PF_ANSICallbacks {
-  PF_ANSIMath1 atan;
-  PF_ANSIMath2 atan2;
-  PF_ANSIMath1 ceil;
-  PF_ANSIMath1 cos;
-  PF_ANSIMath1 exp;
-  PF_ANSIMath1 fabs;
-  PF_ANSIMath1 floor;
-  PF_ANSIMath2 fmod;
-  PF_ANSIMath2 hypot;
-  PF_ANSIMath1 log;
-  PF_ANSIMath1 log10;
-  PF_ANSIMath2 pow;
-  PF_ANSIMath1 sin;
-  PF_ANSIMath1 sqrt;
-  PF_ANSIMath1 tan;
-  PF_ANSISprintf sprintf;
-  PF_ANSIStrcpy strcpy;
-  PF_ANSIMath1 asin;
+// The ANSI functions, in the host's order: the same in the utility callbacks
+// and in "PF ANSI Suite" version 1.
+#define TILVANE_PF_ANSI_FUNCTIONS \
+  PF_ANSIMath1 atan;              \
+  PF_ANSIMath2 atan2;             \
+  PF_ANSIMath1 ceil;              \
+  PF_ANSIMath1 cos;               \
+  PF_ANSIMath1 exp;               \
+  PF_ANSIMath1 fabs;              \
+  PF_ANSIMath1 floor;             \
+  PF_ANSIMath2 fmod;              \
+  PF_ANSIMath2 hypot;             \
+  PF_ANSIMath1 log;               \
+  PF_ANSIMath1 log10;             \
+  PF_ANSIMath2 pow;               \
+  PF_ANSIMath1 sin;               \
+  PF_ANSIMath1 sqrt;              \
+  PF_ANSIMath1 tan;               \
+  PF_ANSISprintf sprintf;         \
+  PF_ANSIStrcpy strcpy;           \
+  PF_ANSIMath1 asin;              \
   PF_ANSIMath1 acos;
+
+struct PF_ANSICallbacks {
+  TILVANE_PF_ANSI_FUNCTIONS
   A_long ansi_procs[1];
 };
 
@@ -446,25 +451,7 @@ struct SPBasicSuite {
 };
 
 struct PF_ANSICallbacksSuite1 {
-  PF_ANSIMath1 atan;
-  PF_ANSIMath2 atan2;
-  PF_ANSIMath1 ceil;
-  PF_ANSIMath1 cos;
-  PF_ANSIMath1 exp;
-  PF_ANSIMath1 fabs;
-  PF_ANSIMath1 floor;
-  PF_ANSIMath2 fmod;
-  PF_ANSIMath2 hypot;
-  PF_ANSIMath1 log;
-  PF_ANSIMath1 log10;
-  PF_ANSIMath2 pow;
-  PF_ANSIMath1 sin;
-  PF_ANSIMath1 sqrt;
-  PF_ANSIMath1 tan;
-  PF_ANSISprintf sprintf;
-  PF_ANSIStrcpy strcpy;
-  PF_ANSIMath1 asin;
-  PF_ANSIMath1 acos;
+  TILVANE_PF_ANSI_FUNCTIONS
 };
 
 struct PF_WorldSuite2 {
@@ -693,6 +680,7 @@ TILVANE_AT(SPBasicSuite, Undefined, 48);
 TILVANE_LAYOUT(PF_ANSICallbacksSuite1, 152, 8);
 TILVANE_AT(PF_ANSICallbacksSuite1, sprintf, 120);
 TILVANE_AT(PF_ANSICallbacksSuite1, strcpy, 128);
+static_assert(sizeof(PF_ANSICallbacksSuite1) == offsetof(PF_ANSICallbacks, ansi_procs));
 TILVANE_LAYOUT(PF_WorldSuite2, 24, 8);
 TILVANE_AT(PF_WorldSuite2, PF_GetPixelFormat, 16);
 
@@ -756,3 +744,4 @@ TILVANE_AT(PF_OutData, out_flags2, 400);
 
 #undef TILVANE_LAYOUT
 #undef TILVANE_AT
+#undef TILVANE_PF_ANSI_FUNCTIONS
