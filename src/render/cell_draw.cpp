@@ -1,0 +1,267 @@
+#include "src/render/cell_draw.h"
+
+#include <cmath>
+
+#include "src/params/params.h"
+#include "src/render/conversions.h"
+
+namespace tilvane {
+
+namespace {
+
+// A neighbour coordinate clamped into 0 to size − 1 ("not greater than 0"
+// first, then "not less than the limit"); size is at least 1.
+int32_t ClampIndex(int64_t value, int32_t size) {
+  const int64_t lower = value > 0 ? value : 0;
+  const int64_t limit = int64_t{size} - 1;
+  return static_cast<int32_t>(lower < limit ? lower : limit);
+}
+
+// Whether a window offset lands on the output's last column or row: the
+// output clamp takes the limit for a value not less than it (NaN too).
+bool ReachesLimit(float origin, int64_t offset, float limit) {
+  return !(origin + static_cast<float>(offset) < limit);
+}
+
+// The output clamp: a value not less than the limit takes the limit,
+// then a negative one takes 0.
+int32_t OutputCoordinate(float origin, int64_t offset, float limit) {
+  const float value = origin + static_cast<float>(offset);
+  const float below = value < limit ? value : limit;
+  return TruncToInt32(below < 0.0f ? 0.0f : below);
+}
+
+// The two-colour mix of one channel, in double precision and in this order;
+// the colorA term is weighted by the luminance alone.
+template <typename Pixel>
+typename PixelTraits<Pixel>::Channel MixChannel(double s, double p, double q, double l, double t) {
+  constexpr double kScale = PixelTraits<Pixel>::kFullScaleDouble;
+  const double first = s / kScale * p / kScale * l;
+  const double second = s / kScale * q / kScale * t * (1.0 - l);
+  return TruncToChannel<typename PixelTraits<Pixel>::Channel>(kScale * (first + second));
+}
+
+// Four unrounded, unclamped double-precision channels on the depth's scale,
+// indexed by PackedChannel (alpha, red, green, blue).
+struct IconSample {
+  double channel[4];
+};
+
+// One channel of the four neighbours, interpolated in double precision.
+template <typename Pixel, int C>
+double Interpolate(typename PixelTraits<Pixel>::Packed p00, typename PixelTraits<Pixel>::Packed p10,
+                   typename PixelTraits<Pixel>::Packed p01, typename PixelTraits<Pixel>::Packed p11,
+                   double fx, double fy) {
+  const double v00 = ChannelOf<Pixel>(p00, C);
+  const double v10 = ChannelOf<Pixel>(p10, C);
+  const double v01 = ChannelOf<Pixel>(p01, C);
+  const double v11 = ChannelOf<Pixel>(p11, C);
+  const double upper = v00 + (v10 - v00) * fx;
+  const double lower = v01 + (v11 - v01) * fx;
+  return upper + (lower - upper) * fy;
+}
+
+// The bilinear read of the icon: neighbours clamped into the
+// icon separately, after the + 1; fractions never clamped. The icon is at
+// least 1 × 1; a source point beyond the 32-bit range saturates.
+template <typename Pixel>
+IconSample SampleIcon(const PF_EffectWorld* icon, int32_t iconWidth, int32_t iconHeight,
+                      double sourceX, double sourceY) {
+  using Traits = PixelTraits<Pixel>;
+  const Floor floorX = FloorOf(sourceX);
+  const Floor floorY = FloorOf(sourceY);
+  const int64_t x0 = floorX.index;
+  const int64_t y0 = floorY.index;
+  const double fx = sourceX - floorX.value;
+  const double fy = sourceY - floorY.value;
+  // The + 1 comes before the clamp, never after it.
+  const int32_t left = ClampIndex(x0, iconWidth);
+  const int32_t right = ClampIndex(x0 + 1, iconWidth);
+  const int32_t top = ClampIndex(y0, iconHeight);
+  const int32_t bottom = ClampIndex(y0 + 1, iconHeight);
+  const typename Traits::Packed p00 = Traits::Read(icon, left, top);
+  const typename Traits::Packed p10 = Traits::Read(icon, right, top);
+  const typename Traits::Packed p01 = Traits::Read(icon, left, bottom);
+  const typename Traits::Packed p11 = Traits::Read(icon, right, bottom);
+  IconSample sample;
+  sample.channel[CHANNEL_ALPHA] = Interpolate<Pixel, CHANNEL_ALPHA>(p00, p10, p01, p11, fx, fy);
+  sample.channel[CHANNEL_RED] = Interpolate<Pixel, CHANNEL_RED>(p00, p10, p01, p11, fx, fy);
+  sample.channel[CHANNEL_GREEN] = Interpolate<Pixel, CHANNEL_GREEN>(p00, p10, p01, p11, fx, fy);
+  sample.channel[CHANNEL_BLUE] = Interpolate<Pixel, CHANNEL_BLUE>(p00, p10, p01, p11, fx, fy);
+  return sample;
+}
+
+// One window pixel's output: places the sample, colours it, writes it and
+// paints the border. The window offsets are 64-bit so that a window of more
+// than 2^31 columns cannot overflow; within 32 bits nothing changes.
+template <typename Pixel>
+void WriteCellPixel(const DrawContext<Pixel>& context, const CellPlacement& placement,
+                    const IconSample& sample, int64_t windowX, int64_t windowY) {
+  using Traits = PixelTraits<Pixel>;
+  using Channel = typename Traits::Channel;
+  const RenderSettings& settings = *context.settings;
+  const int32_t outputY = OutputCoordinate(placement.originY, windowY, context.lastRowValue);
+  const int32_t outputX = OutputCoordinate(placement.originX, windowX, context.lastColumnValue);
+  Pixel* pixel = Traits::Address(context.output, outputX, outputY);
+
+  const bool iconColors = settings.colorMapping == COLOR_ICON_LAYER;
+  const double l = placement.cellLuminance;
+  const double t = placement.transparencyFactor;
+  const auto color = [&](int channel, int component) -> Channel {
+    const double s = sample.channel[channel];
+    if (iconColors) {
+      // Truncated to an integer first, then scaled in single precision.
+      return TruncToChannel<Channel>(static_cast<float>(TruncToInt32(s)) *
+                                     placement.transparencyFactor);
+    }
+    return MixChannel<Pixel>(s, context.colorA[component], context.colorB[component], l, t);
+  };
+  pixel->red = color(CHANNEL_RED, 0);
+  pixel->green = color(CHANNEL_GREEN, 1);
+  pixel->blue = color(CHANNEL_BLUE, 2);
+  pixel->alpha = TruncToChannel<Channel>(sample.channel[CHANNEL_ALPHA]);
+
+  if (settings.border == 1) {
+    if (windowX == 0 || windowY == 0) *pixel = context.borderPixel;
+    *Traits::Address(context.output, context.lastColumn, outputY) = context.borderPixel;
+  }
+}
+
+}  // namespace
+
+template <typename Pixel>
+DrawContext<Pixel> MakeDrawContext(const RenderSettings& settings, const GridGeometry& geometry,
+                                   PF_EffectWorld* output) {
+  using Traits = PixelTraits<Pixel>;
+  using Channel = typename Traits::Channel;
+  DrawContext<Pixel> c{};
+  c.settings = &settings;
+  c.geometry = geometry;
+  c.output = output;
+  c.lastColumnValue = static_cast<float>(output->width - 1);
+  c.lastRowValue = static_cast<float>(output->height - 1);
+  c.lastColumn = output->width - 1;
+  const PF_Pixel& a = settings.colorA;
+  const PF_Pixel& b = settings.colorB;
+  const PF_Pixel& border = settings.borderColor;
+  const A_u_char componentsA[3] = {a.red, a.green, a.blue};
+  const A_u_char componentsB[3] = {b.red, b.green, b.blue};
+  for (int i = 0; i < 3; ++i) {
+    c.colorA[i] = static_cast<double>(Traits::FromColor8(componentsA[i]));
+    c.colorB[i] = static_cast<double>(Traits::FromColor8(componentsB[i]));
+  }
+  c.borderPixel.red = static_cast<Channel>(Traits::FromColor8(border.red));
+  c.borderPixel.green = static_cast<Channel>(Traits::FromColor8(border.green));
+  c.borderPixel.blue = static_cast<Channel>(Traits::FromColor8(border.blue));
+  c.borderPixel.alpha = static_cast<Channel>(Traits::kFullScale);
+  return c;
+}
+
+CellTransform ComputeCellTransform(const RenderSettings& settings, float cellScale,
+                                   float cellLuminance) {
+  const double brightness = static_cast<double>(cellLuminance) * settings.effectIntensity;
+  const double r = settings.rotationOffset;
+  const double s = settings.scaleOffset;
+  double angleInput = 0.0;
+  double k = 0.0;
+  switch (settings.displacementEffect) {
+    case DISPLACEMENT_SCALE:
+      angleInput = brightness * 0.0 + r;
+      k = brightness + s;
+      break;
+    case DISPLACEMENT_BOTH:
+      angleInput = brightness * 360.0 + r;
+      k = brightness + s;
+      break;
+    case DISPLACEMENT_NONE:
+      angleInput = brightness * 0.0 + r;
+      k = 1.0 + s;
+      break;
+    default:  // DISPLACEMENT_ROTATION
+      angleInput = brightness * 360.0 + r;
+      k = 1.0 + s;
+      break;
+  }
+  const double theta = kFullTurn * angleInput / 360.0;
+  CellTransform t{};
+  t.cosTheta = std::cos(theta);
+  t.sinTheta = std::sin(theta);
+  t.clampedScale = k < 0.0 ? 0.0 : k;
+  // From k, not kc; never below 0.01.
+  double divisor = static_cast<double>(cellScale) * k;
+  if (divisor < 0.0) divisor = 0.0;
+  if (divisor < 0.01) divisor = 0.01;
+  t.divisor = divisor;
+  return t;
+}
+
+CellPlacement ComputeCellPlacement(const RenderSettings& settings, float cellScale,
+                                   const CellState& cell, int32_t cellRow, int32_t cellColumn) {
+  CellPlacement p{};
+  // The cell's own icon size, not the one the geometry came from.
+  p.originX = static_cast<float>(cell.iconWidth - 1) * cellScale * static_cast<float>(cellColumn);
+  p.originY = static_cast<float>(cell.iconHeight - 1) * cellScale * static_cast<float>(cellRow);
+  p.cellLuminance = cell.cellLuminance;
+  switch (settings.transparencyMapping) {
+    case TRANSPARENCY_DISPLACEMENT:
+      p.transparencyFactor = cell.cellLuminance;
+      break;
+    case TRANSPARENCY_INVERSE_DISPLACEMENT:
+      // Computed in double precision, stored in single.
+      p.transparencyFactor = static_cast<float>(1.0 - static_cast<double>(cell.cellLuminance));
+      break;
+    default:  // TRANSPARENCY_CONSTANT
+      p.transparencyFactor = 1.0f;
+      break;
+  }
+  return p;
+}
+
+template <typename Pixel>
+void DrawCellWindow(const DrawContext<Pixel>& context, const CellState& cell, int32_t cellRow,
+                    int32_t cellColumn) {
+  const GridGeometry& g = context.geometry;
+  const CellTransform t = ComputeCellTransform(*context.settings, g.cellScale, cell.cellLuminance);
+  const CellPlacement placement =
+      ComputeCellPlacement(*context.settings, g.cellScale, cell, cellRow, cellColumn);
+  const double centreX = static_cast<double>(g.halfWidth) * t.clampedScale;
+  const double centreY = static_cast<double>(g.halfHeight) * t.clampedScale;
+  const int64_t lastWindowY = 2 * int64_t{g.halfHeight};
+  const int64_t lastWindowX = 2 * int64_t{g.halfWidth};
+  // Offsets only grow, so once a window row lands on the output's last row
+  // every later one does too, over the same columns, each overwriting the one
+  // before: only the window's last row shows, and the walk skips to it. The
+  // same holds for columns and the last column (where the right-edge border
+  // lands as well). The frame is exactly that of the full walk.
+  for (int64_t windowY = 0; windowY <= lastWindowY; ++windowY) {
+    if (windowY < lastWindowY && ReachesLimit(placement.originY, windowY, context.lastRowValue)) {
+      windowY = lastWindowY;
+    }
+    const double v = static_cast<double>(windowY - g.halfHeight);
+    const double vSin = v * t.sinTheta;
+    const double vCos = v * t.cosTheta;
+    for (int64_t windowX = 0; windowX <= lastWindowX; ++windowX) {
+      if (windowX < lastWindowX &&
+          ReachesLimit(placement.originX, windowX, context.lastColumnValue)) {
+        windowX = lastWindowX;
+      }
+      const double u = static_cast<double>(windowX - g.halfWidth);
+      const double sourceX = (u * t.cosTheta - vSin + centreX) / t.divisor;
+      const double sourceY = (u * t.sinTheta + vCos + centreY) / t.divisor;
+      const IconSample sample =
+          SampleIcon<Pixel>(cell.icon, cell.iconWidth, cell.iconHeight, sourceX, sourceY);
+      WriteCellPixel<Pixel>(context, placement, sample, windowX, windowY);
+    }
+  }
+}
+
+template DrawContext<PF_Pixel> MakeDrawContext<PF_Pixel>(const RenderSettings&, const GridGeometry&,
+                                                         PF_EffectWorld*);
+template DrawContext<PF_Pixel16> MakeDrawContext<PF_Pixel16>(const RenderSettings&,
+                                                             const GridGeometry&, PF_EffectWorld*);
+template void DrawCellWindow<PF_Pixel>(const DrawContext<PF_Pixel>&, const CellState&, int32_t,
+                                       int32_t);
+template void DrawCellWindow<PF_Pixel16>(const DrawContext<PF_Pixel16>&, const CellState&, int32_t,
+                                         int32_t);
+
+}  // namespace tilvane

@@ -1,0 +1,73 @@
+// info, demo, --version, --help and the closing summary.
+#include "tests/tool/tool_support.h"
+
+namespace tilvane_test {
+namespace {
+
+class Commands : public ToolTest {};
+
+TEST_F(Commands, InfoPrintsTheRegisteredParameterTable) {
+  const RunResult r = run({"info"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* text :
+       {"Tilvane", "Version:   1.0.0", "Generate a mosaic using a displacement layer.",
+        "16  Seed                   slider        0 to 32768       12345",
+        "3  Units                  slider        0 to 100         8",
+        "items: Constant|Horizontal Units|Vertical Units|Displacement|Inverse Displacement",
+        "10  Border Color           color         any colour       808080"}) {
+    EXPECT_NE(r.out.find(text), std::string::npos) << text << " not in:\n" << r.out;
+  }
+}
+
+TEST_F(Commands, VersionAndHelp) {
+  const RunResult version = run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("tilvane 1.0", 0), 0u) << version.out;
+  const RunResult help = run({"render", "--help"});
+  EXPECT_EQ(help.status, 0);
+  // The control options come from the plug-in's registered names and ranges.
+  for (const char* text : {"--time-offset", "--no-border", "--transparency-mapping", "-100 to 100",
+                           "horizontal-units"}) {
+    EXPECT_NE(help.out.find(text), std::string::npos) << text;
+  }
+}
+
+TEST_F(Commands, RenderPrintsASummaryUnlessQuiet) {
+  writeUniform("icon.png", 4, 4, 8, {1, 2, 3, 255});
+  const RunResult loud = run({"render", "--icon", "icon.png", "--frames", "0-2", "-o", "a.#.png"});
+  ASSERT_EQ(loud.status, 0) << loud.err;
+  EXPECT_EQ(loud.out.rfind("tilvane: rendered 3 frames in ", 0), 0u) << loud.out;
+  EXPECT_NE(loud.out.find("frames per second"), std::string::npos);
+  const RunResult quiet = run({"render", "--quiet", "--icon", "icon.png", "-o", "b.png"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, "");
+}
+
+TEST_F(Commands, DemoWritesAndListsItsPictures) {
+  const RunResult r = run({"demo", "-o", "pictures", "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> listed;
+  for (size_t start = 0, end; (end = r.out.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    listed.push_back(r.out.substr(start, end - start));
+  }
+  ASSERT_GE(listed.size(), 4u);
+  EXPECT_EQ(listed[0], "pictures/demo-8bit.png");
+  EXPECT_EQ(listed[1], "pictures/demo-16bit.png");
+  EXPECT_EQ(read(listed[0]).format, "uint8");
+  EXPECT_EQ(read(listed[1]).format, "uint16");
+  for (const std::string& file : listed) {
+    const Image image = read(file);
+    EXPECT_GT(image.width, 0) << file;
+    // Something was drawn: the mosaic is not transparent everywhere.
+    float alpha = 0;
+    for (int y = 0; y < image.height; ++y) {
+      for (int x = 0; x < image.width; ++x) alpha += image.value(x, y, 3);
+    }
+    EXPECT_GT(alpha, 0) << file;
+  }
+}
+
+}  // namespace
+}  // namespace tilvane_test

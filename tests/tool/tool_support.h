@@ -1,0 +1,60 @@
+// Running the built tilvane on small images made in a fresh directory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tilvane_test {
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// One pixel of a test image, straight channels in file values.
+struct Rgba {
+  int r, g, b, a;
+  bool operator==(const Rgba&) const = default;
+};
+void PrintTo(const Rgba& p, std::ostream* os);
+
+struct Image {
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  std::string format;           // the file's channel type, e.g. "uint8", "uint16", "half"
+  std::vector<float> values;    // file values: 0..255, 0..65535, or as stored for floats
+  Rgba at(int x, int y) const;  // integer formats only
+  float value(int x, int y, int channel) const;
+};
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  // Runs tilvane with these arguments in the test directory.
+  RunResult run(const std::vector<std::string>& args) const;
+  // Writes a PNG with straight alpha, 8 or 16 bits, pixels row by row.
+  void writePng(const std::string& name, int width, int height, int bits,
+                const std::vector<Rgba>& pixels) const;
+  void writeUniform(const std::string& name, int width, int height, int bits, Rgba pixel) const {
+    writePng(name, width, height, bits, std::vector<Rgba>(size_t(width) * height, pixel));
+  }
+  Image read(const std::string& name) const;
+  // The names in the test directory, sorted.
+  std::vector<std::string> files() const;
+
+  std::filesystem::path dir_;
+};
+
+// Every error is one line on standard error, status 2 unless stated.
+::testing::AssertionResult OneLineError(const RunResult& r, int status = 2);
+
+}  // namespace tilvane_test

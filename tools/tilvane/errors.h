@@ -1,0 +1,25 @@
+// The two kinds of failure the tool reports, with their exit statuses.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace tilvane_tool {
+
+constexpr int kExitHostError = 1;
+constexpr int kExitUsage = 2;
+
+// Bad input from the user or the file system: a one-line message that names
+// the input and says what to do. Exit status 2; nothing is written.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A non-zero code the effect returned to the host. Exit status 1.
+class HostError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace tilvane_tool

@@ -1,0 +1,398 @@
+// tilvane: renders the effect from files, outside the host, by driving the
+// plug-in through the stand-in host.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "src/frame/effect_info.h"
+#include "standin/host.h"
+#include "tools/tilvane/controls.h"
+#include "tools/tilvane/demo.h"
+#include "tools/tilvane/errors.h"
+#include "tools/tilvane/image_io.h"
+#include "tools/tilvane/render_job.h"
+
+namespace tilvane_tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The plug-in built with this tool, else one beside the executable.
+std::string DefaultPluginPath() {
+  std::error_code ec;
+  if (fs::exists(TILVANE_BUILT_PLUGIN, ec)) return TILVANE_BUILT_PLUGIN;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  const std::string file = fs::path(TILVANE_BUILT_PLUGIN).filename().string();
+  if (!ec) {
+    for (const fs::path& dir : {self.parent_path(), self.parent_path() / "../.."}) {
+      if (fs::exists(dir / file, ec)) return (dir / file).lexically_normal().string();
+    }
+  }
+  return TILVANE_BUILT_PLUGIN;
+}
+
+// The plug-in as loaded, with its registered table; a failure is kept to be
+// reported when a command needs the plug-in (help works without it).
+struct LoadedPlugin {
+  std::string path;
+  std::unique_ptr<standin::PluginLibrary> library;
+  std::unique_ptr<standin::Host> host;  // global and parameter set-up done
+  std::exception_ptr failure;
+
+  void require() const {
+    if (failure) std::rethrow_exception(failure);
+  }
+  const std::vector<standin::RegisteredParam>& table() const {
+    static const std::vector<standin::RegisteredParam> none;
+    return host ? host->registered() : none;
+  }
+};
+
+LoadedPlugin LoadPlugin(const std::string& path) {
+  LoadedPlugin plugin;
+  plugin.path = path;
+  try {
+    try {
+      plugin.library = std::make_unique<standin::PluginLibrary>(path);
+    } catch (const std::exception& e) {
+      throw UsageError("--plugin '" + path + "' cannot be loaded (" + e.what() +
+                       "); give the path of a built Tilvane plug-in");
+    }
+    plugin.host = SetUpHost(*plugin.library);
+  } catch (...) {
+    plugin.failure = std::current_exception();
+  }
+  return plugin;
+}
+
+// --plugin picked out before the full parse, since the controls offered are
+// the ones the chosen plug-in registers.
+std::string PluginArgument(int argc, char** argv) {
+  CLI::App pre;
+  pre.allow_extras();
+  pre.set_help_flag();
+  std::string path;
+  pre.add_option("--plugin", path);
+  try {
+    pre.parse(argc, argv);
+  } catch (const CLI::ParseError&) {
+    // The full parse reports it.
+  }
+  return path.empty() ? DefaultPluginPath() : path;
+}
+
+int64_t ParseInteger(const std::string& flag, const std::string& text, int64_t min, int64_t max,
+                     const std::string& what) {
+  int64_t n = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || n < min || n > max) {
+    throw UsageError(flag + " '" + text + "' is not valid; give " + what);
+  }
+  return n;
+}
+
+struct RenderArgs {
+  std::string icon, displacement, size, depth = "8";
+  std::string timeStep = "1", timeScale, duration = "300", frame = "0", frames;
+  std::string output, threads;
+  bool quiet = false;
+};
+
+std::pair<int32_t, int32_t> ParseSize(const std::string& text) {
+  const size_t x = text.find_first_of("xX");
+  const std::string what = "WIDTHxHEIGHT with each from 1 to 32768, e.g. 1920x1080";
+  if (x == std::string::npos) throw UsageError("--size '" + text + "' is not valid; give " + what);
+  try {
+    return {static_cast<int32_t>(ParseInteger("--size", text.substr(0, x), 1, 32768, what)),
+            static_cast<int32_t>(ParseInteger("--size", text.substr(x + 1), 1, 32768, what))};
+  } catch (const UsageError&) {
+    throw UsageError("--size '" + text + "' is not valid; give " + what);
+  }
+}
+
+int DefaultThreads() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
+
+int ParseThreads(const std::string& text) {
+  if (text.empty()) return DefaultThreads();
+  return static_cast<int>(
+      ParseInteger("--threads", text, 1, 1024, "a whole number from 1 to 1024"));
+}
+
+void PrintSummary(const RenderSummary& s) {
+  std::printf("tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second)\n",
+              static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
+              s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0);
+}
+
+int Render(const LoadedPlugin& plugin, const RenderArgs& args,
+           const std::vector<ControlOption>& controls) {
+  constexpr int64_t kMaxTime = std::numeric_limits<int32_t>::max();
+  Scene scene;
+  std::optional<std::pair<int32_t, int32_t>> size;
+  if (!args.size.empty()) size = ParseSize(args.size);
+  if (args.depth != "8" && args.depth != "16") {
+    throw UsageError("--depth '" + args.depth + "' is not valid; give 8 or 16");
+  }
+  scene.depth = args.depth == "16" ? 16 : 8;
+  const int64_t step =
+      ParseInteger("--time-step", args.timeStep, 1, kMaxTime, "a whole number of at least 1");
+  scene.timeStep = static_cast<int32_t>(step);
+  scene.timeScale = static_cast<uint32_t>(
+      args.timeScale.empty()
+          ? std::min<int64_t>(30 * step, std::numeric_limits<uint32_t>::max())
+          : ParseInteger("--time-scale", args.timeScale, 1, std::numeric_limits<uint32_t>::max(),
+                         "a whole number of at least 1"));
+  const int64_t duration =
+      ParseInteger("--duration", args.duration, 1, kMaxTime / step,
+                   "a whole number of frames from 1 to " + std::to_string(kMaxTime / step));
+  scene.totalTime = static_cast<int32_t>(duration * step);
+  const int threads = ParseThreads(args.threads);
+
+  // Frames and where they go.
+  const std::string frameLimit = "a whole number from 0 to " + std::to_string(kMaxTime / step) +
+                                 " (frame × time step must fit)";
+  std::vector<int64_t> frames;
+  const auto pattern = FramePattern::Find(args.output);
+  if (!args.frames.empty()) {
+    const size_t dash = args.frames.find('-', 1);
+    const std::string what =
+        "a range A-B of frames with A <= B, each from 0 to " + std::to_string(kMaxTime / step);
+    if (dash == std::string::npos) {
+      throw UsageError("--frames '" + args.frames + "' is not valid; give " + what);
+    }
+    const int64_t a =
+        ParseInteger("--frames", args.frames.substr(0, dash), 0, kMaxTime / step, what);
+    const int64_t b =
+        ParseInteger("--frames", args.frames.substr(dash + 1), 0, kMaxTime / step, what);
+    if (a > b) throw UsageError("--frames '" + args.frames + "' is not valid; give " + what);
+    if (!pattern) {
+      throw UsageError("-o '" + args.output +
+                       "' has no frame number for a range; put #### or %04d where it goes, "
+                       "e.g. out.####.png");
+    }
+    for (int64_t f = a; f <= b; ++f) frames.push_back(f);
+  } else {
+    frames.push_back(ParseInteger("--frame", args.frame, 0, kMaxTime / step, frameLimit));
+  }
+  std::vector<FrameJob> jobs;
+  for (int64_t f : frames) jobs.push_back({f, pattern ? pattern->name(f) : args.output});
+  CheckOutputPath(jobs.front().path);
+
+  // The plug-in, its controls, then the layers.
+  plugin.require();
+  scene.controls = ParseControls(controls);
+  if (!args.icon.empty()) scene.icon = LayerFile::Open("--icon", args.icon);
+  if (!args.displacement.empty()) {
+    scene.displacement = LayerFile::Open("--displacement", args.displacement);
+  }
+  if (!size) {
+    const auto& layer = scene.displacement ? scene.displacement : scene.icon;
+    if (!layer) {
+      throw UsageError(
+          "no output size: give --size WIDTHxHEIGHT, or an --icon or --displacement layer");
+    }
+    size = {layer->width(), layer->height()};
+  }
+  scene.width = size->first;
+  scene.height = size->second;
+
+  const RenderSummary summary =
+      RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet && isatty(2));
+  if (!args.quiet) PrintSummary(summary);
+  return 0;
+}
+
+std::string VersionText(unsigned packed) {
+  const unsigned major = ((packed >> 26) & 0xF) << 3 | ((packed >> 19) & 0x7);
+  const unsigned minor = (packed >> 15) & 0xF;
+  const unsigned bugfix = (packed >> 11) & 0xF;
+  const unsigned stage = (packed >> 9) & 0x3;
+  const unsigned build = packed & 0x1FF;
+  static const char* const kStages[] = {"develop", "alpha", "beta", "release"};
+  char text[96];
+  std::snprintf(text, sizeof text, "%u.%u.%u (%s, build %u; packed 0x%X)", major, minor, bugfix,
+                kStages[stage], build, packed);
+  return text;
+}
+
+int Info(const LoadedPlugin& plugin) {
+  plugin.require();
+  standin::Host& host = *plugin.host;
+  std::string about;
+  if (PF_Err err = host.about()) {
+    throw HostError("the effect returned error " + std::to_string(err) + " (" + ErrorName(err) +
+                    ") for its About message; check the plug-in");
+  }
+  const PF_OutData& out = host.outData();
+  about.assign(out.return_msg, strnlen(out.return_msg, sizeof out.return_msg));
+  for (char& c : about) {
+    if (c == '\r') c = '\n';
+  }
+  // Name and category reach a host only through the PiPL resource of the
+  // Windows build; here they come from the identity header that resource is made from.
+  std::printf("Plug-in:   %s\n", plugin.path.c_str());
+  std::printf("Name:      %s\n", TILVANE_NAME);
+  std::printf("Match:     %s\n", TILVANE_MATCH_NAME);
+  std::printf("Category:  %s\n", TILVANE_CATEGORY);
+  std::printf("Version:   %s\n", VersionText(out.my_version).c_str());
+  std::printf("About:\n  %s\n",
+              [&] {
+                std::string indented;
+                for (char c : about)
+                  indented += c == '\n' ? std::string("\n  ") : std::string(1, c);
+                return indented;
+              }()
+                  .c_str());
+  std::printf("Parameters (%zu, as registered at parameter set-up):\n%s", plugin.table().size(),
+              DescribeParameters(plugin.table()).c_str());
+  return 0;
+}
+
+int Main(int argc, char** argv) {
+  const LoadedPlugin plugin = LoadPlugin(PluginArgument(argc, argv));
+
+  CLI::App app{"Renders the Tilvane mosaic effect from image files, outside the host.", "tilvane"};
+  app.set_version_flag("--version", std::string("tilvane ") + TILVANE_TOOL_VERSION);
+  app.require_subcommand(1);
+  app.fallthrough();
+  std::string pluginPath;
+  app.add_option("--plugin", pluginPath,
+                 "The plug-in file to load (default: the one built beside this tool)")
+      ->type_name("PATH");
+
+  CLI::App* info = app.add_subcommand(
+      "info", "Print the effect's name, version, About message and parameter table");
+
+  DemoOptions demo;
+  std::string demoThreads;
+  CLI::App* demoCmd = app.add_subcommand("demo", "Render a built-in scene that needs no files");
+  demoCmd->add_option("-o,--output", demo.directory, "Directory for the pictures")
+      ->type_name("DIR")
+      ->capture_default_str();
+  demoCmd->add_option("--threads", demoThreads, "Frames rendered at once (default: cores)")
+      ->type_name("N");
+  demoCmd->add_flag("--quiet", demo.quiet, "No progress bar");
+
+  RenderArgs args;
+  CLI::App* render =
+      app.add_subcommand("render", "Render frames from icon and displacement layers");
+  render
+      ->add_option("--icon", args.icon,
+                   "Icon layer: a still, a sequence (name.####.png) or a movie")
+      ->type_name("PATH");
+  render->add_option("--displacement", args.displacement, "Displacement layer, as --icon")
+      ->type_name("PATH");
+  render->add_option("-o,--output", args.output, "Output image (PNG, TIFF, EXR or JPEG)")
+      ->type_name("PATH")
+      ->required();
+  render
+      ->add_option("--size", args.size,
+                   "WIDTHxHEIGHT (default: the displacement layer's, else the icon's)")
+      ->type_name("WxH");
+  render->add_option("--depth", args.depth, "Bits per channel, 8 or 16")
+      ->type_name("8|16")
+      ->capture_default_str();
+  render->add_option("--time-step", args.timeStep, "Host time units per frame")
+      ->type_name("S")
+      ->capture_default_str();
+  render
+      ->add_option("--time-scale", args.timeScale, "Host time units per second (default 30 x step)")
+      ->type_name("TS");
+  render
+      ->add_option("--duration", args.duration,
+                   "The layer's length in frames: total time = N x step")
+      ->type_name("N")
+      ->capture_default_str();
+  CLI::Option* frame =
+      render->add_option("--frame", args.frame, "The frame to render: current time = F x step")
+          ->type_name("F")
+          ->capture_default_str();
+  render->add_option("--frames", args.frames, "A range A-B; the output name needs #### or %04d")
+      ->type_name("A-B")
+      ->excludes(frame);
+  render->add_option("--threads", args.threads, "Frames rendered at once (default: cores)")
+      ->type_name("N");
+  render->add_flag("--quiet", args.quiet, "No progress bar or summary");
+
+  std::vector<ControlOption> controls = ControlOptions(plugin.table());
+  for (ControlOption& c : controls) {
+    if (c.param.def.param_type == PF_Param_CHECKBOX) {
+      CLI::Option* on = render->add_flag_callback(
+          c.flag, [&c] { c.given = c.checked = true; }, "Turn " + c.help());
+      render
+          ->add_flag_callback(
+              "--no-" + c.flag.substr(2),
+              [&c] {
+                c.given = true;
+                c.checked = false;
+              },
+              "Turn it off")
+          ->excludes(on);
+    } else {
+      const PF_ParamType type = c.param.def.param_type;
+      render
+          ->add_option_function<std::string>(
+              c.flag, [&c](const std::string& text) { c.text = text, c.given = true; }, c.help())
+          ->type_name(type == PF_Param_POPUP    ? "CHOICE"
+                      : type == PF_Param_COLOR  ? "RRGGBB"
+                      : type == PF_Param_SLIDER ? "N"
+                                                : "X");
+    }
+  }
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    // An unknown option may be a control of a plug-in that did not load.
+    plugin.require();
+    std::string command = "tilvane";
+    for (const CLI::App* sub : app.get_subcommands()) command += " " + sub->get_name();
+    throw UsageError(std::string(e.what()) + "; see '" + command + " --help'");
+  }
+
+  if (info->parsed()) return Info(plugin);
+  if (demoCmd->parsed()) {
+    demo.threads = ParseThreads(demoThreads);
+    plugin.require();
+    for (const std::string& path : RunDemo(*plugin.library, plugin.table(), demo)) {
+      std::printf("%s\n", path.c_str());
+    }
+    return 0;
+  }
+  return Render(plugin, args, controls);
+}
+
+}  // namespace
+}  // namespace tilvane_tool
+
+int main(int argc, char** argv) {
+  using namespace tilvane_tool;
+  RemoveTemporaryFilesOnSignals();
+  try {
+    return Main(argc, argv);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "tilvane: %s\n", e.what());
+    return kExitUsage;
+  } catch (const HostError& e) {
+    std::fprintf(stderr, "tilvane: %s\n", e.what());
+    return kExitHostError;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tilvane: %s\n", e.what());
+    return kExitHostError;
+  }
+}

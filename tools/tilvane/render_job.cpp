@@ -1,0 +1,131 @@
+#include "tools/tilvane/render_job.h"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "src/params/params.h"
+#include "tools/tilvane/errors.h"
+#include "tools/tilvane/progress.h"
+
+namespace tilvane_tool {
+
+const char* ErrorName(PF_Err err) {
+  switch (err) {
+    case PF_Err_NONE:
+      return "PF_Err_NONE";
+    case PF_Err_OUT_OF_MEMORY:
+      return "PF_Err_OUT_OF_MEMORY";
+    case PF_Err_INTERNAL_STRUCT_DAMAGED:
+      return "PF_Err_INTERNAL_STRUCT_DAMAGED";
+    case PF_Err_INVALID_INDEX:
+      return "PF_Err_INVALID_INDEX";
+    case PF_Err_UNRECOGNIZED_PARAM_TYPE:
+      return "PF_Err_UNRECOGNIZED_PARAM_TYPE";
+    case PF_Err_INVALID_CALLBACK:
+      return "PF_Err_INVALID_CALLBACK";
+    case PF_Err_BAD_CALLBACK_PARAM:
+      return "PF_Err_BAD_CALLBACK_PARAM";
+    case PF_Interrupt_CANCEL:
+      return "PF_Interrupt_CANCEL";
+    default:
+      return "an unknown error";
+  }
+}
+
+namespace {
+
+std::string HostFailure(const std::string& what, PF_Err err) {
+  return "the effect returned error " + std::to_string(err) + " (" + ErrorName(err) + ") " + what +
+         "; check the plug-in and its settings";
+}
+
+// The first failure among the workers; later ones are dropped.
+class FirstError {
+ public:
+  void set(std::exception_ptr error) {
+    std::lock_guard lock(mutex_);
+    if (!error_) error_ = error;
+    failed_ = true;
+  }
+  bool failed() const { return failed_; }
+  void rethrow() const {
+    if (error_) std::rethrow_exception(error_);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::exception_ptr error_;
+  std::atomic<bool> failed_{false};
+};
+
+}  // namespace
+
+std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin) {
+  auto host = std::make_unique<standin::Host>(plugin.entry());
+  if (PF_Err err = host->globalSetup()) throw HostError(HostFailure("at global set-up", err));
+  if (PF_Err err = host->paramsSetup()) throw HostError(HostFailure("at parameter set-up", err));
+  return host;
+}
+
+RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
+                           const std::vector<FrameJob>& jobs, int threads, bool progressBar) {
+  const auto start = std::chrono::steady_clock::now();
+  const int workers =
+      static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(jobs.size())));
+  ProgressBar bar(static_cast<int64_t>(jobs.size()), workers, progressBar);
+  auto failures = std::make_shared<FailureSlot>();
+  // One source per layer for every thread, so the decoded frames are shared.
+  const standin::FrameSourcePtr icon = scene.icon ? LayerSource(scene.icon, failures) : nullptr;
+  const standin::FrameSourcePtr displacement =
+      scene.displacement ? LayerSource(scene.displacement, failures) : nullptr;
+
+  std::atomic<size_t> next{0};
+  FirstError error;
+  auto work = [&](int worker) {
+    try {
+      auto host = SetUpHost(plugin);
+      ApplyControls(*host, scene.controls);
+      if (icon) host->setLayer(PARAM_ICON_LAYER, icon);
+      if (displacement) host->setLayer(PARAM_DISPLACEMENT_LAYER, displacement);
+      host->setProgressObserver(
+          [&bar, worker](int32_t current, int32_t total) { bar.rows(worker, current, total); });
+      for (size_t i = next++; i < jobs.size() && !error.failed(); i = next++) {
+        const FrameJob& job = jobs[i];
+        bar.frameStarted(worker, job.frame);
+        standin::HostTime& time = host->time();
+        time.step = scene.timeStep;
+        time.scale = scene.timeScale;
+        time.total = scene.totalTime;
+        time.current = static_cast<int32_t>(job.frame * scene.timeStep);
+        standin::World output(scene.width, scene.height, scene.depth);
+        const PF_Err err = host->render(output);
+        host->clearLog();  // the host logs every call; a long sequence would pile them up
+        if (err) {
+          throw HostError(HostFailure("rendering frame " + std::to_string(job.frame), err));
+        }
+        if (auto message = failures->first()) throw UsageError(*message);
+        WriteImage(output, job.path);
+        bar.frameDone(worker);
+      }
+    } catch (...) {
+      error.set(std::current_exception());
+    }
+  };
+
+  if (workers == 1) {
+    work(0);
+  } else {
+    std::vector<std::thread> pool;
+    for (int w = 0; w < workers; ++w) pool.emplace_back(work, w);
+    for (std::thread& t : pool) t.join();
+  }
+  bar.finish();
+  error.rethrow();
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  return RenderSummary{static_cast<int64_t>(jobs.size()), elapsed.count()};
+}
+
+}  // namespace tilvane_tool

@@ -1,0 +1,51 @@
+// Rendering frames through the stand-in host, one host per thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "standin/host.h"
+#include "tools/tilvane/controls.h"
+#include "tools/tilvane/image_io.h"
+
+namespace tilvane_tool {
+
+struct Scene {
+  std::shared_ptr<const LayerFile> icon;          // null: no layer
+  std::shared_ptr<const LayerFile> displacement;  // null: no layer
+  int32_t width = 0;
+  int32_t height = 0;
+  int depth = 8;
+  int32_t timeStep = 1;
+  uint32_t timeScale = 30;
+  int32_t totalTime = 300;
+  std::vector<ControlValue> controls;
+};
+
+struct FrameJob {
+  int64_t frame;     // current_time = frame × time step
+  std::string path;  // where the image goes
+};
+
+struct RenderSummary {
+  int64_t frames = 0;
+  double seconds = 0;
+};
+
+// The host's name of an error code the effect returned, e.g. "PF_Err_OUT_OF_MEMORY".
+const char* ErrorName(PF_Err err);
+
+// Renders every job on up to `threads` threads, each frame on one thread with
+// its own host. Throws HostError for a code the effect returned (exit 1) and
+// UsageError for a layer or output file that failed (exit 2); frames already
+// finished stay written, the failing one is not.
+RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
+                           const std::vector<FrameJob>& jobs, int threads, bool progressBar);
+
+// Sets up a host on the plug-in and returns it; throws HostError when global
+// or parameter set-up fails.
+std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin);
+
+}  // namespace tilvane_tool
