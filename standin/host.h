@@ -52,6 +52,9 @@ enum class Op {
 };
 const char* OpName(Op op);
 
+// The host's name of an error code, e.g. "PF_Err_OUT_OF_MEMORY".
+const char* ErrorName(PF_Err err);
+
 // One host call as the plug-in made it, in order.
 struct Call {
   Op op;

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "standin/host.h"
+
 namespace tilvane_tool {
 
 constexpr int kExitHostError = 1;
@@ -21,5 +23,12 @@ class HostError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The code with the host's name for it and what the effect was doing, e.g.
+// "the effect returned error 4 (PF_Err_OUT_OF_MEMORY) rendering frame 3; ...".
+inline HostError EffectFailed(PF_Err err, const std::string& what) {
+  return HostError("the effect returned error " + std::to_string(err) + " (" +
+                   standin::ErrorName(err) + ") " + what + "; check the plug-in and its settings");
+}
 
 }  // namespace tilvane_tool

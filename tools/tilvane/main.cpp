@@ -229,8 +229,7 @@ int Info(const LoadedPlugin& plugin) {
   standin::Host& host = *plugin.host;
   std::string about;
   if (PF_Err err = host.about()) {
-    throw HostError("the effect returned error " + std::to_string(err) + " (" + ErrorName(err) +
-                    ") for its About message; check the plug-in");
+    throw EffectFailed(err, "for its About message");
   }
   const PF_OutData& out = host.outData();
   about.assign(out.return_msg, strnlen(out.return_msg, sizeof out.return_msg));

@@ -12,35 +12,7 @@
 
 namespace tilvane_tool {
 
-const char* ErrorName(PF_Err err) {
-  switch (err) {
-    case PF_Err_NONE:
-      return "PF_Err_NONE";
-    case PF_Err_OUT_OF_MEMORY:
-      return "PF_Err_OUT_OF_MEMORY";
-    case PF_Err_INTERNAL_STRUCT_DAMAGED:
-      return "PF_Err_INTERNAL_STRUCT_DAMAGED";
-    case PF_Err_INVALID_INDEX:
-      return "PF_Err_INVALID_INDEX";
-    case PF_Err_UNRECOGNIZED_PARAM_TYPE:
-      return "PF_Err_UNRECOGNIZED_PARAM_TYPE";
-    case PF_Err_INVALID_CALLBACK:
-      return "PF_Err_INVALID_CALLBACK";
-    case PF_Err_BAD_CALLBACK_PARAM:
-      return "PF_Err_BAD_CALLBACK_PARAM";
-    case PF_Interrupt_CANCEL:
-      return "PF_Interrupt_CANCEL";
-    default:
-      return "an unknown error";
-  }
-}
-
 namespace {
-
-std::string HostFailure(const std::string& what, PF_Err err) {
-  return "the effect returned error " + std::to_string(err) + " (" + ErrorName(err) + ") " + what +
-         "; check the plug-in and its settings";
-}
 
 // The first failure among the workers; later ones are dropped.
 class FirstError {
@@ -65,8 +37,8 @@ class FirstError {
 
 std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin) {
   auto host = std::make_unique<standin::Host>(plugin.entry());
-  if (PF_Err err = host->globalSetup()) throw HostError(HostFailure("at global set-up", err));
-  if (PF_Err err = host->paramsSetup()) throw HostError(HostFailure("at parameter set-up", err));
+  if (PF_Err err = host->globalSetup()) throw EffectFailed(err, "at global set-up");
+  if (PF_Err err = host->paramsSetup()) throw EffectFailed(err, "at parameter set-up");
   return host;
 }
 
@@ -104,7 +76,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
         const PF_Err err = host->render(output);
         host->clearLog();  // the host logs every call; a long sequence would pile them up
         if (err) {
-          throw HostError(HostFailure("rendering frame " + std::to_string(job.frame), err));
+          throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
         }
         if (auto message = failures->first()) throw UsageError(*message);
         WriteImage(output, job.path);

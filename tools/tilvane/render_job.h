@@ -34,9 +34,6 @@ struct RenderSummary {
   double seconds = 0;
 };
 
-// The host's name of an error code the effect returned, e.g. "PF_Err_OUT_OF_MEMORY".
-const char* ErrorName(PF_Err err);
-
 // Renders every job on up to `threads` threads, each frame on one thread with
 // its own host. Throws HostError for a code the effect returned (exit 1) and
 // UsageError for a layer or output file that failed (exit 2); frames already
