@@ -2,13 +2,17 @@
 // checks what the host relies on before it shows the effect to a user: the
 // export, global set-up, (on Windows) the PiPL and manifest resources and the
 // imported DLLs, parameter set-up, About, unhandled commands and one render.
-// Prints one line a check and closes with "N passed, N failed".
+// Prints one line a check, the digests of two reference frames (which must
+// be the same wherever the plug-in runs), and closes with "N passed, N failed".
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "src/frame/effect_info.h"
+#include "src/params/params.h"
 #include "standin/host.h"
 #include "standin/pe_image.h"
 #include "standin/pipl.h"
@@ -27,6 +31,77 @@ void Check(bool ok, const std::string& what, const std::string& detail = "") {
 
 bool Balanced(const standin::Host& host) {
   return host.suiteBalance().empty() && host.outstandingCheckouts() == 0 && host.misuse().empty();
+}
+
+// FNV-1a over every channel of every pixel, row by row.
+uint64_t Digest(const standin::World& world) {
+  uint64_t hash = 14695981039346656037ull;
+  auto add = [&hash](uint32_t v) {
+    for (int i = 0; i < 2; ++i) {
+      hash = (hash ^ ((v >> (8 * i)) & 0xFF)) * 1099511628211ull;
+    }
+  };
+  for (int32_t y = 0; y < world.height(); ++y) {
+    for (int32_t x = 0; x < world.width(); ++x) {
+      if (world.depth() == 16) {
+        const PF_Pixel16& p = world.at16(x, y);
+        add(p.alpha), add(p.red), add(p.green), add(p.blue);
+      } else {
+        const PF_Pixel& p = world.at8(x, y);
+        add(p.alpha), add(p.red), add(p.green), add(p.blue);
+      }
+    }
+  }
+  return hash;
+}
+
+// A frame whose channels follow (x, y) and a phase; depth 8 or 16.
+std::shared_ptr<standin::World> Pattern(int32_t w, int32_t h, int depth, int phase) {
+  auto world = std::make_shared<standin::World>(w, h, depth);
+  const int full = depth == 16 ? 32768 : 255;
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const bool edge = x == 0 || y == 0 || x == w - 1 || y == h - 1;
+      const int a = edge ? 0 : full;
+      // Channels spread over the whole range at either depth, premultiplied.
+      const int r = (x * 37 + phase * 11) % 256 * full / 255 * a / full;
+      const int g = (y * 53 + phase * 7) % 256 * full / 255 * a / full;
+      const int b = (x + y) * 29 % 256 * full / 255 * a / full;
+      if (depth == 16) {
+        world->at16(x, y) = PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(r),
+                                       static_cast<A_u_short>(g), static_cast<A_u_short>(b)};
+      } else {
+        world->at8(x, y) = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(r),
+                                    static_cast<A_u_char>(g), static_cast<A_u_char>(b)};
+      }
+    }
+  }
+  return world;
+}
+
+// A reference frame that takes every branch of the render but the turn
+// ("Scale" keeps the angle at exactly 0), so that it uses only the basic
+// IEEE operations and comes out bit for bit the same on every system.
+uint64_t ReferenceDigest(standin::PluginLibrary& library, int depth) {
+  standin::Host host(library.entry());
+  host.time() = standin::HostTime{4, 2, 40, 24};
+  if (host.paramsSetup() != 0) return 0;
+  host.setInt(PARAM_UNITS, 5);
+  host.setInt(PARAM_DISPLACEMENT_EFFECT, 2);  // Scale
+  host.setFloat(PARAM_EFFECT_INTENSITY, 130);
+  host.setFloat(PARAM_SCALE_OFFSET, -20);
+  host.setFloat(PARAM_TIME_OFFSET, 45);
+  host.setInt(PARAM_BORDER, 1);
+  host.setInt(PARAM_TIME_MAPPING, 2);          // Horizontal Units
+  host.setInt(PARAM_COLOR_MAPPING, 3);         // Inverse Displacement
+  host.setInt(PARAM_TRANSPARENCY_MAPPING, 2);  // Displacement
+  std::vector<standin::WorldPtr> icons;
+  for (int phase = 0; phase < 7; ++phase) icons.push_back(Pattern(19, 13, depth, phase));
+  host.setLayer(PARAM_ICON_LAYER, standin::FrameListSource(icons));
+  host.setLayer(PARAM_DISPLACEMENT_LAYER, standin::StillSource(Pattern(71, 40, depth, 3)));
+  standin::World output(71, 40, depth);
+  if (host.render(output) != 0 || !Balanced(host)) return 0;
+  return Digest(output);
 }
 
 void CheckResources(const std::string& path, const PF_OutData& setup) {
@@ -114,6 +189,13 @@ int main(int argc, char** argv) {
     const PF_Err renderErr = host.render(output);
     Check(renderErr == 0 && Balanced(host),
           "a render returns with every suite released and every layer checked in");
+
+    for (int depth : {8, 16}) {
+      const uint64_t digest = ReferenceDigest(library, depth);
+      Check(digest != 0, "the " + std::to_string(depth) + "-bit reference frame renders");
+      std::printf("digest %d-bit: %016llx\n", depth, static_cast<unsigned long long>(digest));
+      std::fflush(stdout);
+    }
   } catch (const std::exception& e) {
     Check(false, "the plug-in loads", e.what());
   }
