@@ -79,15 +79,17 @@ std::shared_ptr<standin::World> Pattern(int32_t w, int32_t h, int depth, int pha
   return world;
 }
 
-// A reference frame that takes every branch of the render but the turn
-// ("Scale" keeps the angle at exactly 0), so that it uses only the basic
-// IEEE operations and comes out bit for bit the same on every system.
+// A reference frame that takes every branch of the render: turn and scale by
+// brightness, both colour mappings' exchange, fading, the border, per-column
+// icon times from a frame list. Its digest must be the same on every system
+// the plug-in is built for; the turn goes through the system's sine and
+// cosine, so a maths library that rounds differently shows up here.
 uint64_t ReferenceDigest(standin::PluginLibrary& library, int depth) {
   standin::Host host(library.entry());
   host.time() = standin::HostTime{4, 2, 40, 24};
   if (host.paramsSetup() != 0) return 0;
   host.setInt(PARAM_UNITS, 5);
-  host.setInt(PARAM_DISPLACEMENT_EFFECT, 2);  // Scale
+  host.setInt(PARAM_DISPLACEMENT_EFFECT, 3);  // Both
   host.setFloat(PARAM_EFFECT_INTENSITY, 130);
   host.setFloat(PARAM_SCALE_OFFSET, -20);
   host.setFloat(PARAM_TIME_OFFSET, 45);
