@@ -443,6 +443,24 @@ void CheckOutputPath(const std::string& path) {
   }
 }
 
+// Calls f(pixel index, {red, green, blue, alpha}) for every pixel, row by row.
+template <typename F>
+void ForEachPixel(const standin::World& frame, F f) {
+  for (int32_t y = 0; y < frame.height(); ++y) {
+    for (int32_t x = 0; x < frame.width(); ++x) {
+      int32_t v[4];
+      if (frame.depth() == 16) {
+        const PF_Pixel16& p = frame.at16(x, y);
+        v[0] = p.red, v[1] = p.green, v[2] = p.blue, v[3] = p.alpha;
+      } else {
+        const PF_Pixel& p = frame.at8(x, y);
+        v[0] = p.red, v[1] = p.green, v[2] = p.blue, v[3] = p.alpha;
+      }
+      f(static_cast<size_t>(y) * static_cast<size_t>(frame.width()) + static_cast<size_t>(x), v);
+    }
+  }
+}
+
 void WriteImage(const standin::World& frame, const std::string& path) {
   const auto format = FormatOf(path);
   if (!format) CheckOutputPath(path);
@@ -459,43 +477,26 @@ void WriteImage(const standin::World& frame, const std::string& path) {
   const void* data = nullptr;
   TypeDesc dataType;
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h) * channels;
-  auto argb = [&](int32_t x, int32_t y, int32_t out[4]) {
-    if (depth == 16) {
-      const PF_Pixel16& p = frame.at16(x, y);
-      out[0] = p.red, out[1] = p.green, out[2] = p.blue, out[3] = p.alpha;
-    } else {
-      const PF_Pixel& p = frame.at8(x, y);
-      out[0] = p.red, out[1] = p.green, out[2] = p.blue, out[3] = p.alpha;
-    }
-  };
 
   if (*format == OutputFormat::Exr) {
     spec = ImageSpec(w, h, 4, TypeDesc::HALF);
     floats.resize(count);
-    for (int32_t y = 0; y < h; ++y) {
-      for (int32_t x = 0; x < w; ++x) {
-        int32_t v[4];
-        argb(x, y, v);
-        float* out = &floats[(static_cast<size_t>(y) * w + x) * 4];
-        for (int c = 0; c < 4; ++c) out[c] = static_cast<float>(v[c]) / static_cast<float>(full);
+    ForEachPixel(frame, [&](size_t i, const int32_t v[4]) {
+      for (int c = 0; c < 4; ++c) {
+        floats[i * 4 + c] = static_cast<float>(v[c]) / static_cast<float>(full);
       }
-    }
+    });
     data = floats.data();
     dataType = TypeDesc::FLOAT;
   } else if (*format == OutputFormat::Jpeg) {
     // No alpha to carry: the premultiplied colour is the frame over black.
     spec = ImageSpec(w, h, 3, TypeDesc::UINT8);
     bytes.resize(count);
-    for (int32_t y = 0; y < h; ++y) {
-      for (int32_t x = 0; x < w; ++x) {
-        int32_t v[4];
-        argb(x, y, v);
-        unsigned char* out = &bytes[(static_cast<size_t>(y) * w + x) * 3];
-        for (int c = 0; c < 3; ++c) {
-          out[c] = static_cast<unsigned char>(depth == 16 ? From16To8(v[c]) : v[c]);
-        }
+    ForEachPixel(frame, [&](size_t i, const int32_t v[4]) {
+      for (int c = 0; c < 3; ++c) {
+        bytes[i * 3 + c] = static_cast<unsigned char>(depth == 16 ? From16To8(v[c]) : v[c]);
       }
-    }
+    });
     data = bytes.data();
     dataType = TypeDesc::UINT8;
   } else {
@@ -507,21 +508,17 @@ void WriteImage(const standin::World& frame, const std::string& path) {
     } else {
       bytes.resize(count);
     }
-    for (int32_t y = 0; y < h; ++y) {
-      for (int32_t x = 0; x < w; ++x) {
-        int32_t v[4];
-        argb(x, y, v);
-        for (int c = 0; c < 3; ++c) v[c] = Unpremultiply(v[c], v[3], full);
-        const size_t at = (static_cast<size_t>(y) * w + x) * 4;
-        for (int c = 0; c < 4; ++c) {
-          if (depth == 16) {
-            words[at + c] = static_cast<uint16_t>(To16BitFile(v[c]));
-          } else {
-            bytes[at + c] = static_cast<unsigned char>(v[c]);
-          }
+    ForEachPixel(frame, [&](size_t i, const int32_t premultiplied[4]) {
+      int32_t v[4] = {premultiplied[0], premultiplied[1], premultiplied[2], premultiplied[3]};
+      for (int c = 0; c < 3; ++c) v[c] = Unpremultiply(v[c], v[3], full);
+      for (int c = 0; c < 4; ++c) {
+        if (depth == 16) {
+          words[i * 4 + c] = static_cast<uint16_t>(To16BitFile(v[c]));
+        } else {
+          bytes[i * 4 + c] = static_cast<unsigned char>(v[c]);
         }
       }
-    }
+    });
     data = depth == 16 ? static_cast<const void*>(words.data()) : bytes.data();
     dataType = depth == 16 ? TypeDesc::UINT16 : TypeDesc::UINT8;
   }
