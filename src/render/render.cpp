@@ -46,7 +46,12 @@ struct Pass {
 
 // A cell with fewer walked pixels than this is drawn by the calling thread
 // alone: handing it to the team would cost more than it saves.
-constexpr int64_t kMinPixelsToShare = 2048;
+constexpr int64_t kMinPixelsToShare = 1024;
+// Cells are cut into chunks of about this many pixels, a few per member, so
+// members that come free early take more of the cell.
+constexpr int64_t kChunkPixels = 256;
+constexpr int kChunksPerMember = 4;
+constexpr int kMaxChunks = kMaxRenderThreads * kChunksPerMember;
 
 // Draws cell windows on the chosen vector path, sharing each large one among
 // the render's threads. The team is started at the first cell worth sharing
@@ -65,44 +70,50 @@ class CellPainter {
   void Paint(const CellState& cell, int32_t cellRow, int32_t cellColumn) {
     const CellWalk walk = PrepareCellWalk(context_, cell, cellRow, cellColumn);
     const int64_t rows = walk.RowCount();
-    if (threads_ <= 1 || rows < 2 || rows * walk.ColumnCount() < kMinPixelsToShare) {
+    const int64_t pixels = rows * walk.ColumnCount();
+    if (threads_ <= 1 || rows < 2 || pixels < kMinPixelsToShare) {
       draw_(context_, walk, 0, rows);
       return;
     }
     if (!team_) team_.emplace(threads_);
+    int64_t chunks = int64_t{team_->size()} * kChunksPerMember;
+    if (chunks > pixels / kChunkPixels) chunks = pixels / kChunkPixels;
+    if (chunks > rows) chunks = rows;
     Job job{this, &walk, {}};
-    SplitRows(walk, team_->size(), job.bounds);
-    team_->Run(&DrawPart, &job);
+    const int count = SplitRows(walk, static_cast<int>(chunks), job.bounds);
+    team_->Run(&DrawChunk, &job, count);
   }
 
  private:
   struct Job {
     const CellPainter* painter;
     const CellWalk* walk;
-    int64_t bounds[kMaxRenderThreads + 1];  // part p draws rows bounds[p] to bounds[p + 1] − 1
+    int64_t bounds[kMaxChunks + 1];  // chunk c draws rows bounds[c] to bounds[c + 1] − 1
   };
 
-  static void DrawPart(const void* work, int part, int) {
+  static void DrawChunk(const void* work, int chunk) {
     const Job& job = *static_cast<const Job*>(work);
-    job.painter->draw_(job.painter->context_, *job.walk, job.bounds[part], job.bounds[part + 1]);
+    job.painter->draw_(job.painter->context_, *job.walk, job.bounds[chunk],
+                       job.bounds[chunk + 1]);
   }
 
-  // Even shares of the visited rows; a share never splits the rows that land
-  // on one output row, so each output row has one writer, in window order.
-  void SplitRows(const CellWalk& walk, int parts, int64_t* bounds) const {
+  // Cuts the visited rows into at most `chunks` even runs and returns how
+  // many it made. A run never splits the rows that land on one output row,
+  // so each output row has one writer, in window order.
+  int SplitRows(const CellWalk& walk, int chunks, int64_t* bounds) const {
     const int64_t rows = walk.RowCount();
+    int count = 0;
     bounds[0] = 0;
-    for (int p = 1; p < parts; ++p) {
-      int64_t b = rows * p / parts;
-      if (b < bounds[p - 1]) b = bounds[p - 1];
-      while (b > 0 && b < rows &&
-             OutputRowOf(context_, walk, walk.RowAt(b)) ==
-                 OutputRowOf(context_, walk, walk.RowAt(b - 1))) {
+    for (int c = 1; c <= chunks && bounds[count] < rows; ++c) {
+      int64_t b = rows * c / chunks;
+      if (b <= bounds[count]) continue;
+      while (b < rows && OutputRowOf(context_, walk, walk.RowAt(b)) ==
+                             OutputRowOf(context_, walk, walk.RowAt(b - 1))) {
         ++b;
       }
-      bounds[p] = b;
+      bounds[++count] = b;
     }
-    bounds[parts] = rows;
+    return count;
   }
 
   const DrawContext<Pixel>& context_;

@@ -6,18 +6,22 @@ namespace tilvane {
 
 namespace {
 
-// How long a member spins for the next job before it sleeps; about the time
-// of one small cell's drawing.
-constexpr int kSpins = 1 << 14;
+// How long an idle member watches for the next job before it sleeps: about
+// the time between two small cells, so a busy render never sleeps.
+constexpr int kIdleSpins = 4096;
 
 inline void Relax() { __builtin_ia32_pause(); }
+
+uint32_t GenerationOf(uint64_t state) { return static_cast<uint32_t>(state >> 32); }
+int ChunksOf(uint64_t state) { return static_cast<int>((state >> 16) & 0xFFFF); }
+int NextOf(uint64_t state) { return static_cast<int>(state & 0xFFFF); }
 
 }  // namespace
 
 RowTeam::RowTeam(int members) {
   for (int member = 1; member < members; ++member) {
     try {
-      workers_.emplace_back([this, member] { Serve(member); });
+      workers_.emplace_back([this] { Serve(); });
     } catch (const std::exception&) {
       break;  // no more threads: the team draws with those it has
     }
@@ -28,59 +32,74 @@ RowTeam::~RowTeam() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_.store(true, std::memory_order_release);
-    generation_.fetch_add(1, std::memory_order_release);
+    const uint32_t next = GenerationOf(state_.load(std::memory_order_relaxed)) + 1;
+    state_.store(State(next, 0, 0), std::memory_order_release);
   }
   wake_.notify_all();
   for (std::thread& worker : workers_) worker.join();
 }
 
-void RowTeam::WaitForWork(uint64_t seen) {
-  for (int spin = 0; spin < kSpins; ++spin) {
-    if (generation_.load(std::memory_order_acquire) != seen) return;
-    Relax();
-  }
-  std::unique_lock<std::mutex> lock(mutex_);
-  ++sleepers_;
-  wake_.wait(lock, [&] { return generation_.load(std::memory_order_acquire) != seen; });
-  --sleepers_;
-}
-
-void RowTeam::Serve(int member) {
-  uint64_t seen = 0;
-  for (;;) {
-    WaitForWork(seen);
-    seen = generation_.load(std::memory_order_acquire);
-    if (stopping_.load(std::memory_order_acquire)) return;
-    job_(work_, member, size());
-    if (unfinished_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_.notify_one();
+void RowTeam::TakeChunks(uint32_t generation) {
+  uint64_t state = state_.load(std::memory_order_acquire);
+  while (GenerationOf(state) == generation && NextOf(state) < ChunksOf(state)) {
+    if (!state_.compare_exchange_weak(state, state + 1, std::memory_order_acq_rel,
+                                      std::memory_order_acquire)) {
+      continue;
     }
+    // The job stays in place until every chunk is done, this one included.
+    job_(work_, NextOf(state));
+    done_.fetch_add(1, std::memory_order_acq_rel);
+    state = state_.load(std::memory_order_acquire);
   }
 }
 
-void RowTeam::Run(Job job, const void* work) {
-  if (workers_.empty()) {
-    job(work, 0, 1);
+void RowTeam::Serve() {
+  uint32_t seen = 0;
+  for (;;) {
+    uint64_t state = state_.load(std::memory_order_acquire);
+    for (int spin = 0; GenerationOf(state) == seen && spin < kIdleSpins; ++spin) {
+      Relax();
+      state = state_.load(std::memory_order_acquire);
+    }
+    if (GenerationOf(state) == seen) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++sleepers_;
+      wake_.wait(lock, [&] {
+        state = state_.load(std::memory_order_acquire);
+        return GenerationOf(state) != seen;
+      });
+      --sleepers_;
+    }
+    if (stopping_.load(std::memory_order_acquire)) return;
+    seen = GenerationOf(state);
+    TakeChunks(seen);
+  }
+}
+
+void RowTeam::Run(Job job, const void* work, int chunks) {
+  if (chunks > kMaxChunks) chunks = kMaxChunks;
+  if (workers_.empty() || chunks <= 1) {
+    for (int c = 0; c < chunks; ++c) job(work, c);
     return;
   }
-  // Every member takes part, so none can still be reading the job when the
-  // next one is published.
   job_ = job;
   work_ = work;
-  unfinished_.store(static_cast<int>(workers_.size()), std::memory_order_relaxed);
+  done_.store(0, std::memory_order_relaxed);
+  const uint32_t generation = GenerationOf(state_.load(std::memory_order_relaxed)) + 1;
+  state_.store(State(generation, chunks, 0), std::memory_order_release);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    generation_.fetch_add(1, std::memory_order_release);
     if (sleepers_ > 0) wake_.notify_all();
   }
-  job(work, 0, size());
-  for (int spin = 0; spin < kSpins; ++spin) {
-    if (unfinished_.load(std::memory_order_acquire) == 0) return;
-    Relax();
+  TakeChunks(generation);
+  // Only chunks other members are drawing are left: short waits.
+  for (int spin = 0; done_.load(std::memory_order_acquire) < chunks; ++spin) {
+    if (spin < 1024) {
+      Relax();
+    } else {
+      std::this_thread::yield();
+    }
   }
-  std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [&] { return unfinished_.load(std::memory_order_acquire) == 0; });
 }
 
 }  // namespace tilvane

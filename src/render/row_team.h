@@ -15,8 +15,11 @@ namespace tilvane {
 
 class RowTeam {
  public:
-  // One part of a job: part p of parts, run by one member.
-  using Job = void (*)(const void* work, int part, int parts);
+  // Draws chunk c of a job.
+  using Job = void (*)(const void* work, int chunk);
+
+  // The most chunks one job may have.
+  static constexpr int kMaxChunks = 0xFFFF;
 
   // Asks for `members` threads in all, the calling thread included. A
   // thread the system refuses is done without: the team may be smaller.
@@ -27,26 +30,32 @@ class RowTeam {
 
   int size() const { return static_cast<int>(workers_.size()) + 1; }
 
-  // Runs job(work, p, size()) for every member p, the calling thread taking
-  // part 0, and returns when every part is done.
-  void Run(Job job, const void* work);
+  // Runs job(work, c) for every chunk c from 0 to chunks − 1 and returns
+  // when all are done. Members take chunks as they come free, the calling
+  // thread among them, so a member the system does not schedule in time
+  // holds up at most the chunk it took.
+  void Run(Job job, const void* work, int chunks);
 
  private:
-  void Serve(int member);
-  void WaitForWork(uint64_t seen);
+  // The published job: generation in the high 32 bits, then the chunk count
+  // and the next unclaimed chunk, 16 bits each. A member claims a chunk by
+  // advancing "next" in the same word, so it cannot claim a chunk of a job
+  // that has since been replaced.
+  static uint64_t State(uint32_t generation, int chunks, int next) {
+    return uint64_t{generation} << 32 | uint64_t(chunks) << 16 | uint64_t(next);
+  }
+  void Serve();
+  void TakeChunks(uint32_t generation);
 
   std::vector<std::thread> workers_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable done_;
-  // A new job is published by advancing the generation; members spin on it
-  // briefly before sleeping, since cells follow one another quickly.
-  std::atomic<uint64_t> generation_{0};
-  std::atomic<int> unfinished_{0};
+  std::atomic<uint64_t> state_{0};
+  std::atomic<int> done_{0};
   std::atomic<bool> stopping_{false};
-  int sleepers_ = 0;  // guarded by mutex_
   Job job_ = nullptr;
   const void* work_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  int sleepers_ = 0;  // guarded by mutex_
 };
 
 }  // namespace tilvane

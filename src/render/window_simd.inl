@@ -397,6 +397,27 @@ inline void StoreGroup(Pixel* row, const Pixel* values, const int32_t* outputX) 
   for (int i = 0; i < kLanes; ++i) row[outputX[i]] = values[i];
 }
 
+template <typename Pixel, typename Shade>
+inline void ShadeAndStore(const DrawContext<Pixel>& context, const CellWalk& walk,
+                          const CellLanes<Pixel>& lanes, Shade shade, Pixel* row, int64_t column,
+                          int64_t windowY, double vSin, double vCos, bool borderRow) {
+  Pixel values[kLanes];
+  int32_t outputX[kLanes];
+  if (!shade(lanes, walk.halfWidth, vSin, vCos, column, values, outputX)) {
+    for (int i = 0; i < kLanes; ++i) {
+      const ShadedPixel<Pixel> p = ShadeWindowPixel(context, walk, column + i, windowY);
+      values[i] = p.value;
+      outputX[i] = p.outputX;
+    }
+  }
+  if (borderRow) {
+    for (int i = 0; i < kLanes; ++i) values[i] = context.borderPixel;
+  } else if (context.settings->border == 1 && column == 0) {
+    values[0] = context.borderPixel;
+  }
+  StoreGroup(row, values, outputX);
+}
+
 // The rows firstRow to endRow − 1 of the walk, as DrawWindowRows draws
 // them. The border is applied as the reference's writes leave it: a pixel
 // of the first window row or column is the border pixel, and the output's
@@ -420,24 +441,16 @@ void DrawRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t f
     const double vCos = v * walk.transform.cosTheta;
     const bool borderRow = border && windowY == 0;
     int64_t column = 0;
-    if (vectors) {
-      for (; column + kLanes <= walk.openColumns; column += kLanes) {
-        Pixel values[kLanes];
-        int32_t outputX[kLanes];
-        if (!shade(lanes, walk.halfWidth, vSin, vCos, column, values, outputX)) {
-          for (int i = 0; i < kLanes; ++i) {
-            const ShadedPixel<Pixel> p = ShadeWindowPixel(context, walk, column + i, windowY);
-            values[i] = p.value;
-            outputX[i] = p.outputX;
-          }
-        }
-        if (borderRow) {
-          for (int i = 0; i < kLanes; ++i) values[i] = context.borderPixel;
-        } else if (border && column == 0) {
-          values[0] = context.borderPixel;
-        }
-        StoreGroup(row, values, outputX);
+    if (vectors && walk.openColumns >= kLanes) {
+      for (;;) {
+        ShadeAndStore(context, walk, lanes, shade, row, column, windowY, vSin, vCos, borderRow);
+        if (column + kLanes == walk.openColumns) break;
+        // The last group overlaps the one before rather than leaving a tail:
+        // writing the end of a row again, in order, leaves what it left.
+        column = column + 2 * kLanes <= walk.openColumns ? column + kLanes
+                                                         : walk.openColumns - kLanes;
       }
+      column = walk.openColumns;
     }
     for (; column < columns; ++column) {
       const int64_t windowX = walk.ColumnAt(column);
