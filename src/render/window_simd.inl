@@ -109,6 +109,24 @@ inline VecI TruncToInt(VecD v) {
 #endif
 }
 
+// FloorOf's whole part. Where it differs from the rounding instruction, at
+// −0.0 (FloorOf gives +0.0, so the fraction is −0.0 rather than +0.0), the
+// zero fraction leaves every interpolation exactly the same.
+inline VecD Floor(VecD v) {
+#if TILVANE_SIMD_LANES == 8
+  return reinterpret_cast<VecD>(
+      _mm512_mask_roundscale_pd(_mm512_setzero_pd(), 0xFF, reinterpret_cast<__m512d>(v),
+                                _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+#elif TILVANE_SIMD_LANES == 4
+  return reinterpret_cast<VecD>(_mm256_floor_pd(reinterpret_cast<__m256d>(v)));
+#else
+  // SSE2 has no rounding instruction: truncate, then step down once where
+  // that rounded up.
+  const VecD whole = ToDouble(TruncToInt(v));
+  return whole > v ? whole - 1.0 : whole;
+#endif
+}
+
 inline VecD IotaD() {
   VecD v;
   for (int i = 0; i < kLanes; ++i) v[i] = i;
@@ -271,11 +289,8 @@ inline bool ShadeGroup(const CellLanes<Pixel>& cell, int32_t halfWidth, double v
                       (sourceY > -kSafeSource) & (sourceY < kSafeSource);
   if (!AllTrue(inside)) return false;
 
-  // FloorOf: truncation, stepped down once where it rounded up.
-  VecD wholeX = ToDouble(TruncToInt(sourceX));
-  VecD wholeY = ToDouble(TruncToInt(sourceY));
-  wholeX = wholeX > sourceX ? wholeX - 1.0 : wholeX;
-  wholeY = wholeY > sourceY ? wholeY - 1.0 : wholeY;
+  const VecD wholeX = Floor(sourceX);
+  const VecD wholeY = Floor(sourceY);
   const VecI x0 = TruncToInt(wholeX);
   const VecI y0 = TruncToInt(wholeY);
   const VecD fx = sourceX - wholeX;
