@@ -265,7 +265,7 @@ inline VecI ShadeChannel(const CellLanes<Pixel>& cell, VecD s) {
   constexpr double kLargest = sizeof(Pixel) == 4 ? 255.0 : 65535.0;
   if constexpr (kShading == Shading::kIconUnscaled) {
     // (float)(int)s × 1.0f is (int)s, and s lies inside the channel range.
-    return TruncToChannel(s, kLargest);
+    return TruncToInt(s);
   } else if constexpr (kShading == Shading::kIconScaled) {
     // Truncated to an integer first, then scaled in single precision.
     const VecF whole = __builtin_convertvector(TruncToInt(s), VecF);
@@ -279,22 +279,40 @@ inline VecI ShadeChannel(const CellLanes<Pixel>& cell, VecD s) {
   }
 }
 
-template <typename Pixel, Shading kShading>
-inline bool ShadeGroup(const CellLanes<Pixel>& cell, int32_t halfWidth, double vSin, double vCos,
-                       int64_t windowX, Pixel* values, int32_t* outputX) {
-  const VecD u = static_cast<double>(windowX - halfWidth) + IotaD();
-  const VecD sourceX = (u * cell.cosTheta - vSin + cell.centreX) / cell.divisor;
-  const VecD sourceY = (u * cell.sinTheta + vCos + cell.centreY) / cell.divisor;
-  const VecM inside = (sourceX > -kSafeSource) & (sourceX < kSafeSource) &
-                      (sourceY > -kSafeSource) & (sourceY < kSafeSource);
-  if (!AllTrue(inside)) return false;
+// The source points of kLanes window pixels of one row, from column windowX.
+struct SourcePoints {
+  VecD x, y;
+};
 
-  const VecD wholeX = Floor(sourceX);
-  const VecD wholeY = Floor(sourceY);
+template <typename Pixel>
+inline SourcePoints SourcesOf(const CellLanes<Pixel>& cell, int32_t halfWidth, double vSin,
+                              double vCos, int64_t windowX) {
+  const VecD u = static_cast<double>(windowX - halfWidth) + IotaD();
+  return {(u * cell.cosTheta - vSin + cell.centreX) / cell.divisor,
+          (u * cell.sinTheta + vCos + cell.centreY) / cell.divisor};
+}
+
+// Lanes whose source point the vector conversions take exactly.
+inline VecM Convertible(const SourcePoints& p) {
+  return (p.x > -kSafeSource) & (p.x < kSafeSource) & (p.y > -kSafeSource) &
+         (p.y < kSafeSource);
+}
+
+// The four neighbours of every lane's source point and the fractions.
+struct Neighbourhood {
+  Neighbours n;
+  VecD fx, fy;
+};
+
+template <typename Pixel>
+inline Neighbourhood NeighbourhoodOf(const CellLanes<Pixel>& cell, const SourcePoints& p) {
+  Neighbourhood h;
+  const VecD wholeX = Floor(p.x);
+  const VecD wholeY = Floor(p.y);
+  h.fx = p.x - wholeX;
+  h.fy = p.y - wholeY;
   const VecI x0 = TruncToInt(wholeX);
   const VecI y0 = TruncToInt(wholeY);
-  const VecD fx = sourceX - wholeX;
-  const VecD fy = sourceY - wholeY;
   // The + 1 comes before the clamp, never after it.
   const VecI left = ClampIndex(x0, cell.iconLastColumn);
   const VecI right = ClampIndex(x0 + 1, cell.iconLastColumn);
@@ -302,9 +320,6 @@ inline bool ShadeGroup(const CellLanes<Pixel>& cell, int32_t halfWidth, double v
   const VecI bottom = ClampIndex(y0 + 1, cell.iconLastRow);
   const VecL upperRow = RowOffsets(top, cell.iconRowBytes);
   const VecL lowerRow = RowOffsets(bottom, cell.iconRowBytes);
-  const VecL leftColumn = __builtin_convertvector(left, VecL) * int64_t{sizeof(Pixel)};
-  const VecL rightColumn = __builtin_convertvector(right, VecL) * int64_t{sizeof(Pixel)};
-  Neighbours n;
   if (sizeof(Pixel) == 4 && cell.pairedColumns) {
     // Both column neighbours in one 8-byte read at column min(left, width − 2),
     // which holds left and right whatever the clamp made of them.
@@ -318,27 +333,36 @@ inline bool ShadeGroup(const CellLanes<Pixel>& cell, int32_t halfWidth, double v
     const VecU upperSecond = __builtin_convertvector(upper >> 32, VecU);
     const VecU lowerFirst = __builtin_convertvector(lower, VecU);
     const VecU lowerSecond = __builtin_convertvector(lower >> 32, VecU);
-    n.lo[0] = leftIsFirst ? upperFirst : upperSecond;
-    n.lo[1] = rightIsFirst ? upperFirst : upperSecond;
-    n.lo[2] = leftIsFirst ? lowerFirst : lowerSecond;
-    n.lo[3] = rightIsFirst ? lowerFirst : lowerSecond;
+    h.n.lo[0] = leftIsFirst ? upperFirst : upperSecond;
+    h.n.lo[1] = rightIsFirst ? upperFirst : upperSecond;
+    h.n.lo[2] = leftIsFirst ? lowerFirst : lowerSecond;
+    h.n.lo[3] = rightIsFirst ? lowerFirst : lowerSecond;
   } else {
-    Fetch<Pixel>(cell.iconData, upperRow + leftColumn, &n, 0);
-    Fetch<Pixel>(cell.iconData, upperRow + rightColumn, &n, 1);
-    Fetch<Pixel>(cell.iconData, lowerRow + leftColumn, &n, 2);
-    Fetch<Pixel>(cell.iconData, lowerRow + rightColumn, &n, 3);
+    const VecL leftColumn = __builtin_convertvector(left, VecL) * int64_t{sizeof(Pixel)};
+    const VecL rightColumn = __builtin_convertvector(right, VecL) * int64_t{sizeof(Pixel)};
+    Fetch<Pixel>(cell.iconData, upperRow + leftColumn, &h.n, 0);
+    Fetch<Pixel>(cell.iconData, upperRow + rightColumn, &h.n, 1);
+    Fetch<Pixel>(cell.iconData, lowerRow + leftColumn, &h.n, 2);
+    Fetch<Pixel>(cell.iconData, lowerRow + rightColumn, &h.n, 3);
   }
+  return h;
+}
 
-  constexpr double kLargest = sizeof(Pixel) == 4 ? 255.0 : 65535.0;
+// The coloured pixels of the lanes, packed as the output stores them.
+template <typename Pixel, Shading kShading>
+inline void ShadeLanes(const CellLanes<Pixel>& cell, const Neighbourhood& h, Pixel* values) {
+  const Neighbours& n = h.n;
   VecI channel[4];
-  channel[CHANNEL_ALPHA] =
-      TruncToChannel(Interpolate<Pixel, CHANNEL_ALPHA>(n, fx, fy), kLargest);
+  // A sample lies between its neighbours' values (the fractions are in
+  // [0, 1) and rounding is monotonic), so inside the channel range: the
+  // clamp of TruncToChannel changes nothing.
+  channel[CHANNEL_ALPHA] = TruncToInt(Interpolate<Pixel, CHANNEL_ALPHA>(n, h.fx, h.fy));
   channel[CHANNEL_RED] = ShadeChannel<Pixel, kShading, 0>(
-      cell, Interpolate<Pixel, CHANNEL_RED>(n, fx, fy));
+      cell, Interpolate<Pixel, CHANNEL_RED>(n, h.fx, h.fy));
   channel[CHANNEL_GREEN] = ShadeChannel<Pixel, kShading, 1>(
-      cell, Interpolate<Pixel, CHANNEL_GREEN>(n, fx, fy));
+      cell, Interpolate<Pixel, CHANNEL_GREEN>(n, h.fx, h.fy));
   channel[CHANNEL_BLUE] = ShadeChannel<Pixel, kShading, 2>(
-      cell, Interpolate<Pixel, CHANNEL_BLUE>(n, fx, fy));
+      cell, Interpolate<Pixel, CHANNEL_BLUE>(n, h.fx, h.fy));
   if constexpr (sizeof(Pixel) == 4) {
     const VecU packed = reinterpret_cast<VecU>(channel[CHANNEL_ALPHA]) |
                         reinterpret_cast<VecU>(channel[CHANNEL_RED]) << 8 |
@@ -354,14 +378,41 @@ inline bool ShadeGroup(const CellLanes<Pixel>& cell, int32_t halfWidth, double v
                                                                  << 32;
     std::memcpy(values, &packed, sizeof packed);
   }
+}
 
-  // OutputCoordinate: the limit for a value not less than it, then 0 for a
-  // negative one.
+// OutputCoordinate of the lanes: the limit for a value not less than it,
+// then 0 for a negative one.
+template <typename Pixel>
+inline void OutputColumns(const CellLanes<Pixel>& cell, int64_t windowX, int32_t* outputX) {
   const VecF column =
       cell.originX + __builtin_convertvector(static_cast<int32_t>(windowX) + IotaI(), VecF);
   const VecF below = column < cell.lastColumnValue ? column : cell.lastColumnValue;
   const VecI columns = __builtin_convertvector(below < 0.0f ? 0.0f : below, VecI);
   std::memcpy(outputX, &columns, sizeof columns);
+}
+
+// Shades kGroups × kLanes window pixels of one row, from column windowX, into
+// values and their output columns into outputX. The groups go step by step
+// side by side, so the processor overlaps their long chains (division,
+// gather, conversions). False, with nothing written, when a source point is
+// beyond what the vector conversions take exactly; those pixels go to the
+// reference.
+template <typename Pixel, Shading kShading, int kGroups>
+inline bool ShadeGroups(const CellLanes<Pixel>& cell, int32_t halfWidth, double vSin, double vCos,
+                        int64_t windowX, Pixel* values, int32_t* outputX) {
+  SourcePoints p[kGroups];
+  for (int g = 0; g < kGroups; ++g) {
+    p[g] = SourcesOf(cell, halfWidth, vSin, vCos, windowX + g * kLanes);
+  }
+  VecM convertible = Convertible(p[0]);
+  for (int g = 1; g < kGroups; ++g) convertible &= Convertible(p[g]);
+  if (!AllTrue(convertible)) return false;
+  Neighbourhood h[kGroups];
+  for (int g = 0; g < kGroups; ++g) h[g] = NeighbourhoodOf(cell, p[g]);
+  for (int g = 0; g < kGroups; ++g) ShadeLanes<Pixel, kShading>(cell, h[g], values + g * kLanes);
+  for (int g = 0; g < kGroups; ++g) {
+    OutputColumns(cell, windowX + g * kLanes, outputX + g * kLanes);
+  }
   return true;
 }
 
@@ -412,25 +463,53 @@ inline void StoreGroup(Pixel* row, const Pixel* values, const int32_t* outputX) 
   for (int i = 0; i < kLanes; ++i) row[outputX[i]] = values[i];
 }
 
-template <typename Pixel, typename Shade>
-inline void ShadeAndStore(const DrawContext<Pixel>& context, const CellWalk& walk,
-                          const CellLanes<Pixel>& lanes, Shade shade, Pixel* row, int64_t column,
-                          int64_t windowY, double vSin, double vCos, bool borderRow) {
-  Pixel values[kLanes];
-  int32_t outputX[kLanes];
-  if (!shade(lanes, walk.halfWidth, vSin, vCos, column, values, outputX)) {
-    for (int i = 0; i < kLanes; ++i) {
+// Shades kGroups × kLanes pixels from column windowX and stores them, with
+// the border where the reference's writes leave it.
+template <typename Pixel, Shading kShading, int kGroups>
+void ShadeAndStore(const DrawContext<Pixel>& context, const CellWalk& walk,
+                   const CellLanes<Pixel>& lanes, Pixel* row, int64_t column, int64_t windowY,
+                   double vSin, double vCos, bool borderRow) {
+  constexpr int kCount = kGroups * kLanes;
+  Pixel values[kCount];
+  int32_t outputX[kCount];
+  if (!ShadeGroups<Pixel, kShading, kGroups>(lanes, walk.halfWidth, vSin, vCos, column, values,
+                                              outputX)) {
+    for (int i = 0; i < kCount; ++i) {
       const ShadedPixel<Pixel> p = ShadeWindowPixel(context, walk, column + i, windowY);
       values[i] = p.value;
       outputX[i] = p.outputX;
     }
   }
   if (borderRow) {
-    for (int i = 0; i < kLanes; ++i) values[i] = context.borderPixel;
+    for (int i = 0; i < kCount; ++i) values[i] = context.borderPixel;
   } else if (context.settings->border == 1 && column == 0) {
     values[0] = context.borderPixel;
   }
-  StoreGroup(row, values, outputX);
+  for (int g = 0; g < kGroups; ++g) StoreGroup(row, values + g * kLanes, outputX + g * kLanes);
+}
+
+// The open columns of one row, two groups at a time, then one; a last group
+// overlaps the one before rather than leaving a tail: writing the end of a
+// row again, in order, leaves what it left.
+template <typename Pixel, Shading kShading>
+void ShadeOpenColumns(const DrawContext<Pixel>& context, const CellWalk& walk,
+                      const CellLanes<Pixel>& lanes, Pixel* row, int64_t windowY, double vSin,
+                      double vCos, bool borderRow) {
+  const int64_t open = walk.openColumns;
+  int64_t column = 0;
+  for (; column + 2 * kLanes <= open; column += 2 * kLanes) {
+    ShadeAndStore<Pixel, kShading, 2>(context, walk, lanes, row, column, windowY, vSin, vCos,
+                                      borderRow);
+  }
+  if (column + kLanes <= open) {
+    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, column, windowY, vSin, vCos,
+                                      borderRow);
+    column += kLanes;
+  }
+  if (column < open) {
+    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, open - kLanes, windowY, vSin,
+                                      vCos, borderRow);
+  }
 }
 
 // The rows firstRow to endRow − 1 of the walk, as DrawWindowRows draws
@@ -444,9 +523,10 @@ void DrawRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t f
   const bool border = context.settings->border == 1;
   const bool vectors = VectorsFit(context, walk);
   const CellLanes<Pixel> lanes = PrepareLanes(context, walk);
-  const auto shade = !lanes.iconColors                     ? &ShadeGroup<Pixel, Shading::kMix>
-                     : lanes.transparencyFactor == 1.0f ? &ShadeGroup<Pixel, Shading::kIconUnscaled>
-                                                        : &ShadeGroup<Pixel, Shading::kIconScaled>;
+  const auto shadeOpenColumns =
+      !lanes.iconColors                   ? &ShadeOpenColumns<Pixel, Shading::kMix>
+      : lanes.transparencyFactor == 1.0f ? &ShadeOpenColumns<Pixel, Shading::kIconUnscaled>
+                                          : &ShadeOpenColumns<Pixel, Shading::kIconScaled>;
   const int64_t columns = walk.ColumnCount();
   for (int64_t rowIndex = firstRow; rowIndex < endRow; ++rowIndex) {
     const int64_t windowY = walk.RowAt(rowIndex);
@@ -457,14 +537,7 @@ void DrawRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t f
     const bool borderRow = border && windowY == 0;
     int64_t column = 0;
     if (vectors && walk.openColumns >= kLanes) {
-      for (;;) {
-        ShadeAndStore(context, walk, lanes, shade, row, column, windowY, vSin, vCos, borderRow);
-        if (column + kLanes == walk.openColumns) break;
-        // The last group overlaps the one before rather than leaving a tail:
-        // writing the end of a row again, in order, leaves what it left.
-        column = column + 2 * kLanes <= walk.openColumns ? column + kLanes
-                                                         : walk.openColumns - kLanes;
-      }
+      shadeOpenColumns(context, walk, lanes, row, windowY, vSin, vCos, borderRow);
       column = walk.openColumns;
     }
     for (; column < columns; ++column) {
