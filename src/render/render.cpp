@@ -93,8 +93,7 @@ class CellPainter {
 
   static void DrawChunk(const void* work, int chunk) {
     const Job& job = *static_cast<const Job*>(work);
-    job.painter->draw_(job.painter->context_, *job.walk, job.bounds[chunk],
-                       job.bounds[chunk + 1]);
+    job.painter->draw_(job.painter->context_, *job.walk, job.bounds[chunk], job.bounds[chunk + 1]);
   }
 
   // Cuts the visited rows into at most `chunks` even runs and returns how

@@ -144,8 +144,8 @@ Scene MakeScene(Pick& pick) {
   }
   host.setLayer(PARAM_ICON_LAYER, standin::FrameListSource(frames));
   if (!pick.OneIn(6)) {
-    host.setLayer(PARAM_DISPLACEMENT_LAYER,
-                  standin::StillSource(pick.Frame(pick.Between(1, 60), pick.Between(1, 60), depth)));
+    host.setLayer(PARAM_DISPLACEMENT_LAYER, standin::StillSource(pick.Frame(
+                                                pick.Between(1, 60), pick.Between(1, 60), depth)));
   }
 
   host.time() = standin::HostTime{pick.Between(0, 20), 1, pick.Between(2, 30), 24};
