@@ -37,9 +37,8 @@ inline bool AllTrue(VecM mask) {
 inline VecL RowOffsets(VecI rows, int64_t rowBytes) {
 #if TILVANE_SIMD_LANES == 4
   // rowbytes is a 32-bit field: a signed 32 × 32-bit product is exact.
-  return reinterpret_cast<VecL>(
-      _mm256_mul_epi32(_mm256_cvtepi32_epi64(reinterpret_cast<__m128i>(rows)),
-                       _mm256_set1_epi64x(rowBytes)));
+  return reinterpret_cast<VecL>(_mm256_mul_epi32(
+      _mm256_cvtepi32_epi64(reinterpret_cast<__m128i>(rows)), _mm256_set1_epi64x(rowBytes)));
 #else
   return __builtin_convertvector(rows, VecL) * rowBytes;
 #endif
@@ -67,8 +66,8 @@ inline VecQ Gather64(const unsigned char* base, VecL offsets) {
   return reinterpret_cast<VecQ>(_mm512_mask_i64gather_epi64(
       _mm512_setzero_si512(), 0xFF, reinterpret_cast<__m512i>(offsets), base, 1));
 #elif TILVANE_SIMD_LANES == 4
-  return reinterpret_cast<VecQ>(_mm256_i64gather_epi64(
-      reinterpret_cast<const long long*>(base), reinterpret_cast<__m256i>(offsets), 1));
+  return reinterpret_cast<VecQ>(_mm256_i64gather_epi64(reinterpret_cast<const long long*>(base),
+                                                       reinterpret_cast<__m256i>(offsets), 1));
 #else
   uint64_t a, b;
   std::memcpy(&a, base + offsets[0], sizeof a);
@@ -196,14 +195,14 @@ inline VecU ByteChannel(VecU packed) {
 #if TILVANE_SIMD_LANES == 8
   constexpr char z = -128;  // a cleared byte
   constexpr char c = kChannel;
-  const __m256i pick = _mm256_setr_epi8(c, z, z, z, c + 4, z, z, z, c + 8, z, z, z, c + 12, z, z, z,
-                                        c, z, z, z, c + 4, z, z, z, c + 8, z, z, z, c + 12, z, z, z);
+  const __m256i pick =
+      _mm256_setr_epi8(c, z, z, z, c + 4, z, z, z, c + 8, z, z, z, c + 12, z, z, z, c, z, z, z,
+                       c + 4, z, z, z, c + 8, z, z, z, c + 12, z, z, z);
   return reinterpret_cast<VecU>(_mm256_shuffle_epi8(reinterpret_cast<__m256i>(packed), pick));
 #elif TILVANE_SIMD_LANES == 4
   constexpr char z = -128;
   constexpr char c = kChannel;
-  const __m128i pick =
-      _mm_setr_epi8(c, z, z, z, c + 4, z, z, z, c + 8, z, z, z, c + 12, z, z, z);
+  const __m128i pick = _mm_setr_epi8(c, z, z, z, c + 4, z, z, z, c + 8, z, z, z, c + 12, z, z, z);
   return reinterpret_cast<VecU>(_mm_shuffle_epi8(reinterpret_cast<__m128i>(packed), pick));
 #else
   return (packed >> (8 * kChannel)) & 0xFFu;
@@ -273,8 +272,8 @@ inline VecI ShadeChannel(const CellLanes<Pixel>& cell, VecD s) {
   } else {
     // MixChannel, in its order; the colorA term weighted by luminance alone.
     const VecD first = s / kScale * cell.colorA[kComponent] / kScale * cell.luminance;
-    const VecD second = s / kScale * cell.colorB[kComponent] / kScale * cell.transparency *
-                        cell.oneMinusLuminance;
+    const VecD second =
+        s / kScale * cell.colorB[kComponent] / kScale * cell.transparency * cell.oneMinusLuminance;
     return TruncToChannel(kScale * (first + second), kLargest);
   }
 }
@@ -294,8 +293,7 @@ inline SourcePoints SourcesOf(const CellLanes<Pixel>& cell, int32_t halfWidth, d
 
 // Lanes whose source point the vector conversions take exactly.
 inline VecM Convertible(const SourcePoints& p) {
-  return (p.x > -kSafeSource) & (p.x < kSafeSource) & (p.y > -kSafeSource) &
-         (p.y < kSafeSource);
+  return (p.x > -kSafeSource) & (p.x < kSafeSource) & (p.y > -kSafeSource) & (p.y < kSafeSource);
 }
 
 // The four neighbours of every lane's source point and the fractions.
@@ -357,12 +355,12 @@ inline void ShadeLanes(const CellLanes<Pixel>& cell, const Neighbourhood& h, Pix
   // [0, 1) and rounding is monotonic), so inside the channel range: the
   // clamp of TruncToChannel changes nothing.
   channel[CHANNEL_ALPHA] = TruncToInt(Interpolate<Pixel, CHANNEL_ALPHA>(n, h.fx, h.fy));
-  channel[CHANNEL_RED] = ShadeChannel<Pixel, kShading, 0>(
-      cell, Interpolate<Pixel, CHANNEL_RED>(n, h.fx, h.fy));
-  channel[CHANNEL_GREEN] = ShadeChannel<Pixel, kShading, 1>(
-      cell, Interpolate<Pixel, CHANNEL_GREEN>(n, h.fx, h.fy));
-  channel[CHANNEL_BLUE] = ShadeChannel<Pixel, kShading, 2>(
-      cell, Interpolate<Pixel, CHANNEL_BLUE>(n, h.fx, h.fy));
+  channel[CHANNEL_RED] =
+      ShadeChannel<Pixel, kShading, 0>(cell, Interpolate<Pixel, CHANNEL_RED>(n, h.fx, h.fy));
+  channel[CHANNEL_GREEN] =
+      ShadeChannel<Pixel, kShading, 1>(cell, Interpolate<Pixel, CHANNEL_GREEN>(n, h.fx, h.fy));
+  channel[CHANNEL_BLUE] =
+      ShadeChannel<Pixel, kShading, 2>(cell, Interpolate<Pixel, CHANNEL_BLUE>(n, h.fx, h.fy));
   if constexpr (sizeof(Pixel) == 4) {
     const VecU packed = reinterpret_cast<VecU>(channel[CHANNEL_ALPHA]) |
                         reinterpret_cast<VecU>(channel[CHANNEL_RED]) << 8 |
@@ -473,7 +471,7 @@ void ShadeAndStore(const DrawContext<Pixel>& context, const CellWalk& walk,
   Pixel values[kCount];
   int32_t outputX[kCount];
   if (!ShadeGroups<Pixel, kShading, kGroups>(lanes, walk.halfWidth, vSin, vCos, column, values,
-                                              outputX)) {
+                                             outputX)) {
     for (int i = 0; i < kCount; ++i) {
       const ShadedPixel<Pixel> p = ShadeWindowPixel(context, walk, column + i, windowY);
       values[i] = p.value;
@@ -488,14 +486,13 @@ void ShadeAndStore(const DrawContext<Pixel>& context, const CellWalk& walk,
   for (int g = 0; g < kGroups; ++g) StoreGroup(row, values + g * kLanes, outputX + g * kLanes);
 }
 
-// The open columns of one row, two groups at a time, then one; a last group
+// Columns 0 to open − 1 of one row, two groups at a time, then one; a last group
 // overlaps the one before rather than leaving a tail: writing the end of a
 // row again, in order, leaves what it left.
 template <typename Pixel, Shading kShading>
 void ShadeOpenColumns(const DrawContext<Pixel>& context, const CellWalk& walk,
-                      const CellLanes<Pixel>& lanes, Pixel* row, int64_t windowY, double vSin,
-                      double vCos, bool borderRow) {
-  const int64_t open = walk.openColumns;
+                      const CellLanes<Pixel>& lanes, Pixel* row, int64_t open, int64_t windowY,
+                      double vSin, double vCos, bool borderRow) {
   int64_t column = 0;
   for (; column + 2 * kLanes <= open; column += 2 * kLanes) {
     ShadeAndStore<Pixel, kShading, 2>(context, walk, lanes, row, column, windowY, vSin, vCos,
@@ -507,8 +504,8 @@ void ShadeOpenColumns(const DrawContext<Pixel>& context, const CellWalk& walk,
     column += kLanes;
   }
   if (column < open) {
-    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, open - kLanes, windowY, vSin,
-                                      vCos, borderRow);
+    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, open - kLanes, windowY, vSin, vCos,
+                                      borderRow);
   }
 }
 
@@ -523,11 +520,14 @@ void DrawRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t f
   const bool border = context.settings->border == 1;
   const bool vectors = VectorsFit(context, walk);
   const CellLanes<Pixel> lanes = PrepareLanes(context, walk);
-  const auto shadeOpenColumns =
-      !lanes.iconColors                   ? &ShadeOpenColumns<Pixel, Shading::kMix>
-      : lanes.transparencyFactor == 1.0f ? &ShadeOpenColumns<Pixel, Shading::kIconUnscaled>
-                                          : &ShadeOpenColumns<Pixel, Shading::kIconScaled>;
+  const auto shadeOpenColumns = !lanes.iconColors ? &ShadeOpenColumns<Pixel, Shading::kMix>
+                                : lanes.transparencyFactor == 1.0f
+                                    ? &ShadeOpenColumns<Pixel, Shading::kIconUnscaled>
+                                    : &ShadeOpenColumns<Pixel, Shading::kIconScaled>;
   const int64_t columns = walk.ColumnCount();
+  // The columns visited side by side: the open ones, and the last one too
+  // where the walk reaches it without a jump.
+  const int64_t side = walk.openColumns == walk.lastWindowX ? columns : walk.openColumns;
   for (int64_t rowIndex = firstRow; rowIndex < endRow; ++rowIndex) {
     const int64_t windowY = walk.RowAt(rowIndex);
     Pixel* row = Traits::Address(context.output, 0, OutputRowOf(context, walk, windowY));
@@ -536,9 +536,9 @@ void DrawRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t f
     const double vCos = v * walk.transform.cosTheta;
     const bool borderRow = border && windowY == 0;
     int64_t column = 0;
-    if (vectors && walk.openColumns >= kLanes) {
-      shadeOpenColumns(context, walk, lanes, row, windowY, vSin, vCos, borderRow);
-      column = walk.openColumns;
+    if (vectors && side >= kLanes) {
+      shadeOpenColumns(context, walk, lanes, row, side, windowY, vSin, vCos, borderRow);
+      column = side;
     }
     for (; column < columns; ++column) {
       const int64_t windowX = walk.ColumnAt(column);
