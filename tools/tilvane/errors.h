@@ -66,6 +66,8 @@ inline std::string ByteSize(uint64_t bytes) {
   return text;
 }
 
+constexpr const char* kMemoryAdvice = "give a smaller --size, fewer --threads or smaller layers";
+
 // Runs make(), turning std::bad_alloc into a UsageError that says what did not
 // fit, e.g. "not enough memory for a 30000x30000 frame at 16 bits (7.2 GB); ...".
 template <typename Make>
@@ -73,8 +75,8 @@ auto WithMemoryFor(const std::string& what, uint64_t bytes, Make make) {
   try {
     return make();
   } catch (const std::bad_alloc&) {
-    throw UsageError("not enough memory for " + what + " (" + ByteSize(bytes) +
-                     "); give a smaller --size, fewer --threads or smaller layers");
+    throw UsageError("not enough memory for " + what + " (" + ByteSize(bytes) + "); " +
+                     kMemoryAdvice);
   }
 }
 

@@ -414,9 +414,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tilvane: %s\n", e.what());
     return kExitWrite;
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr,
-                 "tilvane: not enough memory; give a smaller --size, fewer --threads or "
-                 "smaller layers\n");
+    std::fprintf(stderr, "tilvane: not enough memory; %s\n", kMemoryAdvice);
     return kExitUsage;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tilvane: %s\n", e.what());

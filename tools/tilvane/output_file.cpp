@@ -37,6 +37,7 @@ std::string WriteTarget(const std::string& path) {
                        ": too many levels of symbolic links; point it at a file");
     }
     const fs::path next = fs::read_symlink(p, ec);
+    if (ec) break;  // gone meanwhile: the name itself is written
     p = next.is_absolute() ? next : p.parent_path() / next;
   }
   return p.string();
