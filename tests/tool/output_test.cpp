@@ -187,6 +187,19 @@ TEST_F(Outputs, PermissionsAreKeptAndReadOnlyOutputsRefused) {
   }
 }
 
+// Root may write anywhere but on a read-only file system.
+TEST_F(Outputs, AReadOnlyFileSystemIsRefusedBeforeRendering) {
+  const std::string locked = path("locked");
+  fs::create_directory(locked);
+  if (mount("tmpfs", locked.c_str(), "tmpfs", MS_RDONLY, "size=80k") != 0) {
+    GTEST_SKIP() << "cannot mount a read-only tmpfs here: " << std::strerror(errno);
+  }
+  mounted_ = locked;
+  const RunResult r = run(Render("locked/o.png"));
+  EXPECT_TRUE(OneLineError(r));
+  EXPECT_NE(r.err.find("directory 'locked' is not writable"), std::string::npos) << r.err;
+}
+
 TEST_F(Outputs, NoOverwriteRefusesExistingOutputsBeforeRendering) {
   writeUniform("out.0002.png", 4, 4, 8, {1, 2, 3, 255});
   const auto before = snapshot();
