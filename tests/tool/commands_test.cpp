@@ -25,9 +25,15 @@ TEST_F(Commands, VersionAndHelp) {
   EXPECT_EQ(version.out.rfind("tilvane 1.0", 0), 0u) << version.out;
   const RunResult help = run({"render", "--help"});
   EXPECT_EQ(help.status, 0);
+  for (const auto& args :
+       {std::vector<std::string>{"--help"}, std::vector<std::string>{"render", "--help"}}) {
+    EXPECT_NE(run(args).out.find("Exit status: 0 success, 1 effect error, 2 usage or input error, "
+                                 "3 write error."),
+              std::string::npos);
+  }
   // The control options come from the plug-in's registered names and ranges.
   for (const char* text : {"--time-offset", "--no-border", "--transparency-mapping", "-100 to 100",
-                           "horizontal-units"}) {
+                           "horizontal-units", "--no-overwrite"}) {
     EXPECT_NE(help.out.find(text), std::string::npos) << text;
   }
 }

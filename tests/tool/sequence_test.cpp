@@ -1,9 +1,6 @@
 // Sequences, movies, frame ranges, the time-to-frame rule and threads.
 #include <OpenImageIO/imageio.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "tests/tool/tool_support.h"
 
 namespace tilvane_test {
@@ -20,13 +17,6 @@ std::vector<std::string> Args(std::vector<std::string> extra) {
                                    "none"};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
-}
-
-std::string Bytes(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream data;
-  data << in.rdbuf();
-  return data.str();
 }
 
 class Sequences : public ToolTest {
@@ -141,7 +131,7 @@ TEST_F(Sequences, OutputIsIdenticalForOneAndManyThreads) {
     char a[32], b[32];
     std::snprintf(a, sizeof a, "one.%04d.png", f);
     std::snprintf(b, sizeof b, "three.%04d.png", f);
-    EXPECT_EQ(Bytes(path(a)), Bytes(path(b))) << "frame " << f;
+    EXPECT_EQ(bytes(a), bytes(b)) << "frame " << f;
   }
 }
 

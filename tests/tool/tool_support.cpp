@@ -43,7 +43,7 @@ void ToolTest::TearDown() {
 
 namespace {
 std::string Slurp(const fs::path& file) {
-  std::ifstream in(file);
+  std::ifstream in(file, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
@@ -53,6 +53,18 @@ std::string Slurp(const fs::path& file) {
 RunResult ToolTest::run(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {TILVANE_TOOL_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
+  return spawn(std::move(argv));
+}
+
+RunResult ToolTest::runUnderLimit(const std::string& limit,
+                                  const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {"/bin/sh", "-c", "ulimit " + limit + " && exec \"$0\" \"$@\"",
+                                   TILVANE_TOOL_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return spawn(std::move(argv));
+}
+
+RunResult ToolTest::spawn(std::vector<std::string> argv) const {
   std::vector<char*> cargs;
   for (std::string& a : argv) cargs.push_back(a.data());
   cargs.push_back(nullptr);
@@ -129,6 +141,8 @@ Image ToolTest::read(const std::string& name) const {
   }
   return image;
 }
+
+std::string ToolTest::bytes(const std::string& name) const { return Slurp(dir_ / name); }
 
 std::vector<std::string> ToolTest::files() const {
   std::vector<std::string> names;

@@ -41,6 +41,8 @@ class ToolTest : public ::testing::Test {
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
   // Runs tilvane with these arguments in the test directory.
   RunResult run(const std::vector<std::string>& args) const;
+  // The same under a shell resource limit, e.g. "-f 8" (file size, 512-byte blocks).
+  RunResult runUnderLimit(const std::string& limit, const std::vector<std::string>& args) const;
   // Writes a PNG with straight alpha, 8 or 16 bits, pixels row by row.
   void writePng(const std::string& name, int width, int height, int bits,
                 const std::vector<Rgba>& pixels) const;
@@ -48,10 +50,14 @@ class ToolTest : public ::testing::Test {
     writePng(name, width, height, bits, std::vector<Rgba>(size_t(width) * height, pixel));
   }
   Image read(const std::string& name) const;
+  std::string bytes(const std::string& name) const;
   // The names in the test directory, sorted.
   std::vector<std::string> files() const;
 
   std::filesystem::path dir_;
+
+ private:
+  RunResult spawn(std::vector<std::string> argv) const;
 };
 
 // Every error is one line on standard error, status 2 unless stated.

@@ -1,11 +1,13 @@
 #include "tools/tilvane/controls.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
 
+#include "tools/tilvane/command_line.h"
 #include "tools/tilvane/errors.h"
 
 namespace tilvane_tool {
@@ -125,6 +127,17 @@ std::vector<ControlOption> ControlOptions(const std::vector<standin::RegisteredP
   return out;
 }
 
+size_t ChoiceIndex(const std::string& flag, const std::string& text,
+                   const std::vector<std::string>& choices) {
+  const std::string wanted = Slug(text);
+  const auto it = std::find(choices.begin(), choices.end(), wanted);
+  if (wanted.empty() || it == choices.end()) {
+    throw UsageError(flag + " '" + text + "' is not a choice" + DidYouMean(wanted, choices) +
+                     "; use one of " + JoinChoices(choices));
+  }
+  return static_cast<size_t>(it - choices.begin());
+}
+
 PF_Pixel ParseColor(const std::string& what, const std::string& text) {
   std::string hex = text;
   if (!hex.empty() && hex[0] == '#') hex.erase(0, 1);
@@ -178,17 +191,9 @@ ControlValue ParseControl(const ControlOption& option) {
       value.number = x;
       break;
     }
-    case PF_Param_POPUP: {
-      const auto items = option.choices();
-      for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i] == text) value.integer = static_cast<int32_t>(i + 1);
-      }
-      if (value.integer == 0) {
-        throw UsageError(option.flag + " '" + text + "' is not a choice; use one of " +
-                         JoinChoices(items));
-      }
+    case PF_Param_POPUP:
+      value.integer = static_cast<int32_t>(ChoiceIndex(option.flag, text, option.choices()) + 1);
       break;
-    }
     case PF_Param_CHECKBOX:
       value.integer = option.checked ? 1 : 0;
       break;

@@ -45,6 +45,12 @@ ControlValue ParseControl(const ControlOption& option);
 std::vector<ControlValue> ParseControls(const std::vector<ControlOption>& options);
 void ApplyControls(standin::Host& host, const std::vector<ControlValue>& values);
 
+// The index of text among choices (slugs), compared as slugs too, so that case
+// and spaces do not matter: "Horizontal Units" as `info` prints it is
+// horizontal-units. Throws UsageError listing the choices.
+size_t ChoiceIndex(const std::string& flag, const std::string& text,
+                   const std::vector<std::string>& choices);
+
 // RRGGBB (an optional leading '#'); throws UsageError naming what.
 PF_Pixel ParseColor(const std::string& what, const std::string& text);
 

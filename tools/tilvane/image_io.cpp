@@ -23,20 +23,6 @@ using OIIO::TypeDesc;
 
 namespace {
 
-// Messages stay on one line.
-std::string OneLine(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // Files keep straight alpha unless they say it is associated (EXR, and TIFFs
 // marked so): the config asks the reader to hand straight values over as they are.
 ImageSpec ReadConfig() {
@@ -355,92 +341,10 @@ standin::FrameSourcePtr LayerSource(std::shared_ptr<const LayerFile> layer,
 
 // --- Output ---------------------------------------------------------------------------
 
-namespace {
-
-enum class OutputFormat { Straight, Exr, Jpeg };
-
-std::optional<OutputFormat> FormatOf(const std::string& path) {
-  const std::string ext = Lower(fs::path(path).extension().string());
-  if (ext == ".png" || ext == ".tif" || ext == ".tiff") return OutputFormat::Straight;
-  if (ext == ".exr") return OutputFormat::Exr;
-  if (ext == ".jpg" || ext == ".jpeg") return OutputFormat::Jpeg;
-  return std::nullopt;
-}
-
-// Temporary files being written, for the signal handler: fixed storage, since
-// a handler may only read what is already in place.
-constexpr int kTempSlots = 256;
-constexpr size_t kTempPathMax = 4096;
-char gTempPaths[kTempSlots][kTempPathMax];
-std::atomic<int> gTempUsed[kTempSlots];
-std::atomic<uint64_t> gTempCounter{0};
-
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::string& target) {
-    const fs::path t(target);
-    // Hidden, beside the target (a rename within one file system is atomic).
-    std::string name = ".";
-    name += t.filename().string() + ".tilvane-" + std::to_string(getpid()) + "-" +
-            std::to_string(gTempCounter.fetch_add(1)) + ".tmp";
-    path_ = (t.parent_path() / name).string();
-    if (path_.size() >= kTempPathMax) return;
-    for (int i = 0; i < kTempSlots; ++i) {
-      int expected = 0;
-      if (gTempUsed[i].compare_exchange_strong(expected, 2)) {
-        std::memcpy(gTempPaths[i], path_.c_str(), path_.size() + 1);
-        gTempUsed[i].store(1, std::memory_order_release);
-        slot_ = i;
-        break;
-      }
-    }
-  }
-  ~TemporaryFile() {
-    if (!kept_) std::remove(path_.c_str());
-    if (slot_ >= 0) gTempUsed[slot_].store(0, std::memory_order_release);
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  const std::string& path() const { return path_; }
-  void keep() { kept_ = true; }
-
- private:
-  std::string path_;
-  int slot_ = -1;
-  bool kept_ = false;
-};
-
-void OnSignal(int sig) {
-  for (int i = 0; i < kTempSlots; ++i) {
-    if (gTempUsed[i].load(std::memory_order_acquire) == 1) unlink(gTempPaths[i]);
-  }
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
-}
-
-}  // namespace
-
-void RemoveTemporaryFilesOnSignals() {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, OnSignal);
-}
-
-void CheckOutputPath(const std::string& path) {
-  if (!FormatOf(path)) {
-    throw UsageError("-o " + Quoted(path) +
-                     ": unknown image format; end the name with .png, .tif, .exr or .jpg");
-  }
-  const fs::path dir = fs::path(path).parent_path();
-  const std::string shown = dir.empty() ? "." : dir.string();
-  std::error_code ec;
-  if (!fs::is_directory(dir.empty() ? fs::path(".") : dir, ec)) {
-    throw UsageError("-o " + Quoted(path) + ": directory " + Quoted(shown) +
-                     " does not exist; create it first");
-  }
-  if (access(shown.c_str(), W_OK) != 0) {
-    throw UsageError("-o " + Quoted(path) + ": directory " + Quoted(shown) +
-                     " is not writable; choose another place");
-  }
+// v resized to n values, or a message naming the output and the bytes that did not fit.
+template <typename T>
+void ResizeForWriting(std::vector<T>& v, size_t n, const std::string& path) {
+  WithMemoryFor("writing " + Quoted(path), uint64_t{n} * sizeof(T), [&] { v.resize(n); });
 }
 
 // Calls f(pixel index, {red, green, blue, alpha}) for every pixel, row by row.
@@ -480,7 +384,7 @@ void WriteImage(const standin::World& frame, const std::string& path) {
 
   if (*format == OutputFormat::Exr) {
     spec = ImageSpec(w, h, 4, TypeDesc::HALF);
-    floats.resize(count);
+    ResizeForWriting(floats, count, path);
     ForEachPixel(frame, [&](size_t i, const int32_t v[4]) {
       for (int c = 0; c < 4; ++c) {
         floats[i * 4 + c] = static_cast<float>(v[c]) / static_cast<float>(full);
@@ -491,7 +395,7 @@ void WriteImage(const standin::World& frame, const std::string& path) {
   } else if (*format == OutputFormat::Jpeg) {
     // No alpha to carry: the premultiplied colour is the frame over black.
     spec = ImageSpec(w, h, 3, TypeDesc::UINT8);
-    bytes.resize(count);
+    ResizeForWriting(bytes, count, path);
     ForEachPixel(frame, [&](size_t i, const int32_t v[4]) {
       for (int c = 0; c < 3; ++c) {
         bytes[i * 3 + c] = static_cast<unsigned char>(depth == 16 ? From16To8(v[c]) : v[c]);
@@ -504,9 +408,9 @@ void WriteImage(const standin::World& frame, const std::string& path) {
     // The values below are straight already; the writer must not divide again.
     spec.attribute("oiio:UnassociatedAlpha", 1);
     if (depth == 16) {
-      words.resize(count);
+      ResizeForWriting(words, count, path);
     } else {
-      bytes.resize(count);
+      ResizeForWriting(bytes, count, path);
     }
     ForEachPixel(frame, [&](size_t i, const int32_t premultiplied[4]) {
       int32_t v[4] = {premultiplied[0], premultiplied[1], premultiplied[2], premultiplied[3]};
@@ -524,23 +428,7 @@ void WriteImage(const standin::World& frame, const std::string& path) {
   }
   spec.alpha_channel = channels == 4 ? 3 : -1;
 
-  auto out = ImageOutput::create(path);
-  if (!out) {
-    throw UsageError("-o " + Quoted(path) + ": no writer for this format (" +
-                     OneLine(OIIO::geterror()) + "); end the name with .png, .tif, .exr or .jpg");
-  }
-  TemporaryFile temp(path);
-  if (!out->open(temp.path(), spec) || !out->write_image(dataType, data) || !out->close()) {
-    throw UsageError("-o " + Quoted(path) + " cannot be written (" + OneLine(out->geterror()) +
-                     "); check the disk space and permissions");
-  }
-  std::error_code ec;
-  fs::rename(temp.path(), path, ec);
-  if (ec) {
-    throw UsageError("-o " + Quoted(path) + " cannot be written (" + ec.message() +
-                     "); check the permissions of the directory");
-  }
-  temp.keep();
+  EncodeAndWrite(path, spec, dataType, data);
 }
 
 }  // namespace tilvane_tool

@@ -11,6 +11,7 @@
 
 #include "standin/frame_source.h"
 #include "standin/world.h"
+#include "tools/tilvane/output_file.h"
 
 namespace tilvane_tool {
 
@@ -43,6 +44,8 @@ class LayerFile {
   // Frame index at depth 8 or 16, premultiplied. Throws UsageError.
   standin::WorldPtr decode(int64_t index, int depth) const;
   std::string describe() const;
+  // The files the layer reads (none for a layer held in memory).
+  const std::vector<std::string>& files() const { return files_; }
 
  private:
   std::string option_;
@@ -72,16 +75,9 @@ standin::FrameSourcePtr LayerSource(std::shared_ptr<const LayerFile> layer,
                                     std::shared_ptr<FailureSlot> failures,
                                     uint64_t cacheBytes = uint64_t{2} << 30);
 
-// Throws UsageError unless path names a format the tool writes (.png, .tif,
-// .tiff, .exr, .jpg, .jpeg) in an existing, writable directory.
-void CheckOutputPath(const std::string& path);
-
 // Writes the frame to path: PNG and TIFF straight alpha at the frame's depth,
-// EXR premultiplied half floats, JPEG 8-bit over black. The image goes to a
-// temporary file beside path, renamed over it when complete. Throws UsageError.
+// EXR premultiplied half floats, JPEG 8-bit over black, as EncodeAndWrite does
+// (a complete file or none). Throws WriteError, or UsageError when memory is short.
 void WriteImage(const standin::World& frame, const std::string& path);
-
-// Makes SIGINT, SIGTERM and SIGHUP delete the temporary files being written.
-void RemoveTemporaryFilesOnSignals();
 
 }  // namespace tilvane_tool

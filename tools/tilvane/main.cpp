@@ -15,10 +15,12 @@
 
 #include "src/frame/effect_info.h"
 #include "standin/host.h"
+#include "tools/tilvane/command_line.h"
 #include "tools/tilvane/controls.h"
 #include "tools/tilvane/demo.h"
 #include "tools/tilvane/errors.h"
 #include "tools/tilvane/image_io.h"
+#include "tools/tilvane/output_file.h"
 #include "tools/tilvane/render_job.h"
 
 namespace tilvane_tool {
@@ -81,7 +83,7 @@ std::string PluginArgument(int argc, char** argv) {
   pre.allow_extras();
   pre.set_help_flag();
   std::string path;
-  pre.add_option("--plugin", path);
+  pre.add_option("--plugin", path)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   try {
     pre.parse(argc, argv);
   } catch (const CLI::ParseError&) {
@@ -105,7 +107,19 @@ struct RenderArgs {
   std::string timeStep = "1", timeScale, duration = "300", frame = "0", frames;
   std::string output, threads;
   bool quiet = false;
+  bool noOverwrite = false;
 };
+
+// Every file the scene's layers read, to keep the outputs off them.
+std::vector<InputFile> InputFiles(const Scene& scene) {
+  std::vector<InputFile> files;
+  for (const auto& [option, layer] :
+       {std::pair{"--icon", scene.icon}, std::pair{"--displacement", scene.displacement}}) {
+    if (!layer) continue;
+    for (const std::string& file : layer->files()) files.push_back({option, file});
+  }
+  return files;
+}
 
 std::pair<int32_t, int32_t> ParseSize(const std::string& text) {
   const size_t x = text.find_first_of("xX");
@@ -204,6 +218,9 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args,
   }
   scene.width = size->first;
   scene.height = size->second;
+  std::vector<std::string> outputs;
+  for (const FrameJob& job : jobs) outputs.push_back(job.path);
+  CheckOutputs(outputs, InputFiles(scene), args.noOverwrite);
 
   const RenderSummary summary =
       RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet && isatty(2));
@@ -260,8 +277,8 @@ int Main(int argc, char** argv) {
   const LoadedPlugin plugin = LoadPlugin(PluginArgument(argc, argv));
 
   CLI::App app{"Renders the Tilvane mosaic effect from image files, outside the host.", "tilvane"};
+  UseConventions(app);
   app.set_version_flag("--version", std::string("tilvane ") + TILVANE_TOOL_VERSION);
-  app.require_subcommand(1);
   app.fallthrough();
   std::string pluginPath;
   app.add_option("--plugin", pluginPath,
@@ -321,21 +338,16 @@ int Main(int argc, char** argv) {
   render->add_option("--threads", args.threads, "Frames rendered at once (default: cores)")
       ->type_name("N");
   render->add_flag("--quiet", args.quiet, "No progress bar or summary");
+  render->add_flag("-n,--no-overwrite", args.noOverwrite,
+                   "Refuse to replace existing outputs (checked before anything renders)");
 
   std::vector<ControlOption> controls = ControlOptions(plugin.table());
   for (ControlOption& c : controls) {
     if (c.param.def.param_type == PF_Param_CHECKBOX) {
-      CLI::Option* on = render->add_flag_callback(
-          c.flag, [&c] { c.given = c.checked = true; }, "Turn " + c.help());
-      render
-          ->add_flag_callback(
-              "--no-" + c.flag.substr(2),
-              [&c] {
-                c.given = true;
-                c.checked = false;
-              },
-              "Turn it off")
-          ->excludes(on);
+      // One option under both names, so that the last one given wins.
+      const std::string off = "--no-" + c.flag.substr(2);
+      render->add_flag(c.flag + ",!" + off, c.checked, "Turn " + c.help() + "; " + off + " off")
+          ->each([&c](const std::string&) { c.given = true; });
     } else {
       const PF_ParamType type = c.param.def.param_type;
       render
@@ -347,6 +359,8 @@ int Main(int argc, char** argv) {
                                                 : "X");
     }
   }
+
+  AddExitStatusHelp(app);
 
   try {
     app.parse(argc, argv);
@@ -362,6 +376,12 @@ int Main(int argc, char** argv) {
     std::string command = "tilvane";
     for (const CLI::App* sub : app.get_subcommands()) command += " " + sub->get_name();
     throw UsageError(std::string(e.what()) + "; see '" + command + " --help'");
+  }
+  try {
+    RefuseLeftovers(app);
+  } catch (const UsageError&) {
+    plugin.require();
+    throw;
   }
 
   if (info->parsed()) return Info(plugin);
@@ -390,6 +410,12 @@ int main(int argc, char** argv) {
   } catch (const HostError& e) {
     std::fprintf(stderr, "tilvane: %s\n", e.what());
     return kExitHostError;
+  } catch (const WriteError& e) {
+    std::fprintf(stderr, "tilvane: %s\n", e.what());
+    return kExitWrite;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tilvane: not enough memory; %s\n", kMemoryAdvice);
+    return kExitUsage;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tilvane: %s\n", e.what());
     return kExitHostError;

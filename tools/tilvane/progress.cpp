@@ -1,10 +1,82 @@
 #include "tools/tilvane/progress.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <string>
+#include <cstdlib>
 
 namespace tilvane_tool {
+namespace {
+
+// A frame rendered but not yet written counts just short of done.
+constexpr double kRenderedShare = 0.99;
+constexpr int kMaxBar = 40;
+constexpr int kMinBar = 10;
+
+std::string Clock(double seconds) {
+  const long long s = std::llround(seconds);
+  char text[32];
+  if (s >= 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string ProgressLine(const ProgressState& s, int columns) {
+  const bool complete = s.frames <= 0 || s.done >= s.frames;
+  const double share =
+      complete
+          ? 1.0
+          : std::clamp((static_cast<double>(s.done) + s.inFlight) / static_cast<double>(s.frames),
+                       0.0, kRenderedShare);
+  char text[64];
+  std::snprintf(text, sizeof text, "%3d%%  frames %lld/%lld",
+                complete ? 100 : std::min(99, static_cast<int>(share * 100)),
+                static_cast<long long>(s.done), static_cast<long long>(s.frames));
+  std::string counts = text;
+  // Parts that may be dropped, the last first.
+  std::vector<std::string> extras;
+  if (!complete && share > 0 && s.seconds >= 1) {
+    extras.push_back("  ETA " + Clock(s.seconds * (1 - share) / share));
+  }
+  if (s.frame >= 0 && s.rows > 0) {
+    extras.push_back("  frame " + std::to_string(s.frame) + ": rows " + std::to_string(s.row) +
+                     "/" + std::to_string(s.rows));
+  }
+  const int room = std::max(columns - 1, 1);
+  auto tail = [&] {
+    std::string t = counts;
+    for (const std::string& e : extras) t += e;
+    return t;
+  };
+  int bar = room - 3 - static_cast<int>(tail().size());  // "[", "] "
+  while (bar < kMinBar && !extras.empty()) {
+    extras.pop_back();
+    bar = room - 3 - static_cast<int>(tail().size());
+  }
+  if (bar < kMinBar) return tail().substr(0, static_cast<size_t>(room));
+  bar = std::min(bar, kMaxBar);
+  const int filled = complete ? bar : std::min(bar - 1, static_cast<int>(share * bar));
+  return "[" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(bar - filled), '.') + "] " + tail();
+}
+
+int TerminalColumns(int fd) {
+  winsize size{};
+  if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const char* columns = std::getenv("COLUMNS")) {
+    const int n = std::atoi(columns);
+    if (n > 0) return n;
+  }
+  return 80;
+}
 
 ProgressBar::ProgressBar(int64_t frames, int workers, bool enabled)
     : frames_(frames), enabled_(enabled), slots_(static_cast<size_t>(std::max(workers, 1))) {}
@@ -57,26 +129,23 @@ void ProgressBar::draw(bool force) {
   lastDraw_ = now;
   drawn_ = true;
 
-  double progress = static_cast<double>(done_);
+  ProgressState state;
+  state.frames = frames_;
+  state.done = done_;
+  state.seconds = std::chrono::duration<double>(now - start_).count();
   const Slot* current = nullptr;
   for (const Slot& s : slots_) {
     if (s.frame < 0) continue;
-    progress += s.fraction;
+    state.inFlight += std::min(s.fraction, kRenderedShare);
     if (current == nullptr || s.frame < current->frame) current = &s;
   }
-  const double share = frames_ > 0 ? std::min(progress / static_cast<double>(frames_), 1.0) : 1;
-  constexpr int kWidth = 30;
-  const int filled = static_cast<int>(share * kWidth);
-  std::string bar(static_cast<size_t>(filled), '#');
-  bar.append(static_cast<size_t>(kWidth - filled), '.');
-  std::string detail;
-  if (current != nullptr && current->rows > 0) {
-    detail = ", frame " + std::to_string(current->frame) + ": rows " +
-             std::to_string(current->row) + "/" + std::to_string(current->rows);
+  if (current != nullptr) {
+    state.frame = current->frame;
+    state.row = current->row;
+    state.rows = current->rows;
   }
-  std::fprintf(stderr, "\r\033[K[%s] %3d%%  frames %lld/%lld%s", bar.c_str(),
-               static_cast<int>(share * 100), static_cast<long long>(done_),
-               static_cast<long long>(frames_), detail.c_str());
+  const std::string line = ProgressLine(state, TerminalColumns(fileno(stderr)));
+  std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);
 }
 

@@ -1,13 +1,34 @@
-// The progress bar on a terminal: frames done, and the cell rows of the
-// frames in flight as the effect reports them.
+// The progress bar on a terminal: frames done, the cell rows of the frames in
+// flight as the effect reports them, and the time left.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace tilvane_tool {
+
+// What the bar shows at one moment.
+struct ProgressState {
+  int64_t frames = 0;   // in the job
+  int64_t done = 0;     // written to disk
+  double inFlight = 0;  // the rendered fractions of the frames being worked on
+  double seconds = 0;   // since the job started
+  int64_t frame = -1;   // the earliest frame in flight, if any, and its rows done
+  int32_t row = 0;
+  int32_t rows = 0;
+};
+
+// The line for a terminal `columns` wide, one column to spare so that it never
+// wraps: "[####......]  42%  frames 3/10  ETA 0:12  frame 3: rows 12/40". The
+// parts at the end go first when it is narrow, then the bar. A frame counts
+// fully only once written, so 100% means every frame is on disk.
+std::string ProgressLine(const ProgressState& state, int columns);
+
+// The width of the terminal on fd, else $COLUMNS, else 80.
+int TerminalColumns(int fd);
 
 class ProgressBar {
  public:
@@ -21,6 +42,7 @@ class ProgressBar {
   // The effect's own report: rows done of total (it reports 0 of 100 first
   // and 100 of 100 last; the fraction is what counts).
   void rows(int worker, int32_t current, int32_t total);
+  // The frame is on disk.
   void frameDone(int worker);
   // Clears the bar so that the next line starts clean.
   void finish();
@@ -37,6 +59,7 @@ class ProgressBar {
   std::mutex mutex_;
   const int64_t frames_;
   const bool enabled_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   int64_t done_ = 0;
   std::vector<Slot> slots_;
   std::chrono::steady_clock::time_point lastDraw_{};

@@ -72,7 +72,11 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
         time.scale = scene.timeScale;
         time.total = scene.totalTime;
         time.current = static_cast<int32_t>(job.frame * scene.timeStep);
-        standin::World output(scene.width, scene.height, scene.depth);
+        standin::World output = WithMemoryFor(
+            "a " + std::to_string(scene.width) + "x" + std::to_string(scene.height) + " frame at " +
+                std::to_string(scene.depth) + " bits per channel",
+            uint64_t(scene.width) * uint64_t(scene.height) * (scene.depth == 16 ? 8 : 4),
+            [&] { return standin::World(scene.width, scene.height, scene.depth); });
         const PF_Err err = host->render(output);
         host->clearLog();  // the host logs every call; a long sequence would pile them up
         if (err) {

@@ -35,8 +35,9 @@ struct RenderSummary {
 };
 
 // Renders every job on up to `threads` threads, each frame on one thread with
-// its own host. Throws HostError for a code the effect returned (exit 1) and
-// UsageError for a layer or output file that failed (exit 2); frames already
+// its own host. Throws HostError for a code the effect returned (exit 1),
+// UsageError for a layer that failed or memory that ran short (exit 2) and
+// WriteError for an output that could not be written (exit 3); frames already
 // finished stay written, the failing one is not.
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
                            const std::vector<FrameJob>& jobs, int threads, bool progressBar);

@@ -1,0 +1,217 @@
+// Outputs are complete or absent, inputs are never touched: full disks, write
+// failures, outputs that are inputs, links, permissions and --no-overwrite.
+#include <OpenImageIO/imageio.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "tests/tool/tool_support.h"
+
+namespace tilvane_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kSide = 96;
+
+class Outputs : public ToolTest {
+ protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    // Noise hardly compresses: a frame is about 37 KB as PNG, 14 KB as JPEG,
+    // 66 KB as EXR.
+    std::mt19937 random(7);
+    std::vector<Rgba> noise;
+    for (int i = 0; i < kSide * kSide; ++i) {
+      noise.push_back({int(random() % 256), int(random() % 256), int(random() % 256), 255});
+    }
+    writePng("noise.png", kSide, kSide, 8, noise);
+  }
+  void TearDown() override {
+    if (!mounted_.empty()) umount2(mounted_.c_str(), MNT_DETACH);
+    ToolTest::TearDown();
+  }
+  // One still of the noise at its own size, to `out`.
+  static std::vector<std::string> Render(const std::string& out,
+                                         std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {
+        "render", "--quiet", "--icon", "noise.png", "--units", "1", "--displacement-effect",
+        "none",   "-o",      out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+  // Every entry below the test directory with its bytes, or its link target.
+  std::map<std::string, std::string> snapshot() const {
+    std::map<std::string, std::string> entries;
+    for (const auto& e : fs::recursive_directory_iterator(dir_)) {
+      const std::string name = e.path().lexically_relative(dir_).string();
+      if (e.is_symlink()) {
+        entries[name] = "-> " + fs::read_symlink(e.path()).string();
+      } else if (e.is_regular_file()) {
+        entries[name] = bytes(name) + " mode " + std::to_string(Mode(name));
+      }
+    }
+    return entries;
+  }
+  int Mode(const std::string& name) const {
+    struct stat st {};
+    lstat(path(name).c_str(), &st);
+    return static_cast<int>(st.st_mode & 07777);
+  }
+  // A complete image of the rendered size: the header and every pixel read.
+  bool Complete(const std::string& name) const {
+    auto in = OIIO::ImageInput::open(path(name));
+    if (!in || in->spec().width != kSide || in->spec().height != kSide) return false;
+    std::vector<float> pixels(size_t(kSide) * kSide * in->spec().nchannels);
+    const bool ok =
+        in->read_image(0, 0, 0, in->spec().nchannels, OIIO::TypeDesc::FLOAT, pixels.data());
+    in->geterror();
+    return ok;
+  }
+  std::string mounted_;
+};
+
+// A failed write is reported with the system's reason, status 3; the frames
+// finished before it stay, and no partial or temporary file is left anywhere.
+TEST_F(Outputs, AFullFileSystemKeepsOnlyCompleteFrames) {
+  const std::string full = path("full");
+  fs::create_directory(full);
+  // Room for one EXR frame and its temporary copy, two PNGs or five JPEGs.
+  if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=80k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+  }
+  mounted_ = full;
+  for (const std::string ext : {"png", "jpg", "exr", "tif"}) {
+    const RunResult r = run(Render("full/o.####." + ext, {"--frames", "0-5", "--threads", "1"}));
+    EXPECT_TRUE(OneLineError(r, 3)) << ext;
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("'full/o.000"), std::string::npos) << r.err;
+    int frames = 0;
+    for (const auto& e : fs::directory_iterator(full)) {
+      const std::string name = "full/" + e.path().filename().string();
+      EXPECT_EQ(name.find("full/o.000"), 0u) << "left behind: " << name;
+      EXPECT_TRUE(Complete(name)) << name;
+      ++frames;
+      fs::remove(e.path());
+    }
+    EXPECT_GE(frames, 1) << ext;
+    EXPECT_LT(frames, 6) << ext;
+  }
+}
+
+// Runs everywhere: a file size limit fails the write the same way.
+TEST_F(Outputs, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+  writeUniform("out.png", 4, 4, 8, {1, 2, 3, 255});
+  const auto before = snapshot();
+  for (const std::string out : {"out.png", "new.jpg", "new.exr", "new.tif"}) {
+    const RunResult r = runUnderLimit("-f 8", Render(out));  // 4 KB
+    EXPECT_TRUE(OneLineError(r, 3)) << out;
+    EXPECT_NE(r.err.find("'" + out + "' cannot be written: File too large"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(snapshot(), before) << out;
+  }
+}
+
+TEST_F(Outputs, AnOutputThatIsAnInputIsRefusedBeforeAnythingRenders) {
+  fs::copy_file(path("noise.png"), path("same.png"));
+  fs::create_symlink("noise.png", path("link.png"));
+  fs::create_hard_link(path("noise.png"), path("hard.png"));
+  writeUniform("in.0002.png", 4, 4, 8, {9, 9, 9, 255});
+  writeUniform("in.0003.png", 4, 4, 8, {9, 9, 9, 255});
+  const auto before = snapshot();
+  const std::string frame2 = bytes("in.0002.png");
+  const std::vector<std::vector<std::string>> refused = {
+      {"render", "--displacement", "same.png", "-o", "same.png"},
+      {"render", "--icon", "noise.png", "-o", "link.png"},
+      {"render", "--icon", "link.png", "-o", "noise.png"},
+      {"render", "--icon", "noise.png", "-o", "./hard.png"},
+      {"render", "--icon", "in.####.png", "--frames", "0-4", "-o", "in.####.png"},
+      {"render", "--displacement", "in.%04d.png", "--icon", "noise.png", "--frames", "0-4", "-o",
+       "in.####.png"},
+  };
+  for (const auto& args : refused) {
+    const RunResult r = run(args);
+    EXPECT_TRUE(OneLineError(r)) << args[4];
+    EXPECT_NE(r.err.find("destroy the input"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(args[1]), std::string::npos) << r.err;  // the option that reads it
+    EXPECT_EQ(snapshot(), before) << args[4];
+  }
+  // New frames beside the frames read are no threat to them.
+  ASSERT_EQ(run({"render", "--icon", "in.####.png", "--frames", "4-5", "-o", "in.####.png"}).status,
+            0);
+  EXPECT_EQ(bytes("in.0002.png"), frame2);
+  EXPECT_TRUE(fs::exists(path("in.0005.png")));
+}
+
+TEST_F(Outputs, ALinkedOutputIsWrittenThroughItsLink) {
+  fs::create_directory(path("real"));
+  writeUniform("real/target.png", 4, 4, 8, {1, 2, 3, 255});
+  fs::create_symlink("real/target.png", path("link.png"));
+  fs::create_symlink("real/new.png", path("new-link.png"));  // to a file yet to be made
+  for (const auto& [link, target] :
+       {std::pair{"link.png", "real/target.png"}, std::pair{"new-link.png", "real/new.png"}}) {
+    ASSERT_EQ(run(Render(link)).status, 0) << link;
+    EXPECT_TRUE(fs::is_symlink(path(link)));
+    EXPECT_EQ(fs::read_symlink(path(link)), target);
+    EXPECT_TRUE(Complete(target)) << target;
+  }
+  // Nothing else, hidden or not, beside the links or their targets.
+  std::vector<std::string> all;
+  for (const auto& [name, contents] : snapshot()) all.push_back(name);
+  EXPECT_EQ(all, (std::vector<std::string>{"link.png", "new-link.png", "noise.png", "real/new.png",
+                                           "real/target.png"}));
+}
+
+TEST_F(Outputs, PermissionsAreKeptAndReadOnlyOutputsRefused) {
+  writeUniform("shared.png", 4, 4, 8, {1, 2, 3, 255});
+  fs::permissions(path("shared.png"), fs::perms(0640));
+  ASSERT_EQ(run(Render("shared.png")).status, 0);
+  EXPECT_TRUE(Complete("shared.png"));
+  EXPECT_EQ(Mode("shared.png"), 0640);
+
+  writeUniform("locked.png", 4, 4, 8, {1, 2, 3, 255});
+  fs::permissions(path("locked.png"), fs::perms(0444));
+  fs::create_directory(path("folder.png"));
+  const auto before = snapshot();
+  for (const auto& [out, fragment] :
+       {std::pair{"locked.png", "read-only"}, std::pair{"folder.png", "not a regular file"}}) {
+    const RunResult r = run(Render(out));
+    EXPECT_TRUE(OneLineError(r)) << out;
+    EXPECT_NE(r.err.find(fragment), std::string::npos) << r.err;
+    EXPECT_EQ(snapshot(), before);
+  }
+}
+
+// Root may write anywhere but on a read-only file system.
+TEST_F(Outputs, AReadOnlyFileSystemIsRefusedBeforeRendering) {
+  const std::string locked = path("locked");
+  fs::create_directory(locked);
+  if (mount("tmpfs", locked.c_str(), "tmpfs", MS_RDONLY, "size=80k") != 0) {
+    GTEST_SKIP() << "cannot mount a read-only tmpfs here: " << std::strerror(errno);
+  }
+  mounted_ = locked;
+  const RunResult r = run(Render("locked/o.png"));
+  EXPECT_TRUE(OneLineError(r));
+  EXPECT_NE(r.err.find("directory 'locked' is not writable"), std::string::npos) << r.err;
+}
+
+TEST_F(Outputs, NoOverwriteRefusesExistingOutputsBeforeRendering) {
+  writeUniform("out.0002.png", 4, 4, 8, {1, 2, 3, 255});
+  const auto before = snapshot();
+  for (const char* flag : {"-n", "--no-overwrite"}) {
+    const RunResult r = run(Render("out.####.png", {"--frames", "0-3", flag}));
+    EXPECT_TRUE(OneLineError(r));
+    EXPECT_NE(r.err.find("'out.0002.png' exists"), std::string::npos) << r.err;
+    EXPECT_EQ(snapshot(), before);
+  }
+  ASSERT_EQ(run(Render("fresh.png", {"-n"})).status, 0);
+  EXPECT_TRUE(Complete("fresh.png"));
+}
+
+}  // namespace
+}  // namespace tilvane_test

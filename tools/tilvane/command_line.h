@@ -1,0 +1,26 @@
+// The command line as people expect it on every command: the last of a
+// repeated option wins, and a misspelt option or command gets a suggestion.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+namespace tilvane_tool {
+
+// " (did you mean --units?)" when one candidate is near enough to word to be
+// what was meant (a few letters off, or the only one it begins), else "".
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates);
+
+// Call before any option or subcommand is added: repeated options take the
+// last value, and arguments no option takes are left for RefuseLeftovers.
+void UseConventions(CLI::App& app);
+
+// Call after the subcommands are added: --help of each ends with the exit statuses.
+void AddExitStatusHelp(CLI::App& app);
+
+// After parsing: throws UsageError for a missing or unknown command, or the
+// first argument no option took, with the nearest name and where help is.
+void RefuseLeftovers(const CLI::App& app);
+
+}  // namespace tilvane_tool

@@ -1,0 +1,53 @@
+// Output files: checked before anything renders, and written so that a file
+// under its final name is always complete and no input is ever touched.
+#pragma once
+
+#include <OpenImageIO/imageio.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tilvane_tool {
+
+enum class OutputFormat { Straight, Exr, Jpeg };
+
+// By the name's extension, in any case: .png/.tif/.tiff, .exr, .jpg/.jpeg.
+std::optional<OutputFormat> FormatOf(const std::string& path);
+
+// Throws UsageError unless path names a format the tool writes (.png, .tif,
+// .tiff, .exr, .jpg, .jpeg) in an existing, writable directory.
+void CheckOutputPath(const std::string& path);
+
+// A file a layer reads, with the option that named it.
+struct InputFile {
+  std::string option;  // "--icon"
+  std::string path;
+};
+
+// Checks every output before anything renders, links followed: its format and
+// directory (CheckOutputPath), that an existing output is a regular file the
+// user may write, that it is none of the inputs (same device and inode), and,
+// with noOverwrite, that it does not exist. Throws UsageError naming the first
+// output refused.
+void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<InputFile>& inputs,
+                  bool noOverwrite);
+
+// Encodes the image in memory with OpenImageIO's writer for path's extension,
+// then writes it as WriteFileAtomically does. Throws WriteError.
+void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& spec, OIIO::TypeDesc type,
+                    const void* data);
+
+// Writes bytes to a hidden temporary file beside path's target (a symbolic
+// link is followed and stays a link), every write, the flush to disk and the
+// close checked; gives it an existing target's permission bits, renames it over
+// the target and flushes the directory. Throws WriteError naming path and the
+// system's reason; the temporary file is removed and an existing target is
+// left as it was.
+void WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes);
+
+// Makes SIGINT, SIGTERM and SIGHUP delete the temporary files being written,
+// and a file size limit fail the write (reported) instead of ending the tool.
+void RemoveTemporaryFilesOnSignals();
+
+}  // namespace tilvane_tool
