@@ -15,6 +15,7 @@
 
 #include "src/frame/effect_info.h"
 #include "standin/host.h"
+#include "tools/tilvane/colour.h"
 #include "tools/tilvane/controls.h"
 #include "tools/tilvane/demo.h"
 #include "tools/tilvane/errors.h"
@@ -133,7 +134,7 @@ void PrintSummary(const RenderSummary& s) {
               s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0);
 }
 
-int Render(const LoadedPlugin& plugin, const RenderArgs& args,
+int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOptions& layers,
            const std::vector<ControlOption>& controls) {
   constexpr int64_t kMaxTime = std::numeric_limits<int32_t>::max();
   Scene scene;
@@ -190,10 +191,7 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args,
   // The plug-in, its controls, then the layers.
   plugin.require();
   scene.controls = ParseControls(controls);
-  if (!args.icon.empty()) scene.icon = LayerFile::Open("--icon", args.icon);
-  if (!args.displacement.empty()) {
-    scene.displacement = LayerFile::Open("--displacement", args.displacement);
-  }
+  OpenLayers(scene, args.icon, args.displacement, layers);
   if (!size) {
     const auto& layer = scene.displacement ? scene.displacement : scene.icon;
     if (!layer) {
@@ -204,11 +202,34 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args,
   }
   scene.width = size->first;
   scene.height = size->second;
+  PrepareLayers(scene, layers, jobs);
 
   const RenderSummary summary =
       RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet && isatty(2));
   if (!args.quiet) PrintSummary(summary);
   return 0;
+}
+
+// The render options about layers and colour.
+void AddLayerOptions(CLI::App& render, LayerOptions& layers) {
+  render
+      .add_option("--fit-displacement", layers.fitDisplacement,
+                  "A displacement layer of another size than the output: none (its own size), "
+                  "stretch (resized to the output) or fill (keeps its aspect, cropped)")
+      ->type_name("none|stretch|fill")
+      ->capture_default_str();
+  render.add_flag("--loop-icon", layers.loopIcon,
+                  "An animated icon shorter than the duration repeats instead of holding its last "
+                  "frame");
+  render
+      .add_option("--input-colorspace", layers.inputColourSpace,
+                  "The colour space of the input files (default: linear for EXR and floating-point "
+                  "files, sRGB for the others; raw: no conversion; 'tilvane info' lists the names)")
+      ->type_name("NAME");
+  render
+      .add_option("--output-colorspace", layers.outputColourSpace,
+                  "The colour space of the output (default: linear for EXR, sRGB for the others)")
+      ->type_name("NAME");
 }
 
 std::string VersionText(unsigned packed) {
@@ -253,6 +274,9 @@ int Info(const LoadedPlugin& plugin) {
                   .c_str());
   std::printf("Parameters (%zu, as registered at parameter set-up):\n%s", plugin.table().size(),
               DescribeParameters(plugin.table()).c_str());
+  std::string spaces;
+  for (const std::string& name : ColourSpaceNames()) spaces += (spaces.empty() ? "" : ", ") + name;
+  std::printf("Colour spaces (--input-colorspace, --output-colorspace):\n  %s\n", spaces.c_str());
   return 0;
 }
 
@@ -286,7 +310,8 @@ int Main(int argc, char** argv) {
       app.add_subcommand("render", "Render frames from icon and displacement layers");
   render
       ->add_option("--icon", args.icon,
-                   "Icon layer: a still, a sequence (name.####.png) or a movie")
+                   "Icon layer: a still, a sequence (name.####.png) or a movie. Its edge "
+                   "pixels extend across the cell, so give icons a transparent margin")
       ->type_name("PATH");
   render->add_option("--displacement", args.displacement, "Displacement layer, as --icon")
       ->type_name("PATH");
@@ -321,6 +346,8 @@ int Main(int argc, char** argv) {
   render->add_option("--threads", args.threads, "Frames rendered at once (default: cores)")
       ->type_name("N");
   render->add_flag("--quiet", args.quiet, "No progress bar or summary");
+  LayerOptions layers;
+  AddLayerOptions(*render, layers);
 
   std::vector<ControlOption> controls = ControlOptions(plugin.table());
   for (ControlOption& c : controls) {
@@ -373,7 +400,7 @@ int Main(int argc, char** argv) {
     }
     return 0;
   }
-  return Render(plugin, args, controls);
+  return Render(plugin, args, layers, controls);
 }
 
 }  // namespace
