@@ -10,6 +10,7 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <string_view>
 
 #include "tools/tilvane/errors.h"
 
@@ -30,9 +31,11 @@ std::string Lower(std::string text) {
 }  // namespace
 
 bool IsMovieName(const std::string& path) {
-  static const std::array<const char*, 14> kExtensions = {".mp4", ".mov", ".m4v",  ".mkv", ".webm",
-                                                          ".avi", ".mpg", ".mpeg", ".mxf", ".ogv",
-                                                          ".qt",  ".3gp", ".flv",  ".wmv"};
+  // GIF too: its frames are often stored as changes to the previous frame,
+  // which FFmpeg's decoder composes.
+  static const std::array<std::string_view, 15> kExtensions = {
+      ".mp4", ".mov", ".m4v", ".mkv", ".webm", ".avi", ".mpg", ".mpeg",
+      ".mxf", ".ogv", ".qt",  ".3gp", ".flv",  ".wmv", ".gif"};
   const std::string ext = Lower(std::filesystem::path(path).extension().string());
   return std::find(kExtensions.begin(), kExtensions.end(), ext) != kExtensions.end();
 }
