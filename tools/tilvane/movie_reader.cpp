@@ -58,8 +58,14 @@ struct MovieReader::State {
   int64_t last = -1;      // the index of the frame decoded last, -1 after a seek
   int64_t counted = 0;    // frames decoded since the start, without timestamps
   bool flushing = false;  // the end of the file was met and the decoder is draining
+  // The frames decoded last, by index: threads rendering neighbouring frames
+  // ask for them a little out of order, which must not cost a seek each time.
+  static constexpr size_t kRecent = 16;
+  std::array<std::pair<int64_t, AVFrame*>, kRecent> recent{};
+  size_t nextRecent = 0;
 
   ~State() {
+    for (auto& [index, kept] : recent) av_frame_free(&kept);
     sws_freeContext(scaler);
     av_frame_free(&frame);
     av_packet_free(&packet);
@@ -193,6 +199,21 @@ struct MovieReader::State {
     }
   }
 
+  void remember(int64_t index, const AVFrame& f) {
+    auto& [at, kept] = recent[nextRecent];
+    av_frame_free(&kept);
+    kept = av_frame_clone(&f);  // a new reference to the same buffers
+    at = kept ? index : -1;
+    nextRecent = (nextRecent + 1) % kRecent;
+  }
+
+  const AVFrame* recalled(int64_t index) const {
+    for (const auto& [at, kept] : recent) {
+      if (kept && at == index) return kept;
+    }
+    return nullptr;
+  }
+
   MoviePicture convert(const AVFrame& f) {
     const auto source = static_cast<AVPixelFormat>(f.format);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(source);
@@ -238,12 +259,14 @@ int32_t MovieReader::height() const { return state_->codec->height; }
 
 MoviePicture MovieReader::read(int64_t index) {
   State& s = *state_;
+  if (const AVFrame* kept = s.recalled(index)) return s.convert(*kept);
   s.seekFor(index);
   for (;;) {
     const int got = avcodec_receive_frame(s.codec, s.frame);
     if (got == 0) {
       const int64_t at = s.indexOf(*s.frame);
       s.last = at;
+      s.remember(at, *s.frame);
       if (at == index) {
         MoviePicture picture = s.convert(*s.frame);
         av_frame_unref(s.frame);
