@@ -194,7 +194,7 @@ TEST_F(Inputs, LinearExrRoundTrip) {
 // read. The layer is 2 × 8
 // with its top two rows white: at its own size (2, 2) is black; stretched to
 // 16 × 16 the white rows cover y 0 to 3; filled, it is scaled by 8 to 16 × 64
-// and cropped to its middle, which is black.
+// and cropped to its middle rows 3 to 4, which are black.
 TEST_F(Inputs, FitDisplacementStretchesOrFills) {
   writeUniform("icon.png", kW, kH, 8, {255, 255, 255, 255});
   std::vector<Rgba> disp(16, Rgba{0, 0, 0, 255});
@@ -211,6 +211,13 @@ TEST_F(Inputs, FitDisplacementStretchesOrFills) {
   EXPECT_EQ(redAt("none"), 0);
   EXPECT_GT(redAt("Stretch"), 200);
   EXPECT_EQ(redAt("fill"), 0);
+  // With rows 3 and 4 white instead, the middle that fill keeps is white
+  // across the whole output (not letterboxed), and stretch puts them lower.
+  disp.assign(16, Rgba{0, 0, 0, 255});
+  for (int i = 6; i < 10; ++i) disp[i] = {255, 255, 255, 255};
+  writePng("disp.png", 2, 8, 8, disp);
+  EXPECT_GT(redAt("fill"), 200);
+  EXPECT_LT(redAt("stretch"), 50);
   EXPECT_TRUE(OneLineError(
       run({"render", "--icon", "icon.png", "--fit-displacement", "squash", "-o", "f.png"})));
 }
