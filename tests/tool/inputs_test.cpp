@@ -78,8 +78,10 @@ TEST_F(Inputs, MoviesReadToTheirLastFrameAndHoldIt) {
   ASSERT_EQ(shell("ffmpeg -y -i bframes.mp4 -vf \"settb=1/1000,setpts='N*40+gte(N,10)*1000'\" "
                   "-fps_mode passthrough -pix_fmt yuv420p variable.mkv"),
             0);
+  // Three threads ask for neighbouring frames a little out of order.
   for (const std::string movie : {"bframes.mp4", "variable.mkv"}) {
-    const RunResult r = run(OneToOne({"--icon", movie, "--frames", "0-50", "-o", "m.####.png"}));
+    const RunResult r = run(OneToOne({"--icon", movie, "--frames", "0-50", "--threads",
+                                      movie == "bframes.mp4" ? "3" : "1", "-o", "m.####.png"}));
     ASSERT_EQ(r.status, 0) << movie << ": " << r.err;
     for (int f = 0; f <= 50; ++f) {
       const int expected = 5 * std::min(f, 47);
