@@ -100,7 +100,8 @@ TEST_F(CommandLine, RunningOutOfMemorySaysWhatDidNotFit) {
 #else
   // 30000 x 30000 pixels at 8 bytes: 7.2 GB against a 1 GB address space.
   const RunResult r = runUnderLimit(
-      "-v 1000000", {"render", "--size", "30000x30000", "--depth", "16", "-o", "big.png"});
+      "-v 1000000",
+      {"render", "--icon", "icon.png", "--size", "30000x30000", "--depth", "16", "-o", "big.png"});
   EXPECT_TRUE(OneLineError(r));
   EXPECT_NE(r.err.find("not enough memory for a 30000x30000 frame at 16 bits per channel (7.2 GB)"),
             std::string::npos)

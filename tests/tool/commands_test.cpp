@@ -58,14 +58,19 @@ TEST_F(Commands, DemoWritesAndListsItsPictures) {
        start = end + 1) {
     listed.push_back(r.out.substr(start, end - start));
   }
-  ASSERT_GE(listed.size(), 4u);
-  EXPECT_EQ(listed[0], "pictures/demo-8bit.png");
-  EXPECT_EQ(listed[1], "pictures/demo-16bit.png");
+  ASSERT_EQ(listed.size(), 4u + 24u);
+  EXPECT_EQ(listed[0], "pictures/demo-rotation.png");
+  EXPECT_EQ(listed[1], "pictures/demo-scale-colour.png");
+  EXPECT_EQ(listed[2], "pictures/demo-contact-sheet.png");
+  EXPECT_EQ(listed[3], "pictures/demo-sequence.gif");
   EXPECT_EQ(read(listed[0]).format, "uint8");
   EXPECT_EQ(read(listed[1]).format, "uint16");
   for (const std::string& file : listed) {
     const Image image = read(file);
-    EXPECT_GT(image.width, 0) << file;
+    // Large enough to show the effect, in 16:9 with the whole grid visible.
+    EXPECT_GE(image.width, 960) << file;
+    EXPECT_GE(image.height, 540) << file;
+    if (image.channels < 4) continue;
     // Something was drawn: the mosaic is not transparent everywhere.
     float alpha = 0;
     for (int y = 0; y < image.height; ++y) {
@@ -73,6 +78,22 @@ TEST_F(Commands, DemoWritesAndListsItsPictures) {
     }
     EXPECT_GT(alpha, 0) << file;
   }
+  // The bottom row of cells is whole: its icons show in the last 32 rows, but
+  // their transparent margin leaves the last two rows empty (a row cut in half
+  // would show icons right to the edge).
+  const Image still = read(listed[0]);
+  const auto drawn = [&](int first, int last) {
+    float alpha = 0;
+    for (int y = first; y <= last; ++y) {
+      for (int x = 0; x < still.width; ++x) alpha += still.value(x, y, 3);
+    }
+    return alpha;
+  };
+  EXPECT_GT(drawn(still.height - 32, still.height - 1), 0);
+  EXPECT_EQ(drawn(still.height - 2, still.height - 1), 0);
+  // The sequence moves: neighbouring frames differ. The GIF stays small.
+  EXPECT_NE(read(listed[4]).values, read(listed[5]).values);
+  EXPECT_LT(std::filesystem::file_size(path(listed[3])), 2u << 20);
 }
 
 }  // namespace

@@ -139,14 +139,16 @@ TEST_F(RenderPixels, EightBitFileRenderedAtSixteenBits) {
 }
 
 // Straight (200, 100, 50) at alpha 128 is premultiplied on reading to
-// (200*128+127)/255 = 100, 50 and 25; EXR keeps those over 255, PNG divides
-// them again: (100*255+64)/128 = 199, then 100 and 50.
+// (200*128+127)/255 = 100, 50 and 25; a raw EXR keeps those over 255, PNG
+// divides them again: (100*255+64)/128 = 199, then 100 and 50.
 TEST_F(RenderPixels, HalfTransparentPixelIsPremultipliedOnReadingAndNotInExr) {
   writeUniform("icon.png", kW, kH, 8, {200, 100, 50, 128});
   ASSERT_EQ(run(OneToOne({"--icon", "icon.png", "-o", "out.png"})).status, 0);
   EXPECT_EQ(read("out.png").at(4, 3), (Rgba{199, 100, 50, 128}));
 
-  ASSERT_EQ(run(OneToOne({"--icon", "icon.png", "-o", "out.exr"})).status, 0);
+  ASSERT_EQ(
+      run(OneToOne({"--icon", "icon.png", "--output-colorspace", "raw", "-o", "out.exr"})).status,
+      0);
   const Image exr = read("out.exr");
   ASSERT_EQ(exr.format, "half");
   const float expected[4] = {100, 50, 25, 128};
@@ -157,7 +159,10 @@ TEST_F(RenderPixels, HalfTransparentPixelIsPremultipliedOnReadingAndNotInExr) {
 
 TEST_F(RenderPixels, SixteenBitExrHoldsValuesOverFullScale32768) {
   writeUniform("icon.png", kW, kH, 8, {128, 255, 0, 255});
-  ASSERT_EQ(run(OneToOne({"--depth", "16", "--icon", "icon.png", "-o", "out.exr"})).status, 0);
+  ASSERT_EQ(run(OneToOne({"--depth", "16", "--icon", "icon.png", "--output-colorspace", "raw", "-o",
+                          "out.exr"}))
+                .status,
+            0);
   const Image exr = read("out.exr");
   EXPECT_EQ(exr.value(0, 0, 0), 16448.0f / 32768.0f);  // exact in half
   EXPECT_EQ(exr.value(0, 0, 1), 1.0f);

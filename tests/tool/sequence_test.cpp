@@ -33,17 +33,24 @@ class Sequences : public ToolTest {
   }
 };
 
-TEST_F(Sequences, FramesFoundOnDiskCountFromTheLowestAndHoldAtTheEnd) {
+// Frames count from the lowest number on disk; a missing number holds the frame
+// before it (so later frames keep their times), with one warning.
+TEST_F(Sequences, FramesCountFromTheLowestAndHoldAtGapsAndTheEnd) {
   writeUniform("icon.0005.png", kW, kH, 8, kRed);
   writeUniform("icon.0006.png", kW, kH, 8, kGreen);
   writeUniform("icon.0009.png", kW, kH, 8, kBlue);
-  ASSERT_EQ(run(Args({"--icon", "icon.####.png", "--frames", "0-4", "-o", "out.####.png"})).status,
-            0);
-  EXPECT_EQ(shown("out.%04d.png", 0, 4), (std::vector<Rgba>{kRed, kGreen, kBlue, kBlue, kBlue}));
+  const RunResult r =
+      run(Args({"--icon", "icon.####.png", "--frames", "0-5", "-o", "out.####.png"}));
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "tilvane: warning: --icon 'icon.####.png': frames 7-8 are missing; each shows the "
+            "frame before it\n");
+  EXPECT_EQ(shown("out.%04d.png", 0, 5),
+            (std::vector<Rgba>{kRed, kGreen, kGreen, kGreen, kBlue, kBlue}));
   // Only the outputs were added: no temporary file is left behind.
   EXPECT_EQ(files(), (std::vector<std::string>{"icon.0005.png", "icon.0006.png", "icon.0009.png",
                                                "out.0000.png", "out.0001.png", "out.0002.png",
-                                               "out.0003.png", "out.0004.png"}));
+                                               "out.0003.png", "out.0004.png", "out.0005.png"}));
 }
 
 TEST_F(Sequences, PrintfPatternsInAndOut) {

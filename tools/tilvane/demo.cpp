@@ -1,8 +1,10 @@
 #include "tools/tilvane/demo.h"
 
+#include <OpenImageIO/imageio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <numbers>
@@ -41,39 +43,58 @@ void Put(standin::World& world, int32_t x, int32_t y, const Rgba& c) {
   }
 }
 
-// A five-petalled flower turned by `turn` (in turns): gold at the heart, coral
-// at the tips, fading to transparent well inside the frame's edges.
-standin::WorldPtr Glyph(int32_t size, int depth, double turn) {
-  auto world = std::make_shared<standin::World>(size, size, depth);
-  const double centre = (size - 1) / 2.0;
-  for (int32_t y = 0; y < size; ++y) {
-    for (int32_t x = 0; x < size; ++x) {
-      const double u = (x - centre) / (size / 2.0);
-      const double v = (y - centre) / (size / 2.0);
-      const double rho = std::hypot(u, v);
-      const double theta = std::atan2(v, u) - turn * 2 * std::numbers::pi;
-      const double edge = 0.64 + 0.28 * std::cos(5 * theta);
-      const double alpha = std::clamp((edge - rho) / 0.07, 0.0, 1.0);
-      const double t = std::clamp(rho / edge, 0.0, 1.0);
-      const double shine =
-          0.4 * std::exp(-((u + 0.18) * (u + 0.18) + (v + 0.2) * (v + 0.2)) / 0.03);
-      Put(*world, x, y,
-          Rgba{1.0 - 0.05 * t + shine, 0.86 - 0.5 * t + shine, 0.35 + 0.1 * t + shine, alpha});
+// A right-pointing arrow, turned by `turn` (in turns), in an icon of the
+// demo's 16:9 cell: gold shaft, coral head, soft edges, and a transparent
+// margin wide enough that the arrow never touches the icon's edge as it turns.
+standin::WorldPtr Arrow(int32_t width, int32_t height, int depth, double turn) {
+  auto world = std::make_shared<standin::World>(width, height, depth);
+  const double cx = (width - 1) / 2.0;
+  const double cy = (height - 1) / 2.0;
+  const double unit = height * 0.42;  // the arrow spans two units, tail to tip
+  const double angle = turn * 2 * std::numbers::pi;
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      // Into the arrow's own frame (u along it, v across), in units.
+      const double dx = (x - cx) / unit;
+      const double dy = (y - cy) / unit;
+      const double u = dx * std::cos(angle) + dy * std::sin(angle);
+      const double v = -dx * std::sin(angle) + dy * std::cos(angle);
+      // Signed distances (inside negative): the shaft, then the head's triangle.
+      const double shaft = std::max({-1.0 - u, u - 0.15, std::fabs(v) - 0.17});
+      const double head = std::max({0.1 - u, u - 1.0, std::fabs(v) - 0.55 * (1.0 - u) / 0.9});
+      const double inside = std::min(shaft, head);
+      const double alpha = std::clamp(0.5 - inside * unit / 1.5, 0.0, 1.0);
+      const double t = std::clamp((u + 1.0) / 2.0, 0.0, 1.0);  // tail 0, tip 1
+      const Rgba c = head < shaft ? Rgba{0.98, 0.36 + 0.1 * t, 0.32, alpha}
+                                  : Rgba{1.0, 0.78 - 0.15 * t, 0.25 + 0.1 * t, alpha};
+      Put(*world, x, y, c);
     }
   }
   return world;
 }
 
-// Soft waves and a ring: grey levels that change smoothly across the frame.
-standin::WorldPtr Waves(int32_t width, int32_t height, int depth) {
+// A landscape of soft shapes: overlapping round hills and hollows of several
+// sizes over a gentle slope, so that neighbouring cells differ a little and
+// distant ones a lot.
+standin::WorldPtr Landscape(int32_t width, int32_t height, int depth) {
+  struct Hill {
+    double x, y, radius, height;
+  };
+  static const Hill kHills[] = {
+      {0.18, 0.30, 0.16, 0.55},  {0.42, 0.72, 0.20, 0.45}, {0.70, 0.28, 0.14, -0.40},
+      {0.86, 0.70, 0.18, 0.50},  {0.55, 0.45, 0.08, 0.35}, {0.08, 0.85, 0.12, -0.30},
+      {0.30, 0.05, 0.10, -0.25}, {0.95, 0.10, 0.10, 0.30},
+  };
   auto world = std::make_shared<standin::World>(width, height, depth);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
       const double fx = static_cast<double>(x) / width;
-      const double fy = static_cast<double>(y) / height;
-      const double ring = std::hypot(fx - 0.62, (fy - 0.45) * height / width);
-      const double l = 0.5 + 0.3 * std::sin(2 * std::numbers::pi * (1.3 * fx + 0.4 * fy)) +
-                       0.2 * std::cos(2 * std::numbers::pi * ring / 0.35);
+      const double fy = static_cast<double>(y) / height * height / width * 16.0 / 9.0;
+      double l = 0.35 + 0.2 * fx;
+      for (const Hill& h : kHills) {
+        const double d2 = (fx - h.x) * (fx - h.x) + (fy - h.y) * (fy - h.y);
+        l += h.height * std::exp(-d2 / (2 * h.radius * h.radius));
+      }
       Put(*world, x, y, Rgba{l, l, l, 1});
     }
   }
@@ -100,6 +121,63 @@ std::vector<ControlValue> Controls(const std::vector<standin::RegisteredParam>& 
   return ParseControls(options);
 }
 
+// The icon's cell is 16:9, so the pictures are too; the output height is
+// chosen from the grid so that its last row is whole: the rows keep the icon's
+// aspect and the columns span the width.
+constexpr int32_t kIconWidth = 160;
+constexpr int32_t kIconHeight = 91;
+int32_t GridHeight(int32_t width) {
+  return static_cast<int32_t>(int64_t{width - 1} * (kIconHeight - 1) / (kIconWidth - 1)) + 2;
+}
+
+// The background the contact sheet and the GIF are laid on.
+constexpr PF_Pixel kBackground{255, 24, 26, 34};
+
+// Pixel (x, y) of the frame over the background, at 8 bits.
+PF_Pixel OverBackground(const standin::World& frame, int32_t x, int32_t y) {
+  const PF_Pixel& p = frame.at8(x, y);
+  const auto over = [&](int32_t c, int32_t b) {
+    return static_cast<A_u_char>(c + (b * (255 - p.alpha) + 127) / 255);
+  };
+  return PF_Pixel{255, over(p.red, kBackground.red), over(p.green, kBackground.green),
+                  over(p.blue, kBackground.blue)};
+}
+
+standin::WorldPtr ReadBack(const std::string& file) {
+  return LayerFile::Open("demo", file)->decode(0, 8);
+}
+
+// Writes the frames, over the background, as one looping animated GIF.
+void WriteGif(const std::vector<std::string>& frames, const std::string& file, int fps) {
+  std::vector<standin::WorldPtr> worlds;
+  for (const std::string& f : frames) worlds.push_back(ReadBack(f));
+  const int32_t w = worlds[0]->width();
+  const int32_t h = worlds[0]->height();
+  OIIO::ImageSpec spec(w, h, 3, OIIO::TypeDesc::UINT8);
+  spec.attribute("FramesPerSecond", OIIO::TypeRational, std::array<int, 2>{fps, 1}.data());
+  spec.attribute("oiio:Movie", 1);
+  spec.attribute("gif:LoopCount", 0);  // forever
+  const std::vector<OIIO::ImageSpec> specs(worlds.size(), spec);
+  auto out = OIIO::ImageOutput::create(file);
+  bool ok = out && out->open(file, static_cast<int>(specs.size()), specs.data());
+  std::vector<unsigned char> rgb(static_cast<size_t>(w) * static_cast<size_t>(h) * 3);
+  for (size_t i = 0; ok && i < worlds.size(); ++i) {
+    for (int32_t y = 0; y < h; ++y) {
+      for (int32_t x = 0; x < w; ++x) {
+        const PF_Pixel p = OverBackground(*worlds[i], x, y);
+        unsigned char* q = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+        q[0] = p.red, q[1] = p.green, q[2] = p.blue;
+      }
+    }
+    if (i > 0) ok = out->open(file, spec, OIIO::ImageOutput::AppendSubimage);
+    ok = ok && out->write_image(OIIO::TypeDesc::UINT8, rgb.data());
+  }
+  if (!ok || !out->close()) {
+    throw UsageError("-o '" + file + "' cannot be written (" +
+                     (out ? out->geterror() : OIIO::geterror()) + "); check the disk space");
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
@@ -117,52 +195,95 @@ std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
   };
   const bool bar = !options.quiet && isatty(2);
   std::vector<std::string> written;
-
-  // Two stills over one layout: the 8-bit one keeps the icon's colours and
-  // turns each cell by the brightness; the 16-bit one scales and turns it and
-  // colours it between two colours.
-  for (const int depth : {8, 16}) {
+  const auto still = [&](int32_t width, int depth, const Settings& settings,
+                         const std::string& file) {
     Scene scene;
-    scene.width = 400;
-    scene.height = 225;
+    scene.width = width;
+    scene.height = GridHeight(width);
     scene.depth = depth;
-    scene.icon = LayerFile::FromFrames({Glyph(64, depth, 0.0)});
-    scene.displacement = LayerFile::FromFrames({Waves(scene.width, scene.height, depth)});
-    scene.controls = depth == 8 ? Controls(table, {{"--units", "12"},
-                                                   {"--displacement-effect", "rotation"},
-                                                   {"--effect-intensity", "70"}})
-                                : Controls(table, {{"--units", "9"},
-                                                   {"--displacement-effect", "both"},
-                                                   {"--effect-intensity", "60"},
-                                                   {"--scale-offset", "45"},
-                                                   {"--color-mapping", "displacement"},
-                                                   {"--color-a", "ffd166"},
-                                                   {"--color-b", "3a86ff"}});
-    const std::string file = path(depth == 8 ? "demo-8bit.png" : "demo-16bit.png");
+    scene.icon = LayerFile::FromFrames({Arrow(kIconWidth, kIconHeight, depth, 0.0)});
+    scene.displacement = LayerFile::FromFrames({Landscape(scene.width, scene.height, depth)});
+    scene.controls = Controls(table, settings);
     CheckOutputPath(file);
     RenderFrames(plugin, scene, {{0, file}}, options.threads, bar);
-    written.push_back(file);
-  }
+  };
 
-  // An icon that turns through twelve frames; "Horizontal Units" starts each
-  // column one frame later and "Time Offset" shifts every cell a little more.
+  // Two stills: at 8 bits the arrows keep their colours and turn with the
+  // landscape's brightness; at 16 bits they also grow with it and take their
+  // colour between two colours by it.
+  written.push_back(path("demo-rotation.png"));
+  still(1280, 8,
+        {{"--units", "12"}, {"--displacement-effect", "rotation"}, {"--effect-intensity", "100"}},
+        written.back());
+  written.push_back(path("demo-scale-colour.png"));
+  still(1280, 16,
+        {{"--units", "12"},
+         {"--displacement-effect", "both"},
+         {"--effect-intensity", "85"},
+         {"--scale-offset", "25"},
+         {"--color-mapping", "displacement"},
+         {"--color-a", "ffd166"},
+         {"--color-b", "3a86ff"}},
+        written.back());
+
+  // A contact sheet of the main mappings, three by two, left to right and top
+  // to bottom: "Rotation", "Scale", "Both", "Color Mapping", "Transparency
+  // Mapping" and a border.
+  const std::vector<Settings> panels = {
+      {{"--displacement-effect", "rotation"}},
+      {{"--displacement-effect", "scale"}, {"--effect-intensity", "90"}, {"--scale-offset", "20"}},
+      {{"--displacement-effect", "both"}, {"--effect-intensity", "85"}, {"--scale-offset", "25"}},
+      {{"--displacement-effect", "none"},
+       {"--color-mapping", "displacement"},
+       {"--color-a", "ffd166"},
+       {"--color-b", "7b2cbf"}},
+      {{"--displacement-effect", "none"}, {"--transparency-mapping", "displacement"}},
+      {{"--displacement-effect", "rotation"}, {"--border", "on"}, {"--border-color", "3a86ff"}},
+  };
+  constexpr int32_t kPanelWidth = 480;
+  constexpr int32_t kGap = 12;
+  const int32_t panelHeight = GridHeight(kPanelWidth);
+  standin::World sheet(3 * kPanelWidth + 4 * kGap, 2 * panelHeight + 3 * kGap, 8);
+  sheet.fill(PF_Pixel16{kBackground.alpha, kBackground.red, kBackground.green, kBackground.blue});
+  for (size_t i = 0; i < panels.size(); ++i) {
+    Settings settings = panels[i];
+    settings.emplace_back("--units", "8");
+    const std::string file = path(".demo-panel.png");
+    still(kPanelWidth, 8, settings, file);
+    const standin::WorldPtr panel = ReadBack(file);
+    fs::remove(file, ec);
+    const int32_t left = kGap + static_cast<int32_t>(i % 3) * (kPanelWidth + kGap);
+    const int32_t top = kGap + static_cast<int32_t>(i / 3) * (panelHeight + kGap);
+    for (int32_t y = 0; y < panel->height(); ++y) {
+      for (int32_t x = 0; x < panel->width(); ++x) {
+        sheet.at8(left + x, top + y) = OverBackground(*panel, x, y);
+      }
+    }
+  }
+  written.push_back(path("demo-contact-sheet.png"));
+  WriteImage(sheet, written.back());
+
+  // An arrow that turns once in twelve frames; "Horizontal Units" starts each
+  // column one frame later and "Time Offset" shifts every cell a little more,
+  // while the landscape scales the cells.
   constexpr int kIconFrames = 12;
   constexpr int kFrames = 24;
   Scene scene;
-  scene.width = 320;
-  scene.height = 180;
+  scene.width = 960;
+  scene.height = GridHeight(scene.width);
   std::vector<standin::WorldPtr> spin;
-  // A fifth of a turn brings the flower back onto itself: the spin loops.
-  for (int i = 0; i < kIconFrames; ++i) spin.push_back(Glyph(48, 8, i / (5.0 * kIconFrames)));
+  for (int i = 0; i < kIconFrames; ++i) {
+    spin.push_back(Arrow(kIconWidth, kIconHeight, 8, static_cast<double>(i) / kIconFrames));
+  }
   scene.icon = LayerFile::FromFrames(std::move(spin));
-  scene.displacement = LayerFile::FromFrames({Waves(scene.width, scene.height, 8)});
+  scene.displacement = LayerFile::FromFrames({Landscape(scene.width, scene.height, 8)});
   // The icon time wraps at one step before the total time: one more than the
   // icon's frames shows each of them once per cycle.
   scene.totalTime = kIconFrames + 1;
-  scene.controls = Controls(table, {{"--units", "8"},
+  scene.controls = Controls(table, {{"--units", "10"},
                                     {"--displacement-effect", "scale"},
-                                    {"--effect-intensity", "50"},
-                                    {"--scale-offset", "60"},
+                                    {"--effect-intensity", "80"},
+                                    {"--scale-offset", "30"},
                                     {"--time-mapping", "horizontal-units"},
                                     {"--time-offset", "40"}});
   const FramePattern pattern = *FramePattern::Find(path("demo-sequence.####.png"));
@@ -170,7 +291,11 @@ std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
   for (int f = 0; f < kFrames; ++f) jobs.push_back({f, pattern.name(f)});
   CheckOutputPath(jobs[0].path);
   RenderFrames(plugin, scene, jobs, options.threads, bar);
-  for (const FrameJob& job : jobs) written.push_back(job.path);
+  std::vector<std::string> frames;
+  for (const FrameJob& job : jobs) frames.push_back(job.path);
+  written.push_back(path("demo-sequence.gif"));
+  WriteGif(frames, written.back(), 12);
+  written.insert(written.end(), frames.begin(), frames.end());
   return written;
 }
 

@@ -57,6 +57,12 @@ inline std::string OneLine(std::string text) {
 }
 inline std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
+// ASCII lower case, for file extensions and format names.
+inline std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // "7.2 GB", "512 MB": the size of an allocation that did not fit.
 inline std::string ByteSize(uint64_t bytes) {
   const bool giga = bytes >= 1'000'000'000;

@@ -1,16 +1,20 @@
 #include "tools/tilvane/image_io.h"
 
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <system_error>
 
+#include "tools/tilvane/colour.h"
 #include "tools/tilvane/errors.h"
 #include "tools/tilvane/pixels.h"
 
@@ -22,6 +26,39 @@ using OIIO::ImageSpec;
 using OIIO::TypeDesc;
 
 namespace {
+
+// Some libraries print their faults on standard error themselves (libpng once
+// per attempt); the tool reports each fault once, in its own words. While any
+// thread reads a file, descriptor 2 points at /dev/null.
+class QuietLibraries {
+ public:
+  QuietLibraries() {
+    std::lock_guard lock(mutex_);
+    if (users_++ == 0) {
+      std::fflush(stderr);
+      saved_ = dup(2);
+      const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+      if (saved_ >= 0 && null >= 0) dup2(null, 2);
+      if (null >= 0) close(null);
+    }
+  }
+  ~QuietLibraries() {
+    std::lock_guard lock(mutex_);
+    if (--users_ == 0 && saved_ >= 0) {
+      std::fflush(stderr);
+      dup2(saved_, 2);
+      close(saved_);
+      saved_ = -1;
+    }
+  }
+  QuietLibraries(const QuietLibraries&) = delete;
+  QuietLibraries& operator=(const QuietLibraries&) = delete;
+
+ private:
+  static inline std::mutex mutex_;
+  static inline int users_ = 0;
+  static inline int saved_ = -1;
+};
 
 // Files keep straight alpha unless they say it is associated (EXR, and TIFFs
 // marked so): the config asks the reader to hand straight values over as they are.
@@ -36,16 +73,27 @@ std::unique_ptr<ImageInput> OpenInput(const std::string& option, const std::stri
   if (!fs::exists(file, ec)) {
     throw UsageError(option + " " + Quoted(file) + ": no such file; check the path");
   }
+  if (fs::is_directory(file, ec)) {
+    throw UsageError(option + " " + Quoted(file) +
+                     " is a directory; give an image file in it, a numbered sequence such as " +
+                     Quoted((fs::path(file) / "name.####.png").string()) + ", or a movie");
+  }
   const ImageSpec config = ReadConfig();
+  QuietLibraries quiet;
   auto in = ImageInput::open(file, &config);
   if (!in) {
     throw UsageError(option + " " + Quoted(file) + " cannot be read (" + OneLine(OIIO::geterror()) +
                      "); give a PNG, TIFF, EXR or JPEG image, a numbered sequence or a movie");
   }
+  if (in->spec().full_width <= 0 || in->spec().full_height <= 0 || in->spec().width <= 0 ||
+      in->spec().height <= 0) {
+    throw UsageError(option + " " + Quoted(file) +
+                     " has no pixels; give an image at least one pixel wide and high");
+  }
   return in;
 }
 
-bool IsMovie(const ImageInput& in) { return in.spec().get_int_attribute("oiio:Movie", 0) != 0; }
+bool IsAnimated(const ImageInput& in) { return in.spec().get_int_attribute("oiio:Movie", 0) != 0; }
 
 int32_t ChannelValue(const unsigned char* data, TypeDesc type, int depth) {
   if (type == TypeDesc::UINT8) {
@@ -60,6 +108,29 @@ int32_t ChannelValue(const unsigned char* data, TypeDesc type, int depth) {
   float f;
   std::memcpy(&f, data, sizeof f);
   return FromFloat(f, depth);
+}
+
+float ChannelFloat(const unsigned char* data, TypeDesc type) {
+  if (type == TypeDesc::UINT8) return *data / 255.0f;
+  if (type == TypeDesc::UINT16) {
+    uint16_t p;
+    std::memcpy(&p, data, sizeof p);
+    return p / 65535.0f;
+  }
+  float f;
+  std::memcpy(&f, data, sizeof f);
+  return f;
+}
+
+// Ranges of numbers, e.g. "7-8 and 12".
+std::string NumberRanges(const std::vector<std::pair<int64_t, int64_t>>& ranges) {
+  std::string text;
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    if (i > 0) text += i + 1 == ranges.size() ? " and " : ", ";
+    const auto [a, b] = ranges[i];
+    text += std::to_string(a) + (a == b ? "" : "-" + std::to_string(b));
+  }
+  return text;
 }
 
 }  // namespace
@@ -124,11 +195,26 @@ std::optional<int64_t> FramePattern::match(const std::string& path) const {
 
 // --- Layers ----------------------------------------------------------------------
 
-std::shared_ptr<const LayerFile> LayerFile::Open(const std::string& option,
-                                                 const std::string& path) {
+void Warn(const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "tilvane: warning: %s\n", text.c_str());
+}
+
+// One frame as its file holds it: the data window's pixels in spec.format
+// (8 or 16 bits, else 32-bit float), and the windows and alpha in spec.
+struct LayerFile::FileFrame {
+  std::string file;
+  ImageSpec spec;
+  std::vector<unsigned char> data;
+  bool linear = false;  // EXR and floating-point files hold linear light
+};
+
+std::shared_ptr<LayerFile> LayerFile::Open(const std::string& option, const std::string& path,
+                                           const std::string& colourSpace) {
   auto layer = std::make_shared<LayerFile>();
   layer->option_ = option;
   layer->path_ = path;
+  layer->colourSpace_ = colourSpace;
   if (const auto pattern = FramePattern::Find(path)) {
     const fs::path dir = fs::path(pattern->prefix).parent_path();
     const fs::path listed = dir.empty() ? fs::path(".") : dir;
@@ -143,27 +229,44 @@ std::shared_ptr<const LayerFile> LayerFile::Open(const std::string& option,
                        ": no frames found on disk; check the name and that the frames are "
                        "numbered as the pattern shows");
     }
-    for (const auto& [number, file] : found) layer->files_.push_back(file);
+    // Every number from the lowest to the highest is a frame; a missing one
+    // holds the frame before it, so later frames keep their times.
+    std::vector<std::pair<int64_t, int64_t>> missing;
+    int64_t expected = found.begin()->first;
+    for (const auto& [number, file] : found) {
+      if (number > expected) {
+        missing.emplace_back(expected, number - 1);
+        layer->files_.insert(layer->files_.end(), static_cast<size_t>(number - expected),
+                             layer->files_.back());
+      }
+      layer->files_.push_back(file);
+      expected = number + 1;
+    }
+    if (!missing.empty()) {
+      const bool one = missing.size() == 1 && missing[0].first == missing[0].second;
+      Warn(option + " " + Quoted(path) + ": frame" + (one ? " " : "s ") + NumberRanges(missing) +
+           (one ? " is" : " are") + " missing; each shows the frame before it");
+    }
   } else {
     layer->files_.push_back(path);
   }
-  // Every frame's header is read now, so that a bad file stops the run before
-  // anything is written.
-  for (size_t i = 0; i < layer->files_.size(); ++i) {
-    auto in = OpenInput(option, layer->files_[i]);
-    if (in->spec().width <= 0 || in->spec().height <= 0) {
-      throw UsageError(option + " " + Quoted(layer->files_[i]) +
-                       " has no pixels; give an image at least one pixel wide and high");
+  const std::string& first = layer->files_.front();
+  if (layer->files_.size() == 1 && IsMovieName(first) && !fs::is_directory(first)) {
+    if (!fs::exists(first)) {
+      throw UsageError(option + " " + Quoted(first) + ": no such file; check the path");
     }
-    if (i == 0) {
-      layer->width_ = in->spec().width;
-      layer->height_ = in->spec().height;
-      if (layer->files_.size() == 1 && IsMovie(*in)) {
-        int count = 0;
-        while (in->seek_subimage(count, 0)) ++count;
-        layer->movieFrames_ = count;
-      }
-    }
+    layer->movie_ = std::make_shared<MovieReader>(option, first);
+    layer->width_ = layer->movie_->width();
+    layer->height_ = layer->movie_->height();
+    return layer;
+  }
+  auto in = OpenInput(option, first);
+  layer->width_ = in->spec().full_width;
+  layer->height_ = in->spec().full_height;
+  if (layer->files_.size() == 1 && IsAnimated(*in)) {
+    int count = 0;
+    while (in->seek_subimage(count, 0)) ++count;
+    layer->subimages_ = count;
   }
   return layer;
 }
@@ -177,9 +280,21 @@ std::shared_ptr<const LayerFile> LayerFile::FromFrames(std::vector<standin::Worl
   return layer;
 }
 
+void LayerFile::checkFrames(int64_t first, int64_t last) const {
+  if (movie_ || !frames_.empty()) return;  // a movie's index was read when it was opened
+  const int64_t end = static_cast<int64_t>(files_.size()) - 1;
+  first = std::clamp<int64_t>(first, 0, end);
+  last = std::clamp<int64_t>(last, 0, end);
+  for (int64_t i = first; i <= last; ++i) {
+    const auto at = static_cast<size_t>(i);
+    if (i == first || files_[at] != files_[at - 1]) OpenInput(option_, files_[at]);
+  }
+}
+
 int64_t LayerFile::frameCount() const {
   if (!frames_.empty()) return static_cast<int64_t>(frames_.size());
-  if (movieFrames_ > 0) return movieFrames_;
+  if (movie_) return movie_->frameCount();
+  if (subimages_ > 0) return subimages_;
   return static_cast<int64_t>(files_.size());
 }
 
@@ -189,31 +304,61 @@ std::string LayerFile::describe() const {
          (n == 1 ? ", a still)" : ", " + std::to_string(n) + " frames)");
 }
 
+LayerFile::FileFrame LayerFile::readFile(const std::string& file, int subimage) const {
+  auto in = OpenInput(option_, file);
+  QuietLibraries quiet;
+  if (subimage != 0 && !in->seek_subimage(subimage, 0)) {
+    throw UsageError(option_ + " " + Quoted(file) + ": frame " + std::to_string(subimage) +
+                     " cannot be read (" + OneLine(in->geterror()) + "); check the file");
+  }
+  FileFrame frame;
+  frame.file = file;
+  frame.spec = in->spec();
+  ImageSpec& spec = frame.spec;
+  frame.linear = Lower(in->format_name()) == "openexr" || spec.format.is_floating_point();
+  spec.format = spec.format == TypeDesc::UINT8    ? TypeDesc(TypeDesc::UINT8)
+                : spec.format == TypeDesc::UINT16 ? TypeDesc(TypeDesc::UINT16)
+                                                  : TypeDesc(TypeDesc::FLOAT);
+  frame.data.resize(spec.image_bytes());
+  if (spec.nchannels < 1 ||
+      !in->read_image(subimage, 0, 0, spec.nchannels, spec.format, frame.data.data())) {
+    throw UsageError(option_ + " " + Quoted(file) + " cannot be read (" + OneLine(in->geterror()) +
+                     "); check that the file is complete");
+  }
+  return frame;
+}
+
+LayerFile::FileFrame LayerFile::readMovie(int64_t index) const {
+  MoviePicture picture;
+  {
+    std::lock_guard lock(movieMutex_);
+    picture = movie_->read(index);
+  }
+  FileFrame frame;
+  frame.file = files_[0];
+  frame.spec = ImageSpec(picture.width, picture.height, 4,
+                         picture.bits == 16 ? TypeDesc::UINT16 : TypeDesc::UINT8);
+  frame.spec.attribute("oiio:UnassociatedAlpha", 1);
+  frame.data = std::move(picture.data);
+  return frame;
+}
+
 standin::WorldPtr LayerFile::decode(int64_t index, int depth) const {
   if (!frames_.empty()) {
     const auto& frame = frames_.at(static_cast<size_t>(index));
     if (frame->depth() != depth) throw UsageError("built-in layer frame at another depth");
     return frame;
   }
-  const bool movie = movieFrames_ > 0;
-  const std::string& file = movie ? files_[0] : files_.at(static_cast<size_t>(index));
-  auto in = OpenInput(option_, file);
-  const int subimage = movie ? static_cast<int>(index) : 0;
-  if (subimage != 0 && !in->seek_subimage(subimage, 0)) {
-    throw UsageError(option_ + " " + Quoted(file) + ": frame " + std::to_string(index) +
-                     " cannot be read (" + OneLine(in->geterror()) + "); check the movie");
-  }
-  const ImageSpec& spec = in->spec();
+  if (movie_) return toWorld(readMovie(index), depth);
+  if (subimages_ > 0) return toWorld(readFile(files_[0], static_cast<int>(index)), depth);
+  return toWorld(readFile(files_.at(static_cast<size_t>(index)), 0), depth);
+}
+
+standin::WorldPtr LayerFile::toWorld(const FileFrame& source, int depth) const {
+  const ImageSpec& spec = source.spec;
   const int channels = spec.nchannels;
-  const TypeDesc type = spec.format == TypeDesc::UINT8    ? TypeDesc(TypeDesc::UINT8)
-                        : spec.format == TypeDesc::UINT16 ? TypeDesc(TypeDesc::UINT16)
-                                                          : TypeDesc(TypeDesc::FLOAT);
+  const TypeDesc type = spec.format;
   const size_t pixelBytes = type.size() * static_cast<size_t>(channels);
-  std::vector<unsigned char> data(static_cast<size_t>(spec.width) * spec.height * pixelBytes);
-  if (channels < 1 || !in->read_image(subimage, 0, 0, channels, type, data.data())) {
-    throw UsageError(option_ + " " + Quoted(file) + " cannot be read (" + OneLine(in->geterror()) +
-                     "); check that the file is complete");
-  }
   // Some readers name no alpha channel, or one past the last (GIF frames after
   // the first): the second of two channels or the fourth of four or more is it.
   int alpha = spec.alpha_channel < channels ? spec.alpha_channel : -1;
@@ -227,30 +372,61 @@ standin::WorldPtr LayerFile::decode(int64_t index, int depth) const {
   }
   if (colour.empty()) colour.push_back(0);
   while (colour.size() < 3) colour.push_back(colour[0]);
-  const int32_t full = FullScale(depth);
 
-  auto world = std::make_shared<standin::World>(spec.width, spec.height, depth);
-  for (int32_t y = 0; y < spec.height; ++y) {
-    for (int32_t x = 0; x < spec.width; ++x) {
-      const unsigned char* px =
-          data.data() + (static_cast<size_t>(y) * spec.width + x) * pixelBytes;
-      auto channel = [&](int c) { return ChannelValue(px + c * type.size(), type, depth); };
-      const int32_t a = alpha >= 0 ? channel(alpha) : full;
-      int32_t rgb[3] = {channel(colour[0]), channel(colour[1]), channel(colour[2])};
-      for (int32_t& c : rgb) {
-        if (straight) c = Premultiply(c, a, full);
-      }
-      if (depth == 16) {
-        world->at16(x, y) =
-            PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(rgb[0]),
-                       static_cast<A_u_short>(rgb[1]), static_cast<A_u_short>(rgb[2])};
-      } else {
-        world->at8(x, y) = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(rgb[0]),
-                                    static_cast<A_u_char>(rgb[1]), static_cast<A_u_char>(rgb[2])};
+  // The layer is the display window; what the data window does not cover is
+  // transparent, and data outside the display window is not shown.
+  const int32_t w = spec.full_width;
+  const int32_t h = spec.full_height;
+  const auto pixel = [&](int32_t x, int32_t y) -> const unsigned char* {
+    const int32_t dx = x + spec.full_x - spec.x;
+    const int32_t dy = y + spec.full_y - spec.y;
+    if (dx < 0 || dy < 0 || dx >= spec.width || dy >= spec.height) return nullptr;
+    return source.data.data() + (static_cast<size_t>(dy) * spec.width + dx) * pixelBytes;
+  };
+  const std::string space = !colourSpace_.empty() ? colourSpace_
+                            : source.linear       ? kLinearSpace
+                                                  : kWorkingSpace;
+  if (IsWorkingSpace(space)) {
+    // File values in the effect's encoding map exactly, in integers.
+    const int32_t full = FullScale(depth);
+    auto world = std::make_shared<standin::World>(w, h, depth);
+    for (int32_t y = 0; y < h; ++y) {
+      for (int32_t x = 0; x < w; ++x) {
+        const unsigned char* px = pixel(x, y);
+        if (!px) continue;  // the world starts transparent
+        auto channel = [&](int c) { return ChannelValue(px + c * type.size(), type, depth); };
+        const int32_t a = alpha >= 0 ? channel(alpha) : full;
+        int32_t rgb[3] = {channel(colour[0]), channel(colour[1]), channel(colour[2])};
+        for (int32_t& c : rgb) {
+          if (straight) c = Premultiply(c, a, full);
+        }
+        if (depth == 16) {
+          world->at16(x, y) =
+              PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(rgb[0]),
+                         static_cast<A_u_short>(rgb[1]), static_cast<A_u_short>(rgb[2])};
+        } else {
+          world->at8(x, y) = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(rgb[0]),
+                                      static_cast<A_u_char>(rgb[1]), static_cast<A_u_char>(rgb[2])};
+        }
       }
     }
+    return world;
   }
-  return world;
+
+  // Otherwise through premultiplied floats, converted to the effect's encoding.
+  std::vector<float> rgba(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0.0f);
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const unsigned char* px = pixel(x, y);
+      if (!px) continue;
+      auto channel = [&](int c) { return ChannelFloat(px + c * type.size(), type); };
+      float* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
+      p[3] = alpha >= 0 ? channel(alpha) : 1.0f;
+      for (int c = 0; c < 3; ++c) p[c] = channel(colour[c]) * (straight ? p[3] : 1.0f);
+    }
+  }
+  ConvertColour(rgba, w, h, true, space, kWorkingSpace, option_ + " " + Quoted(source.file));
+  return WorldFromFloats(rgba, w, h, depth);
 }
 
 void FailureSlot::record(const std::string& message) {
@@ -265,15 +441,56 @@ std::optional<std::string> FailureSlot::first() const {
 
 namespace {
 
+bool AnyVisible(const standin::World& w) {
+  for (int32_t y = 0; y < w.height(); ++y) {
+    for (int32_t x = 0; x < w.width(); ++x) {
+      if (w.depth() == 16 ? w.at16(x, y).alpha != 0 : w.at8(x, y).alpha != 0) return true;
+    }
+  }
+  return false;
+}
+
+// The frame resized to width × height as fit says, in premultiplied floats
+// with a filter that keeps soft shapes soft and rings little at edges.
+standin::WorldPtr FittedFrame(const standin::World& frame, Fit fit, int32_t width, int32_t height,
+                              const std::string& what) {
+  std::vector<float> rgba = FloatsFromWorld(frame);
+  OIIO::ImageSpec spec(frame.width(), frame.height(), 4, TypeDesc::FLOAT);
+  spec.alpha_channel = 3;
+  const OIIO::ImageBuf source(spec, rgba.data());
+  spec.width = spec.full_width = width;
+  spec.height = spec.full_height = height;
+  OIIO::ImageBuf target(spec);
+  const bool done =
+      fit == Fit::Stretch
+          ? OIIO::ImageBufAlgo::resize(target, source, "blackman-harris", 0.0f, target.roi())
+          : OIIO::ImageBufAlgo::fit(target, source, "blackman-harris", 0.0f, "fill", false,
+                                    target.roi());
+  std::vector<float> out(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+  if (!done || !target.get_pixels(target.roi(), TypeDesc::FLOAT, out.data())) {
+    throw UsageError(Quoted(what) + " cannot be resized (" + OneLine(target.geterror()) +
+                     "); try --fit-displacement none");
+  }
+  return WorldFromFloats(out, width, height, frame.depth());
+}
+
 class CachedLayer {
  public:
   CachedLayer(std::shared_ptr<const LayerFile> layer, std::shared_ptr<FailureSlot> failures,
-              uint64_t budget)
-      : layer_(std::move(layer)), failures_(std::move(failures)), budget_(budget) {}
+              SourceOptions options)
+      : layer_(std::move(layer)), failures_(std::move(failures)), options_(std::move(options)) {}
 
   standin::WorldPtr frameAt(const standin::LayerRequest& request) {
-    const int64_t index =
-        standin::FrameIndexAt(request.time, request.timeStep, layer_->frameCount());
+    // One message per fault: once a frame has failed, nothing more is read.
+    if (failures_->first()) return nullptr;
+    const int64_t count = layer_->frameCount();
+    int64_t index = standin::FrameIndexAt(request.time, request.timeStep, count);
+    if (options_.loop && request.timeStep > 0) {
+      const int64_t step = request.timeStep;
+      const int64_t shown =
+          request.time >= 0 ? request.time / step : -((-request.time + step - 1) / step);
+      index = (shown % count + count) % count;
+    }
     const int64_t key = index * 2 + (request.depth == 16 ? 1 : 0);
     {
       std::lock_guard lock(mutex_);
@@ -287,16 +504,24 @@ class CachedLayer {
     standin::WorldPtr frame;
     try {
       frame = layer_->decode(index, request.depth);
+      if (options_.fit != Fit::None &&
+          (frame->width() != options_.width || frame->height() != options_.height)) {
+        frame = FittedFrame(*frame, options_.fit, options_.width, options_.height, layer_->path());
+      }
     } catch (const std::exception& e) {
       failures_->record(e.what());
       return nullptr;
+    }
+    if (options_.usage) {
+      options_.usage->served = true;
+      if (!options_.usage->visible && AnyVisible(*frame)) options_.usage->visible = true;
     }
     std::lock_guard lock(mutex_);
     auto [it, inserted] = cache_.try_emplace(key, Entry{frame, 0});
     it->second.lastUse = ++clock_;
     if (inserted) {
       bytes_ += Bytes(*frame);
-      while (bytes_ > budget_ && cache_.size() > 1) Evict(key);
+      while (bytes_ > options_.cacheBytes && cache_.size() > 1) Evict(key);
     }
     return it->second.frame;
   }
@@ -323,7 +548,7 @@ class CachedLayer {
 
   std::shared_ptr<const LayerFile> layer_;
   std::shared_ptr<FailureSlot> failures_;
-  uint64_t budget_;
+  SourceOptions options_;
   std::mutex mutex_;
   std::map<int64_t, Entry> cache_;
   uint64_t bytes_ = 0;
@@ -333,8 +558,9 @@ class CachedLayer {
 }  // namespace
 
 standin::FrameSourcePtr LayerSource(std::shared_ptr<const LayerFile> layer,
-                                    std::shared_ptr<FailureSlot> failures, uint64_t cacheBytes) {
-  auto cached = std::make_shared<CachedLayer>(std::move(layer), std::move(failures), cacheBytes);
+                                    std::shared_ptr<FailureSlot> failures, SourceOptions options) {
+  auto cached =
+      std::make_shared<CachedLayer>(std::move(layer), std::move(failures), std::move(options));
   return standin::FunctionSource(
       [cached](const standin::LayerRequest& request) { return cached->frameAt(request); });
 }
@@ -365,9 +591,18 @@ void ForEachPixel(const standin::World& frame, F f) {
   }
 }
 
-void WriteImage(const standin::World& frame, const std::string& path) {
+void WriteImage(const standin::World& rendered, const std::string& path,
+                const std::string& colourSpace) {
   const auto format = FormatOf(path);
   if (!format) CheckOutputPath(path);
+  // Colour: EXR holds linear light, the others the effect's own encoding.
+  const std::string space = !colourSpace.empty()           ? colourSpace
+                            : *format == OutputFormat::Exr ? kLinearSpace
+                                                           : kWorkingSpace;
+  const standin::WorldPtr converted = *format != OutputFormat::Exr && !IsWorkingSpace(space)
+                                          ? FrameInSpace(rendered, space, "-o " + Quoted(path))
+                                          : nullptr;
+  const standin::World& frame = converted ? *converted : rendered;
   const int depth = frame.depth();
   const int32_t full = FullScale(depth);
   const int32_t w = frame.width();
@@ -390,6 +625,8 @@ void WriteImage(const standin::World& frame, const std::string& path) {
         floats[i * 4 + c] = static_cast<float>(v[c]) / static_cast<float>(full);
       }
     });
+    ConvertColour(floats, w, h, true, kWorkingSpace, space, "-o " + Quoted(path));
+    if (space != kRawSpace) spec.attribute("oiio:ColorSpace", space);
     data = floats.data();
     dataType = TypeDesc::FLOAT;
   } else if (*format == OutputFormat::Jpeg) {

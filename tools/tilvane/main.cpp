@@ -15,6 +15,7 @@
 
 #include "src/frame/effect_info.h"
 #include "standin/host.h"
+#include "tools/tilvane/colour.h"
 #include "tools/tilvane/command_line.h"
 #include "tools/tilvane/controls.h"
 #include "tools/tilvane/demo.h"
@@ -147,7 +148,7 @@ void PrintSummary(const RenderSummary& s) {
               s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0);
 }
 
-int Render(const LoadedPlugin& plugin, const RenderArgs& args,
+int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOptions& layers,
            const std::vector<ControlOption>& controls) {
   constexpr int64_t kMaxTime = std::numeric_limits<int32_t>::max();
   Scene scene;
@@ -204,10 +205,7 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args,
   // The plug-in, its controls, then the layers.
   plugin.require();
   scene.controls = ParseControls(controls);
-  if (!args.icon.empty()) scene.icon = LayerFile::Open("--icon", args.icon);
-  if (!args.displacement.empty()) {
-    scene.displacement = LayerFile::Open("--displacement", args.displacement);
-  }
+  OpenLayers(scene, args.icon, args.displacement, layers);
   if (!size) {
     const auto& layer = scene.displacement ? scene.displacement : scene.icon;
     if (!layer) {
@@ -221,11 +219,34 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args,
   std::vector<std::string> outputs;
   for (const FrameJob& job : jobs) outputs.push_back(job.path);
   CheckOutputs(outputs, InputFiles(scene), args.noOverwrite);
+  PrepareLayers(scene, layers, jobs);
 
   const RenderSummary summary =
       RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet && isatty(2));
   if (!args.quiet) PrintSummary(summary);
   return 0;
+}
+
+// The render options about layers and colour.
+void AddLayerOptions(CLI::App& render, LayerOptions& layers) {
+  render
+      .add_option("--fit-displacement", layers.fitDisplacement,
+                  "A displacement layer of another size than the output: none (its own size), "
+                  "stretch (resized to the output) or fill (keeps its aspect, cropped)")
+      ->type_name("none|stretch|fill")
+      ->capture_default_str();
+  render.add_flag("--loop-icon", layers.loopIcon,
+                  "An animated icon shorter than the duration repeats instead of holding its last "
+                  "frame");
+  render
+      .add_option("--input-colorspace", layers.inputColourSpace,
+                  "The colour space of the input files (default: linear for EXR and floating-point "
+                  "files, sRGB for the others; raw: no conversion; 'tilvane info' lists the names)")
+      ->type_name("NAME");
+  render
+      .add_option("--output-colorspace", layers.outputColourSpace,
+                  "The colour space of the output (default: linear for EXR, sRGB for the others)")
+      ->type_name("NAME");
 }
 
 std::string VersionText(unsigned packed) {
@@ -270,6 +291,9 @@ int Info(const LoadedPlugin& plugin) {
                   .c_str());
   std::printf("Parameters (%zu, as registered at parameter set-up):\n%s", plugin.table().size(),
               DescribeParameters(plugin.table()).c_str());
+  std::string spaces;
+  for (const std::string& name : ColourSpaceNames()) spaces += (spaces.empty() ? "" : ", ") + name;
+  std::printf("Colour spaces (--input-colorspace, --output-colorspace):\n  %s\n", spaces.c_str());
   return 0;
 }
 
@@ -303,7 +327,8 @@ int Main(int argc, char** argv) {
       app.add_subcommand("render", "Render frames from icon and displacement layers");
   render
       ->add_option("--icon", args.icon,
-                   "Icon layer: a still, a sequence (name.####.png) or a movie")
+                   "Icon layer: a still, a sequence (name.####.png) or a movie. Its edge "
+                   "pixels extend across the cell, so give icons a transparent margin")
       ->type_name("PATH");
   render->add_option("--displacement", args.displacement, "Displacement layer, as --icon")
       ->type_name("PATH");
@@ -340,6 +365,8 @@ int Main(int argc, char** argv) {
   render->add_flag("--quiet", args.quiet, "No progress bar or summary");
   render->add_flag("-n,--no-overwrite", args.noOverwrite,
                    "Refuse to replace existing outputs (checked before anything renders)");
+  LayerOptions layers;
+  AddLayerOptions(*render, layers);
 
   std::vector<ControlOption> controls = ControlOptions(plugin.table());
   for (ControlOption& c : controls) {
@@ -393,7 +420,7 @@ int Main(int argc, char** argv) {
     }
     return 0;
   }
-  return Render(plugin, args, controls);
+  return Render(plugin, args, layers, controls);
 }
 
 }  // namespace

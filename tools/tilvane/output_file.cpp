@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // Follows symbolic links to the file they finally name, which need not exist;
 // a relative link is taken from the link's own directory.
 std::string WriteTarget(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "src/params/params.h"
+#include "tools/tilvane/colour.h"
 #include "tools/tilvane/errors.h"
 #include "tools/tilvane/progress.h"
 
@@ -35,6 +36,41 @@ class FirstError {
 
 }  // namespace
 
+void OpenLayers(Scene& scene, const std::string& icon, const std::string& displacement,
+                const LayerOptions& options) {
+  const std::string space =
+      options.inputColourSpace.empty()
+          ? ""
+          : ResolveColourSpace("--input-colorspace", options.inputColourSpace);
+  if (!icon.empty()) scene.icon = LayerFile::Open("--icon", icon, space);
+  if (!displacement.empty())
+    scene.displacement = LayerFile::Open("--displacement", displacement, space);
+}
+
+void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<FrameJob>& jobs) {
+  std::string fit = options.fitDisplacement;
+  for (char& c : fit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (fit != "none" && fit != "stretch" && fit != "fill") {
+    throw UsageError("--fit-displacement '" + options.fitDisplacement +
+                     "' is not valid; give none, stretch or fill");
+  }
+  scene.loopIcon = options.loopIcon;
+  if (!options.outputColourSpace.empty()) {
+    scene.outputColourSpace = ResolveColourSpace("--output-colorspace", options.outputColourSpace);
+  }
+  scene.displacementFit = fit == "stretch" ? Fit::Stretch : fit == "fill" ? Fit::Fill : Fit::None;
+  // The effect may take the icon at any time (time mapping and offset).
+  if (scene.icon) scene.icon->checkFrames(0, scene.icon->frameCount() - 1);
+  if (const auto& layer = scene.displacement) {
+    // The displacement layer is taken at each frame's own time; frames come in order.
+    const auto shown = [&](const FrameJob& job) {
+      return standin::FrameIndexAt(static_cast<int32_t>(job.frame * scene.timeStep), scene.timeStep,
+                                   layer->frameCount());
+    };
+    layer->checkFrames(shown(jobs.front()), shown(jobs.back()));
+  }
+}
+
 std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin) {
   auto host = std::make_unique<standin::Host>(plugin.entry());
   if (PF_Err err = host->globalSetup()) throw EffectFailed(err, "at global set-up");
@@ -49,10 +85,22 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
       static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(jobs.size())));
   ProgressBar bar(static_cast<int64_t>(jobs.size()), workers, progressBar);
   auto failures = std::make_shared<FailureSlot>();
+  if (!scene.icon) {
+    Warn("no --icon layer: every cell is empty, so the output is transparent; give --icon PATH");
+  }
   // One source per layer for every thread, so the decoded frames are shared.
-  const standin::FrameSourcePtr icon = scene.icon ? LayerSource(scene.icon, failures) : nullptr;
+  SourceOptions looped;
+  looped.loop = scene.loopIcon;
+  looped.usage = std::make_shared<LayerUsage>();
+  const LayerUsage& iconUsage = *looped.usage;
+  const standin::FrameSourcePtr icon =
+      scene.icon ? LayerSource(scene.icon, failures, looped) : nullptr;
+  SourceOptions fitted;
+  fitted.fit = scene.displacementFit;
+  fitted.width = scene.width;
+  fitted.height = scene.height;
   const standin::FrameSourcePtr displacement =
-      scene.displacement ? LayerSource(scene.displacement, failures) : nullptr;
+      scene.displacement ? LayerSource(scene.displacement, failures, fitted) : nullptr;
 
   std::atomic<size_t> next{0};
   FirstError error;
@@ -83,7 +131,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
           throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
         }
         if (auto message = failures->first()) throw UsageError(*message);
-        WriteImage(output, job.path);
+        WriteImage(output, job.path, scene.outputColourSpace);
         bar.frameDone(worker);
       }
     } catch (...) {
@@ -100,6 +148,11 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
   }
   bar.finish();
   error.rethrow();
+  if (scene.icon && iconUsage.served && !iconUsage.visible) {
+    Warn("--icon '" + scene.icon->path() +
+         "' is fully transparent where the render used it, so the output is transparent; "
+         "check the icon's alpha channel");
+  }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   return RenderSummary{static_cast<int64_t>(jobs.size()), elapsed.count()};
 }

@@ -22,6 +22,17 @@ struct Scene {
   uint32_t timeScale = 30;
   int32_t totalTime = 300;
   std::vector<ControlValue> controls;
+  bool loopIcon = false;  // an icon shorter than the duration repeats
+  Fit displacementFit = Fit::None;
+  std::string outputColourSpace;  // "" by the output's format
+};
+
+// The render options about layers and colour, as given.
+struct LayerOptions {
+  std::string inputColourSpace;   // "" by each file's kind
+  std::string outputColourSpace;  // "" by the output's format
+  std::string fitDisplacement = "none";
+  bool loopIcon = false;
 };
 
 struct FrameJob {
@@ -35,12 +46,24 @@ struct RenderSummary {
 };
 
 // Renders every job on up to `threads` threads, each frame on one thread with
-// its own host. Throws HostError for a code the effect returned (exit 1),
-// UsageError for a layer that failed or memory that ran short (exit 2) and
-// WriteError for an output that could not be written (exit 3); frames already
-// finished stay written, the failing one is not.
+// its own host. Warns when there is no icon layer, and afterwards when every
+// icon frame the render used was fully transparent. Throws HostError for a
+// code the effect returned (exit 1), UsageError for a layer that failed or
+// memory that ran short (exit 2) and WriteError for an output that could not
+// be written (exit 3); frames already finished stay written, the failing one
+// is not.
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
                            const std::vector<FrameJob>& jobs, int threads, bool progressBar);
+
+// Opens the layers named (an empty path: no layer) with the options' colour
+// space. Throws UsageError.
+void OpenLayers(Scene& scene, const std::string& icon, const std::string& displacement,
+                const LayerOptions& options);
+
+// Once the output size is known: fits the displacement layer to it, takes the
+// other options, and reads the header of every input frame the jobs can show.
+// Throws UsageError, before anything is written.
+void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<FrameJob>& jobs);
 
 // Sets up a host on the plug-in and returns it; throws HostError when global
 // or parameter set-up fails.

@@ -1,0 +1,117 @@
+#include "tools/tilvane/colour.h"
+
+#include <OpenImageIO/color.h>
+#include <OpenImageIO/imagebufalgo.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "tools/tilvane/errors.h"
+#include "tools/tilvane/pixels.h"
+
+namespace tilvane_tool {
+namespace {
+
+// One configuration for the whole run: $OCIO's when set, else OpenImageIO's
+// built-in one. It caches its processors and is safe to share between threads.
+OIIO::ColorConfig& Config() {
+  static OIIO::ColorConfig config;
+  return config;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+}  // namespace
+
+std::vector<std::string> ColourSpaceNames() {
+  std::vector<std::string> names;
+  const OIIO::ColorConfig& config = Config();
+  for (int i = 0; i < config.getNumColorSpaces(); ++i) {
+    names.emplace_back(config.getColorSpaceNameByIndex(i));
+  }
+  names.emplace_back(kRawSpace);
+  return names;
+}
+
+std::string ResolveColourSpace(const std::string& option, const std::string& name) {
+  const std::vector<std::string> names = ColourSpaceNames();
+  for (const std::string& known : names) {
+    if (SameName(known, name)) return known;
+  }
+  std::string list;
+  for (const std::string& known : names) list += (list.empty() ? "" : ", ") + known;
+  throw UsageError(option + " '" + name + "' is not a colour space the colour configuration " +
+                   "knows; give one of " + list + " (set $OCIO for another configuration)");
+}
+
+bool IsWorkingSpace(const std::string& space) {
+  return space == kRawSpace || SameName(space, kWorkingSpace);
+}
+
+void ConvertColour(std::vector<float>& rgba, int width, int height, bool premultiplied,
+                   const std::string& from, const std::string& to, const std::string& what) {
+  if (from == kRawSpace || to == kRawSpace || SameName(from, to)) return;
+  OIIO::ImageSpec spec(width, height, 4, OIIO::TypeDesc::FLOAT);
+  spec.alpha_channel = 3;
+  OIIO::ImageBuf image(spec, rgba.data());
+  // Straight colour is converted as it is; premultiplied colour is divided by
+  // alpha first, so that a half-covered pixel converts like an opaque one.
+  if (!OIIO::ImageBufAlgo::colorconvert(image, image, from, to, premultiplied, "", "", &Config())) {
+    throw UsageError(what + ": cannot convert colour from '" + from + "' to '" + to + "' (" +
+                     image.geterror() + "); choose other colour spaces");
+  }
+}
+
+std::vector<float> FloatsFromWorld(const standin::World& frame) {
+  const int32_t w = frame.width();
+  const float full = static_cast<float>(FullScale(frame.depth()));
+  std::vector<float> rgba(static_cast<size_t>(w) * static_cast<size_t>(frame.height()) * 4);
+  for (int32_t y = 0; y < frame.height(); ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      float* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
+      if (frame.depth() == 16) {
+        const PF_Pixel16& s = frame.at16(x, y);
+        p[0] = s.red / full, p[1] = s.green / full, p[2] = s.blue / full, p[3] = s.alpha / full;
+      } else {
+        const PF_Pixel& s = frame.at8(x, y);
+        p[0] = s.red / full, p[1] = s.green / full, p[2] = s.blue / full, p[3] = s.alpha / full;
+      }
+    }
+  }
+  return rgba;
+}
+
+standin::WorldPtr WorldFromFloats(const std::vector<float>& rgba, int32_t width, int32_t height,
+                                  int depth) {
+  auto out = std::make_shared<standin::World>(width, height, depth);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      const float* p = &rgba[(static_cast<size_t>(y) * width + x) * 4];
+      const int32_t a = FromFloat(p[3], depth);
+      auto c = [&](float v) { return std::min(FromFloat(v, depth), a); };
+      if (depth == 16) {
+        out->at16(x, y) =
+            PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(c(p[0])),
+                       static_cast<A_u_short>(c(p[1])), static_cast<A_u_short>(c(p[2]))};
+      } else {
+        out->at8(x, y) = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(c(p[0])),
+                                  static_cast<A_u_char>(c(p[1])), static_cast<A_u_char>(c(p[2]))};
+      }
+    }
+  }
+  return out;
+}
+
+standin::WorldPtr FrameInSpace(const standin::World& frame, const std::string& space,
+                               const std::string& what) {
+  std::vector<float> rgba = FloatsFromWorld(frame);
+  ConvertColour(rgba, frame.width(), frame.height(), true, kWorkingSpace, space, what);
+  return WorldFromFloats(rgba, frame.width(), frame.height(), frame.depth());
+}
+
+}  // namespace tilvane_tool

@@ -1,0 +1,282 @@
+#include "tools/tilvane/movie_reader.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <string_view>
+
+#include "tools/tilvane/errors.h"
+
+namespace tilvane_tool {
+namespace {
+
+std::string AvError(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+bool IsMovieName(const std::string& path) {
+  // GIF too: its frames are often stored as changes to the previous frame,
+  // which FFmpeg's decoder composes.
+  static const std::array<std::string_view, 15> kExtensions = {
+      ".mp4", ".mov", ".m4v", ".mkv", ".webm", ".avi", ".mpg", ".mpeg",
+      ".mxf", ".ogv", ".qt",  ".3gp", ".flv",  ".wmv", ".gif"};
+  const std::string ext = Lower(std::filesystem::path(path).extension().string());
+  return std::find(kExtensions.begin(), kExtensions.end(), ext) != kExtensions.end();
+}
+
+struct MovieReader::State {
+  std::string option;
+  std::string path;
+  AVFormatContext* format = nullptr;
+  AVCodecContext* codec = nullptr;
+  AVPacket* packet = nullptr;
+  AVFrame* frame = nullptr;
+  SwsContext* scaler = nullptr;
+  int stream = -1;
+  int64_t count = 0;
+  // Presentation timestamps of all frames, sorted, and those of the key
+  // frames; both empty when some packet has none, and then frames are counted
+  // in the order the decoder gives them, from the start.
+  std::vector<int64_t> times;
+  std::vector<int64_t> keys;
+  int64_t last = -1;      // the index of the frame decoded last, -1 after a seek
+  int64_t counted = 0;    // frames decoded since the start, without timestamps
+  bool flushing = false;  // the end of the file was met and the decoder is draining
+  // The frames decoded last, by index: threads rendering neighbouring frames
+  // ask for them a little out of order, which must not cost a seek each time.
+  static constexpr size_t kRecent = 16;
+  std::array<std::pair<int64_t, AVFrame*>, kRecent> recent{};
+  size_t nextRecent = 0;
+
+  ~State() {
+    for (auto& [index, kept] : recent) av_frame_free(&kept);
+    sws_freeContext(scaler);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&codec);
+    avformat_close_input(&format);
+  }
+
+  [[noreturn]] void fail(const std::string& what) const {
+    throw UsageError(option + " '" + path + "' " + what);
+  }
+
+  void openFile() {
+    avformat_close_input(&format);
+    if (int err = avformat_open_input(&format, path.c_str(), nullptr, nullptr); err < 0) {
+      fail("cannot be read as a movie (" + AvError(err) + "); check that the file is complete");
+    }
+    if (int err = avformat_find_stream_info(format, nullptr); err < 0) {
+      fail("cannot be read as a movie (" + AvError(err) + "); check that the file is complete");
+    }
+    flushing = false;
+    last = -1;
+    counted = 0;
+  }
+
+  void open() {
+    openFile();
+    const AVCodec* decoder = nullptr;
+    stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+    if (stream < 0 || !decoder) {
+      fail("has no video stream this build can decode; give a movie with video, or an image");
+    }
+    codec = avcodec_alloc_context3(decoder);
+    packet = av_packet_alloc();
+    frame = av_frame_alloc();
+    if (!codec || !packet || !frame) fail("cannot be read: out of memory");
+    avcodec_parameters_to_context(codec, format->streams[stream]->codecpar);
+    codec->thread_count = 0;  // as many as the machine has
+    if (int err = avcodec_open2(codec, decoder, nullptr); err < 0) {
+      fail("cannot be decoded (" + AvError(err) + "); give a movie in a common format");
+    }
+    if (codec->width <= 0 || codec->height <= 0) {
+      fail("has no pixels; give a movie at least one pixel wide and high");
+    }
+    index();
+  }
+
+  // One pass over the packets, without decoding: how many frames, and when.
+  void index() {
+    bool timed = true;
+    while (av_read_frame(format, packet) >= 0) {
+      if (packet->stream_index == stream) {
+        ++count;
+        if (packet->pts == AV_NOPTS_VALUE) {
+          timed = false;
+        } else {
+          times.push_back(packet->pts);
+          if (packet->flags & AV_PKT_FLAG_KEY) keys.push_back(packet->pts);
+        }
+      }
+      av_packet_unref(packet);
+    }
+    if (count == 0) fail("has no video frames; give a movie with at least one frame");
+    if (!timed || keys.empty()) {
+      times.clear();
+      keys.clear();
+    }
+    std::sort(times.begin(), times.end());
+    std::sort(keys.begin(), keys.end());
+    rewind();
+  }
+
+  void rewind() {
+    if (av_seek_frame(format, stream, times.empty() ? 0 : times.front(), AVSEEK_FLAG_BACKWARD) <
+        0) {
+      openFile();
+    }
+    avcodec_flush_buffers(codec);
+    flushing = false;
+    last = -1;
+    counted = 0;
+  }
+
+  // Positions the decoder so that decoding forward reaches frame index soonest.
+  void seekFor(int64_t index) {
+    if (times.empty()) {
+      if (index <= last) rewind();
+      return;
+    }
+    const int64_t target = times[static_cast<size_t>(index)];
+    const auto key = std::upper_bound(keys.begin(), keys.end(), target);
+    const int64_t keyTime = key == keys.begin() ? times.front() : *(key - 1);
+    // Forward within reach: the key frame before the target is behind us.
+    if (last >= 0 && index > last && keyTime <= times[static_cast<size_t>(last)]) return;
+    if (av_seek_frame(format, stream, keyTime, AVSEEK_FLAG_BACKWARD) < 0) {
+      rewind();
+      return;
+    }
+    avcodec_flush_buffers(codec);
+    flushing = false;
+    last = -1;
+  }
+
+  int64_t indexOf(const AVFrame& f) {
+    if (times.empty()) return counted++;
+    const int64_t t = f.best_effort_timestamp != AV_NOPTS_VALUE ? f.best_effort_timestamp : f.pts;
+    // Frames sharing a timestamp follow one another.
+    const auto next = static_cast<size_t>(last + 1);
+    if (last >= 0 && next < times.size() && times[next] == t) return last + 1;
+    const auto at = std::lower_bound(times.begin(), times.end(), t);
+    if (at != times.end() && *at == t) return at - times.begin();
+    return at == times.begin() ? 0 : (at - times.begin()) - 1;
+  }
+
+  // Feeds the decoder the next packet of the stream, or the end of the file.
+  void feed(int64_t index) {
+    while (!flushing) {
+      const int err = av_read_frame(format, packet);
+      if (err < 0) {
+        flushing = true;
+        avcodec_send_packet(codec, nullptr);  // drains the frames held for reordering
+        return;
+      }
+      const bool ours = packet->stream_index == stream;
+      const int sent = ours ? avcodec_send_packet(codec, packet) : 0;
+      av_packet_unref(packet);
+      if (sent < 0 && sent != AVERROR_INVALIDDATA) {
+        fail("frame " + std::to_string(index) + " cannot be decoded (" + AvError(sent) +
+             "); check that the file is complete");
+      }
+      if (ours) return;
+    }
+  }
+
+  void remember(int64_t index, const AVFrame& f) {
+    auto& [at, kept] = recent[nextRecent];
+    av_frame_free(&kept);
+    kept = av_frame_clone(&f);  // a new reference to the same buffers
+    at = kept ? index : -1;
+    nextRecent = (nextRecent + 1) % kRecent;
+  }
+
+  const AVFrame* recalled(int64_t index) const {
+    for (const auto& [at, kept] : recent) {
+      if (kept && at == index) return kept;
+    }
+    return nullptr;
+  }
+
+  MoviePicture convert(const AVFrame& f) {
+    const auto source = static_cast<AVPixelFormat>(f.format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(source);
+    const int bits = desc && desc->comp[0].depth > 8 ? 16 : 8;
+    const AVPixelFormat target = bits == 16 ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGBA;
+    scaler = sws_getCachedContext(scaler, f.width, f.height, source, f.width, f.height, target,
+                                  SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                                  nullptr, nullptr);
+    if (!scaler) fail("has a pixel format this build cannot convert; re-encode the movie");
+    // Untagged video is BT.709 from HD sizes up, BT.601 below, as players assume.
+    const int matrix = f.colorspace != AVCOL_SPC_UNSPECIFIED ? f.colorspace
+                       : f.height >= 720                     ? SWS_CS_ITU709
+                                                             : SWS_CS_ITU601;
+    sws_setColorspaceDetails(scaler, sws_getCoefficients(matrix),
+                             f.color_range == AVCOL_RANGE_JPEG ? 1 : 0,
+                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    MoviePicture picture;
+    picture.width = f.width;
+    picture.height = f.height;
+    picture.bits = bits;
+    const int rowBytes = f.width * 4 * (bits / 8);
+    picture.data.resize(static_cast<size_t>(rowBytes) * static_cast<size_t>(f.height));
+    uint8_t* planes[4] = {picture.data.data(), nullptr, nullptr, nullptr};
+    const int strides[4] = {rowBytes, 0, 0, 0};
+    sws_scale(scaler, f.data, f.linesize, 0, f.height, planes, strides);
+    return picture;
+  }
+};
+
+MovieReader::MovieReader(const std::string& option, const std::string& path)
+    : state_(std::make_unique<State>()) {
+  av_log_set_level(AV_LOG_QUIET);  // failures are reported once, by the caller
+  state_->option = option;
+  state_->path = path;
+  state_->open();
+}
+
+MovieReader::~MovieReader() = default;
+
+int64_t MovieReader::frameCount() const { return state_->count; }
+int32_t MovieReader::width() const { return state_->codec->width; }
+int32_t MovieReader::height() const { return state_->codec->height; }
+
+MoviePicture MovieReader::read(int64_t index) {
+  State& s = *state_;
+  if (const AVFrame* kept = s.recalled(index)) return s.convert(*kept);
+  s.seekFor(index);
+  for (;;) {
+    const int got = avcodec_receive_frame(s.codec, s.frame);
+    if (got == 0) {
+      const int64_t at = s.indexOf(*s.frame);
+      s.last = at;
+      s.remember(at, *s.frame);
+      if (at == index) {
+        MoviePicture picture = s.convert(*s.frame);
+        av_frame_unref(s.frame);
+        return picture;
+      }
+      av_frame_unref(s.frame);
+      if (at > index) break;  // the frame itself did not decode
+      continue;
+    }
+    if (got != AVERROR(EAGAIN)) break;
+    s.feed(index);
+  }
+  s.last = -1;  // the decoder's position is unknown: seek afresh next time
+  s.fail("frame " + std::to_string(index) + " of " + std::to_string(s.count) +
+         " cannot be decoded; check that the file is complete");
+}
+
+}  // namespace tilvane_tool

@@ -1,0 +1,49 @@
+// Movies read with libavformat and libavcodec. Every decoded picture is one
+// layer frame, in presentation order, whatever the frame rate; the frames are
+// indexed from the packets' timestamps when the movie is opened, so reading
+// seeks to the key frame before a frame and decodes forward from there.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tilvane_tool {
+
+// File names that are read as movies.
+bool IsMovieName(const std::string& path);
+
+// A decoded picture: straight RGBA rows, 8 bits per channel or, from sources
+// with more than 8 bits, 16 (in the machine's byte order).
+struct MoviePicture {
+  int32_t width = 0;
+  int32_t height = 0;
+  int bits = 8;
+  std::vector<uint8_t> data;
+};
+
+class MovieReader {
+ public:
+  // Opens the movie and indexes its frames. Throws UsageError naming option
+  // and path when it has no video stream or cannot be decoded.
+  MovieReader(const std::string& option, const std::string& path);
+  ~MovieReader();
+  MovieReader(const MovieReader&) = delete;
+  MovieReader& operator=(const MovieReader&) = delete;
+
+  int64_t frameCount() const;
+  int32_t width() const;
+  int32_t height() const;
+
+  // Frame index (0 to frameCount() - 1). Reading the next frame after the
+  // last one read decodes only what lies between. Not thread-safe. Throws
+  // UsageError naming the file and the frame.
+  MoviePicture read(int64_t index);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace tilvane_tool
