@@ -84,11 +84,13 @@ std::shared_ptr<standin::World> Pattern(int32_t w, int32_t h, int depth, int pha
 // icon times from a frame list. Its digest must be the same on every system
 // the plug-in is built for; the turn goes through the system's sine and
 // cosine, so a maths library that rounds differently shows up here.
-uint64_t ReferenceDigest(standin::PluginLibrary& library, int depth) {
+// The large variant has cells wide enough for the vector walk's full groups
+// and big enough to be shared among threads.
+uint64_t ReferenceDigest(standin::PluginLibrary& library, int depth, bool large) {
   standin::Host host(library.entry());
   host.time() = standin::HostTime{4, 2, 40, 24};
   if (host.paramsSetup() != 0) return 0;
-  host.setInt(PARAM_UNITS, 5);
+  host.setInt(PARAM_UNITS, large ? 2 : 5);
   host.setInt(PARAM_DISPLACEMENT_EFFECT, 3);  // Both
   host.setFloat(PARAM_EFFECT_INTENSITY, 130);
   host.setFloat(PARAM_SCALE_OFFSET, -20);
@@ -100,8 +102,11 @@ uint64_t ReferenceDigest(standin::PluginLibrary& library, int depth) {
   std::vector<standin::WorldPtr> icons;
   for (int phase = 0; phase < 7; ++phase) icons.push_back(Pattern(19, 13, depth, phase));
   host.setLayer(PARAM_ICON_LAYER, standin::FrameListSource(icons));
-  host.setLayer(PARAM_DISPLACEMENT_LAYER, standin::StillSource(Pattern(71, 40, depth, 3)));
-  standin::World output(71, 40, depth);
+  const int32_t width = large ? 333 : 71;
+  const int32_t height = large ? 190 : 40;
+  host.setLayer(PARAM_DISPLACEMENT_LAYER,
+                standin::StillSource(Pattern(width, height, depth, 3)));
+  standin::World output(width, height, depth);
   if (host.render(output) != 0 || !Balanced(host)) return 0;
   return Digest(output);
 }
@@ -192,11 +197,14 @@ int main(int argc, char** argv) {
     Check(renderErr == 0 && Balanced(host),
           "a render returns with every suite released and every layer checked in");
 
-    for (int depth : {8, 16}) {
-      const uint64_t digest = ReferenceDigest(library, depth);
-      Check(digest != 0, "the " + std::to_string(depth) + "-bit reference frame renders");
-      std::printf("digest %d-bit: %016llx\n", depth, static_cast<unsigned long long>(digest));
-      std::fflush(stdout);
+    for (const bool large : {false, true}) {
+      for (int depth : {8, 16}) {
+        const uint64_t digest = ReferenceDigest(library, depth, large);
+        const std::string name = std::string(large ? "large " : "") + std::to_string(depth) + "-bit";
+        Check(digest != 0, "the " + name + " reference frame renders");
+        std::printf("digest %s: %016llx\n", name.c_str(), static_cast<unsigned long long>(digest));
+        std::fflush(stdout);
+      }
     }
   } catch (const std::exception& e) {
     Check(false, "the plug-in loads", e.what());

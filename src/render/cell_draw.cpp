@@ -91,20 +91,13 @@ IconSample SampleIcon(const PF_EffectWorld* icon, int32_t iconWidth, int32_t ico
   return sample;
 }
 
-// One window pixel's output: places the sample, colours it, writes it and
-// paints the border. The window offsets are 64-bit so that a window of more
-// than 2^31 columns cannot overflow; within 32 bits nothing changes.
+// One window pixel's colour: the sample coloured and made transparent by the
+// mappings, before any border.
 template <typename Pixel>
-void WriteCellPixel(const DrawContext<Pixel>& context, const CellPlacement& placement,
-                    const IconSample& sample, int64_t windowX, int64_t windowY) {
-  using Traits = PixelTraits<Pixel>;
-  using Channel = typename Traits::Channel;
-  const RenderSettings& settings = *context.settings;
-  const int32_t outputY = OutputCoordinate(placement.originY, windowY, context.lastRowValue);
-  const int32_t outputX = OutputCoordinate(placement.originX, windowX, context.lastColumnValue);
-  Pixel* pixel = Traits::Address(context.output, outputX, outputY);
-
-  const bool iconColors = settings.colorMapping == COLOR_ICON_LAYER;
+Pixel ShadeCellPixel(const DrawContext<Pixel>& context, const CellPlacement& placement,
+                     const IconSample& sample) {
+  using Channel = typename PixelTraits<Pixel>::Channel;
+  const bool iconColors = context.settings->colorMapping == COLOR_ICON_LAYER;
   const double l = placement.cellLuminance;
   const double t = placement.transparencyFactor;
   const auto color = [&](int channel, int component) -> Channel {
@@ -116,15 +109,57 @@ void WriteCellPixel(const DrawContext<Pixel>& context, const CellPlacement& plac
     }
     return MixChannel<Pixel>(s, context.colorA[component], context.colorB[component], l, t);
   };
-  pixel->red = color(CHANNEL_RED, 0);
-  pixel->green = color(CHANNEL_GREEN, 1);
-  pixel->blue = color(CHANNEL_BLUE, 2);
-  pixel->alpha = TruncToChannel<Channel>(sample.channel[CHANNEL_ALPHA]);
+  Pixel pixel;
+  pixel.red = color(CHANNEL_RED, 0);
+  pixel.green = color(CHANNEL_GREEN, 1);
+  pixel.blue = color(CHANNEL_BLUE, 2);
+  pixel.alpha = TruncToChannel<Channel>(sample.channel[CHANNEL_ALPHA]);
+  return pixel;
+}
 
-  if (settings.border == 1) {
+// The sample of one window pixel: its source point in the icon, read
+// bilinearly. vSin and vCos are the row's terms v × sin θ and v × cos θ.
+template <typename Pixel>
+IconSample SampleWindowPixel(const CellWalk& walk, int64_t windowX, double vSin, double vCos) {
+  const CellTransform& t = walk.transform;
+  const double u = static_cast<double>(windowX - walk.halfWidth);
+  const double sourceX = (u * t.cosTheta - vSin + walk.centreX) / t.divisor;
+  const double sourceY = (u * t.sinTheta + vCos + walk.centreY) / t.divisor;
+  return SampleIcon<Pixel>(walk.icon, walk.iconWidth, walk.iconHeight, sourceX, sourceY);
+}
+
+// One window pixel's output: places the sample, colours it, writes it and
+// paints the border. The window offsets are 64-bit so that a window of more
+// than 2^31 columns cannot overflow; within 32 bits nothing changes.
+template <typename Pixel>
+void WriteCellPixel(const DrawContext<Pixel>& context, const CellPlacement& placement,
+                    const IconSample& sample, int64_t windowX, int64_t windowY) {
+  using Traits = PixelTraits<Pixel>;
+  const int32_t outputY = OutputCoordinate(placement.originY, windowY, context.lastRowValue);
+  const int32_t outputX = OutputCoordinate(placement.originX, windowX, context.lastColumnValue);
+  Pixel* pixel = Traits::Address(context.output, outputX, outputY);
+  *pixel = ShadeCellPixel<Pixel>(context, placement, sample);
+  if (context.settings->border == 1) {
     if (windowX == 0 || windowY == 0) *pixel = context.borderPixel;
     *Traits::Address(context.output, context.lastColumn, outputY) = context.borderPixel;
   }
+}
+
+// The first offset in [0, last) that the output clamp puts on the limit, or
+// last when none does. ReachesLimit only ever turns from false to true as the
+// offset grows, so a binary search finds it.
+int64_t OpenOffsets(float origin, int64_t last, float limit) {
+  int64_t low = 0;
+  int64_t high = last;
+  while (low < high) {
+    const int64_t middle = low + (high - low) / 2;
+    if (ReachesLimit(origin, middle, limit)) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return low;
 }
 
 }  // namespace
@@ -218,50 +253,81 @@ CellPlacement ComputeCellPlacement(const RenderSettings& settings, float cellSca
 }
 
 template <typename Pixel>
-void DrawCellWindow(const DrawContext<Pixel>& context, const CellState& cell, int32_t cellRow,
-                    int32_t cellColumn) {
+CellWalk PrepareCellWalk(const DrawContext<Pixel>& context, const CellState& cell, int32_t cellRow,
+                         int32_t cellColumn) {
   const GridGeometry& g = context.geometry;
-  const CellTransform t = ComputeCellTransform(*context.settings, g.cellScale, cell.cellLuminance);
-  const CellPlacement placement =
-      ComputeCellPlacement(*context.settings, g.cellScale, cell, cellRow, cellColumn);
-  const double centreX = static_cast<double>(g.halfWidth) * t.clampedScale;
-  const double centreY = static_cast<double>(g.halfHeight) * t.clampedScale;
-  const int64_t lastWindowY = 2 * int64_t{g.halfHeight};
-  const int64_t lastWindowX = 2 * int64_t{g.halfWidth};
-  // Offsets only grow, so once a window row lands on the output's last row
-  // every later one does too, over the same columns, each overwriting the one
-  // before: only the window's last row shows, and the walk skips to it. The
-  // same holds for columns and the last column (where the right-edge border
-  // lands as well). The frame is exactly that of the full walk.
-  for (int64_t windowY = 0; windowY <= lastWindowY; ++windowY) {
-    if (windowY < lastWindowY && ReachesLimit(placement.originY, windowY, context.lastRowValue)) {
-      windowY = lastWindowY;
-    }
-    const double v = static_cast<double>(windowY - g.halfHeight);
+  CellWalk w{};
+  w.transform = ComputeCellTransform(*context.settings, g.cellScale, cell.cellLuminance);
+  w.placement = ComputeCellPlacement(*context.settings, g.cellScale, cell, cellRow, cellColumn);
+  w.centreX = static_cast<double>(g.halfWidth) * w.transform.clampedScale;
+  w.centreY = static_cast<double>(g.halfHeight) * w.transform.clampedScale;
+  w.halfWidth = g.halfWidth;
+  w.halfHeight = g.halfHeight;
+  w.lastWindowX = 2 * int64_t{g.halfWidth};
+  w.lastWindowY = 2 * int64_t{g.halfHeight};
+  w.openColumns = OpenOffsets(w.placement.originX, w.lastWindowX, context.lastColumnValue);
+  w.openRows = OpenOffsets(w.placement.originY, w.lastWindowY, context.lastRowValue);
+  w.icon = cell.icon;
+  w.iconWidth = cell.iconWidth;
+  w.iconHeight = cell.iconHeight;
+  return w;
+}
+
+template <typename Pixel>
+int32_t OutputRowOf(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t windowY) {
+  return OutputCoordinate(walk.placement.originY, windowY, context.lastRowValue);
+}
+
+template <typename Pixel>
+void DrawWindowRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t firstRow,
+                    int64_t endRow) {
+  const CellTransform& t = walk.transform;
+  for (int64_t row = firstRow; row < endRow; ++row) {
+    const int64_t windowY = walk.RowAt(row);
+    const double v = static_cast<double>(windowY - walk.halfHeight);
     const double vSin = v * t.sinTheta;
     const double vCos = v * t.cosTheta;
-    for (int64_t windowX = 0; windowX <= lastWindowX; ++windowX) {
-      if (windowX < lastWindowX &&
-          ReachesLimit(placement.originX, windowX, context.lastColumnValue)) {
-        windowX = lastWindowX;
-      }
-      const double u = static_cast<double>(windowX - g.halfWidth);
-      const double sourceX = (u * t.cosTheta - vSin + centreX) / t.divisor;
-      const double sourceY = (u * t.sinTheta + vCos + centreY) / t.divisor;
-      const IconSample sample =
-          SampleIcon<Pixel>(cell.icon, cell.iconWidth, cell.iconHeight, sourceX, sourceY);
-      WriteCellPixel<Pixel>(context, placement, sample, windowX, windowY);
+    for (int64_t column = 0; column < walk.ColumnCount(); ++column) {
+      const int64_t windowX = walk.ColumnAt(column);
+      const IconSample sample = SampleWindowPixel<Pixel>(walk, windowX, vSin, vCos);
+      WriteCellPixel<Pixel>(context, walk.placement, sample, windowX, windowY);
     }
   }
 }
 
-template DrawContext<PF_Pixel> MakeDrawContext<PF_Pixel>(const RenderSettings&, const GridGeometry&,
-                                                         PF_EffectWorld*);
-template DrawContext<PF_Pixel16> MakeDrawContext<PF_Pixel16>(const RenderSettings&,
-                                                             const GridGeometry&, PF_EffectWorld*);
-template void DrawCellWindow<PF_Pixel>(const DrawContext<PF_Pixel>&, const CellState&, int32_t,
-                                       int32_t);
-template void DrawCellWindow<PF_Pixel16>(const DrawContext<PF_Pixel16>&, const CellState&, int32_t,
-                                         int32_t);
+template <typename Pixel>
+void DrawCellWindow(const DrawContext<Pixel>& context, const CellState& cell, int32_t cellRow,
+                    int32_t cellColumn) {
+  const CellWalk walk = PrepareCellWalk(context, cell, cellRow, cellColumn);
+  DrawWindowRows(context, walk, 0, walk.RowCount());
+}
+
+template <typename Pixel>
+ShadedPixel<Pixel> ShadeWindowPixel(const DrawContext<Pixel>& context, const CellWalk& walk,
+                                    int64_t windowX, int64_t windowY) {
+  const CellTransform& t = walk.transform;
+  const double v = static_cast<double>(windowY - walk.halfHeight);
+  const IconSample sample = SampleWindowPixel<Pixel>(walk, windowX, v * t.sinTheta, v * t.cosTheta);
+  ShadedPixel<Pixel> shaded;
+  shaded.outputX = OutputCoordinate(walk.placement.originX, windowX, context.lastColumnValue);
+  shaded.value = ShadeCellPixel<Pixel>(context, walk.placement, sample);
+  return shaded;
+}
+
+#define TILVANE_INSTANTIATE_DRAW(Pixel)                                                           \
+  template DrawContext<Pixel> MakeDrawContext<Pixel>(const RenderSettings&, const GridGeometry&,  \
+                                                     PF_EffectWorld*);                            \
+  template CellWalk PrepareCellWalk<Pixel>(const DrawContext<Pixel>&, const CellState&, int32_t,  \
+                                           int32_t);                                              \
+  template int32_t OutputRowOf<Pixel>(const DrawContext<Pixel>&, const CellWalk&, int64_t);       \
+  template void DrawWindowRows<Pixel>(const DrawContext<Pixel>&, const CellWalk&, int64_t,        \
+                                      int64_t);                                                   \
+  template void DrawCellWindow<Pixel>(const DrawContext<Pixel>&, const CellState&, int32_t,       \
+                                      int32_t);                                                   \
+  template ShadedPixel<Pixel> ShadeWindowPixel<Pixel>(const DrawContext<Pixel>&, const CellWalk&, \
+                                                      int64_t, int64_t);
+TILVANE_INSTANTIATE_DRAW(PF_Pixel)
+TILVANE_INSTANTIATE_DRAW(PF_Pixel16)
+#undef TILVANE_INSTANTIATE_DRAW
 
 }  // namespace tilvane

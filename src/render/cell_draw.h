@@ -62,15 +62,70 @@ struct CellPlacement {
 CellPlacement ComputeCellPlacement(const RenderSettings& settings, float cellScale,
                                    const CellState& cell, int32_t cellRow, int32_t cellColumn);
 
-// Walks the cell's window, 2 × halfHeight + 1 rows by 2 × halfWidth + 1
-// columns, rows outer; for every window pixel SampleIcon reads the icon
-// bilinearly and WriteCellPixel writes it (both in cell_draw.cpp). Window
-// rows and columns that the clamp puts on the output's last row or column,
-// and that a later one overwrites there, are skipped: the frame is the same
-// and a window far taller than the output costs no more than the output. The
-// cell's icon must have pixel data and a width and height of at least 1.
+// One cell's walk of its window, fixed before its first pixel: the
+// transform and placement terms, and which window rows and columns are
+// visited. Window rows and columns that the clamp puts on the output's last
+// row or column, and that a later one overwrites there, are skipped: offsets
+// only grow, so once an offset lands on the limit every later one does too,
+// each overwriting the one before, and only the window's last shows. The
+// frame is exactly that of the full walk, and a window far taller than the
+// output costs no more than the output.
+struct CellWalk {
+  CellTransform transform;
+  CellPlacement placement;
+  double centreX;  // halfWidth × kc
+  double centreY;  // halfHeight × kc
+  int32_t halfWidth;
+  int32_t halfHeight;
+  int64_t lastWindowX;  // 2 × halfWidth
+  int64_t lastWindowY;  // 2 × halfHeight
+  // Window columns 0 to openColumns − 1 land before the output's last
+  // column; the walk then jumps to lastWindowX. Likewise for rows.
+  int64_t openColumns;
+  int64_t openRows;
+  const PF_EffectWorld* icon;
+  int32_t iconWidth;
+  int32_t iconHeight;
+
+  // The rows visited, in order: 0 to openRows − 1, then lastWindowY; none
+  // when the window is empty (a negative half size). Likewise for columns.
+  int64_t RowCount() const { return lastWindowY < 0 ? 0 : openRows + 1; }
+  int64_t RowAt(int64_t index) const { return index < openRows ? index : lastWindowY; }
+  int64_t ColumnCount() const { return lastWindowX < 0 ? 0 : openColumns + 1; }
+  int64_t ColumnAt(int64_t index) const { return index < openColumns ? index : lastWindowX; }
+};
+
+// The cell's icon must have pixel data and a width and height of at least 1.
+template <typename Pixel>
+CellWalk PrepareCellWalk(const DrawContext<Pixel>& context, const CellState& cell, int32_t cellRow,
+                         int32_t cellColumn);
+
+// The output row a window row lands on.
+template <typename Pixel>
+int32_t OutputRowOf(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t windowY);
+
+// Draws the visited rows with index firstRow to endRow − 1, row by row, left
+// to right, one window pixel after another: SampleIcon reads the icon
+// bilinearly and WriteCellPixel writes it (both in cell_draw.cpp). This is
+// the reference every faster path is compared with.
+template <typename Pixel>
+void DrawWindowRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t firstRow,
+                    int64_t endRow);
+
+// The whole window of one cell on the calling thread.
 template <typename Pixel>
 void DrawCellWindow(const DrawContext<Pixel>& context, const CellState& cell, int32_t cellRow,
                     int32_t cellColumn);
+
+// What one window pixel writes, before the border: its output column and
+// its colour. Used where a faster path hands single pixels to the reference.
+template <typename Pixel>
+struct ShadedPixel {
+  int32_t outputX;
+  Pixel value;
+};
+template <typename Pixel>
+ShadedPixel<Pixel> ShadeWindowPixel(const DrawContext<Pixel>& context, const CellWalk& walk,
+                                    int64_t windowX, int64_t windowY);
 
 }  // namespace tilvane

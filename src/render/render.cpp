@@ -10,7 +10,10 @@
 #include "src/render/cell_draw.h"
 #include "src/render/cell_time.h"
 #include "src/render/grid_geometry.h"
+#include "src/render/render_options.h"
 #include "src/render/render_settings.h"
+#include "src/render/row_team.h"
+#include "src/render/window_simd.h"
 
 namespace tilvane {
 
@@ -41,16 +44,85 @@ struct Pass {
   PF_ParamDef* icon;                   // the icon record, reused by every cell
 };
 
+// A cell with fewer walked pixels than this is drawn by the calling thread
+// alone: handing it to the team would cost more than it saves.
+constexpr int64_t kMinPixelsToShare = 2048;
+
+// Draws cell windows on the chosen vector path, sharing each large one among
+// the render's threads. The team is started at the first cell worth sharing
+// and joined when the painter goes, before the render returns.
+template <typename Pixel>
+class CellPainter {
+ public:
+  CellPainter(const DrawContext<Pixel>& context, const RenderOptions& options)
+      : context_(context), draw_(RowDrawerFor<Pixel>(options.simd)), threads_(options.threads) {
+    // Output rows that overlap in memory would be written by two threads.
+    const int64_t rowSize = int64_t{context.output->width} * int64_t{sizeof(Pixel)};
+    const int64_t stride = context.output->rowbytes;
+    if ((stride < 0 ? -stride : stride) < rowSize) threads_ = 1;
+  }
+
+  void Paint(const CellState& cell, int32_t cellRow, int32_t cellColumn) {
+    const CellWalk walk = PrepareCellWalk(context_, cell, cellRow, cellColumn);
+    const int64_t rows = walk.RowCount();
+    if (threads_ <= 1 || rows < 2 || rows * walk.ColumnCount() < kMinPixelsToShare) {
+      draw_(context_, walk, 0, rows);
+      return;
+    }
+    if (!team_) team_.emplace(threads_);
+    Job job{this, &walk, {}};
+    SplitRows(walk, team_->size(), job.bounds);
+    team_->Run(&DrawPart, &job);
+  }
+
+ private:
+  struct Job {
+    const CellPainter* painter;
+    const CellWalk* walk;
+    int64_t bounds[kMaxRenderThreads + 1];  // part p draws rows bounds[p] to bounds[p + 1] − 1
+  };
+
+  static void DrawPart(const void* work, int part, int) {
+    const Job& job = *static_cast<const Job*>(work);
+    job.painter->draw_(job.painter->context_, *job.walk, job.bounds[part], job.bounds[part + 1]);
+  }
+
+  // Even shares of the visited rows; a share never splits the rows that land
+  // on one output row, so each output row has one writer, in window order.
+  void SplitRows(const CellWalk& walk, int parts, int64_t* bounds) const {
+    const int64_t rows = walk.RowCount();
+    bounds[0] = 0;
+    for (int p = 1; p < parts; ++p) {
+      int64_t b = rows * p / parts;
+      if (b < bounds[p - 1]) b = bounds[p - 1];
+      while (b > 0 && b < rows &&
+             OutputRowOf(context_, walk, walk.RowAt(b)) ==
+                 OutputRowOf(context_, walk, walk.RowAt(b - 1))) {
+        ++b;
+      }
+      bounds[p] = b;
+    }
+    bounds[parts] = rows;
+  }
+
+  const DrawContext<Pixel>& context_;
+  RowDrawer<Pixel> draw_;
+  int threads_;
+  std::optional<RowTeam> team_;
+};
+
 // The cell loops, at one depth, chosen once per render. Every cell makes
 // its generator draw and its icon check-in whatever happens; check-outs and
 // drawing stop at the first error.
 template <typename Pixel>
-void RunCellLoops(const Pass& pass, PF_Err* err) {
+void RunCellLoops(const Pass& pass, const RenderOptions& options, PF_Err* err) {
   PF_InData* in = pass.in;
   const RenderSettings& settings = *pass.settings;
   const bool drawable = pass.geometry.has_value() && IsDrawable(*pass.output);
   std::optional<DrawContext<Pixel>> context;
   if (drawable) context = MakeDrawContext<Pixel>(settings, *pass.geometry, pass.output);
+  std::optional<CellPainter<Pixel>> painter;
+  if (context) painter.emplace(*context, options);
 
   for (int32_t cellRow = 0; cellRow < settings.units; ++cellRow) {
     for (int32_t cellColumn = 0; cellColumn < settings.units; ++cellColumn) {
@@ -75,7 +147,7 @@ void RunCellLoops(const Pass& pass, PF_Err* err) {
         cell.icon = &pass.icon->u.ld;
         cell.iconWidth = cell.icon->width;
         cell.iconHeight = cell.icon->height;
-        DrawCellWindow<Pixel>(*context, cell, cellRow, cellColumn);
+        painter->Paint(cell, cellRow, cellColumn);
       }
       KeepFirst(err, in->inter.checkin_param(in->effect_ref, pass.icon));
     }
@@ -151,10 +223,11 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   // A displacement frame with pixel data but no extent gives no sample.
   pass.displacement = IsDrawable(displacementRecord.u.ld) ? &displacementRecord.u.ld : nullptr;
   pass.icon = &iconRecord;
+  const RenderOptions options = ReadRenderOptions();
   if (pixelFormat == PF_PixelFormat_ARGB64) {
-    RunCellLoops<PF_Pixel16>(pass, &err);
+    RunCellLoops<PF_Pixel16>(pass, options, &err);
   } else {
-    RunCellLoops<PF_Pixel>(pass, &err);
+    RunCellLoops<PF_Pixel>(pass, options, &err);
   }
 
   KeepFirst(&err, in_data->inter.checkin_param(in_data->effect_ref, &displacementRecord));

@@ -1,17 +1,29 @@
-# Runs the check program natively on the Linux plug-in and under wine on the
-# Windows one, and requires the same reference-frame digests from both: the
-# effect's arithmetic must not depend on the compiler or the system.
-execute_process(COMMAND ${NATIVE_CHECK} ${NATIVE_PLUGIN}
+# Runs the check program natively on the Linux plug-in with the scalar walk on
+# one thread, and under wine on the Windows one with every vector path and
+# several thread counts, and requires the same reference-frame digests from
+# all: the effect's arithmetic must depend neither on the compiler and the
+# system nor on how the frame is computed.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TILVANE_SIMD=scalar TILVANE_THREADS=1
+                        ${NATIVE_CHECK} ${NATIVE_PLUGIN}
                 OUTPUT_VARIABLE native RESULT_VARIABLE native_result)
-execute_process(COMMAND ${WINE} ${WINDOWS_CHECK} ${WINDOWS_PLUGIN}
-                OUTPUT_VARIABLE windows RESULT_VARIABLE windows_result)
-string(REGEX MATCHALL "digest [0-9]+-bit: [0-9a-f]+" native_digests "${native}")
-string(REGEX MATCHALL "digest [0-9]+-bit: [0-9a-f]+" windows_digests "${windows}")
+string(REGEX MATCHALL "digest [a-z ]*[0-9]+-bit: [0-9a-f]+" native_digests "${native}")
 list(LENGTH native_digests count)
-if(NOT native_result EQUAL 0 OR NOT windows_result EQUAL 0 OR NOT count EQUAL 2)
-  message(FATAL_ERROR "a check failed:\nLinux:\n${native}\nWindows:\n${windows}")
+if(NOT native_result EQUAL 0 OR NOT count EQUAL 4)
+  message(FATAL_ERROR "the Linux check failed:\n${native}")
 endif()
-if(NOT native_digests STREQUAL windows_digests)
-  message(FATAL_ERROR "the frames differ:\nLinux: ${native_digests}\nWindows: ${windows_digests}")
-endif()
-message(STATUS "same frames: ${native_digests}")
+foreach(simd scalar sse2 avx2 avx512)
+  foreach(threads 1 3)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env TILVANE_SIMD=${simd} TILVANE_THREADS=${threads}
+                            ${WINE} ${WINDOWS_CHECK} ${WINDOWS_PLUGIN}
+                    OUTPUT_VARIABLE windows RESULT_VARIABLE windows_result)
+    string(REGEX MATCHALL "digest [a-z ]*[0-9]+-bit: [0-9a-f]+" windows_digests "${windows}")
+    if(NOT windows_result EQUAL 0)
+      message(FATAL_ERROR "the Windows check failed (${simd}, ${threads} threads):\n${windows}")
+    endif()
+    if(NOT native_digests STREQUAL windows_digests)
+      message(FATAL_ERROR "the frames differ (${simd}, ${threads} threads):\n"
+                          "Linux: ${native_digests}\nWindows: ${windows_digests}")
+    endif()
+  endforeach()
+endforeach()
+message(STATUS "same frames on every path: ${native_digests}")

@@ -1,0 +1,32 @@
+// How a render runs, as opposed to what it draws: the vector instruction set
+// and the number of threads. Neither changes a single output bit; both can be
+// overridden from the environment for tests and support, and are read afresh
+// at every render.
+#pragma once
+
+namespace tilvane {
+
+enum class SimdPath : int { kScalar = 0, kSse2 = 1, kAvx2 = 2, kAvx512 = 3 };
+
+// The most the threads of one render may number.
+inline constexpr int kMaxRenderThreads = 64;
+
+struct RenderOptions {
+  SimdPath simd;
+  int threads;  // 1 to kMaxRenderThreads, the calling thread included
+};
+
+// The best path this CPU and its operating system support (AVX state saved
+// by the system included). Detected once, on first use.
+SimdPath BestSimdPath();
+
+// TILVANE_SIMD=scalar|sse2|avx2|avx512 asks for a path; one the CPU lacks
+// falls back to the best it has, and anything else means the best.
+// TILVANE_THREADS=N asks for N threads; unset, 0 or unreadable means one per
+// core. Both are capped to what the machine and kMaxRenderThreads allow.
+RenderOptions ReadRenderOptions();
+
+// The same decisions from given texts (null for unset), for the tests.
+RenderOptions ParseRenderOptions(const char* simd, const char* threads, SimdPath best, int cores);
+
+}  // namespace tilvane
