@@ -4,10 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "src/params/params.h"
-#include "tests/support/environment.h"
+#include "tests/support/scoped_env.h"
 
 namespace tilvane_bench {
 namespace {
@@ -116,9 +117,10 @@ void SceneRig::renderModel() {
 }
 
 void SetRenderOverrides(const char* simd, int threads) {
-  tilvane_test::SetEnvironment("TILVANE_SIMD", simd);
-  const std::string count = std::to_string(threads);
-  tilvane_test::SetEnvironment("TILVANE_THREADS", threads > 0 ? count.c_str() : nullptr);
+  using Value = std::optional<std::string>;
+  tilvane_test::SetEnv("TILVANE_SIMD", simd != nullptr ? Value(simd) : std::nullopt);
+  tilvane_test::SetEnv("TILVANE_THREADS",
+                       threads > 0 ? Value(std::to_string(threads)) : std::nullopt);
 }
 
 void PrintModelTableHeader() {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tests/render/render_scene.h"
-#include "tests/support/environment.h"
+#include "tests/support/scoped_env.h"
 
 namespace tilvane_test {
 namespace {
@@ -84,9 +84,9 @@ TEST_P(RenderThreads, HostCallsAndFramesAreTheSameForEveryWorkerCountAndPath) {
   host->time().total = 3 * host->time().step;
   host->clearLog();
 
-  ScopedEnvironment env;
-  env.set("TILVANE_SIMD", "scalar");
-  env.set("TILVANE_THREADS", "1");
+  ScopedEnv env;
+  env.Set("TILVANE_SIMD", "scalar");
+  env.Set("TILVANE_THREADS", "1");
   World want(1920, 1080, p.depth, p.outputPadding, p.outputBottomUp);
   ASSERT_EQ(host->render(want), PF_Err_NONE);
   ExpectBalanced(*host);
@@ -97,8 +97,8 @@ TEST_P(RenderThreads, HostCallsAndFramesAreTheSameForEveryWorkerCountAndPath) {
   for (const char* threads : {"1", "2", "7"}) {
     for (const char* simd : {"scalar", "sse2", "avx2", "avx512"}) {
       SCOPED_TRACE(std::string("TILVANE_THREADS=") + threads + " TILVANE_SIMD=" + simd);
-      env.set("TILVANE_THREADS", threads);
-      env.set("TILVANE_SIMD", simd);
+      env.Set("TILVANE_THREADS", threads);
+      env.Set("TILVANE_SIMD", simd);
       host->clearLog();
       World got(1920, 1080, p.depth, p.outputPadding, p.outputBottomUp);
       got.fill(PF_Pixel16{7, 7, 7, 7});
