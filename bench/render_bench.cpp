@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bench/scenes.h"
+#include "src/render/render_options.h"
 
 namespace {
 
@@ -43,23 +44,24 @@ SceneRig& Rig(const Scene& scene) {
   return *rig;
 }
 
-const char* const kPaths[] = {"scalar", "sse2", "avx2", "avx512"};
+struct Path {
+  const char* name;  // as TILVANE_SIMD takes it
+  tilvane::SimdPath simd;
+};
+constexpr Path kPaths[] = {{"scalar", tilvane::SimdPath::kScalar},
+                           {"sse2", tilvane::SimdPath::kSse2},
+                           {"avx2", tilvane::SimdPath::kAvx2},
+                           {"avx512", tilvane::SimdPath::kAvx512}};
 
-// What the plug-in's run-time dispatch looks for (AVX-512: the F, DQ, BW and
-// VL subsets, as in every CPU that has AVX-512 at all but the Xeon Phi).
-bool CpuHas(const std::string& path) {
-  __builtin_cpu_init();
-  if (path == "avx512") {
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-  }
-  if (path == "avx2") return __builtin_cpu_supports("avx2");
-  return true;  // scalar, and SSE2 on every x86-64 CPU
+// Asks the plug-in's own detection (CPU and saved register state), so that a
+// path is timed only where the plug-in would really take it.
+bool CpuHas(const Path& path) {
+  return static_cast<int>(path.simd) <= static_cast<int>(tilvane::BestSimdPath());
 }
 
 int Cores() {
   const int n = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(n, 1, 64);
+  return std::clamp(n, 1, tilvane::kMaxRenderThreads);
 }
 
 // 1, 2, ... up to 8 cores, then doubling, and the number of cores.
@@ -150,8 +152,8 @@ void RegisterAll() {
     Register(s, PluginName(s), {Renderer::Plugin, nullptr, 0});
   }
   for (const Scene& s : tilvane_bench::Scenes()) {
-    for (const char* path : kPaths) {
-      if (CpuHas(path)) Register(s, PathName(s, path), {Renderer::Plugin, path, 1});
+    for (const Path& path : kPaths) {
+      if (CpuHas(path)) Register(s, PathName(s, path.name), {Renderer::Plugin, path.name, 1});
     }
   }
   for (const Scene& s : tilvane_bench::Scenes()) {
@@ -182,14 +184,14 @@ void PrintSummary() {
 
   std::printf("\nEach SIMD path on one thread: ns per walked pixel (speed-up vs scalar):\n");
   std::printf("%-5s", "scene");
-  for (const char* path : kPaths) std::printf(" %20s", path);
+  for (const Path& path : kPaths) std::printf(" %20s", path.name);
   std::printf("\n");
   for (const Scene& s : scenes) {
     const double walked = static_cast<double>(tilvane_bench::CountWindowPixels(s).walked);
     const double scalar = MedianMs(PathName(s, "scalar"));
     std::printf("(%s)  ", s.id);
-    for (const char* path : kPaths) {
-      const double ms = MedianMs(PathName(s, path));
+    for (const Path& path : kPaths) {
+      const double ms = MedianMs(PathName(s, path.name));
       if (ms > 0 && scalar > 0) {
         std::printf(" %10.3f (%6.2fx)", ms * 1e6 / walked, scalar / ms);
       } else {
@@ -198,8 +200,10 @@ void PrintSummary() {
     }
     std::printf("\n");
   }
-  for (const char* path : kPaths) {
-    if (!CpuHas(path)) std::printf("note: this CPU lacks %s; that path was not timed\n", path);
+  for (const Path& path : kPaths) {
+    if (!CpuHas(path)) {
+      std::printf("note: this CPU lacks %s; that path was not timed\n", path.name);
+    }
   }
 
   std::printf("\nThreads on the best path: ms per frame (speed-up vs 1 thread):\n");
