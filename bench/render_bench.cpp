@@ -38,9 +38,10 @@ const standin::PluginLibrary& Plugin() {
 // One rig a scene for the whole run: the layers are built once, and the
 // frames left in it after the run are compared for the summary.
 SceneRig& Rig(const Scene& scene) {
+  const standin::PluginLibrary& plugin = Plugin();  // loaded first, so unloaded last
   static std::map<std::string, std::unique_ptr<SceneRig>> rigs;
   std::unique_ptr<SceneRig>& rig = rigs[scene.id];
-  if (!rig) rig = std::make_unique<SceneRig>(Plugin().entry(), scene);
+  if (!rig) rig = std::make_unique<SceneRig>(plugin.entry(), scene);
   return *rig;
 }
 
