@@ -1,6 +1,8 @@
-// scene_timer [PLUGIN] [--repetitions N]: times the benchmark scenes through
-// the stand-in host, the literal model beside the plug-in at its default
-// settings, and prints the median frame times and their ratio. It needs no
+// scene_timer [PLUGIN] [--repetitions N] [--simd PATH] [--threads N]: times
+// the benchmark scenes through the stand-in host, the literal model beside
+// the plug-in (at its default settings unless --simd or --threads set
+// TILVANE_SIMD or TILVANE_THREADS), and prints the median frame times and
+// their ratio. It needs no
 // benchmark library, so the Windows build has it too and runs it under wine
 // on Tilvane.aex. Exits with 1 if a render fails or the plug-in's frame is
 // not the model's.
@@ -18,9 +20,22 @@ namespace {
 struct Options {
   std::string plugin;
   int repetitions = 5;
+  std::string simd;  // empty: the plug-in's choice
+  int threads = 0;   // 0: the plug-in's choice
 };
 
-const char kUsage[] = "usage: scene_timer [PLUGIN] [--repetitions N]\n";
+const char kUsage[] =
+    "usage: scene_timer [PLUGIN] [--repetitions N] [--simd scalar|sse2|avx2|avx512] "
+    "[--threads N]\n";
+
+int Count(const char* option, const char* text, int least) {
+  const int n = std::atoi(text);
+  if (n < least) {
+    throw std::runtime_error(std::string(option) + " takes a count of " + std::to_string(least) +
+                             " or more, not " + text);
+  }
+  return n;
+}
 
 Options Parse(int argc, char** argv) {
   Options o;
@@ -30,8 +45,11 @@ Options Parse(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--repetitions" && i + 1 < argc) {
-      o.repetitions = std::atoi(argv[++i]);
-      if (o.repetitions < 1) throw std::runtime_error("--repetitions takes a count of 1 or more");
+      o.repetitions = Count("--repetitions", argv[++i], 1);
+    } else if (arg == "--threads" && i + 1 < argc) {
+      o.threads = Count("--threads", argv[++i], 1);
+    } else if (arg == "--simd" && i + 1 < argc) {
+      o.simd = argv[++i];
     } else if (!arg.empty() && arg[0] != '-') {
       o.plugin = arg;
     } else {
@@ -45,11 +63,11 @@ Options Parse(int argc, char** argv) {
 // Renders one scene repetitions times each way, the model and the plug-in in
 // turn so that both see the same machine load; returns false on a failure.
 bool TimeScene(const standin::PluginLibrary& plugin, const tilvane_bench::Scene& scene,
-               int repetitions) {
+               const Options& o) {
   tilvane_bench::SceneRig rig(plugin.entry(), scene);
-  tilvane_bench::SetRenderOverrides(nullptr, 0);
+  tilvane_bench::SetRenderOverrides(o.simd.empty() ? nullptr : o.simd.c_str(), o.threads);
   std::vector<double> model, plug;
-  for (int i = 0; i < repetitions; ++i) {
+  for (int i = 0; i < o.repetitions; ++i) {
     model.push_back(tilvane_bench::SecondsOf([&] { rig.renderModel(); }));
     PF_Err err = PF_Err_NONE;
     plug.push_back(tilvane_bench::SecondsOf([&] { err = rig.renderPlugin(); }));
@@ -72,12 +90,14 @@ int main(int argc, char** argv) {
   try {
     const Options options = Parse(argc, argv);
     const standin::PluginLibrary plugin(options.plugin);
-    std::printf("%s: median of %d frames each, the plug-in at its default settings\n",
-                options.plugin.c_str(), options.repetitions);
+    std::printf("%s: median of %d frames each; TILVANE_SIMD=%s TILVANE_THREADS=%s\n",
+                options.plugin.c_str(), options.repetitions,
+                options.simd.empty() ? "(unset)" : options.simd.c_str(),
+                options.threads > 0 ? std::to_string(options.threads).c_str() : "(unset)");
     tilvane_bench::PrintModelTableHeader();
     bool ok = true;
     for (const tilvane_bench::Scene& scene : tilvane_bench::Scenes()) {
-      ok = TimeScene(plugin, scene, options.repetitions) && ok;
+      ok = TimeScene(plugin, scene, options) && ok;
     }
     return ok ? 0 : 1;
   } catch (const std::exception& e) {
