@@ -1,141 +1,124 @@
-// Whole-frame renders of the built plug-in through the stand-in host. Each
-// scene reports milliseconds per frame and nanoseconds per window pixel, the
-// window pixels being every pixel of every cell window of the grid
+// Whole-frame renders of the built plug-in through the stand-in host, beside
+// the literal model of the render, all in one run:
+//   <scene>/model and <scene>/plugin: the model and the plug-in at its default
+//     settings (best SIMD path, every core); the summary prints model/plug-in;
+//   <scene>/simd:<path>/threads:1: each SIMD path the CPU has, on one thread;
+//   <scene>/best/threads:<n>: the thread scaling, 1, 2, ... up to the cores.
+// Every benchmark reports milliseconds per frame and nanoseconds per window
+// pixel, the window pixels being every pixel of every cell window of the grid
 // (units² × (2 × halfWidth + 1) × (2 × halfHeight + 1)); nanoseconds per
-// walked pixel divide by the pixels the plug-in actually computes.
+// walked pixel divide by the pixels the plug-in actually computes. The summary
+// at the end uses the median frame time of every frame each benchmark
+// rendered in this run, so its ratios compare figures measured side by side.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "src/params/params.h"
-#include "standin/frame_source.h"
-#include "standin/host.h"
-#include "standin/world.h"
+#include "bench/scenes.h"
+#include "src/render/render_options.h"
 
 namespace {
+
+using tilvane_bench::Scene;
+using tilvane_bench::SceneRig;
 
 const standin::PluginLibrary& Plugin() {
   static const standin::PluginLibrary library(TILVANE_PLUGIN_PATH);
   return library;
 }
 
-int32_t Channel(int depth, int value255) {
-  return depth == 16 ? (value255 * 32768 + 128) / 255 : value255;
+// One rig a scene for the whole run: the layers are built once, and the
+// frames left in it after the run are compared for the summary.
+SceneRig& Rig(const Scene& scene) {
+  const standin::PluginLibrary& plugin = Plugin();  // loaded first, so unloaded last
+  static std::map<std::string, std::unique_ptr<SceneRig>> rigs;
+  std::unique_ptr<SceneRig>& rig = rigs[scene.id];
+  if (!rig) rig = std::make_unique<SceneRig>(plugin.entry(), scene);
+  return *rig;
 }
 
-void Put(standin::World& w, int32_t x, int32_t y, int a, int r, int g, int b) {
-  const int d = w.depth();
-  if (d == 16) {
-    w.at16(x, y) =
-        PF_Pixel16{static_cast<A_u_short>(Channel(d, a)), static_cast<A_u_short>(Channel(d, r)),
-                   static_cast<A_u_short>(Channel(d, g)), static_cast<A_u_short>(Channel(d, b))};
-  } else {
-    w.at8(x, y) = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(r),
-                           static_cast<A_u_char>(g), static_cast<A_u_char>(b)};
-  }
+struct Path {
+  const char* name;  // as TILVANE_SIMD takes it
+  tilvane::SimdPath simd;
+};
+constexpr Path kPaths[] = {{"scalar", tilvane::SimdPath::kScalar},
+                           {"sse2", tilvane::SimdPath::kSse2},
+                           {"avx2", tilvane::SimdPath::kAvx2},
+                           {"avx512", tilvane::SimdPath::kAvx512}};
+
+// Asks the plug-in's own detection (CPU and saved register state), so that a
+// path is timed only where the plug-in would really take it.
+bool CpuHas(const Path& path) {
+  return static_cast<int>(path.simd) <= static_cast<int>(tilvane::BestSimdPath());
 }
 
-// An opaque disc with a colour ramp, transparent around it.
-standin::WorldPtr MakeIcon(int32_t size, int depth) {
-  auto icon = std::make_shared<standin::World>(size, size, depth);
-  const double c = (size - 1) / 2.0;
-  for (int32_t y = 0; y < size; ++y) {
-    for (int32_t x = 0; x < size; ++x) {
-      const bool inside = std::hypot(x - c, y - c) <= c;
-      Put(*icon, x, y, inside ? 255 : 0, x * 255 / (size - 1), y * 255 / (size - 1), 128);
-    }
-  }
-  return icon;
+int Cores() {
+  const int n = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(n, 1, tilvane::kMaxRenderThreads);
 }
 
-// Grey rising from black at the top left to white at the bottom right.
-standin::WorldPtr MakeGradient(int32_t width, int32_t height, int depth) {
-  auto layer = std::make_shared<standin::World>(width, height, depth);
-  const int64_t span = int64_t{width} + height - 2;
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) {
-      const int v = static_cast<int>((int64_t{x} + y) * 255 / span);
-      Put(*layer, x, y, 255, v, v, v);
-    }
-  }
-  return layer;
+// 1, 2, ... up to 8 cores, then doubling, and the number of cores.
+std::vector<int> ThreadCounts() {
+  std::vector<int> counts;
+  for (int n = 1; n <= Cores(); n = n < 8 ? n + 1 : n * 2) counts.push_back(n);
+  if (counts.back() != Cores()) counts.push_back(Cores());
+  return counts;
 }
 
-struct Scene {
-  int32_t width;
-  int32_t height;
-  int depth;
-  int32_t iconSize;
-  int32_t units;
-  int32_t displacementEffect;
-  int32_t colorMapping;
-  int32_t border;
+// Every frame time measured, by benchmark name.
+std::map<std::string, std::vector<double>>& FrameSeconds() {
+  static std::map<std::string, std::vector<double>> seconds;
+  return seconds;
+}
+
+enum class Renderer { Model, Plugin };
+
+struct Variant {
+  Renderer renderer;
+  const char* simd;  // null: the plug-in's choice
+  int threads;       // 0: the plug-in's choice
 };
 
-struct WindowCounts {
-  int64_t window;  // every pixel of every cell window
-  int64_t walked;  // those the plug-in computes: it skips window rows and columns
-                   // clamped onto the output's last row or column but the last
-};
-
-// The grid geometry in its single precision, for a still icon.
-WindowCounts CountWindowPixels(const Scene& s) {
-  const float span = static_cast<float>(s.iconSize - 1);
-  const float cellScale = static_cast<float>(s.width - 1) / (span * static_cast<float>(s.units));
-  const int64_t last = 2 * static_cast<int64_t>(std::ceil(span * cellScale / 2.0f));
-  const auto walkedAlong = [&](int32_t cell, int32_t outputSize) {
-    const float origin = span * cellScale * static_cast<float>(cell);
-    const float limit = static_cast<float>(outputSize - 1);
-    int64_t n = 0;
-    while (n < last && origin + static_cast<float>(n) < limit) ++n;
-    return n + 1;  // the unclamped offsets, then the window's last one
-  };
-  WindowCounts c{0, 0};
-  for (int32_t row = 0; row < s.units; ++row) {
-    for (int32_t column = 0; column < s.units; ++column) {
-      c.window += (last + 1) * (last + 1);
-      c.walked += walkedAlong(row, s.height) * walkedAlong(column, s.width);
-    }
-  }
-  return c;
-}
-
-void RenderScene(benchmark::State& state, const Scene& scene) {
-  standin::Host host(Plugin().entry());
-  if (host.paramsSetup() != PF_Err_NONE) throw std::runtime_error("parameter set-up failed");
-  host.setLayer(PARAM_ICON_LAYER, standin::StillSource(MakeIcon(scene.iconSize, scene.depth)));
-  host.setLayer(PARAM_DISPLACEMENT_LAYER,
-                standin::StillSource(MakeGradient(scene.width, scene.height, scene.depth)));
-  host.setInt(PARAM_UNITS, scene.units);
-  host.setInt(PARAM_DISPLACEMENT_EFFECT, scene.displacementEffect);
-  host.setInt(PARAM_COLOR_MAPPING, scene.colorMapping);
-  host.setInt(PARAM_BORDER, scene.border);
-  standin::World output(scene.width, scene.height, scene.depth);
-
+void RenderScene(benchmark::State& state, const Scene& scene, const Variant& v,
+                 const std::string& name) {
+  SceneRig& rig = Rig(scene);
+  std::vector<double>& record = FrameSeconds()[name];
   // Each render is timed on its own: the host's log is cleared between
   // frames (it would otherwise grow) outside the measured time.
   double seconds = 0.0;
   for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    const PF_Err err = host.render(output);
-    benchmark::DoNotOptimize(output.record()->data);
+    PF_Err err = PF_Err_NONE;
+    double elapsed = 0.0;
+    if (v.renderer == Renderer::Model) {
+      elapsed = tilvane_bench::SecondsOf([&] { rig.renderModel(); });
+      benchmark::DoNotOptimize(rig.modelFrame().record()->data);
+    } else {
+      // The plug-in reads its overrides at each render.
+      tilvane_bench::SetRenderOverrides(v.simd, v.threads);
+      elapsed = tilvane_bench::SecondsOf([&] { err = rig.renderPlugin(); });
+      benchmark::DoNotOptimize(rig.pluginFrame().record()->data);
+      rig.host().clearLog();
+    }
     benchmark::ClobberMemory();
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    state.SetIterationTime(elapsed.count());
-    seconds += elapsed.count();
+    state.SetIterationTime(elapsed);
+    seconds += elapsed;
+    record.push_back(elapsed);
     if (err != PF_Err_NONE) {
       state.SkipWithError(("render returned " + std::to_string(err)).c_str());
       break;
     }
-    host.clearLog();
   }
+  tilvane_bench::SetRenderOverrides(nullptr, 0);
   const double frames = static_cast<double>(state.iterations());
-  const WindowCounts counts = CountWindowPixels(scene);
+  const tilvane_bench::WindowCounts counts = tilvane_bench::CountWindowPixels(scene);
   if (frames > 0) {
     state.counters["ms_per_frame"] = seconds * 1e3 / frames;
     state.counters["ns_per_window_px"] =
@@ -147,25 +130,115 @@ void RenderScene(benchmark::State& state, const Scene& scene) {
   state.counters["walked_px"] = static_cast<double>(counts.walked);
 }
 
-// (a) 1920×1080, 8 bits, a 100×100 icon, 8 units, default settings.
-void BM_Scene_a_1080p_8bit_8units(benchmark::State& state) {
-  RenderScene(state, {1920, 1080, 8, 100, 8, DISPLACEMENT_ROTATION, COLOR_ICON_LAYER, 0});
+std::string ModelName(const Scene& s) { return std::string(s.id) + "/model"; }
+std::string PluginName(const Scene& s) { return std::string(s.id) + "/plugin"; }
+std::string PathName(const Scene& s, const char* path) {
+  return std::string(s.id) + "/simd:" + path + "/threads:1";
 }
-// (b) the same at 16 bits with "Both", "Displacement" colour and the border on.
-void BM_Scene_b_1080p_16bit_both_colour_border(benchmark::State& state) {
-  RenderScene(state, {1920, 1080, 16, 100, 8, DISPLACEMENT_BOTH, COLOR_DISPLACEMENT, 1});
-}
-// (c) 3840×2160, 8 bits, a 64×64 icon, 100 units.
-void BM_Scene_c_2160p_8bit_100units(benchmark::State& state) {
-  RenderScene(state, {3840, 2160, 8, 64, 100, DISPLACEMENT_ROTATION, COLOR_ICON_LAYER, 0});
+std::string ThreadsName(const Scene& s, int n) {
+  return std::string(s.id) + "/best/threads:" + std::to_string(n);
 }
 
-BENCHMARK(BM_Scene_a_1080p_8bit_8units)->Unit(benchmark::kMillisecond)->UseManualTime();
-BENCHMARK(BM_Scene_b_1080p_16bit_both_colour_border)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
-BENCHMARK(BM_Scene_c_2160p_8bit_100units)->Unit(benchmark::kMillisecond)->UseManualTime();
+void Register(const Scene& scene, const std::string& name, const Variant& v) {
+  benchmark::RegisterBenchmark(
+      name.c_str(),
+      [&scene, v, name](benchmark::State& state) { RenderScene(state, scene, v, name); })
+      ->Unit(benchmark::kMillisecond)
+      ->UseManualTime();
+}
+
+void RegisterAll() {
+  for (const Scene& s : tilvane_bench::Scenes()) {
+    Register(s, ModelName(s), {Renderer::Model, nullptr, 0});
+    Register(s, PluginName(s), {Renderer::Plugin, nullptr, 0});
+  }
+  for (const Scene& s : tilvane_bench::Scenes()) {
+    for (const Path& path : kPaths) {
+      if (CpuHas(path)) Register(s, PathName(s, path.name), {Renderer::Plugin, path.name, 1});
+    }
+  }
+  for (const Scene& s : tilvane_bench::Scenes()) {
+    for (const int n : ThreadCounts())
+      Register(s, ThreadsName(s, n), {Renderer::Plugin, nullptr, n});
+  }
+}
+
+// The median frame time in milliseconds of a benchmark, or 0 if it did not run.
+double MedianMs(const std::string& name) {
+  const auto it = FrameSeconds().find(name);
+  return it == FrameSeconds().end() ? 0.0 : tilvane_bench::Median(it->second) * 1e3;
+}
+
+void PrintSummary() {
+  const auto& scenes = tilvane_bench::Scenes();
+  std::printf("\nSummary: median frame time of every frame rendered in this run\n");
+  std::printf("\nThe literal model beside the plug-in (default settings):\n");
+  tilvane_bench::PrintModelTableHeader();
+  for (const Scene& s : scenes) {
+    const double model = MedianMs(ModelName(s)), plugin = MedianMs(PluginName(s));
+    const char* same = "-";
+    if (model > 0 && plugin > 0) {
+      same = Rig(s).pluginFrame().samePixels(Rig(s).modelFrame()) ? "identical" : "DIFFER";
+    }
+    tilvane_bench::PrintModelTableRow(s, model, plugin, same);
+  }
+
+  std::printf("\nEach SIMD path on one thread: ns per walked pixel (speed-up vs scalar):\n");
+  std::printf("%-5s", "scene");
+  for (const Path& path : kPaths) std::printf(" %20s", path.name);
+  std::printf("\n");
+  for (const Scene& s : scenes) {
+    const double walked = static_cast<double>(tilvane_bench::CountWindowPixels(s).walked);
+    const double scalar = MedianMs(PathName(s, "scalar"));
+    std::printf("(%s)  ", s.id);
+    for (const Path& path : kPaths) {
+      const double ms = MedianMs(PathName(s, path.name));
+      if (ms > 0 && scalar > 0) {
+        std::printf(" %10.3f (%6.2fx)", ms * 1e6 / walked, scalar / ms);
+      } else {
+        std::printf(" %20s", "-");
+      }
+    }
+    std::printf("\n");
+  }
+  for (const Path& path : kPaths) {
+    if (!CpuHas(path)) {
+      std::printf("note: this CPU lacks %s; that path was not timed\n", path.name);
+    }
+  }
+
+  std::printf("\nThreads on the best path: ms per frame (speed-up vs 1 thread):\n");
+  std::printf("%-5s", "scene");
+  for (const int n : ThreadCounts()) std::printf(" %15d", n);
+  std::printf("\n");
+  for (const Scene& s : scenes) {
+    const double one = MedianMs(ThreadsName(s, 1));
+    std::printf("(%s)  ", s.id);
+    for (const int n : ThreadCounts()) {
+      const double ms = MedianMs(ThreadsName(s, n));
+      if (ms > 0 && one > 0) {
+        std::printf(" %7.2f (%5.2fx)", ms, one / ms);
+      } else {
+        std::printf(" %15s", "-");
+      }
+    }
+    std::printf("\n");
+  }
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  try {
+    RegisterAll();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    PrintSummary();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tilvane_render_bench: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace standin {
 namespace {
@@ -13,6 +14,18 @@ namespace {
 // The host whose command is running on this thread: suite calls carry no
 // effect_ref, so this is how they find their host.
 thread_local Host* tCurrent = nullptr;
+
+// Every host running a command, on whatever thread. A suite call from a
+// thread that runs none (a plug-in's worker) is charged to the host when
+// only one is running, so that it is logged as misuse rather than lost.
+std::mutex gRunningMutex;
+std::vector<Host*> gRunning;
+
+Host* CallingHost() {
+  if (tCurrent != nullptr) return tCurrent;
+  const std::lock_guard lock(gRunningMutex);
+  return gRunning.size() == 1 ? gRunning.front() : nullptr;
+}
 
 constexpr SPErr kSuiteNotFound = 0x53214664;  // the suite broker's "not found"
 
@@ -87,6 +100,7 @@ struct Host::Callbacks {
   static PF_Err CheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_long step,
                               A_u_long scale, PF_ParamDef* def) {
     Host* host = FromRef(ref);
+    const std::lock_guard lock(host->callbackMutex_);
     Call& call = host->log(Op::CheckoutParam);
     call.a = index;
     call.b = time;
@@ -124,6 +138,7 @@ struct Host::Callbacks {
 
   static PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef* def) {
     Host* host = FromRef(ref);
+    const std::lock_guard lock(host->callbackMutex_);
     Call& call = host->log(Op::CheckinParam);
     PF_Err code = 0;
     const bool failed = host->shouldFail(Op::CheckinParam, &code);
@@ -144,6 +159,7 @@ struct Host::Callbacks {
 
   static PF_Err AddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
     Host* host = FromRef(ref);
+    const std::lock_guard lock(host->callbackMutex_);
     Call& call = host->log(Op::AddParam);
     call.a = index;
     PF_Err code = 0;
@@ -221,6 +237,7 @@ struct Host::Callbacks {
 
   static PF_Err Progress(PF_ProgPtr ref, A_long current, A_long total) {
     Host* host = FromRef(ref);
+    const std::lock_guard lock(host->callbackMutex_);
     Call& call = host->log(Op::Progress);
     call.a = current;
     call.b = total;
@@ -233,6 +250,7 @@ struct Host::Callbacks {
   static PF_Err Fill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* rect,
                      PF_EffectWorld* world) {
     Host* host = FromRef(ref);
+    const std::lock_guard lock(host->callbackMutex_);
     Call& call = host->log(Op::Fill);
     if (rect != nullptr) {
       call.a = rect->left;
@@ -271,8 +289,9 @@ struct Host::Callbacks {
   }
 
   static A_char* Strcpy(A_char* dst, const A_char* src) {
-    Host* host = tCurrent;
+    Host* host = CallingHost();
     if (host == nullptr) return nullptr;
+    const std::lock_guard lock(host->callbackMutex_);
     Call& call = host->log(Op::Strcpy);
     PF_Err code = 0;
     if (host->shouldFail(Op::Strcpy, &code)) {
@@ -290,8 +309,9 @@ struct Host::Callbacks {
   // Formats into the 256-byte buffers the host hands out (return_msg); a
   // longer result is cut there and reported as misuse.
   static int Sprintf(A_char* dst, const A_char* fmt, ...) {
-    Host* host = tCurrent;
+    Host* host = CallingHost();
     if (host == nullptr) return -1;
+    const std::lock_guard lock(host->callbackMutex_);
     Call& call = host->log(Op::Sprintf);
     PF_Err code = 0;
     if (host->shouldFail(Op::Sprintf, &code)) {
@@ -322,8 +342,9 @@ struct Host::Callbacks {
   }
 
   static SPErr AcquireSuite(const char* name, int32_t version, const void** suite) {
-    Host* host = tCurrent;
+    Host* host = CallingHost();
     if (host == nullptr || name == nullptr || suite == nullptr) return kSuiteNotFound;
+    const std::lock_guard lock(host->callbackMutex_);
     Call& call = host->log(Op::AcquireSuite);
     call.name = name;
     call.a = version;
@@ -350,8 +371,9 @@ struct Host::Callbacks {
   }
 
   static SPErr ReleaseSuite(const char* name, int32_t version) {
-    Host* host = tCurrent;
+    Host* host = CallingHost();
     if (host == nullptr || name == nullptr) return kSuiteNotFound;
+    const std::lock_guard lock(host->callbackMutex_);
     Call& call = host->log(Op::ReleaseSuite);
     call.name = name;
     call.a = version;
@@ -368,8 +390,9 @@ struct Host::Callbacks {
   }
 
   static PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
-    Host* host = tCurrent;
+    Host* host = CallingHost();
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    const std::lock_guard lock(host->callbackMutex_);
     Call& call = host->log(Op::GetPixelFormat);
     PF_Err code = 0;
     if (host->shouldFail(Op::GetPixelFormat, &code)) return call.result = code;
@@ -484,7 +507,15 @@ bool Host::shouldFail(Op op, PF_Err* code) {
 }
 
 Call& Host::log(Op op) {
-  calls_.push_back(Call{op, 0, 0, 0, 0, 0, {}});
+  const bool onEntryThread = std::this_thread::get_id() == entryThread_;
+  if (!onEntryThread) {
+    misuse_.push_back(std::string(OpName(op)) +
+                      (entryThread_ == std::thread::id()
+                           ? " called when no command was running"
+                           : " called from a thread other than the one that called the entry "
+                             "point"));
+  }
+  calls_.push_back(Call{op, 0, 0, 0, 0, 0, {}, onEntryThread});
   return calls_.back();
 }
 
@@ -500,12 +531,31 @@ PF_Err Host::run(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output) {
     in_->height = output->height;
     in_->extent_hint = PF_Rect{0, 0, output->width, output->height};
   }
-  Host* previous = tCurrent;
-  tCurrent = this;
-  struct Restore {
-    Host* previous;
-    ~Restore() { tCurrent = previous; }
-  } restore{previous};
+  // Callbacks are checked against this thread until the command returns.
+  struct Running {
+    Host* host;
+    Host* previous = tCurrent;
+    std::thread::id previousThread;
+    explicit Running(Host* h) : host(h) {
+      tCurrent = host;
+      {
+        const std::lock_guard lock(host->callbackMutex_);
+        previousThread = host->entryThread_;
+        host->entryThread_ = std::this_thread::get_id();
+      }
+      const std::lock_guard lock(gRunningMutex);
+      gRunning.push_back(host);
+    }
+    ~Running() {
+      {
+        const std::lock_guard lock(gRunningMutex);
+        gRunning.erase(std::find(gRunning.begin(), gRunning.end(), host));
+      }
+      const std::lock_guard lock(host->callbackMutex_);
+      host->entryThread_ = previousThread;
+      tCurrent = previous;
+    }
+  } running{this};
   return entry_(cmd, in_.get(), out_.get(), params, output, nullptr);
 }
 

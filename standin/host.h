@@ -8,7 +8,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -63,6 +65,10 @@ struct Call {
   // total. Fill: left, top, right, bottom. Suites: version in a.
   int64_t a = 0, b = 0, c = 0, d = 0;
   std::string name;  // suite name, parameter name, or sprintf's result
+  // False when the call came from any thread but the one that called the
+  // entry point (a worker of the plug-in's), or after the command returned.
+  bool onEntryThread = true;
+  bool operator==(const Call&) const = default;
 };
 
 struct HostTime {
@@ -140,7 +146,8 @@ class Host {
   std::map<std::pair<std::string, int32_t>, int> suiteBalance() const;
   int64_t outstandingCheckouts() const { return static_cast<int64_t>(outstanding_.size()); }
   // Failures the host detected in the plug-in's use of it, e.g. "sprintf
-  // wrote past 256 bytes", "checkin of a record never checked out".
+  // wrote past 256 bytes", "checkin of a record never checked out", a
+  // callback made from a thread other than the entry point's.
   const std::vector<std::string>& misuse() const { return misuse_; }
 
   // --- The host's callbacks, reached through the records ------------------------
@@ -185,6 +192,13 @@ class Host {
   int32_t nextToken_ = 1;
   std::map<int32_t, Checkout> outstanding_;
   const World* output_ = nullptr;
+
+  // The thread running the current command; none between commands. A
+  // callback from any other thread is logged and counted as misuse.
+  std::thread::id entryThread_;
+  // Held through every callback, so that one made from a stray thread is
+  // recorded as misuse instead of racing with the entry thread's calls.
+  std::mutex callbackMutex_;
 
   std::vector<Call> calls_;
   std::vector<std::string> misuse_;

@@ -1,12 +1,17 @@
 // The stand-in host's own guarantees, seen from a scripted plug-in: it keeps
 // the definitions it is given, refuses inconsistent ones, matches check-ins
-// to check-outs, bounds sprintf and fails exactly the call it is told to.
+// to check-outs, bounds sprintf, fails exactly the call it is told to, and
+// knows which thread made each call.
 #include "standin/host.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -164,6 +169,45 @@ TEST_F(HostTest, SuitesAreCountedByNameAndVersion) {
   ASSERT_EQ(balance.size(), 1u);
   EXPECT_EQ(balance.begin()->first.first, "PF World Suite");
   EXPECT_EQ(balance.begin()->second, 1);
+}
+
+TEST_F(HostTest, CallsFromAWorkerThreadAreLoggedAsMisuse) {
+  run([&](PF_InData* in) {
+    in->inter.progress(in->effect_ref, 0, 2);
+    std::thread worker([in] {
+      in->inter.progress(in->effect_ref, 1, 2);
+      const void* suite = nullptr;
+      in->pica_basicP->AcquireSuite("PF ANSI Suite", 1, &suite);
+      in->pica_basicP->ReleaseSuite("PF ANSI Suite", 1);
+    });
+    worker.join();
+    return PF_Err_NONE;
+  });
+  ASSERT_EQ(host.calls().size(), 4u);
+  EXPECT_TRUE(host.calls()[0].onEntryThread);
+  for (size_t i = 1; i < 4; ++i) EXPECT_FALSE(host.calls()[i].onEntryThread) << i;
+  ASSERT_EQ(host.misuse().size(), 3u);
+  EXPECT_EQ(host.misuse()[0],
+            "progress called from a thread other than the one that called the entry point");
+  EXPECT_EQ(host.misuse()[1].rfind("AcquireSuite called from a thread other", 0), 0u);
+}
+
+TEST_F(HostTest, ACallFromAThreadThatOutlivesTheCommandIsMisuse) {
+  std::promise<void> returned;
+  std::thread worker;
+  run([&](PF_InData* in) {
+    worker = std::thread([in, done = returned.get_future()] {
+      done.wait();
+      in->inter.progress(in->effect_ref, 1, 1);
+    });
+    return PF_Err_NONE;
+  });
+  returned.set_value();
+  worker.join();
+  ASSERT_EQ(host.calls().size(), 1u);
+  EXPECT_FALSE(host.calls()[0].onEntryThread);
+  ASSERT_EQ(host.misuse().size(), 1u);
+  EXPECT_EQ(host.misuse()[0], "progress called when no command was running");
 }
 
 }  // namespace
