@@ -486,8 +486,8 @@ void ShadeAndStore(const DrawContext<Pixel>& context, const CellWalk& walk,
   for (int g = 0; g < kGroups; ++g) StoreGroup(row, values + g * kLanes, outputX + g * kLanes);
 }
 
-// Columns 0 to open − 1 of one row, two groups at a time, then one; a last group
-// overlaps the one before rather than leaving a tail: writing the end of a
+// Columns 0 to open − 1 of one row, two groups at a time. The last groups
+// overlap the ones before rather than leaving a tail: writing the end of a
 // row again, in order, leaves what it left.
 template <typename Pixel, Shading kShading>
 void ShadeOpenColumns(const DrawContext<Pixel>& context, const CellWalk& walk,
@@ -498,12 +498,16 @@ void ShadeOpenColumns(const DrawContext<Pixel>& context, const CellWalk& walk,
     ShadeAndStore<Pixel, kShading, 2>(context, walk, lanes, row, column, windowY, vSin, vCos,
                                       borderRow);
   }
-  if (column + kLanes <= open) {
+  const int64_t left = open - column;
+  if (left > kLanes && open >= 2 * kLanes) {
+    ShadeAndStore<Pixel, kShading, 2>(context, walk, lanes, row, open - 2 * kLanes, windowY, vSin,
+                                      vCos, borderRow);
+  } else if (left > kLanes) {
     ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, column, windowY, vSin, vCos,
                                       borderRow);
-    column += kLanes;
-  }
-  if (column < open) {
+    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, open - kLanes, windowY, vSin, vCos,
+                                      borderRow);
+  } else if (left > 0) {
     ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, open - kLanes, windowY, vSin, vCos,
                                       borderRow);
   }
