@@ -318,7 +318,11 @@ int Main(int argc, char** argv) {
   demoCmd->add_option("-o,--output", demo.directory, "Directory for the pictures")
       ->type_name("DIR")
       ->capture_default_str();
-  demoCmd->add_option("--threads", demoThreads, "Frames rendered at once (default: cores)")
+  demoCmd
+      ->add_option("--threads", demoThreads,
+                   "Frames rendered at once (default: cores). The cores are shared: each frame "
+                   "renders on cores / N threads (at least 1), so one frame at a time uses them "
+                   "all; TILVANE_THREADS, when set, fixes the threads of each frame instead")
       ->type_name("N");
   demoCmd->add_flag("--quiet", demo.quiet, "No progress bar");
 
@@ -360,7 +364,11 @@ int Main(int argc, char** argv) {
   render->add_option("--frames", args.frames, "A range A-B; the output name needs #### or %04d")
       ->type_name("A-B")
       ->excludes(frame);
-  render->add_option("--threads", args.threads, "Frames rendered at once (default: cores)")
+  render
+      ->add_option("--threads", args.threads,
+                   "Frames rendered at once (default: cores). The cores are shared: each frame "
+                   "renders on cores / N threads (at least 1), so one frame at a time uses them "
+                   "all; TILVANE_THREADS, when set, fixes the threads of each frame instead")
       ->type_name("N");
   render->add_flag("--quiet", args.quiet, "No progress bar or summary");
   render->add_flag("-n,--no-overwrite", args.noOverwrite,

@@ -1,9 +1,12 @@
 #include "tools/tilvane/render_job.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "src/params/params.h"
@@ -78,11 +81,20 @@ std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin) {
   return host;
 }
 
+void ShareCoresAmongFrames(int framesAtOnce) {
+  // The plug-in reads its thread count at every render; one the user set wins.
+  if (std::getenv("TILVANE_THREADS") != nullptr) return;
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int perFrame = std::max(1, cores / std::max(1, framesAtOnce));
+  setenv("TILVANE_THREADS", std::to_string(perFrame).c_str(), 1);
+}
+
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
                            const std::vector<FrameJob>& jobs, int threads, bool progressBar) {
   const auto start = std::chrono::steady_clock::now();
   const int workers =
       static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(jobs.size())));
+  ShareCoresAmongFrames(workers);
   ProgressBar bar(static_cast<int64_t>(jobs.size()), workers, progressBar);
   auto failures = std::make_shared<FailureSlot>();
   if (!scene.icon) {

@@ -52,6 +52,11 @@ struct RenderSummary {
 // memory that ran short (exit 2) and WriteError for an output that could not
 // be written (exit 3); frames already finished stay written, the failing one
 // is not.
+// Frames at once × threads per frame never exceed the cores: one frame at a
+// time renders on all of them, a sequence shares them. Sets the plug-in's
+// TILVANE_THREADS unless the user has; call before any thread starts.
+void ShareCoresAmongFrames(int framesAtOnce);
+
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
                            const std::vector<FrameJob>& jobs, int threads, bool progressBar);
 
