@@ -52,6 +52,10 @@ constexpr int64_t kMinPixelsToShare = 1024;
 constexpr int64_t kChunkPixels = 256;
 constexpr int kChunksPerMember = 4;
 constexpr int kMaxChunks = kMaxRenderThreads * kChunksPerMember;
+// After this many cells kept waiting for a member the system did not
+// schedule, the machine is busier than the team is large: the render goes on
+// on the calling thread alone, as it would have taken without threads.
+constexpr int kMaxStalls = 16;
 
 // Draws cell windows on the chosen vector path, sharing each large one among
 // the render's threads. The team is started at the first cell worth sharing
@@ -71,7 +75,7 @@ class CellPainter {
     const CellWalk walk = PrepareCellWalk(context_, cell, cellRow, cellColumn);
     const int64_t rows = walk.RowCount();
     const int64_t pixels = rows * walk.ColumnCount();
-    if (threads_ <= 1 || rows < 2 || pixels < kMinPixelsToShare) {
+    if (threads_ <= 1 || stalls_ >= kMaxStalls || rows < 2 || pixels < kMinPixelsToShare) {
       draw_(context_, walk, 0, rows);
       return;
     }
@@ -81,7 +85,7 @@ class CellPainter {
     if (chunks > rows) chunks = rows;
     Job job{this, &walk, {}};
     const int count = SplitRows(walk, static_cast<int>(chunks), job.bounds);
-    team_->Run(&DrawChunk, &job, count);
+    if (!team_->Run(&DrawChunk, &job, count)) ++stalls_;
   }
 
  private:
@@ -118,6 +122,7 @@ class CellPainter {
   const DrawContext<Pixel>& context_;
   RowDrawer<Pixel> draw_;
   int threads_;
+  int stalls_ = 0;
   std::optional<RowTeam> team_;
 };
 

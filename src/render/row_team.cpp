@@ -76,11 +76,11 @@ void RowTeam::Serve() {
   }
 }
 
-void RowTeam::Run(Job job, const void* work, int chunks) {
+bool RowTeam::Run(Job job, const void* work, int chunks) {
   if (chunks > kMaxChunks) chunks = kMaxChunks;
   if (workers_.empty() || chunks <= 1) {
     for (int c = 0; c < chunks; ++c) job(work, c);
-    return;
+    return true;
   }
   job_ = job;
   work_ = work;
@@ -92,14 +92,18 @@ void RowTeam::Run(Job job, const void* work, int chunks) {
     if (sleepers_ > 0) wake_.notify_all();
   }
   TakeChunks(generation);
-  // Only chunks other members are drawing are left: short waits.
+  // Only chunks other members are drawing are left: short waits, unless
+  // the system has put one of them aside.
+  bool prompt = true;
   for (int spin = 0; done_.load(std::memory_order_acquire) < chunks; ++spin) {
-    if (spin < 1024) {
+    if (spin < kIdleSpins) {
       Relax();
     } else {
+      prompt = false;
       std::this_thread::yield();
     }
   }
+  return prompt;
 }
 
 }  // namespace tilvane

@@ -33,8 +33,10 @@ class RowTeam {
   // Runs job(work, c) for every chunk c from 0 to chunks − 1 and returns
   // when all are done. Members take chunks as they come free, the calling
   // thread among them, so a member the system does not schedule in time
-  // holds up at most the chunk it took.
-  void Run(Job job, const void* work, int chunks);
+  // holds up at most the chunk it took. Returns false when the calling
+  // thread had to give up its time slice waiting for such a member: a sign
+  // that the machine is busier than the team is large.
+  bool Run(Job job, const void* work, int chunks);
 
  private:
   // The published job: generation in the high 32 bits, then the chunk count
