@@ -296,13 +296,6 @@ void DrawWindowRows(const DrawContext<Pixel>& context, const CellWalk& walk, int
 }
 
 template <typename Pixel>
-void DrawCellWindow(const DrawContext<Pixel>& context, const CellState& cell, int32_t cellRow,
-                    int32_t cellColumn) {
-  const CellWalk walk = PrepareCellWalk(context, cell, cellRow, cellColumn);
-  DrawWindowRows(context, walk, 0, walk.RowCount());
-}
-
-template <typename Pixel>
 ShadedPixel<Pixel> ShadeWindowPixel(const DrawContext<Pixel>& context, const CellWalk& walk,
                                     int64_t windowX, int64_t windowY) {
   const CellTransform& t = walk.transform;
@@ -322,8 +315,6 @@ ShadedPixel<Pixel> ShadeWindowPixel(const DrawContext<Pixel>& context, const Cel
   template int32_t OutputRowOf<Pixel>(const DrawContext<Pixel>&, const CellWalk&, int64_t);       \
   template void DrawWindowRows<Pixel>(const DrawContext<Pixel>&, const CellWalk&, int64_t,        \
                                       int64_t);                                                   \
-  template void DrawCellWindow<Pixel>(const DrawContext<Pixel>&, const CellState&, int32_t,       \
-                                      int32_t);                                                   \
   template ShadedPixel<Pixel> ShadeWindowPixel<Pixel>(const DrawContext<Pixel>&, const CellWalk&, \
                                                       int64_t, int64_t);
 TILVANE_INSTANTIATE_DRAW(PF_Pixel)

@@ -112,11 +112,6 @@ template <typename Pixel>
 void DrawWindowRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t firstRow,
                     int64_t endRow);
 
-// The whole window of one cell on the calling thread.
-template <typename Pixel>
-void DrawCellWindow(const DrawContext<Pixel>& context, const CellState& cell, int32_t cellRow,
-                    int32_t cellColumn);
-
 // What one window pixel writes, before the border: its output column and
 // its colour. Used where a faster path hands single pixels to the reference.
 template <typename Pixel>

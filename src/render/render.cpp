@@ -8,12 +8,11 @@
 #include "src/host/suite_handler.h"
 #include "src/params/params.h"
 #include "src/render/cell_draw.h"
+#include "src/render/cell_painter.h"
 #include "src/render/cell_time.h"
 #include "src/render/grid_geometry.h"
 #include "src/render/render_options.h"
 #include "src/render/render_settings.h"
-#include "src/render/row_team.h"
-#include "src/render/window_simd.h"
 
 namespace tilvane {
 
@@ -42,88 +41,6 @@ struct Pass {
   std::optional<GridGeometry> geometry;
   const PF_EffectWorld* displacement;  // null when no sample can be taken
   PF_ParamDef* icon;                   // the icon record, reused by every cell
-};
-
-// A cell with fewer walked pixels than this is drawn by the calling thread
-// alone: handing it to the team would cost more than it saves.
-constexpr int64_t kMinPixelsToShare = 1024;
-// Cells are cut into chunks of about this many pixels, a few per member, so
-// members that come free early take more of the cell.
-constexpr int64_t kChunkPixels = 256;
-constexpr int kChunksPerMember = 4;
-constexpr int kMaxChunks = kMaxRenderThreads * kChunksPerMember;
-// After this many cells kept waiting for a member the system did not
-// schedule, the machine is busier than the team is large: the render goes on
-// on the calling thread alone, as it would have taken without threads.
-constexpr int kMaxStalls = 16;
-
-// Draws cell windows on the chosen vector path, sharing each large one among
-// the render's threads. The team is started at the first cell worth sharing
-// and joined when the painter goes, before the render returns.
-template <typename Pixel>
-class CellPainter {
- public:
-  CellPainter(const DrawContext<Pixel>& context, const RenderOptions& options)
-      : context_(context), draw_(RowDrawerFor<Pixel>(options.simd)), threads_(options.threads) {
-    // Output rows that overlap in memory would be written by two threads.
-    const int64_t rowSize = int64_t{context.output->width} * int64_t{sizeof(Pixel)};
-    const int64_t stride = context.output->rowbytes;
-    if ((stride < 0 ? -stride : stride) < rowSize) threads_ = 1;
-  }
-
-  void Paint(const CellState& cell, int32_t cellRow, int32_t cellColumn) {
-    const CellWalk walk = PrepareCellWalk(context_, cell, cellRow, cellColumn);
-    const int64_t rows = walk.RowCount();
-    const int64_t pixels = rows * walk.ColumnCount();
-    if (threads_ <= 1 || stalls_ >= kMaxStalls || rows < 2 || pixels < kMinPixelsToShare) {
-      draw_(context_, walk, 0, rows);
-      return;
-    }
-    if (!team_) team_.emplace(threads_);
-    int64_t chunks = int64_t{team_->size()} * kChunksPerMember;
-    if (chunks > pixels / kChunkPixels) chunks = pixels / kChunkPixels;
-    if (chunks > rows) chunks = rows;
-    Job job{this, &walk, {}};
-    const int count = SplitRows(walk, static_cast<int>(chunks), job.bounds);
-    if (!team_->Run(&DrawChunk, &job, count)) ++stalls_;
-  }
-
- private:
-  struct Job {
-    const CellPainter* painter;
-    const CellWalk* walk;
-    int64_t bounds[kMaxChunks + 1];  // chunk c draws rows bounds[c] to bounds[c + 1] − 1
-  };
-
-  static void DrawChunk(const void* work, int chunk) {
-    const Job& job = *static_cast<const Job*>(work);
-    job.painter->draw_(job.painter->context_, *job.walk, job.bounds[chunk], job.bounds[chunk + 1]);
-  }
-
-  // Cuts the visited rows into at most `chunks` even runs and returns how
-  // many it made. A run never splits the rows that land on one output row,
-  // so each output row has one writer, in window order.
-  int SplitRows(const CellWalk& walk, int chunks, int64_t* bounds) const {
-    const int64_t rows = walk.RowCount();
-    int count = 0;
-    bounds[0] = 0;
-    for (int c = 1; c <= chunks && bounds[count] < rows; ++c) {
-      int64_t b = rows * c / chunks;
-      if (b <= bounds[count]) continue;
-      while (b < rows && OutputRowOf(context_, walk, walk.RowAt(b)) ==
-                             OutputRowOf(context_, walk, walk.RowAt(b - 1))) {
-        ++b;
-      }
-      bounds[++count] = b;
-    }
-    return count;
-  }
-
-  const DrawContext<Pixel>& context_;
-  RowDrawer<Pixel> draw_;
-  int threads_;
-  int stalls_ = 0;
-  std::optional<RowTeam> team_;
 };
 
 // The cell loops, at one depth, chosen once per render. Every cell makes
