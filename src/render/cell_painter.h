@@ -13,6 +13,10 @@
 
 namespace tilvane {
 
+// A render into a smaller output stays on the calling thread: starting
+// threads would cost more than the whole frame (a 100 × 100 render takes
+// well under a millisecond).
+inline constexpr int64_t kMinOutputPixelsToShare = int64_t{1} << 16;
 // A cell with fewer walked pixels than this is drawn by the calling thread
 // alone: handing it to the team would cost more than it saves.
 inline constexpr int64_t kMinPixelsToShare = 1024;
@@ -38,6 +42,9 @@ class CellPainter {
     const int64_t rowSize = int64_t{context.output->width} * int64_t{sizeof(Pixel)};
     const int64_t stride = context.output->rowbytes;
     if ((stride < 0 ? -stride : stride) < rowSize) threads_ = 1;
+    if (int64_t{context.output->width} * context.output->height < kMinOutputPixelsToShare) {
+      threads_ = 1;
+    }
   }
 
   void Paint(const CellState& cell, int32_t cellRow, int32_t cellColumn) {

@@ -108,7 +108,7 @@ Scene MakeScene(Pick& pick) {
       scene.width = pick.Between(2, 200), scene.height = 1;
       break;
     case 3:
-      scene.width = pick.Between(150, 420), scene.height = pick.Between(100, 300);
+      scene.width = pick.Between(300, 420), scene.height = pick.Between(220, 300);
       break;
     default:
       scene.width = pick.Between(2, 120) | 1, scene.height = pick.Between(2, 90);
@@ -237,7 +237,7 @@ TEST(VectorAndThreadedWalks, OverlappingOutputRowsAreNeverSharedAmongThreads) {
     const auto render = [&](const char* simd, int threads) {
       ScopedEnv env("TILVANE_SIMD", simd);
       env.Set("TILVANE_THREADS", std::to_string(threads));
-      World out(300, 200, depth);
+      World out(400, 200, depth);
       out.record()->rowbytes /= 3;  // rows overlap; the buffer still holds them all
       EXPECT_EQ(host->render(out), PF_Err_NONE);
       return out;
