@@ -162,6 +162,7 @@ double WalkEstimate(const Plan& p) {
     return 0;  // no grid, nothing drawn
   }
   const double units = std::clamp(p.units, kUnitsMin, kUnitsMax);
+  if (units == 0) return 0;
   const double outW = p.output.width, outH = p.output.height;
   const double scale = std::abs((outW - 1) / ((icon->width - 1.0) * units));
   const double windowW = std::isfinite(scale) ? (icon->width - 1.0) * scale + 3 : 1e300;
