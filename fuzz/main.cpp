@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -204,6 +205,7 @@ int main(int argc, char** argv) {
   const auto deadline =
       began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
   uint64_t next = start;
+  auto lastReport = began;
   int status = 0;
   bool finding = false;
   while (!finding) {
@@ -219,13 +221,22 @@ int main(int argc, char** argv) {
       std::perror("tilvane_fuzz: fork");
       return 2;
     }
-    if (child == 0) RunBatch(o, entry, shared, first, first + count, deadline, timed);
+    if (child == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);  // no batch outlives an interrupted run
+      RunBatch(o, entry, shared, first, first + count, deadline, timed);
+    }
 
     // Watch the child: a batch that makes no progress for too long hangs.
     uint64_t seen = shared->done.load();
     auto lastProgress = Clock::now();
     while (waitpid(child, &status, WNOHANG) == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (Clock::now() - lastReport > std::chrono::minutes(1)) {
+        lastReport = Clock::now();
+        std::cout << "tilvane_fuzz: " << shared->done.load() << " calls after "
+                  << static_cast<int64_t>(std::chrono::duration<double>(lastReport - began).count())
+                  << " s" << std::endl;
+      }
       if (shared->done.load() != seen) {
         seen = shared->done.load();
         lastProgress = Clock::now();
