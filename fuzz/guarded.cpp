@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <new>
+#include <tuple>
+#include <vector>
 
 namespace fuzz {
 namespace {
@@ -64,58 +67,121 @@ bool GuardedBlock::GuardIntact() const {
   return AllGuard(body, static_cast<size_t>(object_ - body));
 }
 
+// One memory object mapped twice: the plug-in's view, with no-access pages
+// around every row (GuardedRows) or around the block (Packed), and a plain
+// writable alias. For GuardedRows, row slot i of the view maps the object's
+// bytes [i × region, (i + 1) × region); for Packed the block maps it whole.
+struct GuardedPixels::Mapping {
+  RowLayout layout;
+  size_t slots;   // GuardedRows: row slots; Packed: 1
+  size_t region;  // accessible bytes per slot, whole pages
+  bool readOnly;
+  int fd = -1;
+  unsigned char* view = nullptr;
+  size_t viewSize = 0;
+  unsigned char* alias = nullptr;
+
+  unsigned char* SlotView(size_t i) const { return view + PageSize() + i * (region + PageSize()); }
+  unsigned char* SlotAlias(size_t i) const { return alias + i * region; }
+  ptrdiff_t AliasOffset(size_t i) const { return SlotAlias(i) - SlotView(i); }
+};
+
+namespace {
+
+using Mapping = GuardedPixels::Mapping;
+using PoolKey = std::tuple<RowLayout, size_t, size_t, bool>;
+std::map<PoolKey, std::vector<Mapping*>>& Pool() {
+  static std::map<PoolKey, std::vector<Mapping*>> pool;
+  return pool;
+}
+
+size_t PowerOfTwoAtLeast(size_t n) {
+  size_t p = 1;
+  while (p < n) p *= 2;
+  return p;
+}
+
+Mapping* AcquireMapping(RowLayout layout, size_t slots, size_t region, bool readOnly) {
+  auto& free = Pool()[PoolKey{layout, slots, region, readOnly}];
+  if (!free.empty()) {
+    Mapping* m = free.back();
+    free.pop_back();
+    return m;
+  }
+  auto* m = new Mapping{layout, slots, region, readOnly};
+  const size_t page = PageSize();
+  const size_t bytes = slots * region;
+  m->fd = memfd_create("tilvane_fuzz_pixels", MFD_CLOEXEC);
+  if (m->fd < 0 || ftruncate(m->fd, static_cast<off_t>(bytes)) != 0) throw std::bad_alloc();
+  m->viewSize = slots * (region + page) + page;
+  m->view = MapNoAccess(m->viewSize);
+  const int protection = readOnly ? PROT_READ : PROT_READ | PROT_WRITE;
+  for (size_t i = 0; i < slots; ++i) {
+    void* at = mmap(m->SlotView(i), region, protection, MAP_SHARED | MAP_FIXED, m->fd,
+                    static_cast<off_t>(i * region));
+    if (at == MAP_FAILED) throw std::bad_alloc();
+  }
+  void* alias = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, m->fd, 0);
+  if (alias == MAP_FAILED) throw std::bad_alloc();
+  m->alias = static_cast<unsigned char*>(alias);
+  return m;
+}
+
+}  // namespace
+
 GuardedPixels::GuardedPixels(int32_t width, int32_t height, int pixelSize, RowLayout layout,
-                             int32_t padding, bool bottomUp)
-    : height_(height), layout_(layout) {
+                             int32_t padding, bool bottomUp, bool readOnly)
+    : height_(height) {
   const size_t page = PageSize();
   rowSize_ = static_cast<size_t>(width) * static_cast<size_t>(pixelSize);
   const size_t rows = static_cast<size_t>(height);
   size_t stride = 0;
-  unsigned char* first = nullptr;  // the row lowest in memory
+  unsigned char* first = nullptr;  // the row lowest in memory, in the view
   if (layout == RowLayout::GuardedRows) {
-    regionSize_ = RoundUp(rowSize_, page);
-    stride = regionSize_ + page;
-    mapped_ = rows * stride + page;
-    base_ = MapNoAccess(mapped_);
+    const size_t region = RoundUp(rowSize_, page);
+    mapping_ = AcquireMapping(layout, PowerOfTwoAtLeast(rows), region, readOnly);
+    stride = region + page;
+    const size_t slack = region - rowSize_;
     for (size_t i = 0; i < rows; ++i) {
-      unsigned char* region = base_ + page + i * stride;
-      Protect(region, regionSize_, PROT_READ | PROT_WRITE);
-      const size_t slack = regionSize_ - rowSize_;
-      std::memset(region, kGuardByte, slack);
-      slack_.emplace_back(region, slack);
+      std::memset(mapping_->SlotAlias(i), kGuardByte, slack);
+      slack_.emplace_back(mapping_->SlotAlias(i), slack);
     }
-    first = base_ + page + (regionSize_ - rowSize_);
+    first = mapping_->SlotView(0) + slack;
   } else {
     stride = rowSize_ + static_cast<size_t>(padding);
     // The last row ends flush against the page after the block; its padding
     // would run into that page, so the last row carries none.
     const size_t used = (rows - 1) * stride + rowSize_;
-    const size_t body = RoundUp(used, page);
-    mapped_ = body + 2 * page;
-    base_ = MapNoAccess(mapped_);
-    Protect(base_ + page, body, PROT_READ | PROT_WRITE);
-    first = base_ + page + body - used;
-    std::memset(base_ + page, kGuardByte, body);
-    slack_.emplace_back(base_ + page, body - used);
+    const size_t body = PowerOfTwoAtLeast(RoundUp(used, page) / page) * page;
+    mapping_ = AcquireMapping(layout, 1, body, readOnly);
+    unsigned char* alias = mapping_->SlotAlias(0);
+    std::memset(alias, kGuardByte, body);
+    slack_.emplace_back(alias, body - used);
+    unsigned char* firstAlias = alias + body - used;
     for (size_t i = 0; i + 1 < rows; ++i) {
-      if (padding > 0) slack_.emplace_back(first + i * stride + rowSize_, padding);
+      if (padding > 0) slack_.emplace_back(firstAlias + i * stride + rowSize_, padding);
     }
+    first = mapping_->SlotView(0) + body - used;
   }
   if (stride > static_cast<size_t>(INT32_MAX)) throw std::bad_alloc();
   rowbytes_ = bottomUp ? -static_cast<int32_t>(stride) : static_cast<int32_t>(stride);
   origin_ = bottomUp ? first + (rows - 1) * stride : first;
-  for (int32_t y = 0; y < height_; ++y) std::memset(Row(y), 0, rowSize_);
 }
 
-GuardedPixels::~GuardedPixels() { munmap(base_, mapped_); }
+unsigned char* GuardedPixels::WritableRow(int32_t y) const {
+  unsigned char* row = Row(y);
+  // View slots are a page further apart than alias slots, so the distance
+  // between the two depends on the slot.
+  const size_t slot =
+      mapping_->layout == RowLayout::GuardedRows
+          ? static_cast<size_t>(row - mapping_->SlotView(0)) / (mapping_->region + PageSize())
+          : 0;
+  return row + mapping_->AliasOffset(slot);
+}
 
-void GuardedPixels::MakeReadOnly() {
-  const size_t page = PageSize();
-  if (layout_ == RowLayout::GuardedRows) {
-    for (const auto& run : slack_) Protect(run.first, regionSize_, PROT_READ);
-  } else {
-    Protect(base_ + page, mapped_ - 2 * page, PROT_READ);
-  }
+GuardedPixels::~GuardedPixels() {
+  const PoolKey key{mapping_->layout, mapping_->slots, mapping_->region, mapping_->readOnly};
+  Pool()[key].push_back(mapping_);
 }
 
 bool GuardedPixels::GuardIntact() const {
@@ -123,20 +189,6 @@ bool GuardedPixels::GuardIntact() const {
     if (!AllGuard(at, n)) return false;
   }
   return true;
-}
-
-uint64_t GuardedPixels::Checksum() const {
-  uint64_t hash = 0;
-  for (int32_t y = 0; y < height_; ++y) {
-    const unsigned char* row = Row(y);
-    for (size_t i = 0; i < rowSize_; i += 8) {
-      uint64_t word = 0;
-      std::memcpy(&word, row + i, std::min<size_t>(8, rowSize_ - i));
-      hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
-      hash ^= hash >> 29;
-    }
-  }
-  return hash;
 }
 
 }  // namespace fuzz

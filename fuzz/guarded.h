@@ -63,13 +63,17 @@ enum class RowLayout {
   Packed,
 };
 
-// The pixels of a world. Rows may run bottom-up (a negative stride).
+// The pixels of a world. Rows may run bottom-up (a negative stride). The
+// plug-in sees them through a view in which everything but the rows (and,
+// for input layers, the rows too) forbids writing; the host writes through a
+// second mapping of the same memory. Mapping a page per row costs many system
+// calls, so the mappings are kept for later worlds of a similar shape.
 class GuardedPixels {
  public:
   // width and height of at least 1; pixelSize 4 or 8; padding in bytes for
-  // Packed rows (a multiple of the pixel size).
+  // Packed rows (a multiple of the pixel size); readOnly for input layers.
   GuardedPixels(int32_t width, int32_t height, int pixelSize, RowLayout layout, int32_t padding,
-                bool bottomUp);
+                bool bottomUp, bool readOnly);
   ~GuardedPixels();
   GuardedPixels(const GuardedPixels&) = delete;
   GuardedPixels& operator=(const GuardedPixels&) = delete;
@@ -79,24 +83,21 @@ class GuardedPixels {
   unsigned char* origin() const { return origin_; }
   int32_t rowbytes() const { return rowbytes_; }
   unsigned char* Row(int32_t y) const { return origin_ + static_cast<ptrdiff_t>(y) * rowbytes_; }
+  // The same row, writable by the host.
+  unsigned char* WritableRow(int32_t y) const;
   size_t RowSize() const { return rowSize_; }
 
-  // Forbids every write (input layers).
-  void MakeReadOnly();
   bool GuardIntact() const;
-  // A hash of every pixel byte, to prove an input layer unchanged.
-  uint64_t Checksum() const;
+
+  struct Mapping;
 
  private:
-  unsigned char* base_ = nullptr;
-  size_t mapped_ = 0;
+  Mapping* mapping_ = nullptr;
   unsigned char* origin_ = nullptr;
   int32_t rowbytes_ = 0;
   int32_t height_ = 0;
   size_t rowSize_ = 0;
-  size_t regionSize_ = 0;  // GuardedRows: the accessible pages of one row
-  RowLayout layout_;
-  std::vector<std::pair<unsigned char*, size_t>> slack_;  // guard-byte runs
+  std::vector<std::pair<unsigned char*, size_t>> slack_;  // guard-byte runs, writable
 };
 
 // A no-access page, for worlds that claim pixel data but have no extent: any

@@ -63,7 +63,7 @@ class HostileHost {
 
  private:
   friend struct Callbacks;
-  struct Frame;  // one layer frame: its plan, its pixels and its checksum
+  struct Frame;  // one layer frame: its plan, and its pixels
 
   std::unique_ptr<Frame> MakeFrame(const WorldPlan& plan, bool input);
   void FillParams();

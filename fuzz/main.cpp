@@ -42,23 +42,31 @@ struct Options {
   bool startGiven = false;
   uint64_t batch = 2000;
   double hangSeconds = 120;
+  int jobs = 1;
   std::optional<uint64_t> replay;
 };
 
+constexpr int kMaxJobs = 64;
+
 // What the children tell the parent, in memory shared across fork.
-struct Shared {
+struct Slot {
   std::atomic<uint64_t> current;  // the seed of the call under way
-  std::atomic<uint64_t> done;     // calls finished, all children together
+  std::atomic<uint64_t> done;     // calls this slot's batches finished
+};
+struct Shared {
+  std::atomic<uint64_t> done;  // calls finished, all children together
   std::atomic<uint64_t> injected;
+  Slot slots[kMaxJobs];
 };
 
 const char kUsage[] =
     "usage: tilvane_fuzz [--plugin FILE] [--seconds N] [--calls N] [--start S] [--batch N]\n"
-    "                    [--hang-seconds N]\n"
+    "                    [--jobs N] [--hang-seconds N]\n"
     "       tilvane_fuzz [--plugin FILE] --seed S\n"
     "Runs calls with seeds S, S+1, ... until N seconds or N calls have passed (without\n"
-    "either, until a finding or interrupted). --seed S replays the one call of seed S\n"
-    "and prints its plan.\n";
+    "either, until a finding or interrupted), in batches of N calls (2000), each in a\n"
+    "forked child, N jobs at once (1). --seed S replays the one call of seed S and\n"
+    "prints its plan.\n";
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "tilvane_fuzz: " << problem << "\n" << kUsage;
@@ -98,6 +106,10 @@ Options Parse(int argc, char** argv) {
     } else if (arg == "--batch") {
       o.batch = Number("--batch", value);
       if (o.batch == 0) Usage("--batch must be at least 1");
+    } else if (arg == "--jobs") {
+      const uint64_t jobs = Number("--jobs", value);
+      if (jobs < 1 || jobs > kMaxJobs) Usage("--jobs takes 1 to " + std::to_string(kMaxJobs));
+      o.jobs = static_cast<int>(jobs);
     } else if (arg == "--hang-seconds") {
       o.hangSeconds = static_cast<double>(Number("--hang-seconds", value));
     } else if (arg == "--seed") {
@@ -159,12 +171,14 @@ int Replay(const Options& o, PF_EntryPointFunc entry) {
   return broken.empty() ? 0 : 1;
 }
 
-// Runs calls [first, last) in this (child) process; stops early at a deadline.
-[[noreturn]] void RunBatch(const Options& o, PF_EntryPointFunc entry, Shared* shared,
+// Runs calls [first, last) in this (child) process, in job slot `slot`;
+// stops early at a deadline.
+[[noreturn]] void RunBatch(const Options& o, PF_EntryPointFunc entry, Shared* shared, int slot,
                            uint64_t first, uint64_t last, Clock::time_point deadline, bool timed) {
+  Slot& mine = shared->slots[slot];
   for (uint64_t seed = first; seed != last; ++seed) {
     if (timed && Clock::now() >= deadline) break;
-    shared->current.store(seed);
+    mine.current.store(seed);
     PF_Err result = 0;
     int64_t injected = 0;
     const auto broken = RunOne(entry, seed, &result, &injected);
@@ -176,8 +190,32 @@ int Replay(const Options& o, PF_EntryPointFunc entry) {
     }
     shared->injected.fetch_add(static_cast<uint64_t>(injected));
     shared->done.fetch_add(1);
+    mine.done.fetch_add(1);
   }
   _exit(0);
+}
+
+struct Job {
+  pid_t pid;
+  int slot;
+  uint64_t seen;  // the slot's calls when last looked at
+  Clock::time_point lastProgress;
+};
+
+// Whether a finished batch found something; reports what the child could not.
+bool Finding(const Options& o, int status, uint64_t seed) {
+  if (WIFSIGNALED(status)) {
+    ReportFinding(o, seed, std::string("the call crashed with ") + strsignal(WTERMSIG(status)));
+    return true;
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kFindingExit) return true;  // reported
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    ReportFinding(o, seed,
+                  "the call ended the process with status " + std::to_string(WEXITSTATUS(status)) +
+                      " (a sanitizer report above?)");
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -191,7 +229,8 @@ int main(int argc, char** argv) {
                              ? o.start
                              : static_cast<uint64_t>(Clock::now().time_since_epoch().count()) ^
                                    (static_cast<uint64_t>(getpid()) << 32);
-  std::cout << "tilvane_fuzz: " << o.plugin << ", seeds from " << start << std::endl;
+  std::cout << "tilvane_fuzz: " << o.plugin << ", seeds from " << start << ", " << o.jobs
+            << (o.jobs == 1 ? " job" : " jobs") << std::endl;
 
   void* memory =
       mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
@@ -204,74 +243,83 @@ int main(int argc, char** argv) {
   const bool timed = o.seconds > 0;
   const auto deadline =
       began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
-  uint64_t next = start;
+  uint64_t nextSeed = start;
+  const uint64_t endSeed = o.calls != 0 ? start + o.calls : start - 1;  // -1: no end
   auto lastReport = began;
-  int status = 0;
   bool finding = false;
-  while (!finding) {
-    const uint64_t done = shared->done.load();
-    if (o.calls != 0 && done >= o.calls) break;
-    if (timed && Clock::now() >= deadline) break;
-    uint64_t count = o.batch;
-    if (o.calls != 0) count = std::min(count, o.calls - done);
-    const uint64_t first = next;
-    std::cout.flush();
-    const pid_t child = fork();
-    if (child < 0) {
-      std::perror("tilvane_fuzz: fork");
-      return 2;
-    }
-    if (child == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);  // no batch outlives an interrupted run
-      RunBatch(o, entry, shared, first, first + count, deadline, timed);
-    }
+  std::vector<Job> jobs;
+  std::vector<bool> slotBusy(static_cast<size_t>(o.jobs), false);
 
-    // Watch the child: a batch that makes no progress for too long hangs.
-    uint64_t seen = shared->done.load();
-    auto lastProgress = Clock::now();
-    while (waitpid(child, &status, WNOHANG) == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      if (Clock::now() - lastReport > std::chrono::minutes(1)) {
-        lastReport = Clock::now();
-        std::cout << "tilvane_fuzz: " << shared->done.load() << " calls after "
-                  << static_cast<int64_t>(std::chrono::duration<double>(lastReport - began).count())
-                  << " s" << std::endl;
+  for (;;) {
+    // Keep every job slot busy with the next batch of seeds.
+    const bool more = nextSeed != endSeed && !(timed && Clock::now() >= deadline);
+    while (!finding && more && static_cast<int>(jobs.size()) < o.jobs) {
+      const int slot =
+          static_cast<int>(std::find(slotBusy.begin(), slotBusy.end(), false) - slotBusy.begin());
+      const uint64_t first = nextSeed;
+      const uint64_t last = endSeed - first < o.batch && o.calls != 0 ? endSeed : first + o.batch;
+      nextSeed = last;
+      std::cout.flush();
+      const pid_t child = fork();
+      if (child < 0) {
+        std::perror("tilvane_fuzz: fork");
+        return 2;
       }
-      if (shared->done.load() != seen) {
-        seen = shared->done.load();
-        lastProgress = Clock::now();
-      } else if (Clock::now() - lastProgress > std::chrono::duration<double>(o.hangSeconds)) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        ReportFinding(o, shared->current.load(),
+      if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // no batch outlives an interrupted run
+        RunBatch(o, entry, shared, slot, first, last, deadline, timed);
+      }
+      slotBusy[static_cast<size_t>(slot)] = true;
+      jobs.push_back(Job{child, slot, shared->slots[slot].done.load(), Clock::now()});
+      if (nextSeed == endSeed) break;
+    }
+    if (jobs.empty()) break;
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (Clock::now() - lastReport > std::chrono::minutes(1)) {
+      lastReport = Clock::now();
+      std::cout << "tilvane_fuzz: " << shared->done.load() << " calls after "
+                << static_cast<int64_t>(std::chrono::duration<double>(lastReport - began).count())
+                << " s" << std::endl;
+    }
+    // Watch the jobs: a batch that makes no progress for too long hangs.
+    for (auto job = jobs.begin(); job != jobs.end();) {
+      Slot& slot = shared->slots[job->slot];
+      int status = 0;
+      if (waitpid(job->pid, &status, WNOHANG) == job->pid) {
+        finding = Finding(o, status, slot.current.load()) || finding;
+        slotBusy[static_cast<size_t>(job->slot)] = false;
+        job = jobs.erase(job);
+        continue;
+      }
+      if (slot.done.load() != job->seen) {
+        job->seen = slot.done.load();
+        job->lastProgress = Clock::now();
+      } else if (Clock::now() - job->lastProgress > std::chrono::duration<double>(o.hangSeconds)) {
+        kill(job->pid, SIGKILL);
+        waitpid(job->pid, &status, 0);
+        ReportFinding(o, slot.current.load(),
                       "no progress for " + std::to_string(o.hangSeconds) + " s (a hang)");
         finding = true;
-        break;
+        slotBusy[static_cast<size_t>(job->slot)] = false;
+        job = jobs.erase(job);
+        continue;
       }
+      ++job;
     }
-    if (finding) break;
-    if (WIFSIGNALED(status)) {
-      ReportFinding(o, shared->current.load(),
-                    std::string("the call crashed with ") + strsignal(WTERMSIG(status)));
-      finding = true;
-    } else if (WIFEXITED(status) && WEXITSTATUS(status) == kFindingExit) {
-      finding = true;  // the child reported it
-    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      ReportFinding(o, shared->current.load(),
-                    "the call ended the process with status " +
-                        std::to_string(WEXITSTATUS(status)) + " (a sanitizer report above?)");
-      finding = true;
+    if (finding) {
+      for (const Job& job : jobs) kill(job.pid, SIGKILL);
+      for (const Job& job : jobs) waitpid(job.pid, nullptr, 0);
+      jobs.clear();
+      break;
     }
-    next = shared->current.load() + 1;
-    if (next <= first) next = first + count;
   }
 
   const double elapsed = std::chrono::duration<double>(Clock::now() - began).count();
   const uint64_t calls = shared->done.load();
   std::cout << "tilvane_fuzz: " << calls << " calls in " << elapsed << " s ("
             << static_cast<uint64_t>(elapsed > 0 ? calls / elapsed : 0) << " a second), "
-            << shared->injected.load() << " injected host failures, seeds " << start << " to "
-            << (next == start ? start : next - 1) << ": "
+            << shared->injected.load() << " injected host failures, seeds from " << start << ": "
             << (finding ? "FINDING (see above)" : "no finding") << std::endl;
   return finding ? 1 : 0;
 }

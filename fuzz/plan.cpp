@@ -17,7 +17,7 @@ constexpr PF_Err kCodes[] = {
     1, PF_Err_OUT_OF_MEMORY, 512, 513, 514, 515, 516, 517, -1, INT32_MIN, INT32_MAX};
 constexpr int kPageRows = 400;  // taller worlds use packed rows
 // Upper bound of window pixels one render may walk; keeps every call short.
-constexpr double kWalkBudget = 5e6;
+constexpr double kWalkBudget = 2e6;
 
 int32_t AnyInt(Rng& rng) { return static_cast<int32_t>(static_cast<uint32_t>(rng.Next())); }
 
