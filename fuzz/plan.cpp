@@ -345,6 +345,7 @@ const char* ServeName(SuiteServe s) {
 }  // namespace
 
 void PrintPlan(const Plan& p, std::ostream& out) {
+  out.precision(17);  // slider values exactly as handed over
   out << "seed " << p.seed << "\n  command " << p.cmd << "\n  TILVANE_SIMD "
       << (p.simd.empty() ? "(unset)" : p.simd) << ", TILVANE_THREADS "
       << (p.threads.empty() ? "(unset)" : p.threads) << "\n  time: current " << p.currentTime
