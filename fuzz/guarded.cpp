@@ -71,6 +71,9 @@ bool GuardedBlock::GuardIntact() const {
 // around every row (GuardedRows) or around the block (Packed), and a plain
 // writable alias. For GuardedRows, row slot i of the view maps the object's
 // bytes [i × region, (i + 1) × region); for Packed the block maps it whole.
+// A no-access margin of one more slot lies before the first slot and after
+// the last, so that even the row before the first or after the last, a whole
+// stride away, faults.
 struct GuardedPixels::Mapping {
   RowLayout layout;
   size_t slots;   // GuardedRows: row slots; Packed: 1
@@ -81,7 +84,11 @@ struct GuardedPixels::Mapping {
   size_t viewSize = 0;
   unsigned char* alias = nullptr;
 
-  unsigned char* SlotView(size_t i) const { return view + PageSize() + i * (region + PageSize()); }
+  size_t SlotStride() const { return region + PageSize(); }
+  unsigned char* SlotView(size_t i) const {
+    return view + SlotStride() + PageSize() + i * SlotStride();
+  }
+  int Protection() const { return readOnly ? PROT_READ : PROT_READ | PROT_WRITE; }
   unsigned char* SlotAlias(size_t i) const { return alias + i * region; }
   ptrdiff_t AliasOffset(size_t i) const { return SlotAlias(i) - SlotView(i); }
 };
@@ -113,11 +120,10 @@ Mapping* AcquireMapping(RowLayout layout, size_t slots, size_t region, bool read
   const size_t bytes = slots * region;
   m->fd = memfd_create("tilvane_fuzz_pixels", MFD_CLOEXEC);
   if (m->fd < 0 || ftruncate(m->fd, static_cast<off_t>(bytes)) != 0) throw std::bad_alloc();
-  m->viewSize = slots * (region + page) + page;
+  m->viewSize = (slots + 2) * m->SlotStride() + page;
   m->view = MapNoAccess(m->viewSize);
-  const int protection = readOnly ? PROT_READ : PROT_READ | PROT_WRITE;
   for (size_t i = 0; i < slots; ++i) {
-    void* at = mmap(m->SlotView(i), region, protection, MAP_SHARED | MAP_FIXED, m->fd,
+    void* at = mmap(m->SlotView(i), region, m->Protection(), MAP_SHARED | MAP_FIXED, m->fd,
                     static_cast<off_t>(i * region));
     if (at == MAP_FAILED) throw std::bad_alloc();
   }
@@ -147,6 +153,9 @@ GuardedPixels::GuardedPixels(int32_t width, int32_t height, int pixelSize, RowLa
       slack_.emplace_back(mapping_->SlotAlias(i), slack);
     }
     first = mapping_->SlotView(0) + slack;
+    // A kept mapping may have more slots than rows: the one after the last
+    // row must fault like the margins do.
+    if (rows < mapping_->slots) Protect(mapping_->SlotView(rows), region, PROT_NONE);
   } else {
     stride = rowSize_ + static_cast<size_t>(padding);
     // The last row ends flush against the page after the block; its padding
@@ -180,6 +189,10 @@ unsigned char* GuardedPixels::WritableRow(int32_t y) const {
 }
 
 GuardedPixels::~GuardedPixels() {
+  const size_t rows = static_cast<size_t>(height_);
+  if (mapping_->layout == RowLayout::GuardedRows && rows < mapping_->slots) {
+    Protect(mapping_->SlotView(rows), mapping_->region, mapping_->Protection());
+  }
   const PoolKey key{mapping_->layout, mapping_->slots, mapping_->region, mapping_->readOnly};
   Pool()[key].push_back(mapping_);
 }
