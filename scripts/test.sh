@@ -2,7 +2,9 @@
 # The whole test suite, from a fresh Debian 12 machine: installs what is
 # missing (run as root), cross-builds Tilvane.aex for Windows, builds natively
 # and with AddressSanitizer + UndefinedBehaviorSanitizer, and runs every test
-# in both native builds; the native run also loads the Windows build under wine.
+# in both native builds (among them 20 seconds of the hostile-host fuzzer in
+# each); the native run also loads the Windows build under wine and builds and
+# checks its zip package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

@@ -360,9 +360,9 @@ struct Host::Callbacks {
       return 0;
     }
     if (key.first == kPFANSISuite && version == kPFANSISuiteVersion1) {
-      *suite = &kAnsiSuite;
+      *suite = &host->ansiSuite_;
     } else if (key.first == kPFWorldSuite && version == kPFWorldSuiteVersion2) {
-      *suite = &kWorldSuite;
+      *suite = &host->worldSuite_;
     } else {
       return call.result = kSuiteNotFound;
     }
@@ -451,7 +451,9 @@ Host::Host(PF_EntryPointFunc entry)
       in_(std::make_unique<PF_InData>()),
       out_(std::make_unique<PF_OutData>()),
       utils_(std::make_unique<PF_UtilCallbacks>()),
-      basic_(std::make_unique<SPBasicSuite>()) {
+      basic_(std::make_unique<SPBasicSuite>()),
+      ansiSuite_(Callbacks::kAnsiSuite),
+      worldSuite_(Callbacks::kWorldSuite) {
   if (entry_ == nullptr) throw std::invalid_argument("the host needs an entry point");
   std::memset(in_.get(), 0, sizeof(PF_InData));
   std::memset(out_.get(), 0, sizeof(PF_OutData));

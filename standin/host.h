@@ -112,6 +112,11 @@ class Host {
   void setSuiteAnswer(const std::string& name, int32_t version, SuiteAnswer answer);
   // Hands the plug-in a null pica_basicP.
   void setBasicSuiteNull(bool isNull) { basicNull_ = isNull; }
+  // The suites as this host serves them; null a member to play a host with
+  // a half-filled suite.
+  SPBasicSuite& basicSuite() { return *basic_; }
+  PF_ANSICallbacksSuite1& ansiSuite() { return ansiSuite_; }
+  PF_WorldSuite2& worldSuite() { return worldSuite_; }
   // Told of every progress report as the plug-in makes it.
   void setProgressObserver(std::function<void(int32_t current, int32_t total)> observer) {
     progressObserver_ = std::move(observer);
@@ -167,6 +172,8 @@ class Host {
   std::unique_ptr<PF_UtilCallbacks> utils_;
   std::unique_ptr<SPBasicSuite> basic_;
   bool basicNull_ = false;
+  PF_ANSICallbacksSuite1 ansiSuite_;
+  PF_WorldSuite2 worldSuite_;
   std::function<void(int32_t, int32_t)> progressObserver_;
 
   std::map<int, FrameSourcePtr> layers_;

@@ -140,7 +140,9 @@ static_assert(kAnsiSuiteSlot >= 0);
 void ThrowMissingSuite() { throw PF_Err{PF_Err_BAD_CALLBACK_PARAM}; }
 
 SuiteHandler::SuiteHandler(SPBasicSuite* basic) : basic_(basic), slots_{} {
-  if (basic_ == nullptr) {
+  // Without a release function nothing acquired could be given back, so a
+  // basic suite missing either function counts as missing: nothing is acquired.
+  if (basic_ == nullptr || basic_->AcquireSuite == nullptr || basic_->ReleaseSuite == nullptr) {
     ThrowMissingSuite();
   }
 }
@@ -163,7 +165,11 @@ const void* SuiteHandler::Slot(int index) {
 }
 
 const PF_ANSICallbacksSuite1* SuiteHandler::AnsiSuite() {
-  return static_cast<const PF_ANSICallbacksSuite1*>(Slot(kAnsiSuiteSlot));
+  const auto* ansi = static_cast<const PF_ANSICallbacksSuite1*>(Slot(kAnsiSuiteSlot));
+  // A suite without the functions the effect calls is as good as missing; it
+  // stays in its slot, so it is still released.
+  if (ansi->sprintf == nullptr || ansi->strcpy == nullptr) ThrowMissingSuite();
+  return ansi;
 }
 
 void SuiteHandler::ReleaseAll() {

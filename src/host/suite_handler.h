@@ -22,12 +22,15 @@ extern const SuiteEntry kSuiteReleaseList[kSuiteReleaseCount];
 
 class SuiteHandler {
  public:
+  // A null basic suite, or one without AcquireSuite or ReleaseSuite, throws
+  // the missing-suite error before any host call.
   explicit SuiteHandler(SPBasicSuite* basic);
   ~SuiteHandler();
   SuiteHandler(const SuiteHandler&) = delete;
   SuiteHandler& operator=(const SuiteHandler&) = delete;
 
   SPBasicSuite* BasicSuite() const { return basic_; }
+  // The ANSI suite, with its sprintf and strcpy present.
   const PF_ANSICallbacksSuite1* AnsiSuite();
 
   // Acquires a suite by name and version; a non-zero result or a null suite

@@ -11,6 +11,7 @@ namespace {
 
 using standin::Op;
 using standin::SuiteAnswer;
+using tilvane_test::DropBasicSuiteMember;
 using tilvane_test::MakeHost;
 
 const std::pair<std::string, int32_t> kAnsi{"PF ANSI Suite", 1};
@@ -84,6 +85,35 @@ TEST(AboutSuites, AMissingAnsiSuiteIsReportedAsBadCallbackParam) {
     EXPECT_EQ(host->about(), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_TRUE(MessageUntouched(*host));
     EXPECT_EQ(host->count(Op::ReleaseSuite), 0) << "released a suite it never got";
+    EXPECT_TRUE(host->misuse().empty());
+  }
+}
+
+TEST(AboutSuites, ABasicSuiteWithoutAcquireOrReleaseGivesBadCallbackParamAndNoCall) {
+  for (const bool noAcquire : {true, false}) {
+    auto host = MakeHost();
+    DropBasicSuiteMember(*host, noAcquire);
+    MarkMessage(*host);
+    EXPECT_EQ(host->about(), PF_Err_BAD_CALLBACK_PARAM) << (noAcquire ? "Acquire" : "Release");
+    EXPECT_TRUE(MessageUntouched(*host));
+    EXPECT_TRUE(host->calls().empty());
+  }
+}
+
+TEST(AboutSuites, AnAnsiSuiteWithoutSprintfOrStrcpyGivesBadCallbackParamAndIsReleased) {
+  for (const bool noSprintf : {true, false}) {
+    auto host = MakeHost();
+    if (noSprintf) {
+      host->ansiSuite().sprintf = nullptr;
+    } else {
+      host->ansiSuite().strcpy = nullptr;
+    }
+    MarkMessage(*host);
+    EXPECT_EQ(host->about(), PF_Err_BAD_CALLBACK_PARAM) << (noSprintf ? "sprintf" : "strcpy");
+    EXPECT_TRUE(MessageUntouched(*host));
+    EXPECT_EQ(host->count(Op::AcquireSuite), 1);
+    EXPECT_EQ(host->count(Op::ReleaseSuite), 1);
+    EXPECT_TRUE(host->suiteBalance().empty());
     EXPECT_TRUE(host->misuse().empty());
   }
 }

@@ -18,7 +18,9 @@ struct Script {
   std::vector<std::pair<std::string, int32_t>> released;
 };
 Script* gScript = nullptr;
-const PF_ANSICallbacksSuite1 kSomeSuite{};
+int NoSprintf(A_char*, const A_char*, ...) { return 0; }
+A_char* NoStrcpy(A_char* dst, const A_char*) { return dst; }
+PF_ANSICallbacksSuite1 kSomeSuite{};
 
 SPErr Acquire(const char* name, int32_t version, const void** suite) {
   gScript->acquired.emplace_back(name, version);
@@ -34,6 +36,9 @@ class SuiteHandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     gScript = &script;
+    kSomeSuite = PF_ANSICallbacksSuite1{};
+    kSomeSuite.sprintf = &NoSprintf;
+    kSomeSuite.strcpy = &NoStrcpy;
     basic.AcquireSuite = &Acquire;
     basic.ReleaseSuite = &Release;
   }
@@ -43,6 +48,17 @@ class SuiteHandlerTest : public ::testing::Test {
 };
 
 const std::pair<std::string, int32_t> kAnsi{"PF ANSI Suite", 1};
+
+// What a handler on basic throws when asked for the ANSI suite; 0 for nothing.
+PF_Err AnsiSuiteThrows(SPBasicSuite* basic) {
+  try {
+    SuiteHandler suites(basic);
+    suites.AnsiSuite();
+  } catch (PF_Err err) {
+    return err;
+  }
+  return PF_Err_NONE;
+}
 
 TEST_F(SuiteHandlerTest, TwoRequestsMakeOneAcquisitionAndOneRelease) {
   {
@@ -76,13 +92,7 @@ TEST_F(SuiteHandlerTest, AMissingSuiteThrowsAndIsNeverReleased) {
     script = Script{};
     script.acquireResult = nullWithNoError ? 0 : 0x53214664;
     script.nullSuite = true;
-    PF_Err thrown = PF_Err_NONE;
-    try {
-      SuiteHandler suites(&basic);
-      suites.AnsiSuite();
-    } catch (PF_Err err) {
-      thrown = err;
-    }
+    const PF_Err thrown = AnsiSuiteThrows(&basic);
     EXPECT_EQ(thrown, PF_Err_BAD_CALLBACK_PARAM) << "the host's own code is not passed on";
     EXPECT_TRUE(script.released.empty());
   }
@@ -99,6 +109,32 @@ TEST_F(SuiteHandlerTest, AnErrorThrownAfterAnAcquisitionStillReleasesIt) {
     EXPECT_EQ(err, PF_Err_BAD_CALLBACK_PARAM);
   }
   EXPECT_EQ(script.released, (std::vector{kAnsi}));
+}
+
+TEST_F(SuiteHandlerTest, ABasicSuiteWithoutAcquireOrReleaseThrowsBeforeAnyHostCall) {
+  // Without a release function nothing acquired could be given back.
+  for (int missing = 0; missing < 2; ++missing) {
+    script = Script{};
+    SPBasicSuite halfFilled = basic;
+    if (missing == 0) halfFilled.AcquireSuite = nullptr;
+    if (missing == 1) halfFilled.ReleaseSuite = nullptr;
+    EXPECT_EQ(AnsiSuiteThrows(&halfFilled), PF_Err_BAD_CALLBACK_PARAM)
+        << "missing member " << missing;
+    EXPECT_TRUE(script.acquired.empty());
+    EXPECT_TRUE(script.released.empty());
+  }
+}
+
+TEST_F(SuiteHandlerTest, AnAnsiSuiteWithoutSprintfOrStrcpyThrowsAndIsStillReleased) {
+  for (int missing = 0; missing < 2; ++missing) {
+    script = Script{};
+    kSomeSuite.sprintf = missing == 0 ? nullptr : &NoSprintf;
+    kSomeSuite.strcpy = missing == 1 ? nullptr : &NoStrcpy;
+    const PF_Err thrown = AnsiSuiteThrows(&basic);
+    EXPECT_EQ(thrown, PF_Err_BAD_CALLBACK_PARAM) << "missing member " << missing;
+    EXPECT_EQ(script.acquired, (std::vector{kAnsi}));
+    EXPECT_EQ(script.released, (std::vector{kAnsi}));
+  }
 }
 
 TEST(SuiteReleaseList, HasOneHundredTenDistinctEntriesEndingWithTheSuitesSuite) {

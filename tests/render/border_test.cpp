@@ -1,5 +1,8 @@
 // The optional border: the top row and left column of every cell's window,
 // and the output's last column on every row a window reaches.
+#include <cstdint>
+#include <limits>
+
 #include "tests/render/render_scene.h"
 
 namespace tilvane_test {
@@ -33,6 +36,19 @@ TEST(RenderBorder, LinesRunAlongTheTopAndLeftOfEveryWindowAndDownTheLastColumn) 
     return x == 0 || x == 10 || x == 20 || y == 0 || y == 10 ? kBorder : kWhite;
   });
   ExpectBalanced(*host);
+}
+
+TEST(RenderBorder, OnlyTheValueOneDrawsIt) {
+  // The checkbox's value is 0 or 1; anything else a host sends is not "on".
+  for (const int32_t value : {2, -1, std::numeric_limits<int32_t>::max()}) {
+    SCOPED_TRACE(value);
+    auto host = BorderHost();
+    host->setInt(PARAM_BORDER, value);
+    host->setLayer(PARAM_ICON_LAYER, standin::StillSource(Solid(11, 11, 8, kWhite)));
+    World out = MakeOutput(21, 21, 8);
+    ASSERT_EQ(host->render(out), PF_Err_NONE);
+    ExpectFrame(out, [](int, int) { return kWhite; });
+  }
 }
 
 TEST(RenderBorder, TheLastColumnIsDrawnOnlyOnRowsThatWindowsReach) {

@@ -198,6 +198,23 @@ TEST(RenderColour, SixteenBitMixAtHalfBrightness) {
   EXPECT_EQ(CellPixel(*host, 16, kWhite16, kHalf16), (Argb{32768, 27306, 16384, 16384}));
 }
 
+TEST(RenderColour, SixteenBitValuesAboveFullScaleSaturateInsteadOfWrapping) {
+  // A host may hand 16-bit layers holding up to 65535. A displacement layer
+  // of 65535 gives a brightness near 2, so the channels come out near twice
+  // 65535: they stop at 65535 rather than wrap to small numbers.
+  constexpr Argb kOver{65535, 65535, 65535, 65535};
+  constexpr Argb kSaturated{65535, 65535, 65535, 65535};
+  for (const int colour : {COLOR_ICON_LAYER, COLOR_DISPLACEMENT}) {
+    SCOPED_TRACE(colour);
+    auto host = RenderHost();
+    host->setInt(PARAM_COLOR_MAPPING, colour);
+    host->setInt(PARAM_TRANSPARENCY_MAPPING, TRANSPARENCY_DISPLACEMENT);
+    host->setColor(PARAM_COLOR_A, Colour(255, 255, 255));
+    host->setColor(PARAM_COLOR_B, Colour(0, 0, 0));
+    EXPECT_EQ(CellPixel(*host, 16, kOver, kOver), kSaturated);
+  }
+}
+
 TEST(RenderColour, ColourMappingValuesOutsideTheListMixWithoutExchanging) {
   // Anything but 1 mixes; only 3 exchanges. White shows Color A.
   for (const int32_t value :

@@ -1,6 +1,7 @@
 // A render against a host whose calls fail: the first error is the result,
 // the steps that still run while it is pending (check-ins, cell loops,
 // progress, the suite's release) still run, and everything is balanced.
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -220,11 +221,37 @@ TEST(RenderErrors, AWorldSuiteAnsweredAsNullIsNotUsed) {
   auto host = SceneHost();
   host->setSuiteAnswer(kPFWorldSuite, kPFWorldSuiteVersion2, standin::SuiteAnswer::NullWithNoError);
   World out = MakeOutput(21, 21, 8, kMarker);
-  EXPECT_NE(host->render(out), PF_Err_NONE);
+  EXPECT_EQ(host->render(out), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(host->count(Op::GetPixelFormat), 0);
   EXPECT_EQ(host->count(Op::Fill), 0);
   ExpectFrame(out, [](int, int) { return kMarker; });
   EXPECT_EQ(host->outstandingCheckouts(), 0);
+}
+
+TEST(RenderErrors, AWorldSuiteWithoutGetPixelFormatIsReleasedAndGivesBadCallbackParam) {
+  auto host = SceneHost();
+  host->worldSuite().PF_GetPixelFormat = nullptr;
+  World out = MakeOutput(21, 21, 8, kMarker);
+  EXPECT_EQ(host->render(out), PF_Err_BAD_CALLBACK_PARAM);
+  // As a failed pixel-format query, without the query: nothing drawn, the
+  // check-ins made and the world suite released.
+  Lines expected = ExpectedCalls([](Op op, int) { return op == Op::GetPixelFormat; });
+  expected.erase(std::find(expected.begin(), expected.end(), "pixel format"));
+  EXPECT_EQ(Made(*host), expected);
+  ExpectFrame(out, [](int, int) { return kMarker; });
+  ExpectBalanced(*host);
+}
+
+TEST(RenderErrors, ABasicSuiteWithoutAcquireOrReleaseGivesBadCallbackParamWithoutAnyHostCall) {
+  for (const bool noAcquire : {true, false}) {
+    auto host = SceneHost();
+    DropBasicSuiteMember(*host, noAcquire);
+    World out = MakeOutput(21, 21, 8, kMarker);
+    EXPECT_EQ(host->render(out), PF_Err_BAD_CALLBACK_PARAM) << (noAcquire ? "Acquire" : "Release");
+    EXPECT_TRUE(host->calls().empty()) << Made(*host).front();
+    ExpectFrame(out, [](int, int) { return kMarker; });
+    ExpectBalanced(*host);
+  }
 }
 
 TEST(RenderErrors, NoBasicSuiteReturnsBadCallbackParamWithoutAnyHostCall) {

@@ -66,10 +66,15 @@ void CompareRandomScenes(uint32_t seed, int count, const Sizes& sizes) {
     Settings s;
     s.units = pick.Between(0, 12);
     s.displacementEffect = pick.Between(1, 4);
-    s.effectIntensity = pick.Between(0, 2000) / 10.0;
-    s.rotationOffset = pick.Between(0, 3600) / 10.0;
-    s.scaleOffset = pick.Between(-1000, 1000) / 10.0;
-    s.timeOffset = pick.Between(-1000, 1000) / 10.0;
+    // Real-valued, non-round slider values: x × 0.01 and x / 100 differ for
+    // many of them, and the frame shows which one the render used.
+    const auto real = [&pick](double low, double high) {
+      return low + (high - low) * (pick.Between(0, 1 << 30) / 1073741824.0);
+    };
+    s.effectIntensity = real(0, 200);
+    s.rotationOffset = real(0, 360);
+    s.scaleOffset = real(-100, 100);
+    s.timeOffset = real(-100, 100);
     s.border = pick.Between(1, sizes.borderOneIn) == 1 ? 1 : 0;
     s.borderColor = pick.Colour();
     s.colorA = pick.Colour();

@@ -264,6 +264,69 @@ TEST(RenderSampling, EffectValuesOutsideTheListMeanRotation) {
   }
 }
 
+TEST(RenderSampling, EffectIntensityIsMultipliedByTheDoubleHundredth) {
+  // Under white (brightness 1.0) a "Rotation Offset" of (35 × 0.01) × 360
+  // cancels an "Effect Intensity" of 35 exactly, so the icon is drawn unturned
+  // pixel for pixel. 35 / 100 is one step below 35 × 0.01 in double
+  // precision: dividing would leave a turn of about 1e-16 radians, enough to
+  // pull source points just below whole numbers and the ramps below down by 1.
+  const double intensity = 35;
+  const double offset = (intensity * 0.01) * 360.0;
+  ASSERT_NE((intensity / 100.0) * 360.0, offset) << "the values would not tell the two apart";
+  const PixelFn icon = [](int x, int y) {
+    return Argb{255, 10 + 40 * x + 7 * y, 200 - 30 * x, 5 + 20 * y};
+  };
+  auto host = RenderHost();
+  host->setInt(PARAM_DISPLACEMENT_EFFECT, DISPLACEMENT_ROTATION);
+  host->setFloat(PARAM_EFFECT_INTENSITY, intensity);
+  host->setFloat(PARAM_ROTATION_OFFSET, offset);
+  host->setLayer(PARAM_DISPLACEMENT_LAYER,
+                 standin::StillSource(Solid(5, 5, 8, Argb{255, 255, 255, 255})));
+  World out = RenderOneCell(*host, MakeFrame(5, 5, 8, icon), 8);
+  ExpectFrame(out, icon);
+}
+
+TEST(RenderSampling, NonFiniteSlidersDrawADefinedFrame) {
+  // Two units of a solid white 11 × 11 icon over 21 × 21, border on. Where a
+  // slider makes the source point NaN every sample is NaN and every window
+  // pixel becomes 0 in all four channels; the border lines, which do not
+  // depend on the sample, are still drawn. A Scale Offset of -inf clamps the
+  // scale to 0 and the divisor to 0.01, so every window pixel reads the
+  // (white) icon. A non-finite Time Offset only moves the icon in time.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  constexpr Argb kWhite{255, 255, 255, 255};
+  constexpr Argb kBorder{255, 128, 128, 128};  // the default "Border Color"
+  struct Case {
+    int index;
+    double value;
+    int effect;
+    Argb inside;
+  };
+  for (const Case& c : {Case{PARAM_EFFECT_INTENSITY, nan, DISPLACEMENT_ROTATION, kTransparent},
+                        Case{PARAM_EFFECT_INTENSITY, inf, DISPLACEMENT_SCALE, kTransparent},
+                        Case{PARAM_ROTATION_OFFSET, inf, DISPLACEMENT_NONE, kTransparent},
+                        Case{PARAM_ROTATION_OFFSET, nan, DISPLACEMENT_NONE, kTransparent},
+                        Case{PARAM_SCALE_OFFSET, inf, DISPLACEMENT_NONE, kTransparent},
+                        Case{PARAM_SCALE_OFFSET, -inf, DISPLACEMENT_NONE, kWhite},
+                        Case{PARAM_TIME_OFFSET, nan, DISPLACEMENT_NONE, kWhite},
+                        Case{PARAM_TIME_OFFSET, -inf, DISPLACEMENT_NONE, kWhite}}) {
+    SCOPED_TRACE(testing::Message() << "param " << c.index << " = " << c.value);
+    auto host = RenderHost();
+    host->setInt(PARAM_UNITS, 2);
+    host->setInt(PARAM_BORDER, 1);
+    host->setInt(PARAM_DISPLACEMENT_EFFECT, c.effect);
+    host->param(c.index).u.fs_d.value = c.value;
+    host->setLayer(PARAM_ICON_LAYER, standin::StillSource(Solid(11, 11, 8, kWhite)));
+    World out = MakeOutput(21, 21, 8);
+    ASSERT_EQ(host->render(out), PF_Err_NONE);
+    ExpectFrame(out, [&c](int x, int y) {
+      return x == 0 || x == 10 || x == 20 || y == 0 || y == 10 ? kBorder : c.inside;
+    });
+    ExpectBalanced(*host);
+  }
+}
+
 TEST(RenderSampling, NonFiniteSliderValuesRenderWithoutFault) {
   // A NaN or infinite turn or scale gives no meaningful picture, but every
   // conversion on the way must stay defined (the sanitizers watch) and the

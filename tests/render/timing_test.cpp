@@ -203,6 +203,24 @@ TEST(RenderTiming, DisplacementIsSinglePrecisionAndInverseIsDouble) {
   EXPECT_EQ(CellTimesOver(*host, HostTime{0, 1, 3000, 30}), Times(4, 1999));
 }
 
+TEST(RenderTiming, DisplacementMultipliesInSinglePrecisionAtSixteenBits) {
+  // Red 5120 of 32768 gives brightness 5120 / 98304 = 0.052083332f. 96 times
+  // that is 5.0f in single precision but 4.9999998807907104 in double, so the
+  // cells show time 5, where a double-precision product would show 4.
+  auto host = RenderHost();
+  host->setInt(PARAM_UNITS, 2);
+  host->setInt(PARAM_TIME_MAPPING, TIME_DISPLACEMENT);
+  host->setLayer(PARAM_ICON_LAYER,
+                 standin::StillSource(Solid(11, 11, 16, Argb{32768, 32768, 32768, 32768})));
+  host->setLayer(PARAM_DISPLACEMENT_LAYER,
+                 standin::StillSource(Solid(21, 21, 16, Argb{32768, 5120, 0, 0})));
+  host->time() = HostTime{0, 1, 96, 30};
+  World out = MakeOutput(21, 21, 16);
+  ASSERT_EQ(host->render(out), PF_Err_NONE);
+  ExpectBalanced(*host);
+  EXPECT_EQ(CellIconTimes(*host), Times(4, 5));
+}
+
 TEST(RenderTiming, ATotalTimeOfOneFrameOrLessShowsTimeZero) {
   // T − 1 below 1 leaves nothing to wrap by (a remainder by zero, or by −1
   // for INT_MIN); every mapping gives 0.

@@ -11,4 +11,12 @@ std::unique_ptr<standin::Host> MakeHost() {
   return std::make_unique<standin::Host>(Plugin().entry());
 }
 
+void DropBasicSuiteMember(standin::Host& host, bool acquire) {
+  if (acquire) {
+    host.basicSuite().AcquireSuite = nullptr;
+  } else {
+    host.basicSuite().ReleaseSuite = nullptr;
+  }
+}
+
 }  // namespace tilvane_test

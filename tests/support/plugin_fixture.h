@@ -13,4 +13,8 @@ const standin::PluginLibrary& Plugin();
 // A fresh host on the built plug-in.
 std::unique_ptr<standin::Host> MakeHost();
 
+// Plays a host with a half-filled basic suite: nulls its AcquireSuite, or
+// else its ReleaseSuite.
+void DropBasicSuiteMember(standin::Host& host, bool acquire);
+
 }  // namespace tilvane_test

@@ -29,14 +29,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The plug-in built with this tool, else one beside the executable.
+// The plug-in next to this executable: installed (lib/tilvane beside its
+// bin), beside it, or in the build tree; else the one built with it.
 std::string DefaultPluginPath() {
   std::error_code ec;
-  if (fs::exists(TILVANE_BUILT_PLUGIN, ec)) return TILVANE_BUILT_PLUGIN;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
   const std::string file = fs::path(TILVANE_BUILT_PLUGIN).filename().string();
   if (!ec) {
-    for (const fs::path& dir : {self.parent_path(), self.parent_path() / "../.."}) {
+    const fs::path bin = self.parent_path();
+    for (const fs::path& dir : {bin / TILVANE_PLUGIN_DIR_FROM_BIN, bin, bin / "../.."}) {
       if (fs::exists(dir / file, ec)) return (dir / file).lexically_normal().string();
     }
   }

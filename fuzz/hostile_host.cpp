@@ -1,0 +1,643 @@
+#include "fuzz/hostile_host.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "src/params/params.h"
+
+namespace fuzz {
+namespace {
+
+// Suite calls carry no effect_ref: this is how they find their host.
+HostileHost* gHost = nullptr;
+
+constexpr SPErr kSuiteNotFound = 0x53214664;
+constexpr size_t kReturnMsgSize = sizeof(PF_OutData::return_msg);
+constexpr size_t kNameSize = sizeof(PF_ParamDef::name);
+
+bool AllZero(const void* p, size_t n) {
+  const auto* bytes = static_cast<const unsigned char*>(p);
+  return std::all_of(bytes, bytes + n, [](unsigned char b) { return b == 0; });
+}
+
+void SetEnv(const char* name, const std::string& value) {
+  if (value.empty()) {
+    unsetenv(name);
+  } else {
+    setenv(name, value.c_str(), 1);
+  }
+}
+
+}  // namespace
+
+struct HostileHost::Frame {
+  WorldPlan plan;
+  std::unique_ptr<GuardedPixels> pixels;
+  PF_LayerDef record{};
+};
+
+std::unique_ptr<HostileHost::Frame> HostileHost::MakeFrame(const WorldPlan& w, bool input) {
+  auto frame = std::make_unique<Frame>();
+  frame->plan = w;
+  PF_LayerDef& r = frame->record;
+  std::memset(&r, 0, sizeof r);
+  const int pixelSize = plan_.PixelSize();
+  if (w.kind == WorldPlan::Kind::Absent) return frame;
+  r.width = w.width;
+  r.height = w.height;
+  r.world_flags = (pixelSize == 8 ? 1 : 0) | (input ? 0 : 2);
+  r.extent_hint = PF_Rect{0, 0, w.width, w.height};
+  r.pix_aspect_ratio = PF_RationalScale{1, 1};
+  if (w.kind == WorldPlan::Kind::NullData) {
+    r.rowbytes = w.width * pixelSize;
+    return frame;
+  }
+  if (w.kind == WorldPlan::Kind::NoExtent) {
+    r.data = reinterpret_cast<PF_PixelPtr>(NoAccessPage());
+    r.rowbytes = pixelSize;
+    return frame;
+  }
+  frame->pixels = std::make_unique<GuardedPixels>(w.width, w.height, pixelSize, w.layout, w.padding,
+                                                  w.bottomUp, input);
+  Rng content(w.contentSeed);
+  const size_t rowSize = frame->pixels->RowSize();
+  for (int32_t y = 0; y < w.height; ++y) {
+    unsigned char* row = frame->pixels->WritableRow(y);
+    for (size_t i = 0; i < rowSize; i += 8) {
+      uint64_t bits = content.Next();
+      if (pixelSize == 8 && !w.overfull) {
+        // Four channels of 0 to 32768 (full scale) each.
+        uint64_t scaled = 0;
+        for (int c = 0; c < 4; ++c) scaled |= ((bits >> (16 * c) & 0xFFFF) % 32769) << (16 * c);
+        bits = scaled;
+      }
+      std::memcpy(row + i, &bits, std::min<size_t>(8, rowSize - i));
+    }
+  }
+  r.data = reinterpret_cast<PF_PixelPtr>(frame->pixels->origin());
+  r.rowbytes = frame->pixels->rowbytes();
+  return frame;
+}
+
+// ----- The host's callbacks ------------------------------------------------------
+
+struct HostileHost::Callbacks {
+  // The host of the call, with the calling thread and effect_ref checked.
+  static HostileHost* Enter(PF_ProgPtr ref, bool hasRef) {
+    HostileHost* host = gHost;
+    if (host == nullptr) return nullptr;
+    if (std::this_thread::get_id() != host->caller_) {
+      host->Misuse("a host callback from a thread other than the caller's");
+    }
+    if (hasRef && ref != reinterpret_cast<PF_ProgPtr>(host)) {
+      host->Misuse("a callback with an effect_ref the host never handed out");
+    }
+    return host;
+  }
+
+  static PF_Err CheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_long, A_u_long,
+                              PF_ParamDef* def) {
+    HostileHost* host = Enter(ref, true);
+    if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    LoggedCall& call = host->Log(Op::CheckoutParam);
+    PF_Err code = 0;
+    if (host->Fails(Op::CheckoutParam, &code)) return call.result = code;
+    if (def == nullptr) {
+      host->Misuse("checkout_param with a null record");
+      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+    }
+    if (index < 0 || index >= PARAM_COUNT) return call.result = PF_Err_INVALID_INDEX;
+    std::memset(def, 0, sizeof *def);
+    if (index <= PARAM_DISPLACEMENT_LAYER) {
+      def->param_type = PF_Param_LAYER;
+      def->uu.id = index;
+      def->u.ld = host->LayerAt(index, time);
+    } else {
+      *def = *host->r_.params[static_cast<size_t>(index)].get();
+    }
+    def->unused = host->nextToken_++;
+    host->outstanding_.insert(def->unused);
+    return 0;
+  }
+
+  static PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef* def) {
+    HostileHost* host = Enter(ref, true);
+    if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    LoggedCall& call = host->Log(Op::CheckinParam);
+    PF_Err code = 0;
+    const bool failed = host->Fails(Op::CheckinParam, &code);  // it still checks in
+    if (def == nullptr) {
+      host->Misuse("checkin_param with a null record");
+      return call.result = failed ? code : PF_Err_BAD_CALLBACK_PARAM;
+    }
+    if (!AllZero(def, sizeof *def) && host->outstanding_.erase(def->unused) == 0) {
+      host->Misuse("checkin_param of a record that is not checked out");
+    }
+    return call.result = failed ? code : 0;
+  }
+
+  static PF_Err AddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
+    HostileHost* host = Enter(ref, true);
+    if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    LoggedCall& call = host->Log(Op::AddParam);
+    PF_Err code = 0;
+    if (host->Fails(Op::AddParam, &code)) return call.result = code;
+    if (def == nullptr || index != -1 || std::memchr(def->name, '\0', kNameSize) == nullptr) {
+      host->Misuse("add_param with a null, unterminated or non-appending definition");
+      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+    }
+    return 0;
+  }
+
+  static PF_Err Progress(PF_ProgPtr ref, A_long, A_long) {
+    HostileHost* host = Enter(ref, true);
+    if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    LoggedCall& call = host->Log(Op::Progress);
+    PF_Err code = 0;
+    if (host->Fails(Op::Progress, &code)) return call.result = code;
+    return 0;
+  }
+
+  static PF_Err Fill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* rect,
+                     PF_EffectWorld* world) {
+    HostileHost* host = Enter(ref, true);
+    if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    LoggedCall& call = host->Log(Op::Fill);
+    PF_Err code = 0;
+    if (host->Fails(Op::Fill, &code)) return call.result = code;
+    if (world != host->r_.output.get()) {
+      host->Misuse("fill of a world that is not the output");
+      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+    }
+    const Frame& out = *host->output_;
+    if (out.pixels == nullptr) return 0;
+    const PF_Pixel c = color != nullptr ? *color : PF_Pixel{0, 0, 0, 0};
+    PF_Rect r = rect != nullptr ? *rect : PF_Rect{0, 0, world->width, world->height};
+    r.left = std::max(r.left, 0);
+    r.top = std::max(r.top, 0);
+    r.right = std::min(r.right, out.plan.width);
+    r.bottom = std::min(r.bottom, out.plan.height);
+    const auto to16 = [](A_u_char v) { return static_cast<A_u_short>((v * 32768 + 128) / 255); };
+    const PF_Pixel16 c16{to16(c.alpha), to16(c.red), to16(c.green), to16(c.blue)};
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+      for (int32_t x = r.left; x < r.right; ++x) {
+        if (host->plan_.PixelSize() == 8) {
+          std::memcpy(out.pixels->Row(y) + 8 * static_cast<size_t>(x), &c16, 8);
+        } else {
+          std::memcpy(out.pixels->Row(y) + 4 * static_cast<size_t>(x), &c, 4);
+        }
+      }
+    }
+    return 0;
+  }
+
+  static A_char* Strcpy(A_char* dst, const A_char* src) {
+    HostileHost* host = Enter(nullptr, false);
+    if (host == nullptr) return nullptr;
+    LoggedCall& call = host->Log(Op::Strcpy);
+    PF_Err code = 0;
+    if (host->Fails(Op::Strcpy, &code)) {
+      call.result = code;
+      return nullptr;
+    }
+    if (dst == nullptr || src == nullptr) {
+      host->Misuse("strcpy with a null pointer");
+      return nullptr;
+    }
+    // The effect copies parameter names only, into 32-byte fields.
+    if (std::strlen(src) >= kNameSize) host->Misuse("strcpy of a name longer than 31 characters");
+    std::memcpy(dst, src, std::min(std::strlen(src) + 1, kNameSize));
+    return dst;
+  }
+
+  static int Sprintf(A_char* dst, const A_char* fmt, ...) {
+    HostileHost* host = Enter(nullptr, false);
+    if (host == nullptr) return -1;
+    LoggedCall& call = host->Log(Op::Sprintf);
+    PF_Err code = 0;
+    if (host->Fails(Op::Sprintf, &code)) {
+      call.result = code;
+      return -1;
+    }
+    if (dst == nullptr || fmt == nullptr || dst != host->r_.out->return_msg) {
+      host->Misuse("sprintf into anything but return_msg");
+      return -1;
+    }
+    char text[4096];
+    va_list args;
+    va_start(args, fmt);
+    const int length = std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    if (length < 0) return -1;
+    if (static_cast<size_t>(length) >= kReturnMsgSize) {
+      host->Misuse("sprintf of " + std::to_string(length) + " characters into return_msg");
+    }
+    const size_t n = std::min(static_cast<size_t>(length), kReturnMsgSize - 1);
+    std::memcpy(dst, text, n);
+    dst[n] = '\0';
+    return length;
+  }
+
+  static SPErr AcquireSuite(const char* name, int32_t version, const void** suite) {
+    HostileHost* host = Enter(nullptr, false);
+    if (host == nullptr || name == nullptr || suite == nullptr) return kSuiteNotFound;
+    LoggedCall& call = host->Log(Op::AcquireSuite);
+    PF_Err code = 0;
+    if (host->Fails(Op::AcquireSuite, &code)) return call.result = code;
+    const bool world = std::strcmp(name, kPFWorldSuite) == 0 && version == kPFWorldSuiteVersion2;
+    const bool ansi = std::strcmp(name, kPFANSISuite) == 0 && version == kPFANSISuiteVersion1;
+    if (!world && !ansi) return call.result = kSuiteNotFound;
+    const Plan& plan = host->plan_;
+    const SuiteServe serve = world ? plan.worldSuite : plan.ansiSuite;
+    if (serve == SuiteServe::Refused)
+      return call.result = world ? plan.worldRefusal : plan.ansiRefusal;
+    if (serve == SuiteServe::NullWithNoError) {
+      *suite = nullptr;
+      call.nullSuite = true;
+      return 0;
+    }
+    if (world) {
+      *suite = host->r_.worldSuite.get();
+      call.halfSuite = plan.Has(Missing::WorldGetPixelFormat);
+    } else {
+      *suite = host->r_.ansi.get();
+      call.halfSuite = plan.Has(Missing::AnsiSprintf) || plan.Has(Missing::AnsiStrcpy);
+    }
+    ++host->suiteBalance_[{name, version}];
+    return 0;
+  }
+
+  static SPErr ReleaseSuite(const char* name, int32_t version) {
+    HostileHost* host = Enter(nullptr, false);
+    if (host == nullptr || name == nullptr) return kSuiteNotFound;
+    LoggedCall& call = host->Log(Op::ReleaseSuite);
+    PF_Err code = 0;
+    const bool failed = host->Fails(Op::ReleaseSuite, &code);  // it still releases
+    int& balance = host->suiteBalance_[{name, version}];
+    if (balance <= 0) {
+      host->Misuse(std::string("release of ") + name + ", which is not acquired");
+      return call.result = kSuiteNotFound;
+    }
+    --balance;
+    return call.result = failed ? code : 0;
+  }
+
+  static PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
+    HostileHost* host = Enter(nullptr, false);
+    if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    LoggedCall& call = host->Log(Op::GetPixelFormat);
+    PF_Err code = 0;
+    if (host->Fails(Op::GetPixelFormat, &code)) return call.result = code;
+    if (world != host->r_.output.get() || format == nullptr) {
+      host->Misuse("PF_GetPixelFormat of a world that is not the output");
+      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+    }
+    *format = host->plan_.pixelFormat;
+    return 0;
+  }
+
+  static SPBoolean IsEqual(const char* a, const char* b) {
+    return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
+  }
+};
+
+// ----- Building the records ------------------------------------------------------
+
+void Records::Clear() {
+  in.Clear();
+  out.Clear();
+  utils.Clear();
+  basic.Clear();
+  ansi.Clear();
+  worldSuite.Clear();
+  paramArray.Clear();
+  for (auto& p : params) p.Clear();
+  output.Clear();
+}
+
+bool Records::GuardsIntact() const {
+  bool intact = in.GuardIntact() && out.GuardIntact() && utils.GuardIntact() &&
+                basic.GuardIntact() && ansi.GuardIntact() && worldSuite.GuardIntact() &&
+                paramArray.GuardIntact() && output.GuardIntact();
+  for (const auto& p : params) intact = intact && p.GuardIntact();
+  return intact;
+}
+
+HostileHost::HostileHost(const Plan& plan, Records& records)
+    : plan_(plan), r_(records), failRng_(plan.seed ^ 0xFA11) {
+  static_assert(std::tuple_size_v<decltype(Records::params)> == PARAM_COUNT);
+  using C = Callbacks;
+  const auto missing = [&plan](Missing m) { return plan.Has(m); };
+  r_.Clear();
+
+  PF_InData& in = *r_.in.get();
+  in.inter.checkout_param = missing(Missing::CheckoutParam) ? nullptr : &C::CheckoutParam;
+  in.inter.checkin_param = missing(Missing::CheckinParam) ? nullptr : &C::CheckinParam;
+  in.inter.add_param = missing(Missing::AddParam) ? nullptr : &C::AddParam;
+  in.inter.progress = missing(Missing::Progress) ? nullptr : &C::Progress;
+  in.utils = missing(Missing::Utils) ? nullptr : r_.utils.get();
+  in.effect_ref = reinterpret_cast<PF_ProgPtr>(this);
+  in.quality = 1;
+  in.version = PF_SpecVersion{13, 28};
+  in.num_params = PARAM_COUNT;
+  in.current_time = plan.currentTime;
+  in.time_step = plan.timeStep;
+  in.local_time_step = plan.timeStep;
+  in.total_time = plan.totalTime;
+  in.time_scale = plan.timeScale;
+  in.width = plan.output.width;
+  in.height = plan.output.height;
+  in.extent_hint = PF_Rect{0, 0, plan.output.width, plan.output.height};
+  in.downsample_x = in.downsample_y = in.pixel_aspect_ratio = PF_RationalScale{1, 1};
+  in.pica_basicP = missing(Missing::BasicSuite) ? nullptr : r_.basic.get();
+
+  PF_UtilCallbacks& utils = *r_.utils.get();
+  utils.fill = missing(Missing::Fill) ? nullptr : &C::Fill;
+  utils.ansi.sprintf = &C::Sprintf;
+  utils.ansi.strcpy = missing(Missing::UtilsStrcpy) ? nullptr : &C::Strcpy;
+
+  SPBasicSuite& basic = *r_.basic.get();
+  basic.AcquireSuite = missing(Missing::BasicAcquire) ? nullptr : &C::AcquireSuite;
+  basic.ReleaseSuite = missing(Missing::BasicRelease) ? nullptr : &C::ReleaseSuite;
+  basic.IsEqual = &C::IsEqual;
+  r_.ansi->sprintf = missing(Missing::AnsiSprintf) ? nullptr : &C::Sprintf;
+  r_.ansi->strcpy = missing(Missing::AnsiStrcpy) ? nullptr : &C::Strcpy;
+  r_.worldSuite->PF_GetPixelFormat =
+      missing(Missing::WorldGetPixelFormat) ? nullptr : &C::GetPixelFormat;
+
+  // The output record arrives with whatever the host left in out_data.
+  std::memset(r_.out.get(), 0x5A, sizeof(PF_OutData));
+  outBefore_.assign(reinterpret_cast<unsigned char*>(r_.out.get()),
+                    reinterpret_cast<unsigned char*>(r_.out.get()) + sizeof(PF_OutData));
+
+  output_ = MakeFrame(plan.output, false);
+  *r_.output.get() = output_->record;
+  displacement_ = MakeFrame(plan.displacement, true);
+  for (const WorldPlan& w : plan.iconFrames) icons_.push_back(MakeFrame(w, true));
+  FillParams();
+
+  // Nothing the host lends for reading may be written.
+  const auto lend = [this](const void* p, size_t n) {
+    const auto* bytes = static_cast<const unsigned char*>(p);
+    lent_.emplace_back(p, std::vector<unsigned char>(bytes, bytes + n));
+  };
+  lend(r_.in.get(), sizeof(PF_InData));
+  lend(r_.utils.get(), sizeof(PF_UtilCallbacks));
+  lend(r_.basic.get(), sizeof(SPBasicSuite));
+  lend(r_.ansi.get(), sizeof(PF_ANSICallbacksSuite1));
+  lend(r_.worldSuite.get(), sizeof(PF_WorldSuite2));
+  lend(r_.paramArray.data(), r_.paramArray.size());
+  for (const auto& p : r_.params) lend(p.get(), sizeof(PF_ParamDef));
+  lend(r_.output.get(), sizeof(PF_LayerDef));
+}
+
+HostileHost::~HostileHost() = default;
+
+void HostileHost::FillParams() {
+  Rng noise(plan_.seed ^ 0x9A9A);
+  auto** array = static_cast<PF_ParamDef**>(r_.paramArray.data());
+  for (int i = 0; i < PARAM_COUNT; ++i) {
+    PF_ParamDef& d = *r_.params[static_cast<size_t>(i)].get();
+    // Every byte the value does not cover is noise: the effect reads values only.
+    auto* bytes = reinterpret_cast<unsigned char*>(&d.u);
+    for (size_t b = 0; b < sizeof d.u; ++b) bytes[b] = static_cast<unsigned char>(noise.Next());
+    d.uu.id = i;
+    array[i] = (plan_.missingParams >> i) & 1u ? nullptr : &d;
+  }
+  const auto at = [this](int index) -> PF_ParamDef& {
+    return *r_.params[static_cast<size_t>(index)].get();
+  };
+  for (int i = PARAM_INPUT; i <= PARAM_DISPLACEMENT_LAYER; ++i) {
+    at(i).param_type = PF_Param_LAYER;
+    std::memset(&at(i).u.ld, 0, sizeof(PF_LayerDef));
+  }
+  const auto integer = [&](int index, PF_ParamType type, int32_t value) {
+    at(index).param_type = type;
+    at(index).u.sd.value = value;  // slider, popup and checkbox values share the offset
+  };
+  const auto real = [&](int index, double value) {
+    at(index).param_type = PF_Param_FLOAT_SLIDER;
+    at(index).u.fs_d.value = value;
+  };
+  const auto colour = [&](int index, PF_Pixel value) {
+    at(index).param_type = PF_Param_COLOR;
+    at(index).u.cd.value = value;
+  };
+  integer(PARAM_UNITS, PF_Param_SLIDER, plan_.units);
+  integer(PARAM_DISPLACEMENT_EFFECT, PF_Param_POPUP, plan_.displacementEffect);
+  real(PARAM_EFFECT_INTENSITY, plan_.effectIntensity);
+  real(PARAM_ROTATION_OFFSET, plan_.rotationOffset);
+  real(PARAM_SCALE_OFFSET, plan_.scaleOffset);
+  real(PARAM_TIME_OFFSET, plan_.timeOffset);
+  integer(PARAM_BORDER, PF_Param_CHECKBOX, plan_.border);
+  colour(PARAM_BORDER_COLOR, plan_.borderColor);
+  colour(PARAM_COLOR_A, plan_.colorA);
+  colour(PARAM_COLOR_B, plan_.colorB);
+  integer(PARAM_TIME_MAPPING, PF_Param_POPUP, plan_.timeMapping);
+  integer(PARAM_COLOR_MAPPING, PF_Param_POPUP, plan_.colorMapping);
+  integer(PARAM_TRANSPARENCY_MAPPING, PF_Param_POPUP, plan_.transparencyMapping);
+  integer(PARAM_SEED, PF_Param_SLIDER, plan_.seedValue);
+}
+
+PF_LayerDef HostileHost::LayerAt(int index, int32_t time) const {
+  const Frame* frame = nullptr;
+  if (index == PARAM_DISPLACEMENT_LAYER) {
+    frame = displacement_.get();
+  } else if (index == PARAM_ICON_LAYER && !icons_.empty()) {
+    const WorldPlan* w = plan_.IconAt(time);
+    frame = icons_[static_cast<size_t>(w - plan_.iconFrames.data())].get();
+  }
+  PF_LayerDef none;
+  std::memset(&none, 0, sizeof none);
+  return frame != nullptr ? frame->record : none;
+}
+
+bool HostileHost::Fails(Op op, PF_Err* code) {
+  const FailPlan& f = plan_.fail[static_cast<size_t>(op)];
+  const int64_t n = ++counts_[static_cast<int>(op)];
+  const bool fails = (f.mode == FailPlan::Mode::Nth && n == f.nth) ||
+                     (f.mode == FailPlan::Mode::Random && failRng_.Unit() < f.probability);
+  if (fails) {
+    *code = f.code;
+    ++injected_;
+    log_.back().failedOnCue = true;
+  }
+  return fails;
+}
+
+LoggedCall& HostileHost::Log(Op op) {
+  log_.push_back(LoggedCall{op});
+  return log_.back();
+}
+
+// ----- The call and the promises -------------------------------------------------
+
+PF_Err HostileHost::Call(PF_EntryPointFunc entry) {
+  SetEnv("TILVANE_SIMD", plan_.simd);
+  SetEnv("TILVANE_THREADS", plan_.threads);
+  caller_ = std::this_thread::get_id();
+  gHost = this;
+  const PF_Err result = entry(
+      plan_.cmd, plan_.Has(Missing::InData) ? nullptr : r_.in.get(),
+      plan_.Has(Missing::OutData) ? nullptr : r_.out.get(),
+      plan_.Has(Missing::ParamArray) ? nullptr : static_cast<PF_ParamDef**>(r_.paramArray.data()),
+      plan_.Has(Missing::Output) ? nullptr : r_.output.get(), nullptr);
+  gHost = nullptr;
+  return result;
+}
+
+bool HostileHost::MissingRecord() const {
+  const auto any = [this](std::initializer_list<Missing> ms) {
+    return std::any_of(ms.begin(), ms.end(), [this](Missing m) { return plan_.Has(m); });
+  };
+  const bool basic = any({Missing::BasicSuite, Missing::BasicAcquire, Missing::BasicRelease});
+  switch (plan_.cmd) {
+    case PF_Cmd_ABOUT:
+      return any({Missing::InData, Missing::OutData}) || basic;
+    case PF_Cmd_GLOBAL_SETUP:
+      return any({Missing::OutData});
+    case PF_Cmd_PARAMS_SETUP:
+      return any({Missing::InData, Missing::OutData, Missing::Utils, Missing::AddParam,
+                  Missing::UtilsStrcpy});
+    case PF_Cmd_RENDER: {
+      const uint32_t values = ((1u << PARAM_COUNT) - 1) & ~((1u << PARAM_UNITS) - 1);
+      return any({Missing::InData, Missing::ParamArray, Missing::Output, Missing::Utils,
+                  Missing::Fill, Missing::CheckoutParam, Missing::CheckinParam,
+                  Missing::Progress}) ||
+             (plan_.missingParams & values) != 0 || basic;
+    }
+    default:
+      return false;
+  }
+}
+
+int HostileHost::CountOf(Op op) const {
+  return static_cast<int>(
+      std::count_if(log_.begin(), log_.end(), [op](const LoggedCall& c) { return c.op == op; }));
+}
+
+// The first host error is the result, and after it nothing more is checked
+// out, filled or queried. A suite answered as null, or served without a
+// function the effect calls, is the error 516 at that point.
+void HostileHost::CheckFirstError(PF_Err result, std::vector<std::string>* broken) const {
+  PF_Err first = PF_Err_NONE;
+  const bool about = plan_.cmd == PF_Cmd_ABOUT;
+  for (const LoggedCall& c : log_) {
+    const bool takes = c.op == Op::CheckoutParam || c.op == Op::Fill ||
+                       c.op == Op::GetPixelFormat || c.op == Op::AddParam;
+    if (first != PF_Err_NONE && takes) {
+      broken->push_back(std::string(OpName(c.op)) + " after the first error " +
+                        std::to_string(first));
+      return;
+    }
+    if (first != PF_Err_NONE) continue;
+    switch (c.op) {
+      case Op::AcquireSuite:
+        // About reports any missing suite as 516, never the host's own code.
+        if (c.result != PF_Err_NONE) first = about ? PF_Err_BAD_CALLBACK_PARAM : c.result;
+        if (c.result == PF_Err_NONE && (c.nullSuite || c.halfSuite))
+          first = PF_Err_BAD_CALLBACK_PARAM;
+        break;
+      case Op::GetPixelFormat:
+      case Op::Fill:
+      case Op::CheckoutParam:
+      case Op::CheckinParam:
+      case Op::AddParam:
+        first = c.result;
+        break;
+      default:  // progress, release, sprintf and strcpy results are not examined
+        break;
+    }
+  }
+  if (result != first) {
+    broken->push_back("returned " + std::to_string(result) + " where the first error was " +
+                      std::to_string(first));
+  }
+}
+
+bool HostileHost::ReachesSuiteHandler() const {
+  return plan_.cmd == PF_Cmd_RENDER && !MissingRecord();
+}
+
+std::vector<std::string> HostileHost::BrokenPromises(PF_Err result) const {
+  std::vector<std::string> broken = misuse_;
+  const auto fail = [&broken](bool holds, const std::string& what) {
+    if (!holds) broken.push_back(what);
+  };
+
+  fail(outstanding_.empty(), std::to_string(outstanding_.size()) + " check-outs never checked in");
+  for (const auto& [key, n] : suiteBalance_) {
+    fail(n == 0, key.first + " " + std::to_string(key.second) + " acquired " + std::to_string(n) +
+                     " more times than released");
+  }
+  fail(CountOf(Op::Fill) <= 1, std::to_string(CountOf(Op::Fill)) + " fills");
+
+  const bool known = plan_.cmd == PF_Cmd_ABOUT || plan_.cmd == PF_Cmd_GLOBAL_SETUP ||
+                     plan_.cmd == PF_Cmd_PARAMS_SETUP || plan_.cmd == PF_Cmd_RENDER;
+  if (MissingRecord()) {
+    fail(result == PF_Err_BAD_CALLBACK_PARAM && log_.empty(),
+         "a missing record gave " + std::to_string(result) + " after " +
+             std::to_string(log_.size()) + " host calls, not 516 after none");
+  } else if (!known) {
+    fail(result == PF_Err_NONE && log_.empty(),
+         "an unknown command returned " + std::to_string(result) + " or called the host");
+  } else {
+    CheckFirstError(result, &broken);
+  }
+  if (ReachesSuiteHandler()) {
+    const int64_t units = std::clamp(plan_.units, 0, 100);
+    fail(CountOf(Op::CheckinParam) == units * units + 2,
+         std::to_string(CountOf(Op::CheckinParam)) + " check-ins for " + std::to_string(units) +
+             " units, not units squared plus 2");
+  }
+  if (plan_.cmd == PF_Cmd_RENDER && plan_.FaultFree()) {
+    fail(result == PF_Err_NONE, "a fault-free render returned " + std::to_string(result));
+  }
+
+  // Guards, inputs, and out_data beyond the fields the command sets.
+  bool guards = r_.GuardsIntact();
+  const auto pixelsIntact = [](const std::unique_ptr<Frame>& f) {
+    return f->pixels == nullptr || f->pixels->GuardIntact();
+  };
+  guards = guards && pixelsIntact(output_) && pixelsIntact(displacement_);
+  for (const auto& icon : icons_) guards = guards && pixelsIntact(icon);
+  fail(guards, "guard bytes next to a record or a row were overwritten");
+  // Input layers are mapped read-only to the plug-in: a write to one faults
+  // at once, so they are unchanged whenever the call returns.
+  for (const auto& [record, copy] : lent_) {
+    if (std::memcmp(record, copy.data(), copy.size()) != 0) {
+      broken.push_back("a record the host lent for reading was written");
+      break;
+    }
+  }
+
+  struct Field {
+    size_t offset, size;
+  };
+  std::vector<Field> writable;
+  if (plan_.cmd == PF_Cmd_GLOBAL_SETUP) {
+    writable = {{offsetof(PF_OutData, my_version), 4}, {offsetof(PF_OutData, out_flags), 4}};
+  } else if (plan_.cmd == PF_Cmd_ABOUT) {
+    writable = {{offsetof(PF_OutData, return_msg), kReturnMsgSize}};
+  } else if (plan_.cmd == PF_Cmd_PARAMS_SETUP) {
+    writable = {{offsetof(PF_OutData, num_params), 4}};
+  }
+  const auto* after = reinterpret_cast<const unsigned char*>(r_.out.get());
+  for (size_t i = 0; i < sizeof(PF_OutData); ++i) {
+    const bool mayChange = std::any_of(writable.begin(), writable.end(), [i](const Field& f) {
+      return i >= f.offset && i < f.offset + f.size;
+    });
+    if (!mayChange && after[i] != outBefore_[i]) {
+      broken.push_back("out_data byte " + std::to_string(i) + " changed");
+      break;
+    }
+  }
+  return broken;
+}
+
+}  // namespace fuzz

@@ -1,0 +1,100 @@
+// A host that hands the plug-in everything a careless or broken host could:
+// the records of one plan, each between no-access pages, layers that are
+// read-only, callbacks and suites that fail on cue or are missing. It logs
+// every call and, after the entry point returns, checks the plug-in's
+// promises.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "fuzz/guarded.h"
+#include "fuzz/plan.h"
+#include "src/host/host_api.h"
+
+namespace fuzz {
+
+struct LoggedCall {
+  Op op;
+  PF_Err result = 0;
+  bool failedOnCue = false;  // an injected failure
+  bool nullSuite = false;    // AcquireSuite answered 0 with a null suite
+  bool halfSuite = false;    // AcquireSuite served a suite missing a member the effect calls
+};
+
+// The host's records, each between no-access pages. Mapping them costs
+// system calls, so one set serves every call of a process, cleared for each.
+struct Records {
+  Guarded<PF_InData> in;
+  Guarded<PF_OutData> out;
+  Guarded<PF_UtilCallbacks> utils;
+  Guarded<SPBasicSuite> basic;
+  Guarded<PF_ANSICallbacksSuite1> ansi;
+  Guarded<PF_WorldSuite2> worldSuite;
+  GuardedBlock paramArray{sizeof(PF_ParamDef*) * 17};
+  std::array<Guarded<PF_ParamDef>, 17> params;
+  Guarded<PF_LayerDef> output;
+
+  void Clear();
+  bool GuardsIntact() const;
+};
+
+class HostileHost {
+ public:
+  HostileHost(const Plan& plan, Records& records);
+  ~HostileHost();
+  HostileHost(const HostileHost&) = delete;
+  HostileHost& operator=(const HostileHost&) = delete;
+
+  // Sets the plug-in's environment overrides and makes the one call.
+  PF_Err Call(PF_EntryPointFunc entry);
+  // Every broken promise, in words; empty when the plug-in kept them all.
+  std::vector<std::string> BrokenPromises(PF_Err result) const;
+  int64_t InjectedFailures() const { return injected_; }
+
+  struct Callbacks;
+
+ private:
+  friend struct Callbacks;
+  struct Frame;  // one layer frame: its plan, and its pixels
+
+  std::unique_ptr<Frame> MakeFrame(const WorldPlan& plan, bool input);
+  void FillParams();
+  bool Fails(Op op, PF_Err* code);
+  LoggedCall& Log(Op op);
+  void Misuse(std::string what) { misuse_.push_back(std::move(what)); }
+  PF_LayerDef LayerAt(int index, int32_t time) const;
+  // The records the command needs and the plan withholds.
+  bool MissingRecord() const;
+  bool ReachesSuiteHandler() const;
+  int CountOf(Op op) const;
+  void CheckFirstError(PF_Err result, std::vector<std::string>* broken) const;
+
+  const Plan& plan_;
+  std::thread::id caller_;
+  Records& r_;
+  // Copies of the records lent for reading, to prove them unwritten.
+  std::vector<std::pair<const void*, std::vector<unsigned char>>> lent_;
+  std::unique_ptr<Frame> output_;
+  std::unique_ptr<Frame> displacement_;
+  std::vector<std::unique_ptr<Frame>> icons_;
+  std::vector<unsigned char> outBefore_;
+
+  Rng failRng_;
+  int64_t counts_[kOpCount] = {};
+  int64_t injected_ = 0;
+  std::vector<LoggedCall> log_;
+  std::vector<std::string> misuse_;
+  int32_t nextToken_ = 1;
+  std::set<int32_t> outstanding_;
+  std::map<std::pair<std::string, int32_t>, int> suiteBalance_;
+};
+
+}  // namespace fuzz
