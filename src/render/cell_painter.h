@@ -20,10 +20,10 @@ inline constexpr int64_t kMinOutputPixelsToShare = int64_t{1} << 16;
 // A cell with fewer walked pixels than this is drawn by the calling thread
 // alone: handing it to the team would cost more than it saves.
 inline constexpr int64_t kMinPixelsToShare = 1024;
-// Cells are cut into chunks of about this many pixels, a few per member, so
-// members that come free early take more of the cell.
-inline constexpr int64_t kChunkPixels = 256;
-inline constexpr int kChunksPerMember = 4;
+// Cells are cut into chunks of about this many pixels, several per member,
+// so members that come free early take more of the cell.
+inline constexpr int64_t kChunkPixels = 512;
+inline constexpr int kChunksPerMember = 16;
 inline constexpr int kMaxChunks = kMaxRenderThreads * kChunksPerMember;
 // After this many cells kept waiting for a member the system did not
 // schedule, the machine is busier than the team is large: the render goes on
@@ -56,8 +56,12 @@ class CellPainter {
       return;
     }
     if (!team_) team_.emplace(threads_);
-    int64_t chunks = int64_t{team_->size()} * kChunksPerMember;
-    if (chunks > pixels / kChunkPixels) chunks = pixels / kChunkPixels;
+    // One chunk per member at least; more, up to kChunksPerMember each, as
+    // the cell has pixels for: each chunk costs a hand-over between cores.
+    const int64_t members = team_->size();
+    int64_t chunks = pixels / kChunkPixels;
+    if (chunks > members * kChunksPerMember) chunks = members * kChunksPerMember;
+    if (chunks < members) chunks = members;
     if (chunks > rows) chunks = rows;
     Job job{this, &walk, {}};
     const int count = SplitRows(walk, static_cast<int>(chunks), job.bounds);

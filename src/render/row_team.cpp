@@ -65,7 +65,7 @@ void RowTeam::Serve() {
       std::unique_lock<std::mutex> lock(mutex_);
       ++sleepers_;
       wake_.wait(lock, [&] {
-        state = state_.load(std::memory_order_acquire);
+        state = state_.load(std::memory_order_seq_cst);
         return GenerationOf(state) != seen;
       });
       --sleepers_;
@@ -86,10 +86,13 @@ bool RowTeam::Run(Job job, const void* work, int chunks) {
   work_ = work;
   done_.store(0, std::memory_order_relaxed);
   const uint32_t generation = GenerationOf(state_.load(std::memory_order_relaxed)) + 1;
-  state_.store(State(generation, chunks, 0), std::memory_order_release);
-  {
+  // Sequentially consistent with the sleepers' count: a member that goes to
+  // sleep counts itself before its last look at the state, so either it sees
+  // this job or it is counted here and woken.
+  state_.store(State(generation, chunks, 0), std::memory_order_seq_cst);
+  if (sleepers_.load(std::memory_order_seq_cst) > 0) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (sleepers_ > 0) wake_.notify_all();
+    wake_.notify_all();
   }
   TakeChunks(generation);
   // Only chunks other members are drawing are left: short waits, unless

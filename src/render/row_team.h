@@ -57,7 +57,7 @@ class RowTeam {
   const void* work_ = nullptr;
   std::mutex mutex_;
   std::condition_variable wake_;
-  int sleepers_ = 0;  // guarded by mutex_
+  std::atomic<int> sleepers_{0};  // changed under mutex_
 };
 
 }  // namespace tilvane
