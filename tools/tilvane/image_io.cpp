@@ -503,7 +503,11 @@ class CachedLayer {
     // together; a frame two threads decode at once is simply decoded twice.
     standin::WorldPtr frame;
     try {
-      frame = layer_->decode(index, request.depth);
+      // A frame that does not fit gets the plain message with its size.
+      frame = WithMemoryFor(
+          "frame " + std::to_string(index) + " of " + Quoted(layer_->path()),
+          uint64_t(layer_->width()) * uint64_t(layer_->height()) * (request.depth == 16 ? 8 : 4),
+          [&] { return layer_->decode(index, request.depth); });
       if (options_.fit != Fit::None &&
           (frame->width() != options_.width || frame->height() != options_.height)) {
         frame = FittedFrame(*frame, options_.fit, options_.width, options_.height, layer_->path());
