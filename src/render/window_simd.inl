@@ -7,9 +7,9 @@ namespace tilvane::TILVANE_SIMD_NAMESPACE {
 
 constexpr int kLanes = TILVANE_SIMD_LANES;
 typedef double VecD __attribute__((vector_size(kLanes * sizeof(double))));
-typedef int64_t VecM __attribute__((vector_size(kLanes * sizeof(int64_t))));  // masks of VecD
-typedef uint64_t VecQ __attribute__((vector_size(kLanes * sizeof(uint64_t))));
 typedef int64_t VecL __attribute__((vector_size(kLanes * sizeof(int64_t))));
+using VecM = VecL;  // masks of VecD
+typedef uint64_t VecQ __attribute__((vector_size(kLanes * sizeof(uint64_t))));
 typedef float VecF __attribute__((vector_size(kLanes * sizeof(float))));
 typedef int32_t VecI __attribute__((vector_size(kLanes * sizeof(int32_t))));  // masks of VecF
 typedef uint32_t VecU __attribute__((vector_size(kLanes * sizeof(uint32_t))));
