@@ -95,8 +95,8 @@ TEST_F(CommandLine, TheLastOfARepeatedOptionWins) {
 }
 
 TEST_F(CommandLine, RunningOutOfMemorySaysWhatDidNotFit) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
 #else
   // 30000 x 30000 pixels at 8 bytes: 7.2 GB against a 1 GB address space.
   const RunResult r = runUnderLimit(
