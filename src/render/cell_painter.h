@@ -24,7 +24,9 @@ inline constexpr int64_t kMinPixelsToShare = 1024;
 // so members that come free early take more of the cell.
 inline constexpr int64_t kChunkPixels = 512;
 inline constexpr int kChunksPerMember = 16;
-inline constexpr int kMaxChunks = kMaxRenderThreads * kChunksPerMember;
+inline constexpr int kMaxCellChunks = kMaxRenderThreads * kChunksPerMember;
+static_assert(kMaxCellChunks <= RowTeam::kMaxChunks,
+              "a job's chunk count must fit the team's state word");
 // After this many cells kept waiting for a member the system did not
 // schedule, the machine is busier than the team is large: the render goes on
 // on the calling thread alone, as it would have taken without threads.
@@ -72,7 +74,7 @@ class CellPainter {
   struct Job {
     const CellPainter* painter;
     const CellWalk* walk;
-    int64_t bounds[kMaxChunks + 1];  // chunk c draws rows bounds[c] to bounds[c + 1] − 1
+    int64_t bounds[kMaxCellChunks + 1];  // chunk c draws rows bounds[c] to bounds[c + 1] − 1
   };
 
   static void DrawChunk(const void* work, int chunk) {
