@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
     const PF_Err setupErr = host.globalSetup();
     Check(setupErr == 0 && host.outData().my_version == TILVANE_PACKED_VERSION &&
               host.outData().out_flags == TILVANE_OUT_FLAGS,
-          "global set-up reports version 1.0 and deep colour");
+          "global set-up reports version 1.0, deep colour and wide time input");
     CheckResources(path, host.outData());
 
     host.outData().num_params = 0;

@@ -19,7 +19,11 @@
    C++ build proves the two agree. */
 #define TILVANE_PACKED_VERSION 0x80001
 
-#define TILVANE_OUT_FLAGS 0x02000000 /* PF_OutFlag_DEEP_COLOR_AWARE */
+/* Deep colour: 16-bit frames too. Wide time input: every cell checks the icon
+   layer out at its own time, so the host must invalidate a frame when the
+   icon changes at any time, not only at the frame's own.
+   PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_WIDE_TIME_INPUT: */
+#define TILVANE_OUT_FLAGS 0x02000002
 #define TILVANE_OUT_FLAGS2 0
 
 /* PiPL string encodings: a length byte, the characters, zero padding to a
@@ -46,7 +50,7 @@ constexpr PF_OutFlags2 kOutFlags2 = TILVANE_OUT_FLAGS2;
 
 static_assert(kEffectVersion == PF_VERSION(TILVANE_MAJOR_VERSION, TILVANE_MINOR_VERSION,
                                            TILVANE_BUGFIX_VERSION, TILVANE_STAGE, TILVANE_BUILD));
-static_assert(kOutFlags == PF_OutFlag_DEEP_COLOR_AWARE);
+static_assert(kOutFlags == (PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_WIDE_TIME_INPUT));
 
 // The PiPL encodings above must say what the plain constants say.
 constexpr bool IsPiplString(const char* encoded, std::size_t encodedSize, const char* text,
