@@ -5,7 +5,7 @@
 #include <string>
 
 #include "src/frame/effect_info.h"
-#include "standin/pe_image.h"
+#include "checker/pe_image.h"
 
 namespace {
 

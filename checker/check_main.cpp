@@ -14,8 +14,8 @@
 #include "src/frame/effect_info.h"
 #include "src/params/params.h"
 #include "standin/host.h"
-#include "standin/pe_image.h"
-#include "standin/pipl.h"
+#include "checker/pe_image.h"
+#include "checker/pipl.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The stand-in host's PiPL reader and checker, which the Windows proof relies
+// The checker's PiPL reader and checker, which the Windows proof relies
 // on: a right PiPL passes, and each kind of fault is named.
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "src/frame/effect_info.h"
-#include "standin/pipl.h"
+#include "checker/pipl.h"
 
 namespace {
 
