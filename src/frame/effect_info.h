@@ -7,7 +7,11 @@
 
 #define TILVANE_NAME "Tilvane"
 #define TILVANE_MATCH_NAME "Tilvane"
-#define TILVANE_CATEGORY "Brenholt"
+#define TILVANE_VENDOR "Brenholt"
+/* The Effect menu lists the effect under its vendor's name. */
+#define TILVANE_CATEGORY TILVANE_VENDOR
+#define TILVANE_DESCRIPTION "Generate a mosaic using a displacement layer."
+#define TILVANE_COPYRIGHT "Copyright 2026 The Tilvane developers."
 #define TILVANE_ENTRY_POINT "EntryPointFunc"
 
 #define TILVANE_MAJOR_VERSION 1
@@ -18,6 +22,13 @@
 /* The packing of the numbers above, as the host's PF_VERSION forms it; the
    C++ build proves the two agree. */
 #define TILVANE_PACKED_VERSION 0x80001
+/* The version as text: "1.0" as the About box and the package show it, and
+   all four numbers as Windows shows a file's version. */
+#define TILVANE_TEXT(x) TILVANE_TEXT_(x)
+#define TILVANE_TEXT_(x) #x
+#define TILVANE_VERSION_TEXT TILVANE_TEXT(TILVANE_MAJOR_VERSION.TILVANE_MINOR_VERSION)
+#define TILVANE_FILE_VERSION_TEXT \
+  TILVANE_TEXT(TILVANE_MAJOR_VERSION.TILVANE_MINOR_VERSION.TILVANE_BUGFIX_VERSION.TILVANE_BUILD)
 
 /* Deep colour: 16-bit frames too. Wide time input: every cell checks the icon
    layer out at its own time, so the host must invalidate a frame when the

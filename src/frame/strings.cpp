@@ -8,8 +8,7 @@ const TableString StringTable[STRING_COUNT] = {
     {STRING_NONE, ""},
     {STRING_NAME, TILVANE_NAME},
     {STRING_DESCRIPTION,
-     "Copyright 2026 The Tilvane developers.\r\r"
-     "Generate a mosaic using a displacement layer.\r\r"
+     TILVANE_COPYRIGHT "\r\r" TILVANE_DESCRIPTION "\r\r"
      "https://tilvane.example/"},
 };
 
