@@ -17,6 +17,7 @@
 #include "checker/version_info.h"
 #include "src/frame/effect_info.h"
 #include "src/params/params.h"
+#include "src/render/render_options.h"
 #include "standin/host.h"
 
 namespace {
@@ -219,6 +220,12 @@ int main(int argc, char** argv) {
     Check(renderErr == 0 && Balanced(host),
           "a render returns with every suite released and every layer checked in");
 
+    // The plug-in reads the same CPU and environment when it renders.
+    const tilvane::RenderOptions options = tilvane::ReadRenderOptions();
+    std::printf("render path: %s (this CPU offers %s), %d thread%s per frame\n",
+                tilvane::SimdPathName(options.simd), tilvane::SimdPathName(tilvane::BestSimdPath()),
+                options.threads, options.threads == 1 ? "" : "s");
+    std::fflush(stdout);
     for (const bool large : {false, true}) {
       for (int depth : {8, 16}) {
         const uint64_t digest = ReferenceDigest(library, depth, large);
