@@ -1,12 +1,14 @@
-# The Windows build's package: `package` makes Tilvane-<version>-win64.zip
+# The Windows build's packages: `package` makes Tilvane-<version>-win64.zip
 # holding exactly the plug-in, the README, the licence and the installation
-# notes, and the plug-in in it is the one built.
+# notes, and the plug-in in it is the one built; and the installer beside it,
+# which installer.cmake runs.
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${WIN_DIR} --target package
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
 set(name Tilvane-${VERSION}-win64)
 set(zip ${WIN_DIR}/${name}.zip)
-if(NOT result EQUAL 0 OR NOT EXISTS ${zip})
-  message(FATAL_ERROR "the package target did not make ${zip}:\n${output}")
+set(setup ${WIN_DIR}/${name}-setup.exe)
+if(NOT result EQUAL 0 OR NOT EXISTS ${zip} OR NOT EXISTS ${setup})
+  message(FATAL_ERROR "the package target did not make ${zip} and ${setup}:\n${output}")
 endif()
 
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zip} OUTPUT_VARIABLE listing)
