@@ -31,7 +31,9 @@ file(READ ${unpacked}/${name}/INSTALL.txt notes)
 if(NOT packed STREQUAL built)
   message(FATAL_ERROR "the Tilvane.aex in ${zip} is not the one in ${WIN_DIR}")
 endif()
-if(NOT notes MATCHES "Plug-ins" OR NOT notes MATCHES "Tilvane - v${VERSION}")
-  message(FATAL_ERROR "INSTALL.txt names no plug-in folder or not this version:\n${notes}")
+if(NOT notes MATCHES "Plug-ins" OR NOT notes MATCHES "Tilvane - v${VERSION}"
+   OR NOT notes MATCHES "${name}-setup.exe /S")
+  message(FATAL_ERROR "INSTALL.txt names no plug-in folder, not this version or not the "
+                      "silent install:\n${notes}")
 endif()
 message(STATUS "${zip}: ${entries}")
