@@ -1,7 +1,8 @@
-/* The effect's identity: the one place its name, version and flags are set.
-   Read by GlobalSetup, the About message, the string table and the PiPL
-   resource script, so it holds preprocessor definitions only where the
-   resource compiler reads it. */
+/* The effect's identity: the one place its name, vendor, version and flags
+   are set. Read by GlobalSetup, the About message, the string table, the
+   PiPL and version resource script and, for the Windows package and
+   installer, the CMake project; so it holds preprocessor definitions only
+   where the resource compiler reads it. */
 #ifndef TILVANE_EFFECT_INFO_H
 #define TILVANE_EFFECT_INFO_H
 
@@ -12,6 +13,7 @@
 #define TILVANE_CATEGORY TILVANE_VENDOR
 #define TILVANE_DESCRIPTION "Generate a mosaic using a displacement layer."
 #define TILVANE_COPYRIGHT "Copyright 2026 The Tilvane developers."
+#define TILVANE_WEB_ADDRESS "https://tilvane.example/"
 #define TILVANE_ENTRY_POINT "EntryPointFunc"
 
 #define TILVANE_MAJOR_VERSION 1

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "src/frame/effect_info.h"
 #include "checker/pipl.h"
+#include "src/frame/effect_info.h"
 
 namespace {
 
