@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools libcli11-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis
 )
 if [ "${1:-}" = "--native-only" ]; then
   packages=(cmake g++ make pkg-config libopenimageio-dev libcli11-dev

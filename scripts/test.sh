@@ -3,8 +3,9 @@
 # missing (run as root), cross-builds Tilvane.aex for Windows, builds natively
 # and with AddressSanitizer + UndefinedBehaviorSanitizer, and runs every test
 # in both native builds (among them 20 seconds of the hostile-host fuzzer in
-# each); the native run also loads the Windows build under wine and builds and
-# checks its zip package.
+# each); the native run also loads the Windows build under wine, builds and
+# checks its zip package, and installs, loads and uninstalls its installer
+# under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

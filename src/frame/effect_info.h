@@ -1,13 +1,19 @@
-/* The effect's identity: the one place its name, version and flags are set.
-   Read by GlobalSetup, the About message, the string table and the PiPL
-   resource script, so it holds preprocessor definitions only where the
-   resource compiler reads it. */
+/* The effect's identity: the one place its name, vendor, version and flags
+   are set. Read by GlobalSetup, the About message, the string table, the
+   PiPL and version resource script and, for the Windows package and
+   installer, the CMake project; so it holds preprocessor definitions only
+   where the resource compiler reads it. */
 #ifndef TILVANE_EFFECT_INFO_H
 #define TILVANE_EFFECT_INFO_H
 
 #define TILVANE_NAME "Tilvane"
 #define TILVANE_MATCH_NAME "Tilvane"
-#define TILVANE_CATEGORY "Brenholt"
+#define TILVANE_VENDOR "Brenholt"
+/* The Effect menu lists the effect under its vendor's name. */
+#define TILVANE_CATEGORY TILVANE_VENDOR
+#define TILVANE_DESCRIPTION "Generate a mosaic using a displacement layer."
+#define TILVANE_COPYRIGHT "Copyright 2026 The Tilvane developers."
+#define TILVANE_WEB_ADDRESS "https://tilvane.example/"
 #define TILVANE_ENTRY_POINT "EntryPointFunc"
 
 #define TILVANE_MAJOR_VERSION 1
@@ -18,8 +24,19 @@
 /* The packing of the numbers above, as the host's PF_VERSION forms it; the
    C++ build proves the two agree. */
 #define TILVANE_PACKED_VERSION 0x80001
+/* The version as text: "1.0" as the About box and the package show it, and
+   all four numbers as Windows shows a file's version. */
+#define TILVANE_TEXT(x) TILVANE_TEXT_(x)
+#define TILVANE_TEXT_(x) #x
+#define TILVANE_VERSION_TEXT TILVANE_TEXT(TILVANE_MAJOR_VERSION.TILVANE_MINOR_VERSION)
+#define TILVANE_FILE_VERSION_TEXT \
+  TILVANE_TEXT(TILVANE_MAJOR_VERSION.TILVANE_MINOR_VERSION.TILVANE_BUGFIX_VERSION.TILVANE_BUILD)
 
-#define TILVANE_OUT_FLAGS 0x02000000 /* PF_OutFlag_DEEP_COLOR_AWARE */
+/* Deep colour: 16-bit frames too. Wide time input: every cell checks the icon
+   layer out at its own time, so the host must invalidate a frame when the
+   icon changes at any time, not only at the frame's own.
+   PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_WIDE_TIME_INPUT: */
+#define TILVANE_OUT_FLAGS 0x02000002
 #define TILVANE_OUT_FLAGS2 0
 
 /* PiPL string encodings: a length byte, the characters, zero padding to a
@@ -46,7 +63,7 @@ constexpr PF_OutFlags2 kOutFlags2 = TILVANE_OUT_FLAGS2;
 
 static_assert(kEffectVersion == PF_VERSION(TILVANE_MAJOR_VERSION, TILVANE_MINOR_VERSION,
                                            TILVANE_BUGFIX_VERSION, TILVANE_STAGE, TILVANE_BUILD));
-static_assert(kOutFlags == PF_OutFlag_DEEP_COLOR_AWARE);
+static_assert(kOutFlags == (PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_WIDE_TIME_INPUT));
 
 // The PiPL encodings above must say what the plain constants say.
 constexpr bool IsPiplString(const char* encoded, std::size_t encodedSize, const char* text,

@@ -7,10 +7,8 @@
 const TableString StringTable[STRING_COUNT] = {
     {STRING_NONE, ""},
     {STRING_NAME, TILVANE_NAME},
-    {STRING_DESCRIPTION,
-     "Copyright 2026 The Tilvane developers.\r\r"
-     "Generate a mosaic using a displacement layer.\r\r"
-     "https://tilvane.example/"},
+    // The notice, the description, the web address.
+    {STRING_DESCRIPTION, TILVANE_COPYRIGHT "\r\r" TILVANE_DESCRIPTION "\r\r" TILVANE_WEB_ADDRESS},
 };
 
 const A_char* LookupString(A_long index) {

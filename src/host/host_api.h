@@ -105,6 +105,7 @@ enum : A_long {
   PF_Stage_RELEASE = 3,
 };
 
+constexpr PF_OutFlags PF_OutFlag_WIDE_TIME_INPUT = 1 << 1;
 constexpr PF_OutFlags PF_OutFlag_DEEP_COLOR_AWARE = 1 << 25;
 
 // Pixel-format codes hold their characters first-in-lowest-byte; a multi-

@@ -63,10 +63,9 @@ RenderOptions ParseRenderOptions(const char* simd, const char* threads, SimdPath
   RenderOptions options{best, cores};
   if (simd != nullptr) {
     SimdPath wanted = best;
-    if (SameText(simd, "scalar")) wanted = SimdPath::kScalar;
-    if (SameText(simd, "sse2")) wanted = SimdPath::kSse2;
-    if (SameText(simd, "avx2")) wanted = SimdPath::kAvx2;
-    if (SameText(simd, "avx512")) wanted = SimdPath::kAvx512;
+    for (int path = 0; path <= static_cast<int>(SimdPath::kAvx512); ++path) {
+      if (SameText(simd, kSimdPathNames[path])) wanted = static_cast<SimdPath>(path);
+    }
     options.simd = static_cast<int>(wanted) < static_cast<int>(best) ? wanted : best;
   }
   if (threads != nullptr) {

@@ -8,6 +8,10 @@ namespace tilvane {
 
 enum class SimdPath : int { kScalar = 0, kSse2 = 1, kAvx2 = 2, kAvx512 = 3 };
 
+// Each path's name, as TILVANE_SIMD spells it and reports print it.
+inline constexpr const char* kSimdPathNames[] = {"scalar", "sse2", "avx2", "avx512"};
+constexpr const char* SimdPathName(SimdPath path) { return kSimdPathNames[static_cast<int>(path)]; }
+
 // The most the threads of one render may number.
 inline constexpr int kMaxRenderThreads = 64;
 

@@ -21,13 +21,13 @@ PF_OutData Marked() {
   return out;
 }
 
-TEST(GlobalSetup, ReportsVersionAndDeepColourAndNothingElse) {
+TEST(GlobalSetup, ReportsVersionAndFlagsAndNothingElse) {
   auto host = MakeHost();
   host->outData() = Marked();
   ASSERT_EQ(host->globalSetup(), PF_Err_NONE);
 
   EXPECT_EQ(host->outData().my_version, 524289u);
-  EXPECT_EQ(host->outData().out_flags, 33554432);
+  EXPECT_EQ(host->outData().out_flags, 33554434);
   PF_OutData expected = Marked();
   expected.my_version = host->outData().my_version;
   expected.out_flags = host->outData().out_flags;
@@ -38,7 +38,12 @@ TEST(GlobalSetup, ReportsVersionAndDeepColourAndNothingElse) {
 
 TEST(GlobalSetup, VersionIsOnePointZeroAsTheHostPacksIt) {
   EXPECT_EQ(tilvane::kEffectVersion, PF_VERSION(1, 0, 0, PF_Stage_DEVELOP, 1));
-  EXPECT_EQ(tilvane::kOutFlags, PF_OutFlag_DEEP_COLOR_AWARE);
+}
+
+TEST(GlobalSetup, FlagsDeepColourAndIconTimesOtherThanTheCurrent) {
+  EXPECT_EQ(tilvane::kOutFlags, PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_WIDE_TIME_INPUT);
+  EXPECT_EQ(PF_OutFlag_WIDE_TIME_INPUT, 2);
+  EXPECT_EQ(tilvane::kOutFlags2, 0);
 }
 
 TEST(Dispatch, UnhandledCommandsSucceedAndWriteNothing) {

@@ -1,10 +1,35 @@
 // info, demo, --version, --help and the closing summary.
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
 #include "tests/tool/tool_support.h"
 
 namespace tilvane_test {
 namespace {
 
 class Commands : public ToolTest {};
+
+// An environment variable the tool inherits, for one test.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) { setenv(name, value, 1); }
+  ~ScopedEnv() { unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
+
+// The best vector path, by the compiler's own reading of this CPU (which
+// also asks whether the system saves the wider registers).
+std::string BestPathHere() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")) {
+    return "avx512";
+  }
+  return __builtin_cpu_supports("avx2") ? "avx2" : "sse2";
+}
 
 TEST_F(Commands, InfoPrintsTheRegisteredParameterTable) {
   const RunResult r = run({"info"});
@@ -17,6 +42,23 @@ TEST_F(Commands, InfoPrintsTheRegisteredParameterTable) {
         "10  Border Color           color         any colour       808080"}) {
     EXPECT_NE(r.out.find(text), std::string::npos) << text << " not in:\n" << r.out;
   }
+}
+
+TEST_F(Commands, InfoNamesThePathAndThreadsTheEffectTakesHere) {
+  {
+    const ScopedEnv threads("TILVANE_THREADS", "3");
+    const RunResult r = run({"info"});
+    EXPECT_NE(r.out.find("Render:    " + BestPathHere() + " path, 3 threads per frame\n"),
+              std::string::npos)
+        << r.out;
+  }
+  const ScopedEnv simd("TILVANE_SIMD", "scalar");
+  const ScopedEnv threads("TILVANE_THREADS", "1");
+  const RunResult r = run({"info"});
+  EXPECT_NE(r.out.find("Render:    scalar path (TILVANE_SIMD; this CPU offers " + BestPathHere() +
+                       "), 1 thread per frame\n"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST_F(Commands, VersionAndHelp) {
@@ -44,6 +86,19 @@ TEST_F(Commands, RenderPrintsASummaryUnlessQuiet) {
   ASSERT_EQ(loud.status, 0) << loud.err;
   EXPECT_EQ(loud.out.rfind("tilvane: rendered 3 frames in ", 0), 0u) << loud.out;
   EXPECT_NE(loud.out.find("frames per second"), std::string::npos);
+  // One frame at a time renders on every core (the effect takes at most 64).
+  const int cores =
+      std::min(64, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+  const RunResult alone = run({"render", "--icon", "icon.png", "--threads", "1", "-o", "c.png"});
+  EXPECT_NE(alone.out.find("second), " + BestPathHere() + " path, " + std::to_string(cores) +
+                           " thread" + (cores == 1 ? "" : "s") + " per frame\n"),
+            std::string::npos)
+      << alone.out;
+  {
+    const ScopedEnv simd("TILVANE_SIMD", "sse2");
+    const RunResult asked = run({"render", "--icon", "icon.png", "-o", "d.png"});
+    EXPECT_NE(asked.out.find(", sse2 path"), std::string::npos) << asked.out;
+  }
   const RunResult quiet = run({"render", "--quiet", "--icon", "icon.png", "-o", "b.png"});
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.out, "");

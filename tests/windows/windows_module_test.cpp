@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "checker/pe_image.h"
 #include "src/frame/effect_info.h"
-#include "standin/pe_image.h"
 
 namespace {
 

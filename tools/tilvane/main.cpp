@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "src/frame/effect_info.h"
+#include "src/render/render_options.h"
 #include "standin/host.h"
 #include "tools/tilvane/colour.h"
 #include "tools/tilvane/command_line.h"
@@ -143,10 +144,24 @@ int ParseThreads(const std::string& text) {
       ParseInteger("--threads", text, 1, 1024, "a whole number from 1 to 1024"));
 }
 
+// The vector path and threads the plug-in takes for a frame here: its own
+// reading of this CPU and of TILVANE_SIMD and TILVANE_THREADS.
+std::string PathAndThreads() {
+  const tilvane::RenderOptions options = tilvane::ReadRenderOptions();
+  const tilvane::SimdPath best = tilvane::BestSimdPath();
+  std::string text = std::string(tilvane::SimdPathName(options.simd)) + " path";
+  if (options.simd != best) {
+    text += std::string(" (TILVANE_SIMD; this CPU offers ") + tilvane::SimdPathName(best) + ")";
+  }
+  return text + ", " + std::to_string(options.threads) + " thread" +
+         (options.threads == 1 ? "" : "s") + " per frame";
+}
+
 void PrintSummary(const RenderSummary& s) {
-  std::printf("tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second)\n",
+  std::printf("tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second), %s\n",
               static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
-              s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0);
+              s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0,
+              PathAndThreads().c_str());
 }
 
 int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOptions& layers,
@@ -282,6 +297,7 @@ int Info(const LoadedPlugin& plugin) {
   std::printf("Match:     %s\n", TILVANE_MATCH_NAME);
   std::printf("Category:  %s\n", TILVANE_CATEGORY);
   std::printf("Version:   %s\n", VersionText(out.my_version).c_str());
+  std::printf("Render:    %s\n", PathAndThreads().c_str());
   std::printf("About:\n  %s\n",
               [&] {
                 std::string indented;

@@ -1,7 +1,8 @@
 // standin_check PLUGIN: loads a plug-in file through the platform loader and
 // checks what the host relies on before it shows the effect to a user: the
-// export, global set-up, (on Windows) the PiPL and manifest resources and the
-// imported DLLs, parameter set-up, About, unhandled commands and one render.
+// export, global set-up, (on Windows) the PiPL, manifest and version resources
+// and the imported DLLs, parameter set-up, About, unhandled commands and one
+// render.
 // Prints one line a check, the digests of two reference frames (which must
 // be the same wherever the plug-in runs), and closes with "N passed, N failed".
 #include <cstdio>
@@ -11,11 +12,13 @@
 #include <memory>
 #include <string>
 
+#include "checker/pe_image.h"
+#include "checker/pipl.h"
+#include "checker/version_info.h"
 #include "src/frame/effect_info.h"
 #include "src/params/params.h"
+#include "src/render/render_options.h"
 #include "standin/host.h"
-#include "standin/pe_image.h"
-#include "standin/pipl.h"
 
 namespace {
 
@@ -104,8 +107,7 @@ uint64_t ReferenceDigest(standin::PluginLibrary& library, int depth, bool large)
   host.setLayer(PARAM_ICON_LAYER, standin::FrameListSource(icons));
   const int32_t width = large ? 333 : 71;
   const int32_t height = large ? 190 : 40;
-  host.setLayer(PARAM_DISPLACEMENT_LAYER,
-                standin::StillSource(Pattern(width, height, depth, 3)));
+  host.setLayer(PARAM_DISPLACEMENT_LAYER, standin::StillSource(Pattern(width, height, depth, 3)));
   standin::World output(width, height, depth);
   if (host.render(output) != 0 || !Balanced(host)) return 0;
   return Digest(output);
@@ -149,6 +151,26 @@ void CheckResources(const std::string& path, const PF_OutData& setup) {
 #endif
 }
 
+// The version Windows shows must be the one the PiPL and the About box give.
+void CheckVersionResource(const std::string& path, const std::string& aboutMessage) {
+#if defined(_WIN32)
+  try {
+    const standin::VersionInfo info = standin::ReadVersionInfo(path);
+    const auto problems = standin::CheckVersionInfo(
+        info, standin::ParsePipl(standin::ReadPiplResource(path)), aboutMessage);
+    std::string all;
+    for (const auto& p : problems) all += (all.empty() ? "" : "; ") + p;
+    Check(problems.empty(), "the version resource agrees with the PiPL and About", all);
+    std::cout << "version resource: " << standin::Describe(info) << '\n';
+  } catch (const std::exception& e) {
+    Check(false, "the version resource can be read", e.what());
+  }
+#else
+  (void)path;
+  (void)aboutMessage;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -165,7 +187,7 @@ int main(int argc, char** argv) {
     const PF_Err setupErr = host.globalSetup();
     Check(setupErr == 0 && host.outData().my_version == TILVANE_PACKED_VERSION &&
               host.outData().out_flags == TILVANE_OUT_FLAGS,
-          "global set-up reports version 1.0 and deep colour");
+          "global set-up reports version 1.0, deep colour and wide time input");
     CheckResources(path, host.outData());
 
     host.outData().num_params = 0;
@@ -179,9 +201,10 @@ int main(int argc, char** argv) {
 
     const PF_Err aboutErr = host.about();
     const std::string message = host.outData().return_msg;
-    Check(aboutErr == 0 && message.rfind(TILVANE_NAME " - v1.0\r\r", 0) == 0 &&
+    Check(aboutErr == 0 && message.rfind(TILVANE_NAME " - v" TILVANE_VERSION_TEXT "\r\r", 0) == 0 &&
               message.find('\n') == std::string::npos && Balanced(host),
           "About composes its message and releases the ANSI suite");
+    CheckVersionResource(path, message);
 
     bool quiet = true;
     for (PF_Cmd cmd : {2, 3, 5, 10, 12, 33, -1}) {
@@ -197,10 +220,17 @@ int main(int argc, char** argv) {
     Check(renderErr == 0 && Balanced(host),
           "a render returns with every suite released and every layer checked in");
 
+    // The plug-in reads the same CPU and environment when it renders.
+    const tilvane::RenderOptions options = tilvane::ReadRenderOptions();
+    std::printf("render path: %s (this CPU offers %s), %d thread%s per frame\n",
+                tilvane::SimdPathName(options.simd), tilvane::SimdPathName(tilvane::BestSimdPath()),
+                options.threads, options.threads == 1 ? "" : "s");
+    std::fflush(stdout);
     for (const bool large : {false, true}) {
       for (int depth : {8, 16}) {
         const uint64_t digest = ReferenceDigest(library, depth, large);
-        const std::string name = std::string(large ? "large " : "") + std::to_string(depth) + "-bit";
+        const std::string name =
+            std::string(large ? "large " : "") + std::to_string(depth) + "-bit";
         Check(digest != 0, "the " + name + " reference frame renders");
         std::printf("digest %s: %016llx\n", name.c_str(), static_cast<unsigned long long>(digest));
         std::fflush(stdout);

@@ -1,4 +1,4 @@
-#include "standin/pe_image.h"
+#include "checker/pe_image.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "standin/pipl.h"
+#include "checker/pipl.h"
 
 #include <cstring>
 #include <stdexcept>

@@ -1,12 +1,12 @@
-// The stand-in host's PiPL reader and checker, which the Windows proof relies
+// The checker's PiPL reader and checker, which the Windows proof relies
 // on: a right PiPL passes, and each kind of fault is named.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "checker/pipl.h"
 #include "src/frame/effect_info.h"
-#include "standin/pipl.h"
 
 namespace {
 
@@ -43,14 +43,14 @@ Bytes GoodPipl() {
   Property(b, "eSVR", {13, 0, 2, 0}, 4);
   Property(b, "eVER", {0x01, 0x00, 0x08, 0x00}, 4);
   Property(b, "eINF", {0, 0, 0, 0}, 2);
-  Property(b, "eGLO", {0, 0, 0, 2}, 4);
+  Property(b, "eGLO", {2, 0, 0, 2}, 4);
   Property(b, "eGL2", {0, 0, 0, 0}, 4);
   Property(b, "eMNA", Text("\x07Tilvane"), 8);
   Property(b, "aeFL", {0, 0, 0, 0}, 4);
   return b;
 }
 
-const standin::ReportedSetup kReported{0x80001, 0x02000000, 0};
+const standin::ReportedSetup kReported{0x80001, 0x02000002, 0};
 
 TEST(PiplCheck, TheRightPiplPasses) {
   const auto properties = standin::ParsePipl(GoodPipl());
