@@ -138,9 +138,9 @@ void WriteCellPixel(const DrawContext<Pixel>& context, const CellPlacement& plac
   const int32_t outputY = OutputCoordinate(placement.originY, windowY, context.lastRowValue);
   const int32_t outputX = OutputCoordinate(placement.originX, windowX, context.lastColumnValue);
   Pixel* pixel = Traits::Address(context.output, outputX, outputY);
-  *pixel = ShadeCellPixel<Pixel>(context, placement, sample);
+  *pixel = OnBorder(context, windowX, windowY) ? context.borderPixel
+                                               : ShadeCellPixel<Pixel>(context, placement, sample);
   if (context.settings->border == 1) {
-    if (windowX == 0 || windowY == 0) *pixel = context.borderPixel;
     *Traits::Address(context.output, context.lastColumn, outputY) = context.borderPixel;
   }
 }
@@ -201,6 +201,8 @@ CellTransform ComputeCellTransform(const RenderSettings& settings, float cellSca
   double k = 0.0;
   switch (settings.displacementEffect) {
     case DISPLACEMENT_SCALE:
+      // Not just r: an infinite intensity makes the angle NaN, so every
+      // sample is NaN and the cell draws transparent (all channels 0).
       angleInput = brightness * 0.0 + r;
       k = brightness + s;
       break;
@@ -209,7 +211,7 @@ CellTransform ComputeCellTransform(const RenderSettings& settings, float cellSca
       k = brightness + s;
       break;
     case DISPLACEMENT_NONE:
-      angleInput = brightness * 0.0 + r;
+      angleInput = brightness * 0.0 + r;  // NaN for an infinite intensity, as above
       k = 1.0 + s;
       break;
     default:  // DISPLACEMENT_ROTATION
@@ -224,7 +226,6 @@ CellTransform ComputeCellTransform(const RenderSettings& settings, float cellSca
   t.clampedScale = k < 0.0 ? 0.0 : k;
   // From k, not kc; never below 0.01.
   double divisor = static_cast<double>(cellScale) * k;
-  if (divisor < 0.0) divisor = 0.0;
   if (divisor < 0.01) divisor = 0.01;
   t.divisor = divisor;
   return t;

@@ -100,6 +100,14 @@ template <typename Pixel>
 CellWalk PrepareCellWalk(const DrawContext<Pixel>& context, const CellState& cell, int32_t cellRow,
                          int32_t cellColumn);
 
+// The border rule, for every walk: with "Border" on, a pixel of the
+// window's first row or first column is the border colour, and so is the
+// output's last column on every output row the window writes.
+template <typename Pixel>
+bool OnBorder(const DrawContext<Pixel>& context, int64_t windowX, int64_t windowY) {
+  return context.settings->border == 1 && (windowX == 0 || windowY == 0);
+}
+
 // The output row a window row lands on.
 template <typename Pixel>
 int32_t OutputRowOf(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t windowY);

@@ -32,14 +32,15 @@ static_assert(kMaxCellChunks <= RowTeam::kMaxChunks,
 // on the calling thread alone, as it would have taken without threads.
 inline constexpr int kMaxStalls = 16;
 
-// Draws cell windows on the chosen vector path, sharing each large one among
+// Draws cell windows with the chosen walk, sharing each large one among
 // the render's threads. The team is started at the first cell worth sharing
 // and joined when the painter goes, before the render returns.
 template <typename Pixel>
 class CellPainter {
  public:
-  CellPainter(const DrawContext<Pixel>& context, const RenderOptions& options)
-      : context_(context), draw_(RowDrawerFor<Pixel>(options.simd)), threads_(options.threads) {
+  // Draws with `draw`, on up to `threads` threads, the calling one included.
+  CellPainter(const DrawContext<Pixel>& context, RowDrawer<Pixel> draw, int threads)
+      : context_(context), draw_(draw), threads_(threads) {
     // Output rows that overlap in memory would be written by two threads.
     const int64_t rowSize = int64_t{context.output->width} * int64_t{sizeof(Pixel)};
     const int64_t stride = context.output->rowbytes;

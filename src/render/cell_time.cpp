@@ -11,9 +11,8 @@ thread_local uint32_t jitterState = 0;
 // The remainder rule for a divisor d of at least 1: t mod d
 // for t ≥ 0, and 0 for every negative t (pinned, not wrapped).
 int64_t PinnedRemainder(int64_t t, int64_t d) {
-  const int64_t r = t % d;
-  const int64_t m = r < d ? r : d;
-  return m < 0 ? 0 : m;
+  const int64_t r = t % d;  // below d, and not above 0 for a negative t
+  return r < 0 ? 0 : r;
 }
 
 // The window offset a displacement sample adds to a cell origin.

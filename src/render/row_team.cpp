@@ -1,5 +1,7 @@
 #include "src/render/row_team.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 namespace tilvane {
@@ -77,7 +79,12 @@ void RowTeam::Serve() {
 }
 
 bool RowTeam::Run(Job job, const void* work, int chunks) {
-  if (chunks > kMaxChunks) chunks = kMaxChunks;
+  if (chunks < 0 || chunks > kMaxChunks) {
+    // A caller's bug, never input: drawing fewer rows than asked would hide it.
+    std::fprintf(stderr, "tilvane: RowTeam::Run given %d chunks; a job has 0 to %d\n", chunks,
+                 kMaxChunks);
+    std::abort();
+  }
   if (workers_.empty() || chunks <= 1) {
     for (int c = 0; c < chunks; ++c) job(work, c);
     return true;

@@ -35,7 +35,9 @@ class RowTeam {
   // thread among them, so a member the system does not schedule in time
   // holds up at most the chunk it took. Returns false when the calling
   // thread had to give up its time slice waiting for such a member: a sign
-  // that the machine is busier than the team is large.
+  // that the machine is busier than the team is large. A count outside 0 to
+  // kMaxChunks would not fit the state word and lose chunks: it is refused,
+  // with a message, by ending the process.
   bool Run(Job job, const void* work, int chunks);
 
  private:

@@ -14,27 +14,33 @@
 #pragma GCC push_options
 #pragma GCC target("sse2")
 #define TILVANE_SIMD_NAMESPACE sse2
+#define TILVANE_SIMD_PATH SimdPath::kSse2
 #define TILVANE_SIMD_LANES 2
 #include "src/render/window_simd.inl"
 #undef TILVANE_SIMD_NAMESPACE
+#undef TILVANE_SIMD_PATH
 #undef TILVANE_SIMD_LANES
 #pragma GCC pop_options
 
 #pragma GCC push_options
 #pragma GCC target("avx2")
 #define TILVANE_SIMD_NAMESPACE avx2
+#define TILVANE_SIMD_PATH SimdPath::kAvx2
 #define TILVANE_SIMD_LANES 4
 #include "src/render/window_simd.inl"
 #undef TILVANE_SIMD_NAMESPACE
+#undef TILVANE_SIMD_PATH
 #undef TILVANE_SIMD_LANES
 #pragma GCC pop_options
 
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
 #define TILVANE_SIMD_NAMESPACE avx512
+#define TILVANE_SIMD_PATH SimdPath::kAvx512
 #define TILVANE_SIMD_LANES 8
 #include "src/render/window_simd.inl"
 #undef TILVANE_SIMD_NAMESPACE
+#undef TILVANE_SIMD_PATH
 #undef TILVANE_SIMD_LANES
 #pragma GCC pop_options
 
@@ -44,13 +50,13 @@ template <typename Pixel>
 RowDrawer<Pixel> RowDrawerFor(SimdPath path) {
   switch (path) {
     case SimdPath::kSse2:
-      return &sse2::DrawRows<Pixel>;
+      return sse2::Drawer<Pixel>();
     case SimdPath::kAvx2:
-      return &avx2::DrawRows<Pixel>;
+      return avx2::Drawer<Pixel>();
     case SimdPath::kAvx512:
-      return &avx512::DrawRows<Pixel>;
+      return avx512::Drawer<Pixel>();
     default:
-      return &DrawWindowRows<Pixel>;
+      return {SimdPath::kScalar, &DrawWindowRows<Pixel>};
   }
 }
 

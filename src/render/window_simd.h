@@ -14,9 +14,20 @@
 
 namespace tilvane {
 
+// The walk of one path and the path it is: every path draws the same
+// pixels, so only this says which one ran. Each path's walk names itself.
 template <typename Pixel>
-using RowDrawer = void (*)(const DrawContext<Pixel>& context, const CellWalk& walk,
-                           int64_t firstRow, int64_t endRow);
+struct RowDrawer {
+  using Draw = void (*)(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t firstRow,
+                        int64_t endRow);
+  SimdPath path;
+  Draw draw;
+
+  void operator()(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t firstRow,
+                  int64_t endRow) const {
+    draw(context, walk, firstRow, endRow);
+  }
+};
 
 // The walk of one path: the reference for kScalar. The path must be one the
 // CPU supports (BestSimdPath or below).

@@ -1,6 +1,6 @@
 // The vector window walk, one body for every instruction set: the including
-// file sets the target, TILVANE_SIMD_LANES (doubles per vector) and
-// TILVANE_SIMD_NAMESPACE. Each step mirrors the reference in cell_draw.cpp:
+// file sets the target, TILVANE_SIMD_LANES (doubles per vector),
+// TILVANE_SIMD_NAMESPACE and TILVANE_SIMD_PATH. Each step mirrors the reference in cell_draw.cpp:
 // SampleWindowPixel, SampleIcon, ShadeCellPixel and WriteCellPixel.
 
 namespace tilvane::TILVANE_SIMD_NAMESPACE {
@@ -170,6 +170,10 @@ inline VecI TruncToChannel(VecF value, float largest) {
   return __builtin_convertvector(clamped, VecI);
 }
 
+// The 8-bit depth, whose packed pixels are 32 bits; the 16-bit one packs 64.
+template <typename Pixel>
+inline constexpr bool kEightBit = PixelTraits<Pixel>::kChannelBits == 8;
+
 // Four neighbours' packed pixels: 8 bits in lo (alpha lowest, as GetPixel8
 // packs them); 16 bits alpha and red in lo, green and blue in hi.
 struct Neighbours {
@@ -179,7 +183,7 @@ struct Neighbours {
 
 template <typename Pixel>
 inline void Fetch(const unsigned char* base, VecL offsets, Neighbours* n, int which) {
-  if constexpr (sizeof(Pixel) == 4) {
+  if constexpr (kEightBit<Pixel>) {
     n->lo[which] = Gather32(base, offsets);
   } else {
     const VecQ pixels = Gather64(base, offsets);
@@ -212,7 +216,7 @@ inline VecU ByteChannel(VecU packed) {
 template <typename Pixel, int kChannel>
 inline VecD ChannelOf(const Neighbours& n, int which) {
   VecU bits;
-  if constexpr (sizeof(Pixel) == 4) {
+  if constexpr (kEightBit<Pixel>) {
     bits = ByteChannel<kChannel>(n.lo[which]);
   } else {
     const VecU word = kChannel < 2 ? n.lo[which] : n.hi[which];
@@ -248,10 +252,6 @@ struct CellLanes {
   float originX, lastColumnValue;
 };
 
-// Shades kLanes window pixels of one row, starting at column windowX, into
-// values and their output columns into outputX. False, with nothing
-// written, when a source point is beyond what the vector conversions take
-// exactly; those pixels go to the reference.
 // How a cell colours its pixels: the icon's colours unscaled (a transparency
 // factor of exactly 1, where the single-precision product changes nothing),
 // the icon's colours scaled, or the two-colour mix.
@@ -261,7 +261,7 @@ enum class Shading { kIconUnscaled, kIconScaled, kMix };
 template <typename Pixel, Shading kShading, int kComponent>
 inline VecI ShadeChannel(const CellLanes<Pixel>& cell, VecD s) {
   constexpr double kScale = PixelTraits<Pixel>::kFullScaleDouble;
-  constexpr double kLargest = sizeof(Pixel) == 4 ? 255.0 : 65535.0;
+  constexpr double kLargest = kEightBit<Pixel> ? 255.0 : 65535.0;
   if constexpr (kShading == Shading::kIconUnscaled) {
     // (float)(int)s × 1.0f is (int)s, and s lies inside the channel range.
     return TruncToInt(s);
@@ -318,7 +318,7 @@ inline Neighbourhood NeighbourhoodOf(const CellLanes<Pixel>& cell, const SourceP
   const VecI bottom = ClampIndex(y0 + 1, cell.iconLastRow);
   const VecL upperRow = RowOffsets(top, cell.iconRowBytes);
   const VecL lowerRow = RowOffsets(bottom, cell.iconRowBytes);
-  if (sizeof(Pixel) == 4 && cell.pairedColumns) {
+  if (kEightBit<Pixel> && cell.pairedColumns) {
     // Both column neighbours in one 8-byte read at column min(left, width − 2),
     // which holds left and right whatever the clamp made of them.
     const VecI pair = left < cell.iconLastColumn ? left : cell.iconLastColumn - 1;
@@ -361,7 +361,7 @@ inline void ShadeLanes(const CellLanes<Pixel>& cell, const Neighbourhood& h, Pix
       ShadeChannel<Pixel, kShading, 1>(cell, Interpolate<Pixel, CHANNEL_GREEN>(n, h.fx, h.fy));
   channel[CHANNEL_BLUE] =
       ShadeChannel<Pixel, kShading, 2>(cell, Interpolate<Pixel, CHANNEL_BLUE>(n, h.fx, h.fy));
-  if constexpr (sizeof(Pixel) == 4) {
+  if constexpr (kEightBit<Pixel>) {
     const VecU packed = reinterpret_cast<VecU>(channel[CHANNEL_ALPHA]) |
                         reinterpret_cast<VecU>(channel[CHANNEL_RED]) << 8 |
                         reinterpret_cast<VecU>(channel[CHANNEL_GREEN]) << 16 |
@@ -466,7 +466,7 @@ inline void StoreGroup(Pixel* row, const Pixel* values, const int32_t* outputX) 
 template <typename Pixel, Shading kShading, int kGroups>
 void ShadeAndStore(const DrawContext<Pixel>& context, const CellWalk& walk,
                    const CellLanes<Pixel>& lanes, Pixel* row, int64_t column, int64_t windowY,
-                   double vSin, double vCos, bool borderRow) {
+                   double vSin, double vCos) {
   constexpr int kCount = kGroups * kLanes;
   Pixel values[kCount];
   int32_t outputX[kCount];
@@ -478,10 +478,8 @@ void ShadeAndStore(const DrawContext<Pixel>& context, const CellWalk& walk,
       outputX[i] = p.outputX;
     }
   }
-  if (borderRow) {
-    for (int i = 0; i < kCount; ++i) values[i] = context.borderPixel;
-  } else if (context.settings->border == 1 && column == 0) {
-    values[0] = context.borderPixel;
+  for (int i = 0; i < kCount; ++i) {
+    if (OnBorder(context, column + i, windowY)) values[i] = context.borderPixel;
   }
   for (int g = 0; g < kGroups; ++g) StoreGroup(row, values + g * kLanes, outputX + g * kLanes);
 }
@@ -492,31 +490,28 @@ void ShadeAndStore(const DrawContext<Pixel>& context, const CellWalk& walk,
 template <typename Pixel, Shading kShading>
 void ShadeOpenColumns(const DrawContext<Pixel>& context, const CellWalk& walk,
                       const CellLanes<Pixel>& lanes, Pixel* row, int64_t open, int64_t windowY,
-                      double vSin, double vCos, bool borderRow) {
+                      double vSin, double vCos) {
   int64_t column = 0;
   for (; column + 2 * kLanes <= open; column += 2 * kLanes) {
-    ShadeAndStore<Pixel, kShading, 2>(context, walk, lanes, row, column, windowY, vSin, vCos,
-                                      borderRow);
+    ShadeAndStore<Pixel, kShading, 2>(context, walk, lanes, row, column, windowY, vSin, vCos);
   }
   const int64_t left = open - column;
   if (left > kLanes && open >= 2 * kLanes) {
     ShadeAndStore<Pixel, kShading, 2>(context, walk, lanes, row, open - 2 * kLanes, windowY, vSin,
-                                      vCos, borderRow);
+                                      vCos);
   } else if (left > kLanes) {
-    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, column, windowY, vSin, vCos,
-                                      borderRow);
-    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, open - kLanes, windowY, vSin, vCos,
-                                      borderRow);
+    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, column, windowY, vSin, vCos);
+    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, open - kLanes, windowY, vSin,
+                                      vCos);
   } else if (left > 0) {
-    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, open - kLanes, windowY, vSin, vCos,
-                                      borderRow);
+    ShadeAndStore<Pixel, kShading, 1>(context, walk, lanes, row, open - kLanes, windowY, vSin,
+                                      vCos);
   }
 }
 
 // The rows firstRow to endRow − 1 of the walk, as DrawWindowRows draws
-// them. The border is applied as the reference's writes leave it: a pixel
-// of the first window row or column is the border pixel, and the output's
-// last column ends each row with it.
+// them, with the border as OnBorder has it: the output's last column ends
+// each row once, as the reference's last write there leaves it.
 template <typename Pixel>
 void DrawRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t firstRow,
               int64_t endRow) {
@@ -538,20 +533,25 @@ void DrawRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t f
     const double v = static_cast<double>(windowY - walk.halfHeight);
     const double vSin = v * walk.transform.sinTheta;
     const double vCos = v * walk.transform.cosTheta;
-    const bool borderRow = border && windowY == 0;
     int64_t column = 0;
     if (vectors && side >= kLanes) {
-      shadeOpenColumns(context, walk, lanes, row, side, windowY, vSin, vCos, borderRow);
+      shadeOpenColumns(context, walk, lanes, row, side, windowY, vSin, vCos);
       column = side;
     }
     for (; column < columns; ++column) {
       const int64_t windowX = walk.ColumnAt(column);
       ShadedPixel<Pixel> p = ShadeWindowPixel(context, walk, windowX, windowY);
-      if (border && (windowX == 0 || borderRow)) p.value = context.borderPixel;
+      if (OnBorder(context, windowX, windowY)) p.value = context.borderPixel;
       row[p.outputX] = p.value;
     }
     if (border && columns > 0) row[context.lastColumn] = context.borderPixel;
   }
+}
+
+// This path's walk, named by its path.
+template <typename Pixel>
+RowDrawer<Pixel> Drawer() {
+  return {TILVANE_SIMD_PATH, &DrawRows<Pixel>};
 }
 
 }  // namespace tilvane::TILVANE_SIMD_NAMESPACE

@@ -54,6 +54,15 @@ TEST(AboutMessage, DescriptionHasThreeLinesSeparatedByTwoCarriageReturns) {
   EXPECT_EQ(StringTable[STRING_DESCRIPTION].index, STRING_DESCRIPTION);
 }
 
+TEST(AboutMessage, AnIndexOutsideTheStringTableGivesItsEmptyEntry) {
+  // The table's own entry, not a neighbour's bytes.
+  const A_char* none = StringTable[STRING_NONE].text;
+  for (const A_long index : {A_long{-1}, A_long{STRING_COUNT}, A_long{STRING_COUNT + 1}}) {
+    EXPECT_EQ(LookupString(index), none) << index;
+  }
+  EXPECT_STREQ(none, "");
+}
+
 TEST(AboutSuites, AcquiresTheAnsiSuiteOnceAndReleasesIt) {
   auto host = MakeHost();
   ASSERT_EQ(host->about(), PF_Err_NONE);

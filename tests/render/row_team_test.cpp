@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -61,6 +62,27 @@ TEST(RowTeam, AJobWithNoChunksReturnsAtOnce) {
   tilvane::RowTeam team(3);
   ExpectEachChunkOnce(team, 0, 0);
   ExpectEachChunkOnce(team, 1, 0);
+}
+
+TEST(RowTeamDeathTest, AJobOfMoreChunksThanTheTeamCountsIsRefusedLoudly) {
+  // The team's threads would be copied into the child of a fast death test.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr int kMax = tilvane::RowTeam::kMaxChunks;
+  for (const int members : {1, 3}) {
+    for (const int chunks : {kMax + 1, -1}) {
+      EXPECT_DEATH(
+          {
+            tilvane::RowTeam team(members);
+            Tally tally(kMax + 1);
+            team.Run(&Count, &tally, chunks);
+          },
+          "RowTeam::Run given " + std::to_string(chunks) + " chunks")
+          << members << " members";
+    }
+  }
+  // The most a job may have all run.
+  tilvane::RowTeam team(3);
+  ExpectEachChunkOnce(team, kMax, 0);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The command line as people expect it: suggestions for misspelt names,
 // choices in any case, the last repeated option winning, and a plain message
 // when memory runs out.
+#include "tools/tilvane/command_line.h"
+
 #include "tests/tool/tool_support.h"
 
 namespace tilvane_test {
@@ -60,6 +62,19 @@ TEST_F(CommandLine, MisspeltNamesGetTheNearestOne) {
   EXPECT_TRUE(OneLineError(none));
   EXPECT_NE(none.err.find("give a command: info, demo or render"), std::string::npos) << none.err;
   EXPECT_EQ(files(), (std::vector<std::string>{"icon.png", "ramp.png"}));
+}
+
+TEST(DidYouMean, AWordTwoNamesStartWithGetsTheNearestOfThem) {
+  using tilvane_tool::DidYouMean;
+  // Choices come from the plug-in, in its order: the nearest wins, not the first.
+  EXPECT_EQ(DidYouMean("--scal", {"--scale-offset", "--scale"}), " (did you mean --scale?)");
+  EXPECT_EQ(DidYouMean("--scal", {"--scale", "--scale-offset"}), " (did you mean --scale?)");
+  EXPECT_EQ(DidYouMean("vertic", {"vertical-units", "vertical"}), " (did you mean vertical?)");
+  // One name it starts: that one, however far.
+  EXPECT_EQ(DidYouMean("--rotation", {"--duration", "--rotation-offset"}),
+            " (did you mean --rotation-offset?)");
+  // Several, none near: no guess.
+  EXPECT_EQ(DidYouMean("--time", {"--time-step", "--time-scale"}), "");
 }
 
 TEST_F(CommandLine, ChoicesIgnoreCaseAndTakeTheNamesInfoPrints) {

@@ -117,6 +117,26 @@ TEST_F(Outputs, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   }
 }
 
+// Failures no real disk shows on demand, from a preloaded shim: a flush to
+// disk that fails is a failed write, and a rename that fails after the
+// temporary file is closed still removes it.
+TEST_F(Outputs, AFailedFlushOrRenameLeavesTheOldFileAndNoTemporaryFile) {
+  writeUniform("out.png", 4, 4, 8, {1, 2, 3, 255});
+  const auto before = snapshot();
+  for (const std::string fault : {"fsync", "rename"}) {
+    for (const std::string out : {"out.png", "new.png"}) {
+      const RunResult r = runWithFault(fault, Render(out));
+      EXPECT_TRUE(OneLineError(r, 3)) << fault << " " << out;
+      EXPECT_NE(r.err.find("'" + out + "' cannot be written: Input/output error"),
+                std::string::npos)
+          << r.err;
+      EXPECT_EQ(snapshot(), before) << fault << " " << out;
+    }
+  }
+  ASSERT_EQ(runWithFault("none", Render("new.png")).status, 0);  // the shim alone changes nothing
+  EXPECT_TRUE(Complete("new.png"));
+}
+
 TEST_F(Outputs, AnOutputThatIsAnInputIsRefusedBeforeAnythingRenders) {
   fs::copy_file(path("noise.png"), path("same.png"));
   fs::create_symlink("noise.png", path("link.png"));
@@ -173,6 +193,12 @@ TEST_F(Outputs, PermissionsAreKeptAndReadOnlyOutputsRefused) {
   ASSERT_EQ(run(Render("shared.png")).status, 0);
   EXPECT_TRUE(Complete("shared.png"));
   EXPECT_EQ(Mode("shared.png"), 0640);
+  // The set-group-ID and sticky bits too (setting them needs the file's group).
+  fs::permissions(path("shared.png"), fs::perms(03640));
+  if (Mode("shared.png") == 03640) {
+    ASSERT_EQ(run(Render("shared.png")).status, 0);
+    EXPECT_EQ(Mode("shared.png"), 03640);
+  }
 
   writeUniform("locked.png", 4, 4, 8, {1, 2, 3, 255});
   fs::permissions(path("locked.png"), fs::perms(0444));

@@ -109,6 +109,19 @@ TEST_F(Sequences, MovieFramesAreLayerFrames) {
   EXPECT_EQ(shown("m.%04d.png", 0, 3), (std::vector<Rgba>{kRed, kGreen, kBlue, kBlue}));
 }
 
+// A frame thread the system refuses (a preloaded shim lets only the first
+// thread start) is reported, and every frame is still rendered.
+TEST_F(Sequences, FrameThreadsThatCannotStartAreReportedAndTheFramesStillRendered) {
+  writeUniform("icon.png", 4, 4, 8, kRed);
+  const RunResult r =
+      runWithFault("thread", Args({"--icon", "icon.png", "--frames", "0-5", "--threads", "3",
+                                   "--size", "16x16", "-o", "t.####.png"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: could start only"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("lower --threads"), std::string::npos) << r.err;
+  EXPECT_EQ(shown("t.%04d.png", 0, 5), std::vector<Rgba>(6, kRed));
+}
+
 TEST_F(Sequences, OutputIsIdenticalForOneAndManyThreads) {
   std::vector<Rgba> icon;
   for (int y = 0; y < 12; ++y) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -52,6 +53,19 @@ std::string Slurp(const fs::path& file) {
 
 RunResult ToolTest::run(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {TILVANE_TOOL_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return spawn(std::move(argv));
+}
+
+RunResult ToolTest::runWithFault(const std::string& fault,
+                                 const std::vector<std::string>& args) const {
+  // A sanitizer's run-time would refuse to come second to the preloaded shim.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  std::vector<std::string> argv = {
+      "/usr/bin/env", "LD_PRELOAD=" TILVANE_FAULT_SHIM_PATH, "TILVANE_TEST_FAULT=" + fault,
+      std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
+          "verify_asan_link_order=0",
+      TILVANE_TOOL_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   return spawn(std::move(argv));
 }

@@ -41,6 +41,8 @@ class ToolTest : public ::testing::Test {
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
   // Runs tilvane with these arguments in the test directory.
   RunResult run(const std::vector<std::string>& args) const;
+  // The same with one system call failing (TILVANE_TEST_FAULT in fault_shim.cpp).
+  RunResult runWithFault(const std::string& fault, const std::vector<std::string>& args) const;
   // The same under a shell resource limit, e.g. "-f 8" (file size, 512-byte blocks).
   RunResult runUnderLimit(const std::string& limit, const std::vector<std::string>& args) const;
   // Writes a PNG with straight alpha, 8 or 16 bits, pixels row by row.

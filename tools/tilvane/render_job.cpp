@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "src/params/params.h"
@@ -154,8 +155,18 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
   if (workers == 1) {
     work(0);
   } else {
+    // A thread the system refuses is reported; the frames go to the threads
+    // already started, or to this one if none started. The started ones are
+    // always joined: a joinable thread destroyed would end the process.
     std::vector<std::thread> pool;
-    for (int w = 0; w < workers; ++w) pool.emplace_back(work, w);
+    try {
+      for (int w = 0; w < workers; ++w) pool.emplace_back(work, w);
+    } catch (const std::system_error& e) {
+      Warn("could start only " + std::to_string(pool.size()) + " of " + std::to_string(workers) +
+           " frame threads (" + e.what() + "); rendering with " +
+           std::to_string(std::max<size_t>(pool.size(), 1)) + ", lower --threads to avoid this");
+      if (pool.empty()) work(0);
+    }
     for (std::thread& t : pool) t.join();
   }
   bar.finish();
