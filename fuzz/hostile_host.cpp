@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
+#include <string>
 
 #include "src/params/params.h"
 
@@ -19,11 +19,6 @@ HostileHost* gHost = nullptr;
 constexpr SPErr kSuiteNotFound = 0x53214664;
 constexpr size_t kReturnMsgSize = sizeof(PF_OutData::return_msg);
 constexpr size_t kNameSize = sizeof(PF_ParamDef::name);
-
-bool AllZero(const void* p, size_t n) {
-  const auto* bytes = static_cast<const unsigned char*>(p);
-  return std::all_of(bytes, bytes + n, [](unsigned char b) { return b == 0; });
-}
 
 void SetEnv(const char* name, const std::string& value) {
   if (value.empty()) {
@@ -87,28 +82,25 @@ std::unique_ptr<HostileHost::Frame> HostileHost::MakeFrame(const WorldPlan& w, b
 // ----- The host's callbacks ------------------------------------------------------
 
 struct HostileHost::Callbacks {
-  // The host of the call, with the calling thread and effect_ref checked.
-  static HostileHost* Enter(PF_ProgPtr ref, bool hasRef) {
-    HostileHost* host = gHost;
-    if (host == nullptr) return nullptr;
-    if (std::this_thread::get_id() != host->caller_) {
-      host->Misuse("a host callback from a thread other than the caller's");
+  // Logs a call in the books, which check its thread; and checks the
+  // effect_ref of those that carry one.
+  static ledger::Call& Log(HostileHost* host, Op op, const PF_ProgPtr* ref) {
+    if (ref != nullptr && *ref != reinterpret_cast<PF_ProgPtr>(host)) {
+      host->books_.Misuse("a callback with an effect_ref the host never handed out");
     }
-    if (hasRef && ref != reinterpret_cast<PF_ProgPtr>(host)) {
-      host->Misuse("a callback with an effect_ref the host never handed out");
-    }
-    return host;
+    return host->books_.Log(op);
   }
 
   static PF_Err CheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_long, A_u_long,
                               PF_ParamDef* def) {
-    HostileHost* host = Enter(ref, true);
+    HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    LoggedCall& call = host->Log(Op::CheckoutParam);
+    const auto lock = host->books_.Hold();
+    ledger::Call& call = Log(host, Op::CheckoutParam, &ref);
     PF_Err code = 0;
-    if (host->Fails(Op::CheckoutParam, &code)) return call.result = code;
+    if (host->Fails(Op::CheckoutParam, call, &code)) return call.result = code;
     if (def == nullptr) {
-      host->Misuse("checkout_param with a null record");
+      host->books_.Misuse("checkout_param with a null record");
       return call.result = PF_Err_BAD_CALLBACK_PARAM;
     }
     if (index < 0 || index >= PARAM_COUNT) return call.result = PF_Err_INVALID_INDEX;
@@ -120,58 +112,59 @@ struct HostileHost::Callbacks {
     } else {
       *def = *host->r_.params[static_cast<size_t>(index)].get();
     }
-    def->unused = host->nextToken_++;
-    host->outstanding_.insert(def->unused);
+    host->books_.CheckOut(*def);
     return 0;
   }
 
   static PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef* def) {
-    HostileHost* host = Enter(ref, true);
+    HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    LoggedCall& call = host->Log(Op::CheckinParam);
+    const auto lock = host->books_.Hold();
+    ledger::Call& call = Log(host, Op::CheckinParam, &ref);
     PF_Err code = 0;
-    const bool failed = host->Fails(Op::CheckinParam, &code);  // it still checks in
+    const bool failed = host->Fails(Op::CheckinParam, call, &code);  // it still checks in
     if (def == nullptr) {
-      host->Misuse("checkin_param with a null record");
+      host->books_.Misuse("checkin_param with a null record");
       return call.result = failed ? code : PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (!AllZero(def, sizeof *def) && host->outstanding_.erase(def->unused) == 0) {
-      host->Misuse("checkin_param of a record that is not checked out");
-    }
+    host->books_.CheckInRecord(*def);
     return call.result = failed ? code : 0;
   }
 
   static PF_Err AddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
-    HostileHost* host = Enter(ref, true);
+    HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    LoggedCall& call = host->Log(Op::AddParam);
+    const auto lock = host->books_.Hold();
+    ledger::Call& call = Log(host, Op::AddParam, &ref);
     PF_Err code = 0;
-    if (host->Fails(Op::AddParam, &code)) return call.result = code;
+    if (host->Fails(Op::AddParam, call, &code)) return call.result = code;
     if (def == nullptr || index != -1 || std::memchr(def->name, '\0', kNameSize) == nullptr) {
-      host->Misuse("add_param with a null, unterminated or non-appending definition");
+      host->books_.Misuse("add_param with a null, unterminated or non-appending definition");
       return call.result = PF_Err_BAD_CALLBACK_PARAM;
     }
     return 0;
   }
 
   static PF_Err Progress(PF_ProgPtr ref, A_long, A_long) {
-    HostileHost* host = Enter(ref, true);
+    HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    LoggedCall& call = host->Log(Op::Progress);
+    const auto lock = host->books_.Hold();
+    ledger::Call& call = Log(host, Op::Progress, &ref);
     PF_Err code = 0;
-    if (host->Fails(Op::Progress, &code)) return call.result = code;
+    if (host->Fails(Op::Progress, call, &code)) return call.result = code;
     return 0;
   }
 
   static PF_Err Fill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* rect,
                      PF_EffectWorld* world) {
-    HostileHost* host = Enter(ref, true);
+    HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    LoggedCall& call = host->Log(Op::Fill);
+    const auto lock = host->books_.Hold();
+    ledger::Call& call = Log(host, Op::Fill, &ref);
     PF_Err code = 0;
-    if (host->Fails(Op::Fill, &code)) return call.result = code;
+    if (host->Fails(Op::Fill, call, &code)) return call.result = code;
     if (world != host->r_.output.get()) {
-      host->Misuse("fill of a world that is not the output");
+      host->books_.Misuse("fill of a world that is not the output");
       return call.result = PF_Err_BAD_CALLBACK_PARAM;
     }
     const Frame& out = *host->output_;
@@ -197,58 +190,54 @@ struct HostileHost::Callbacks {
   }
 
   static A_char* Strcpy(A_char* dst, const A_char* src) {
-    HostileHost* host = Enter(nullptr, false);
+    HostileHost* host = gHost;
     if (host == nullptr) return nullptr;
-    LoggedCall& call = host->Log(Op::Strcpy);
+    const auto lock = host->books_.Hold();
+    ledger::Call& call = Log(host, Op::Strcpy, nullptr);
     PF_Err code = 0;
-    if (host->Fails(Op::Strcpy, &code)) {
+    if (host->Fails(Op::Strcpy, call, &code)) {
       call.result = code;
       return nullptr;
     }
     if (dst == nullptr || src == nullptr) {
-      host->Misuse("strcpy with a null pointer");
+      host->books_.Misuse("strcpy with a null pointer");
       return nullptr;
     }
     // The effect copies parameter names only, into 32-byte fields.
-    if (std::strlen(src) >= kNameSize) host->Misuse("strcpy of a name longer than 31 characters");
+    if (std::strlen(src) >= kNameSize)
+      host->books_.Misuse("strcpy of a name longer than 31 characters");
     std::memcpy(dst, src, std::min(std::strlen(src) + 1, kNameSize));
     return dst;
   }
 
   static int Sprintf(A_char* dst, const A_char* fmt, ...) {
-    HostileHost* host = Enter(nullptr, false);
+    HostileHost* host = gHost;
     if (host == nullptr) return -1;
-    LoggedCall& call = host->Log(Op::Sprintf);
+    const auto lock = host->books_.Hold();
+    ledger::Call& call = Log(host, Op::Sprintf, nullptr);
     PF_Err code = 0;
-    if (host->Fails(Op::Sprintf, &code)) {
+    if (host->Fails(Op::Sprintf, call, &code)) {
       call.result = code;
       return -1;
     }
     if (dst == nullptr || fmt == nullptr || dst != host->r_.out->return_msg) {
-      host->Misuse("sprintf into anything but return_msg");
+      host->books_.Misuse("sprintf into anything but return_msg");
       return -1;
     }
-    char text[4096];
     va_list args;
     va_start(args, fmt);
-    const int length = std::vsnprintf(text, sizeof text, fmt, args);
+    const int length = ledger::BoundedSprintf(host->books_, call, dst, kReturnMsgSize, fmt, args);
     va_end(args);
-    if (length < 0) return -1;
-    if (static_cast<size_t>(length) >= kReturnMsgSize) {
-      host->Misuse("sprintf of " + std::to_string(length) + " characters into return_msg");
-    }
-    const size_t n = std::min(static_cast<size_t>(length), kReturnMsgSize - 1);
-    std::memcpy(dst, text, n);
-    dst[n] = '\0';
     return length;
   }
 
   static SPErr AcquireSuite(const char* name, int32_t version, const void** suite) {
-    HostileHost* host = Enter(nullptr, false);
+    HostileHost* host = gHost;
     if (host == nullptr || name == nullptr || suite == nullptr) return kSuiteNotFound;
-    LoggedCall& call = host->Log(Op::AcquireSuite);
+    const auto lock = host->books_.Hold();
+    ledger::Call& call = Log(host, Op::AcquireSuite, nullptr);
     PF_Err code = 0;
-    if (host->Fails(Op::AcquireSuite, &code)) return call.result = code;
+    if (host->Fails(Op::AcquireSuite, call, &code)) return call.result = code;
     const bool world = std::strcmp(name, kPFWorldSuite) == 0 && version == kPFWorldSuiteVersion2;
     const bool ansi = std::strcmp(name, kPFANSISuite) == 0 && version == kPFANSISuiteVersion1;
     if (!world && !ansi) return call.result = kSuiteNotFound;
@@ -258,43 +247,40 @@ struct HostileHost::Callbacks {
       return call.result = world ? plan.worldRefusal : plan.ansiRefusal;
     if (serve == SuiteServe::NullWithNoError) {
       *suite = nullptr;
-      call.nullSuite = true;
+      call.unusableSuite = true;
       return 0;
     }
     if (world) {
       *suite = host->r_.worldSuite.get();
-      call.halfSuite = plan.Has(Missing::WorldGetPixelFormat);
+      call.unusableSuite = plan.Has(Missing::WorldGetPixelFormat);
     } else {
       *suite = host->r_.ansi.get();
-      call.halfSuite = plan.Has(Missing::AnsiSprintf) || plan.Has(Missing::AnsiStrcpy);
+      call.unusableSuite = plan.Has(Missing::AnsiSprintf) || plan.Has(Missing::AnsiStrcpy);
     }
-    ++host->suiteBalance_[{name, version}];
+    host->books_.Acquired({name, version});
     return 0;
   }
 
   static SPErr ReleaseSuite(const char* name, int32_t version) {
-    HostileHost* host = Enter(nullptr, false);
+    HostileHost* host = gHost;
     if (host == nullptr || name == nullptr) return kSuiteNotFound;
-    LoggedCall& call = host->Log(Op::ReleaseSuite);
+    const auto lock = host->books_.Hold();
+    ledger::Call& call = Log(host, Op::ReleaseSuite, nullptr);
     PF_Err code = 0;
-    const bool failed = host->Fails(Op::ReleaseSuite, &code);  // it still releases
-    int& balance = host->suiteBalance_[{name, version}];
-    if (balance <= 0) {
-      host->Misuse(std::string("release of ") + name + ", which is not acquired");
-      return call.result = kSuiteNotFound;
-    }
-    --balance;
+    const bool failed = host->Fails(Op::ReleaseSuite, call, &code);  // it still releases
+    if (!host->books_.Released({name, version})) return call.result = kSuiteNotFound;
     return call.result = failed ? code : 0;
   }
 
   static PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
-    HostileHost* host = Enter(nullptr, false);
+    HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    LoggedCall& call = host->Log(Op::GetPixelFormat);
+    const auto lock = host->books_.Hold();
+    ledger::Call& call = Log(host, Op::GetPixelFormat, nullptr);
     PF_Err code = 0;
-    if (host->Fails(Op::GetPixelFormat, &code)) return call.result = code;
+    if (host->Fails(Op::GetPixelFormat, call, &code)) return call.result = code;
     if (world != host->r_.output.get() || format == nullptr) {
-      host->Misuse("PF_GetPixelFormat of a world that is not the output");
+      host->books_.Misuse("PF_GetPixelFormat of a world that is not the output");
       return call.result = PF_Err_BAD_CALLBACK_PARAM;
     }
     *format = host->plan_.pixelFormat;
@@ -372,8 +358,8 @@ HostileHost::HostileHost(const Plan& plan, Records& records)
 
   // The output record arrives with whatever the host left in out_data.
   std::memset(r_.out.get(), 0x5A, sizeof(PF_OutData));
-  outBefore_.assign(reinterpret_cast<unsigned char*>(r_.out.get()),
-                    reinterpret_cast<unsigned char*>(r_.out.get()) + sizeof(PF_OutData));
+  report_.outBefore.assign(reinterpret_cast<unsigned char*>(r_.out.get()),
+                           reinterpret_cast<unsigned char*>(r_.out.get()) + sizeof(PF_OutData));
 
   output_ = MakeFrame(plan.output, false);
   *r_.output.get() = output_->record;
@@ -457,7 +443,7 @@ PF_LayerDef HostileHost::LayerAt(int index, int32_t time) const {
   return frame != nullptr ? frame->record : none;
 }
 
-bool HostileHost::Fails(Op op, PF_Err* code) {
+bool HostileHost::Fails(Op op, ledger::Call& call, PF_Err* code) {
   const FailPlan& f = plan_.fail[static_cast<size_t>(op)];
   const int64_t n = ++counts_[static_cast<int>(op)];
   const bool fails = (f.mode == FailPlan::Mode::Nth && n == f.nth) ||
@@ -465,14 +451,9 @@ bool HostileHost::Fails(Op op, PF_Err* code) {
   if (fails) {
     *code = f.code;
     ++injected_;
-    log_.back().failedOnCue = true;
+    call.failedOnCue = true;
   }
   return fails;
-}
-
-LoggedCall& HostileHost::Log(Op op) {
-  log_.push_back(LoggedCall{op});
-  return log_.back();
 }
 
 // ----- The call and the promises -------------------------------------------------
@@ -480,126 +461,31 @@ LoggedCall& HostileHost::Log(Op op) {
 PF_Err HostileHost::Call(PF_EntryPointFunc entry) {
   SetEnv("TILVANE_SIMD", plan_.simd);
   SetEnv("TILVANE_THREADS", plan_.threads);
-  caller_ = std::this_thread::get_id();
+  PF_InData* in = plan_.Has(Missing::InData) ? nullptr : r_.in.get();
+  PF_OutData* out = plan_.Has(Missing::OutData) ? nullptr : r_.out.get();
+  PF_ParamDef** params =
+      plan_.Has(Missing::ParamArray) ? nullptr : static_cast<PF_ParamDef**>(r_.paramArray.data());
+  PF_LayerDef* output = plan_.Has(Missing::Output) ? nullptr : r_.output.get();
+  report_.cmd = plan_.cmd;
+  report_.recordsComplete = ledger::RecordsComplete(plan_.cmd, in, out, params, output);
+  report_.units = plan_.units;
   gHost = this;
-  const PF_Err result = entry(
-      plan_.cmd, plan_.Has(Missing::InData) ? nullptr : r_.in.get(),
-      plan_.Has(Missing::OutData) ? nullptr : r_.out.get(),
-      plan_.Has(Missing::ParamArray) ? nullptr : static_cast<PF_ParamDef**>(r_.paramArray.data()),
-      plan_.Has(Missing::Output) ? nullptr : r_.output.get(), nullptr);
+  books_.Begin();
+  report_.result = entry(plan_.cmd, in, out, params, output, nullptr);
+  books_.End();
   gHost = nullptr;
-  return result;
+  const auto* after = reinterpret_cast<const unsigned char*>(r_.out.get());
+  report_.outAfter.assign(after, after + sizeof(PF_OutData));
+  return report_.result;
 }
 
-bool HostileHost::MissingRecord() const {
-  const auto any = [this](std::initializer_list<Missing> ms) {
-    return std::any_of(ms.begin(), ms.end(), [this](Missing m) { return plan_.Has(m); });
-  };
-  const bool basic = any({Missing::BasicSuite, Missing::BasicAcquire, Missing::BasicRelease});
-  switch (plan_.cmd) {
-    case PF_Cmd_ABOUT:
-      return any({Missing::InData, Missing::OutData}) || basic;
-    case PF_Cmd_GLOBAL_SETUP:
-      return any({Missing::OutData});
-    case PF_Cmd_PARAMS_SETUP:
-      return any({Missing::InData, Missing::OutData, Missing::Utils, Missing::AddParam,
-                  Missing::UtilsStrcpy});
-    case PF_Cmd_RENDER: {
-      const uint32_t values = ((1u << PARAM_COUNT) - 1) & ~((1u << PARAM_UNITS) - 1);
-      return any({Missing::InData, Missing::ParamArray, Missing::Output, Missing::Utils,
-                  Missing::Fill, Missing::CheckoutParam, Missing::CheckinParam,
-                  Missing::Progress}) ||
-             (plan_.missingParams & values) != 0 || basic;
-    }
-    default:
-      return false;
-  }
-}
-
-int HostileHost::CountOf(Op op) const {
-  return static_cast<int>(
-      std::count_if(log_.begin(), log_.end(), [op](const LoggedCall& c) { return c.op == op; }));
-}
-
-// The first host error is the result, and after it nothing more is checked
-// out, filled or queried. A suite answered as null, or served without a
-// function the effect calls, is the error 516 at that point.
-void HostileHost::CheckFirstError(PF_Err result, std::vector<std::string>* broken) const {
-  PF_Err first = PF_Err_NONE;
-  const bool about = plan_.cmd == PF_Cmd_ABOUT;
-  for (const LoggedCall& c : log_) {
-    const bool takes = c.op == Op::CheckoutParam || c.op == Op::Fill ||
-                       c.op == Op::GetPixelFormat || c.op == Op::AddParam;
-    if (first != PF_Err_NONE && takes) {
-      broken->push_back(std::string(OpName(c.op)) + " after the first error " +
-                        std::to_string(first));
-      return;
-    }
-    if (first != PF_Err_NONE) continue;
-    switch (c.op) {
-      case Op::AcquireSuite:
-        // About reports any missing suite as 516, never the host's own code.
-        if (c.result != PF_Err_NONE) first = about ? PF_Err_BAD_CALLBACK_PARAM : c.result;
-        if (c.result == PF_Err_NONE && (c.nullSuite || c.halfSuite))
-          first = PF_Err_BAD_CALLBACK_PARAM;
-        break;
-      case Op::GetPixelFormat:
-      case Op::Fill:
-      case Op::CheckoutParam:
-      case Op::CheckinParam:
-      case Op::AddParam:
-        first = c.result;
-        break;
-      default:  // progress, release, sprintf and strcpy results are not examined
-        break;
-    }
-  }
-  if (result != first) {
-    broken->push_back("returned " + std::to_string(result) + " where the first error was " +
-                      std::to_string(first));
-  }
-}
-
-bool HostileHost::ReachesSuiteHandler() const {
-  return plan_.cmd == PF_Cmd_RENDER && !MissingRecord();
-}
-
-std::vector<std::string> HostileHost::BrokenPromises(PF_Err result) const {
-  std::vector<std::string> broken = misuse_;
+std::vector<std::string> HostileHost::BrokenPromises() const {
+  std::vector<std::string> broken = ledger::PromisesKept(books_, report_).broken;
   const auto fail = [&broken](bool holds, const std::string& what) {
     if (!holds) broken.push_back(what);
   };
 
-  fail(outstanding_.empty(), std::to_string(outstanding_.size()) + " check-outs never checked in");
-  for (const auto& [key, n] : suiteBalance_) {
-    fail(n == 0, key.first + " " + std::to_string(key.second) + " acquired " + std::to_string(n) +
-                     " more times than released");
-  }
-  fail(CountOf(Op::Fill) <= 1, std::to_string(CountOf(Op::Fill)) + " fills");
-
-  const bool known = plan_.cmd == PF_Cmd_ABOUT || plan_.cmd == PF_Cmd_GLOBAL_SETUP ||
-                     plan_.cmd == PF_Cmd_PARAMS_SETUP || plan_.cmd == PF_Cmd_RENDER;
-  if (MissingRecord()) {
-    fail(result == PF_Err_BAD_CALLBACK_PARAM && log_.empty(),
-         "a missing record gave " + std::to_string(result) + " after " +
-             std::to_string(log_.size()) + " host calls, not 516 after none");
-  } else if (!known) {
-    fail(result == PF_Err_NONE && log_.empty(),
-         "an unknown command returned " + std::to_string(result) + " or called the host");
-  } else {
-    CheckFirstError(result, &broken);
-  }
-  if (ReachesSuiteHandler()) {
-    const int64_t units = std::clamp(plan_.units, 0, 100);
-    fail(CountOf(Op::CheckinParam) == units * units + 2,
-         std::to_string(CountOf(Op::CheckinParam)) + " check-ins for " + std::to_string(units) +
-             " units, not units squared plus 2");
-  }
-  if (plan_.cmd == PF_Cmd_RENDER && plan_.FaultFree()) {
-    fail(result == PF_Err_NONE, "a fault-free render returned " + std::to_string(result));
-  }
-
-  // Guards, inputs, and out_data beyond the fields the command sets.
+  // This host's own fences: guards, and the records lent for reading.
   bool guards = r_.GuardsIntact();
   const auto pixelsIntact = [](const std::unique_ptr<Frame>& f) {
     return f->pixels == nullptr || f->pixels->GuardIntact();
@@ -616,27 +502,6 @@ std::vector<std::string> HostileHost::BrokenPromises(PF_Err result) const {
     }
   }
 
-  struct Field {
-    size_t offset, size;
-  };
-  std::vector<Field> writable;
-  if (plan_.cmd == PF_Cmd_GLOBAL_SETUP) {
-    writable = {{offsetof(PF_OutData, my_version), 4}, {offsetof(PF_OutData, out_flags), 4}};
-  } else if (plan_.cmd == PF_Cmd_ABOUT) {
-    writable = {{offsetof(PF_OutData, return_msg), kReturnMsgSize}};
-  } else if (plan_.cmd == PF_Cmd_PARAMS_SETUP) {
-    writable = {{offsetof(PF_OutData, num_params), 4}};
-  }
-  const auto* after = reinterpret_cast<const unsigned char*>(r_.out.get());
-  for (size_t i = 0; i < sizeof(PF_OutData); ++i) {
-    const bool mayChange = std::any_of(writable.begin(), writable.end(), [i](const Field& f) {
-      return i >= f.offset && i < f.offset + f.size;
-    });
-    if (!mayChange && after[i] != outBefore_[i]) {
-      broken.push_back("out_data byte " + std::to_string(i) + " changed");
-      break;
-    }
-  }
   return broken;
 }
 

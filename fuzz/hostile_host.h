@@ -7,27 +7,17 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "fuzz/guarded.h"
 #include "fuzz/plan.h"
+#include "ledger/ledger.h"
 #include "src/host/host_api.h"
 
 namespace fuzz {
-
-struct LoggedCall {
-  Op op;
-  PF_Err result = 0;
-  bool failedOnCue = false;  // an injected failure
-  bool nullSuite = false;    // AcquireSuite answered 0 with a null suite
-  bool halfSuite = false;    // AcquireSuite served a suite missing a member the effect calls
-};
 
 // The host's records, each between no-access pages. Mapping them costs
 // system calls, so one set serves every call of a process, cleared for each.
@@ -55,8 +45,9 @@ class HostileHost {
 
   // Sets the plug-in's environment overrides and makes the one call.
   PF_Err Call(PF_EntryPointFunc entry);
-  // Every broken promise, in words; empty when the plug-in kept them all.
-  std::vector<std::string> BrokenPromises(PF_Err result) const;
+  // Every broken promise, in words; empty when the plug-in kept them all:
+  // the ledger's, and this host's own guards.
+  std::vector<std::string> BrokenPromises() const;
   int64_t InjectedFailures() const { return injected_; }
 
   struct Callbacks;
@@ -67,34 +58,22 @@ class HostileHost {
 
   std::unique_ptr<Frame> MakeFrame(const WorldPlan& plan, bool input);
   void FillParams();
-  bool Fails(Op op, PF_Err* code);
-  LoggedCall& Log(Op op);
-  void Misuse(std::string what) { misuse_.push_back(std::move(what)); }
+  bool Fails(Op op, ledger::Call& call, PF_Err* code);
   PF_LayerDef LayerAt(int index, int32_t time) const;
-  // The records the command needs and the plan withholds.
-  bool MissingRecord() const;
-  bool ReachesSuiteHandler() const;
-  int CountOf(Op op) const;
-  void CheckFirstError(PF_Err result, std::vector<std::string>* broken) const;
 
   const Plan& plan_;
-  std::thread::id caller_;
   Records& r_;
   // Copies of the records lent for reading, to prove them unwritten.
   std::vector<std::pair<const void*, std::vector<unsigned char>>> lent_;
   std::unique_ptr<Frame> output_;
   std::unique_ptr<Frame> displacement_;
   std::vector<std::unique_ptr<Frame>> icons_;
-  std::vector<unsigned char> outBefore_;
 
   Rng failRng_;
   int64_t counts_[kOpCount] = {};
   int64_t injected_ = 0;
-  std::vector<LoggedCall> log_;
-  std::vector<std::string> misuse_;
-  int32_t nextToken_ = 1;
-  std::set<int32_t> outstanding_;
-  std::map<std::pair<std::string, int32_t>, int> suiteBalance_;
+  ledger::Ledger books_;
+  ledger::CallReport report_;
 };
 
 }  // namespace fuzz

@@ -148,7 +148,7 @@ std::vector<std::string> RunOne(PF_EntryPointFunc entry, uint64_t seed, PF_Err* 
   fuzz::HostileHost host(plan, records);
   *result = host.Call(entry);
   *injected = host.InjectedFailures();
-  return host.BrokenPromises(*result);
+  return host.BrokenPromises();
 }
 
 void ReportFinding(const Options& o, uint64_t seed, const std::string& what) {

@@ -187,14 +187,6 @@ int64_t Rng::Between(int64_t low, int64_t high) {
 
 double Rng::Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
 
-const char* OpName(Op op) {
-  static const char* const kNames[] = {
-      "checkout_param", "checkin_param", "add_param",    "progress",     "fill",
-      "strcpy",         "sprintf",       "AcquireSuite", "ReleaseSuite", "PF_GetPixelFormat"};
-  static_assert(std::size(kNames) == kOpCount);
-  return kNames[static_cast<int>(op)];
-}
-
 const char* MissingName(Missing m) {
   static const char* const kNames[] = {
       "in_data",     "out_data",           "params",        "output",       "utils",
@@ -203,16 +195,6 @@ const char* MissingName(Missing m) {
       "ANSI strcpy", "PF_GetPixelFormat"};
   static_assert(std::size(kNames) == kMissingCount);
   return kNames[static_cast<int>(m)];
-}
-
-bool Plan::FaultFree() const {
-  for (const FailPlan& f : fail) {
-    if (f.mode != FailPlan::Mode::Never) return false;
-  }
-  for (bool m : missing) {
-    if (m) return false;
-  }
-  return missingParams == 0 && worldSuite == SuiteServe::Served && ansiSuite == SuiteServe::Served;
 }
 
 const WorldPlan* Plan::IconAt(int32_t time) const {

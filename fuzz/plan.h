@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz/guarded.h"
+#include "ledger/ledger.h"
 #include "src/host/host_api.h"
 
 namespace fuzz {
@@ -32,21 +33,9 @@ class Rng {
 };
 
 // The host calls the plug-in can make, for failure injection and the log.
-enum class Op {
-  CheckoutParam,
-  CheckinParam,
-  AddParam,
-  Progress,
-  Fill,
-  Strcpy,
-  Sprintf,
-  AcquireSuite,
-  ReleaseSuite,
-  GetPixelFormat,
-  kCount
-};
-inline constexpr int kOpCount = static_cast<int>(Op::kCount);
-const char* OpName(Op op);
+using ledger::kOpCount;
+using ledger::Op;
+using ledger::OpName;
 
 // How one kind of host call fails: never, with a probability per call, or
 // exactly at its k-th call.
@@ -129,8 +118,6 @@ struct Plan {
   uint32_t missingParams = 0;  // bit i: params[i] is null
 
   bool Has(Missing m) const { return missing[static_cast<size_t>(m)]; }
-  // No injected failure, no null record or member, every suite served.
-  bool FaultFree() const;
   // The icon frame served at a time; frames change with time.
   const WorldPlan* IconAt(int32_t time) const;
 };

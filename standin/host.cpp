@@ -6,7 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
+
+#include "src/params/params.h"
 
 namespace standin {
 namespace {
@@ -31,14 +35,6 @@ constexpr SPErr kSuiteNotFound = 0x53214664;  // the suite broker's "not found"
 
 Host* FromRef(PF_ProgPtr ref) { return reinterpret_cast<Host*>(ref); }
 
-bool AllZero(const void* p, size_t n) {
-  const auto* bytes = static_cast<const unsigned char*>(p);
-  for (size_t i = 0; i < n; ++i) {
-    if (bytes[i] != 0) return false;
-  }
-  return true;
-}
-
 bool Terminated(const char* s, size_t capacity) {
   return std::memchr(s, '\0', capacity) != nullptr;
 }
@@ -46,32 +42,6 @@ bool Terminated(const char* s, size_t capacity) {
 A_u_short To16(A_u_char c) { return static_cast<A_u_short>((c * 32768 + 128) / 255); }
 
 }  // namespace
-
-const char* OpName(Op op) {
-  switch (op) {
-    case Op::AddParam:
-      return "add_param";
-    case Op::CheckoutParam:
-      return "checkout_param";
-    case Op::CheckinParam:
-      return "checkin_param";
-    case Op::Progress:
-      return "progress";
-    case Op::Fill:
-      return "fill";
-    case Op::Strcpy:
-      return "strcpy";
-    case Op::Sprintf:
-      return "sprintf";
-    case Op::AcquireSuite:
-      return "AcquireSuite";
-    case Op::ReleaseSuite:
-      return "ReleaseSuite";
-    case Op::GetPixelFormat:
-      return "PF_GetPixelFormat";
-  }
-  return "?";
-}
 
 const char* ErrorName(PF_Err err) {
   switch (err) {
@@ -100,8 +70,8 @@ struct Host::Callbacks {
   static PF_Err CheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_long step,
                               A_u_long scale, PF_ParamDef* def) {
     Host* host = FromRef(ref);
-    const std::lock_guard lock(host->callbackMutex_);
-    Call& call = host->log(Op::CheckoutParam);
+    const auto lock = host->books_.Hold();
+    Call& call = host->books_.Log(Op::CheckoutParam);
     call.a = index;
     call.b = time;
     call.c = step;
@@ -109,58 +79,61 @@ struct Host::Callbacks {
     PF_Err code = 0;
     if (host->shouldFail(Op::CheckoutParam, &code)) return call.result = code;
     if (def == nullptr) {
-      host->misuse_.push_back("checkout_param with a null record");
+      host->books_.Misuse("checkout_param with a null record");
       return call.result = PF_Err_BAD_CALLBACK_PARAM;
     }
     if (index < 0 || index >= static_cast<PF_ParamIndex>(host->values_.size())) {
       return call.result = PF_Err_INVALID_INDEX;
     }
-    const int32_t token = host->nextToken_++;
-    Checkout checkout{nullptr, index};
+    WorldPtr frame;
     std::memset(def, 0, sizeof *def);
     if (host->values_[static_cast<size_t>(index)].param_type == PF_Param_LAYER) {
       const auto source = host->layers_.find(index);
       if (source != host->layers_.end() && source->second) {
         const int depth =
             host->output_ && host->output_->format() == PF_PixelFormat_ARGB64 ? 16 : 8;
-        checkout.frame = source->second->frameAt(LayerRequest{time, step, scale, depth});
+        frame = source->second->frameAt(LayerRequest{time, step, scale, depth});
       }
       def->param_type = PF_Param_LAYER;
       def->uu.id = index;
-      if (checkout.frame) def->u.ld = *checkout.frame->record();
+      if (frame) def->u.ld = *frame->record();
     } else {
       *def = host->values_[static_cast<size_t>(index)];
     }
-    def->unused = token;
-    host->outstanding_[token] = std::move(checkout);
+    host->lentFrames_[host->books_.CheckOut(*def)] = std::move(frame);
     return 0;
   }
 
   static PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef* def) {
     Host* host = FromRef(ref);
-    const std::lock_guard lock(host->callbackMutex_);
-    Call& call = host->log(Op::CheckinParam);
+    const auto lock = host->books_.Hold();
+    Call& call = host->books_.Log(Op::CheckinParam);
     PF_Err code = 0;
     const bool failed = host->shouldFail(Op::CheckinParam, &code);
     if (def == nullptr) {
-      host->misuse_.push_back("checkin_param with a null record");
+      host->books_.Misuse("checkin_param with a null record");
       return call.result = failed ? code : PF_Err_BAD_CALLBACK_PARAM;
     }
     call.a = def->uu.id;
     PF_Err result = 0;
-    if (AllZero(def, sizeof *def)) {
-      call.name = "empty";  // a check-out that failed or never happened
-    } else if (host->outstanding_.erase(def->unused) == 0) {
-      host->misuse_.push_back("checkin_param of a record that is not checked out");
-      result = PF_Err_BAD_CALLBACK_PARAM;
+    switch (host->books_.CheckInRecord(*def)) {
+      case ledger::Ledger::CheckIn::Returned:
+        host->lentFrames_.erase(def->unused);
+        break;
+      case ledger::Ledger::CheckIn::Empty:
+        call.name = "empty";  // a check-out that failed or never happened
+        break;
+      case ledger::Ledger::CheckIn::Unknown:
+        result = PF_Err_BAD_CALLBACK_PARAM;
+        break;
     }
     return call.result = failed ? code : result;
   }
 
   static PF_Err AddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
     Host* host = FromRef(ref);
-    const std::lock_guard lock(host->callbackMutex_);
-    Call& call = host->log(Op::AddParam);
+    const auto lock = host->books_.Hold();
+    Call& call = host->books_.Log(Op::AddParam);
     call.a = index;
     PF_Err code = 0;
     if (host->shouldFail(Op::AddParam, &code)) return call.result = code;
@@ -237,8 +210,8 @@ struct Host::Callbacks {
 
   static PF_Err Progress(PF_ProgPtr ref, A_long current, A_long total) {
     Host* host = FromRef(ref);
-    const std::lock_guard lock(host->callbackMutex_);
-    Call& call = host->log(Op::Progress);
+    const auto lock = host->books_.Hold();
+    Call& call = host->books_.Log(Op::Progress);
     call.a = current;
     call.b = total;
     PF_Err code = 0;
@@ -250,8 +223,8 @@ struct Host::Callbacks {
   static PF_Err Fill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* rect,
                      PF_EffectWorld* world) {
     Host* host = FromRef(ref);
-    const std::lock_guard lock(host->callbackMutex_);
-    Call& call = host->log(Op::Fill);
+    const auto lock = host->books_.Hold();
+    Call& call = host->books_.Log(Op::Fill);
     if (rect != nullptr) {
       call.a = rect->left;
       call.b = rect->top;
@@ -265,7 +238,7 @@ struct Host::Callbacks {
     PF_Err code = 0;
     if (host->shouldFail(Op::Fill, &code)) return call.result = code;
     if (world == nullptr || host->output_ == nullptr || world != host->output_->record()) {
-      host->misuse_.push_back("fill of a world that is not the output");
+      host->books_.Misuse("fill of a world that is not the output");
       return call.result = PF_Err_BAD_CALLBACK_PARAM;
     }
     if (world->data == nullptr) return 0;
@@ -291,15 +264,15 @@ struct Host::Callbacks {
   static A_char* Strcpy(A_char* dst, const A_char* src) {
     Host* host = CallingHost();
     if (host == nullptr) return nullptr;
-    const std::lock_guard lock(host->callbackMutex_);
-    Call& call = host->log(Op::Strcpy);
+    const auto lock = host->books_.Hold();
+    Call& call = host->books_.Log(Op::Strcpy);
     PF_Err code = 0;
     if (host->shouldFail(Op::Strcpy, &code)) {
       call.result = code;
       return nullptr;
     }
     if (dst == nullptr || src == nullptr) {
-      host->misuse_.push_back("strcpy with a null pointer");
+      host->books_.Misuse("strcpy with a null pointer");
       return nullptr;
     }
     call.name = src;
@@ -311,41 +284,29 @@ struct Host::Callbacks {
   static int Sprintf(A_char* dst, const A_char* fmt, ...) {
     Host* host = CallingHost();
     if (host == nullptr) return -1;
-    const std::lock_guard lock(host->callbackMutex_);
-    Call& call = host->log(Op::Sprintf);
+    const auto lock = host->books_.Hold();
+    Call& call = host->books_.Log(Op::Sprintf);
     PF_Err code = 0;
     if (host->shouldFail(Op::Sprintf, &code)) {
       call.result = code;
       return -1;
     }
     if (dst == nullptr || fmt == nullptr) {
-      host->misuse_.push_back("sprintf with a null pointer");
+      host->books_.Misuse("sprintf with a null pointer");
       return -1;
     }
-    constexpr size_t kCapacity = 256;
-    char text[4096];
     va_list args;
     va_start(args, fmt);
-    const int length = std::vsnprintf(text, sizeof text, fmt, args);
+    const int length = ledger::BoundedSprintf(host->books_, call, dst, 256, fmt, args);
     va_end(args);
-    if (length < 0) return -1;
-    call.name = text;
-    if (static_cast<size_t>(length) >= kCapacity) {
-      host->misuse_.push_back("sprintf wrote " + std::to_string(length + 1) +
-                              " bytes into a 256-byte buffer");
-      std::memcpy(dst, text, kCapacity - 1);
-      dst[kCapacity - 1] = '\0';
-      return -1;
-    }
-    std::memcpy(dst, text, static_cast<size_t>(length) + 1);
     return length;
   }
 
   static SPErr AcquireSuite(const char* name, int32_t version, const void** suite) {
     Host* host = CallingHost();
     if (host == nullptr || name == nullptr || suite == nullptr) return kSuiteNotFound;
-    const std::lock_guard lock(host->callbackMutex_);
-    Call& call = host->log(Op::AcquireSuite);
+    const auto lock = host->books_.Hold();
+    Call& call = host->books_.Log(Op::AcquireSuite);
     call.name = name;
     call.a = version;
     PF_Err code = 0;
@@ -357,48 +318,47 @@ struct Host::Callbacks {
     if (how == SuiteAnswer::Missing) return call.result = kSuiteNotFound;
     if (how == SuiteAnswer::NullWithNoError) {
       *suite = nullptr;
+      call.unusableSuite = true;
       return 0;
     }
     if (key.first == kPFANSISuite && version == kPFANSISuiteVersion1) {
       *suite = &host->ansiSuite_;
+      call.unusableSuite =
+          host->ansiSuite_.sprintf == nullptr || host->ansiSuite_.strcpy == nullptr;
     } else if (key.first == kPFWorldSuite && version == kPFWorldSuiteVersion2) {
       *suite = &host->worldSuite_;
+      call.unusableSuite = host->worldSuite_.PF_GetPixelFormat == nullptr;
     } else {
       return call.result = kSuiteNotFound;
     }
-    ++host->suiteBalance_[key];
+    host->books_.Acquired(key);
     return 0;
   }
 
   static SPErr ReleaseSuite(const char* name, int32_t version) {
     Host* host = CallingHost();
     if (host == nullptr || name == nullptr) return kSuiteNotFound;
-    const std::lock_guard lock(host->callbackMutex_);
-    Call& call = host->log(Op::ReleaseSuite);
+    const auto lock = host->books_.Hold();
+    Call& call = host->books_.Log(Op::ReleaseSuite);
     call.name = name;
     call.a = version;
     PF_Err code = 0;
     const bool failed = host->shouldFail(Op::ReleaseSuite, &code);
-    int& balance = host->suiteBalance_[std::make_pair(std::string(name), version)];
-    if (balance <= 0) {
-      host->misuse_.push_back(std::string("release of ") + name + " " + std::to_string(version) +
-                              ", which is not acquired");
+    if (!host->books_.Released({name, version}))
       return call.result = failed ? code : kSuiteNotFound;
-    }
-    --balance;
     return call.result = failed ? code : 0;
   }
 
   static PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
     Host* host = CallingHost();
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    const std::lock_guard lock(host->callbackMutex_);
-    Call& call = host->log(Op::GetPixelFormat);
+    const auto lock = host->books_.Hold();
+    Call& call = host->books_.Log(Op::GetPixelFormat);
     PF_Err code = 0;
     if (host->shouldFail(Op::GetPixelFormat, &code)) return call.result = code;
     if (world == nullptr || format == nullptr || host->output_ == nullptr ||
         world != host->output_->record()) {
-      host->misuse_.push_back("PF_GetPixelFormat of a world the host did not hand out");
+      host->books_.Misuse("PF_GetPixelFormat of a world the host did not hand out");
       return call.result = PF_Err_BAD_CALLBACK_PARAM;
     }
     *format = host->output_->format();
@@ -508,19 +468,6 @@ bool Host::shouldFail(Op op, PF_Err* code) {
   return false;
 }
 
-Call& Host::log(Op op) {
-  const bool onEntryThread = std::this_thread::get_id() == entryThread_;
-  if (!onEntryThread) {
-    misuse_.push_back(std::string(OpName(op)) +
-                      (entryThread_ == std::thread::id()
-                           ? " called when no command was running"
-                           : " called from a thread other than the one that called the entry "
-                             "point"));
-  }
-  calls_.push_back(Call{op, 0, 0, 0, 0, 0, {}, onEntryThread});
-  return calls_.back();
-}
-
 PF_Err Host::run(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output) {
   in_->current_time = time_.current;
   in_->time_step = time_.step;
@@ -533,6 +480,18 @@ PF_Err Host::run(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output) {
     in_->height = output->height;
     in_->extent_hint = PF_Rect{0, 0, output->width, output->height};
   }
+  last_ = ledger::CallReport{};
+  last_.cmd = cmd;
+  // A plug-in that registered fewer parameters gets a shorter array, which
+  // the promises cannot judge.
+  const bool fullArray = params == nullptr || values_.size() >= PARAM_COUNT;
+  last_.recordsComplete =
+      !fullArray || ledger::RecordsComplete(cmd, in_.get(), out_.get(), params, output);
+  if (cmd == PF_Cmd_RENDER && params != nullptr && fullArray && params[PARAM_UNITS] != nullptr) {
+    last_.units = params[PARAM_UNITS]->u.sd.value;
+  }
+  const auto* out = reinterpret_cast<const unsigned char*>(out_.get());
+  last_.outBefore.assign(out, out + sizeof(PF_OutData));
   // Callbacks are checked against this thread until the command returns.
   struct Running {
     Host* host;
@@ -540,11 +499,7 @@ PF_Err Host::run(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output) {
     std::thread::id previousThread;
     explicit Running(Host* h) : host(h) {
       tCurrent = host;
-      {
-        const std::lock_guard lock(host->callbackMutex_);
-        previousThread = host->entryThread_;
-        host->entryThread_ = std::this_thread::get_id();
-      }
+      previousThread = host->books_.Begin();
       const std::lock_guard lock(gRunningMutex);
       gRunning.push_back(host);
     }
@@ -553,12 +508,13 @@ PF_Err Host::run(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output) {
         const std::lock_guard lock(gRunningMutex);
         gRunning.erase(std::find(gRunning.begin(), gRunning.end(), host));
       }
-      const std::lock_guard lock(host->callbackMutex_);
-      host->entryThread_ = previousThread;
+      host->books_.End(previousThread);
       tCurrent = previous;
     }
   } running{this};
-  return entry_(cmd, in_.get(), out_.get(), params, output, nullptr);
+  last_.result = entry_(cmd, in_.get(), out_.get(), params, output, nullptr);
+  last_.outAfter.assign(out, out + sizeof(PF_OutData));
+  return last_.result;
 }
 
 PF_Err Host::globalSetup() { return run(PF_Cmd_GLOBAL_SETUP, nullptr, nullptr); }
@@ -634,30 +590,6 @@ void Host::setColor(int index, PF_Pixel argb) {
     throw std::invalid_argument("parameter " + std::to_string(index) + " is not a colour");
   }
   def.u.cd.value = argb;
-}
-
-std::vector<Call> Host::callsOf(Op op) const {
-  std::vector<Call> out;
-  for (const Call& c : calls_) {
-    if (c.op == op) out.push_back(c);
-  }
-  return out;
-}
-
-int Host::count(Op op) const {
-  int n = 0;
-  for (const Call& c : calls_) n += c.op == op;
-  return n;
-}
-
-void Host::clearLog() { calls_.clear(); }
-
-std::map<std::pair<std::string, int32_t>, int> Host::suiteBalance() const {
-  std::map<std::pair<std::string, int32_t>, int> out;
-  for (const auto& [key, n] : suiteBalance_) {
-    if (n != 0) out[key] = n;
-  }
-  return out;
 }
 
 }  // namespace standin

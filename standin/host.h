@@ -8,12 +8,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "ledger/ledger.h"
 #include "src/host/host_api.h"
 #include "standin/frame_source.h"
 #include "standin/world.h"
@@ -39,37 +38,13 @@ class PluginLibrary {
   PF_EntryPointFunc entry_ = nullptr;
 };
 
-// The host operations the plug-in can reach.
-enum class Op {
-  AddParam,
-  CheckoutParam,
-  CheckinParam,
-  Progress,
-  Fill,
-  Strcpy,
-  Sprintf,
-  AcquireSuite,
-  ReleaseSuite,
-  GetPixelFormat,
-};
-const char* OpName(Op op);
+// The books the host keeps come from the ledger the fuzzer shares.
+using ledger::Call;
+using ledger::Op;
+using ledger::OpName;
 
 // The host's name of an error code, e.g. "PF_Err_OUT_OF_MEMORY".
 const char* ErrorName(PF_Err err);
-
-// One host call as the plug-in made it, in order.
-struct Call {
-  Op op;
-  PF_Err result = 0;
-  // CheckoutParam: index, time, time_step, time_scale. Progress: current,
-  // total. Fill: left, top, right, bottom. Suites: version in a.
-  int64_t a = 0, b = 0, c = 0, d = 0;
-  std::string name;  // suite name, parameter name, or sprintf's result
-  // False when the call came from any thread but the one that called the
-  // entry point (a worker of the plug-in's), or after the command returned.
-  bool onEntryThread = true;
-  bool operator==(const Call&) const = default;
-};
 
 struct HostTime {
   int32_t current = 0;
@@ -143,17 +118,25 @@ class Host {
   // --- What the plug-in did -------------------------------------------------------
   const PF_OutData& outData() const { return *out_; }
   PF_OutData& outData() { return *out_; }
-  const std::vector<Call>& calls() const { return calls_; }
-  std::vector<Call> callsOf(Op op) const;
-  int count(Op op) const;
-  void clearLog();
-  // Acquisitions minus releases for each suite (name, version); all zero when balanced.
-  std::map<std::pair<std::string, int32_t>, int> suiteBalance() const;
-  int64_t outstandingCheckouts() const { return static_cast<int64_t>(outstanding_.size()); }
+  const ledger::Ledger& books() const { return books_; }
+  const std::vector<Call>& calls() const { return books_.Calls(); }
+  std::vector<Call> callsOf(Op op) const { return books_.CallsOf(op); }
+  int count(Op op) const { return books_.Count(op); }
+  void clearLog() { books_.ClearLog(); }
+  // Off: calls are checked but not kept, for a host that renders long
+  // sequences and never reads them.
+  void keepLog(bool keep) { books_.KeepLog(keep); }
+  // Acquisitions minus releases for each suite (name, version) not balanced.
+  std::map<ledger::SuiteKey, int> suiteBalance() const { return books_.SuiteBalance(); }
+  int64_t outstandingCheckouts() const { return books_.OutstandingCheckouts(); }
   // Failures the host detected in the plug-in's use of it, e.g. "sprintf
   // wrote past 256 bytes", "checkin of a record never checked out", a
   // callback made from a thread other than the entry point's.
-  const std::vector<std::string>& misuse() const { return misuse_; }
+  const std::vector<std::string>& misuse() const { return books_.Misuse(); }
+  // The last command, as the promises are judged.
+  const ledger::CallReport& lastCommand() const { return last_; }
+  // Every promise the plug-in makes after a command, for the last one.
+  ledger::Verdict promisesKept() const { return ledger::PromisesKept(books_, last_); }
 
   // --- The host's callbacks, reached through the records ------------------------
   struct Callbacks;
@@ -162,7 +145,6 @@ class Host {
   friend struct Callbacks;
   PF_Err run(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output);
   bool shouldFail(Op op, PF_Err* code);
-  Call& log(Op op);
   void resetValues();
 
   PF_EntryPointFunc entry_;
@@ -179,8 +161,7 @@ class Host {
   std::map<int, FrameSourcePtr> layers_;
   std::vector<RegisteredParam> registered_;
   std::vector<PF_ParamDef> values_;  // index 0 to 16
-  std::map<std::pair<std::string, int32_t>, SuiteAnswer> suiteAnswers_;
-  std::map<std::pair<std::string, int32_t>, int> suiteBalance_;
+  std::map<ledger::SuiteKey, SuiteAnswer> suiteAnswers_;
 
   struct FailRule {
     Op op;
@@ -190,25 +171,12 @@ class Host {
   std::vector<FailRule> failRules_;
   std::map<Op, int> opCounts_;  // every call so far, by op
 
-  struct Checkout {
-    WorldPtr frame;
-    int index;
-  };
-  // Each check-out carries a token in the record's unused field, so a
-  // check-in is matched to its check-out whatever the plug-in did to the rest.
-  int32_t nextToken_ = 1;
-  std::map<int32_t, Checkout> outstanding_;
+  // The frames lent with each check-out, by its ledger token.
+  std::map<int32_t, WorldPtr> lentFrames_;
   const World* output_ = nullptr;
 
-  // The thread running the current command; none between commands. A
-  // callback from any other thread is logged and counted as misuse.
-  std::thread::id entryThread_;
-  // Held through every callback, so that one made from a stray thread is
-  // recorded as misuse instead of racing with the entry thread's calls.
-  std::mutex callbackMutex_;
-
-  std::vector<Call> calls_;
-  std::vector<std::string> misuse_;
+  ledger::Ledger books_;
+  ledger::CallReport last_;
 };
 
 }  // namespace standin

@@ -3,8 +3,10 @@
 // cell_time.cpp.
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #include "src/frame/handlers.h"
+#include "src/frame/planted_faults.h"
 #include "src/host/suite_handler.h"
 #include "src/params/params.h"
 #include "src/render/cell_draw.h"
@@ -71,7 +73,7 @@ void RunCellLoops(const Pass& pass, const RenderOptions& options, PF_Err* err) {
                                cell.cellLuminance, pass.time);
 
       ClearRecord(pass.icon);
-      if (*err == PF_Err_NONE) {
+      if (*err == PF_Err_NONE || Planted(PlantedFault::CallAfterError)) {
         *err = in->inter.checkout_param(in->effect_ref, PARAM_ICON_LAYER, cell.iconTime,
                                         in->time_step, in->time_scale, pass.icon);
       }
@@ -162,8 +164,22 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
     RunCellLoops<PF_Pixel>(pass, options, &err);
   }
 
-  KeepFirst(&err, in_data->inter.checkin_param(in_data->effect_ref, &displacementRecord));
+  if (!Planted(PlantedFault::CheckInMissed)) {
+    KeepFirst(&err, in_data->inter.checkin_param(in_data->effect_ref, &displacementRecord));
+  }
   in_data->inter.progress(in_data->effect_ref, 100, 100);
-  if (worldSuite != nullptr) basic->ReleaseSuite(kPFWorldSuite, kPFWorldSuiteVersion2);
+  if (Planted(PlantedFault::CallFromWorker)) {
+    std::thread([in_data] { in_data->inter.progress(in_data->effect_ref, 100, 100); }).join();
+  }
+  if (Planted(PlantedFault::WriteOutsideOutput) && err == PF_Err_NONE && IsDrawable(*output)) {
+    // One byte past the row that ends last in memory.
+    const int32_t last = output->rowbytes > 0 ? output->height - 1 : 0;
+    const int pixelSize = pixelFormat == PF_PixelFormat_ARGB64 ? 8 : 4;
+    reinterpret_cast<volatile unsigned char*>(
+        output->data)[int64_t{last} * output->rowbytes + int64_t{output->width} * pixelSize] = 1;
+  }
+  if (worldSuite != nullptr && !Planted(PlantedFault::SuiteNotReleased)) {
+    basic->ReleaseSuite(kPFWorldSuite, kPFWorldSuiteVersion2);
+  }
   return err;
 }

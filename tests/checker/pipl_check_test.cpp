@@ -81,6 +81,10 @@ TEST(PiplCheck, NamesEachFault) {
   otherFlags.outFlags = 0;
   EXPECT_NE(problemsOf(GoodPipl(), otherFlags).find("out_flags"), std::string::npos);
 
+  Bytes numbered = GoodPipl();
+  numbered[10 + 8] = 1;  // the first property's id
+  EXPECT_NE(problemsOf(numbered).find("id 1"), std::string::npos);
+
   Bytes renamed = GoodPipl();
   renamed[10 + 16 + 4 + 16 + 1] = 'X';  // a letter of the name
   EXPECT_NE(problemsOf(renamed).find("(name)"), std::string::npos);

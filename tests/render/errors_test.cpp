@@ -199,6 +199,7 @@ TEST(RenderErrors, ProgressAndReleaseResultsAreIgnored) {
       EXPECT_EQ(host->render(out), PF_Err_NONE);
       EXPECT_EQ(Made(*host), ExpectedCalls([](Op, int) { return false; }));
       ExpectFrame(out, Cells({0, 1, 2, 3}));
+      ExpectBalanced(*host);
     }
   }
 }
@@ -225,7 +226,7 @@ TEST(RenderErrors, AWorldSuiteAnsweredAsNullIsNotUsed) {
   EXPECT_EQ(host->count(Op::GetPixelFormat), 0);
   EXPECT_EQ(host->count(Op::Fill), 0);
   ExpectFrame(out, [](int, int) { return kMarker; });
-  EXPECT_EQ(host->outstandingCheckouts(), 0);
+  ExpectBalanced(*host);
 }
 
 TEST(RenderErrors, AWorldSuiteWithoutGetPixelFormatIsReleasedAndGivesBadCallbackParam) {
