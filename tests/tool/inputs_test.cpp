@@ -39,10 +39,6 @@ float HalfStep(float v) {
 
 class Inputs : public ToolTest {
  protected:
-  // Runs a shell command in the test directory.
-  int shell(const std::string& command) const {
-    return std::system(("cd '" + dir_.string() + "' && " + command + " >/dev/null 2>&1").c_str());
-  }
   // An RGBA float EXR whose data window is x0..x0+w-1, y0..y0+h-1 inside a
   // display window of displayW × displayH at the origin, every data pixel v.
   void writeExr(const std::string& name, int displayW, int displayH, int x0, int y0, int w, int h,

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -54,6 +55,10 @@ RunResult ToolTest::run(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {TILVANE_TOOL_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   return spawn(std::move(argv));
+}
+
+int ToolTest::shell(const std::string& command) const {
+  return std::system(("cd '" + dir_.string() + "' && " + command + " >/dev/null 2>&1").c_str());
 }
 
 RunResult ToolTest::runUnderLimit(const std::string& limit,

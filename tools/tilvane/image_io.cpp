@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -451,7 +452,10 @@ bool AnyVisible(const standin::World& w) {
 }
 
 // The frame resized to width × height as fit says, in premultiplied floats
-// with a filter that keeps soft shapes soft and rings little at edges.
+// with a filter that keeps soft shapes soft and rings little at edges. Fill
+// scales by the larger of the two ratios, so the layer covers the output, and
+// keeps the centre: the resize target is the whole scaled layer and only the
+// output's window of it is computed.
 standin::WorldPtr FittedFrame(const standin::World& frame, Fit fit, int32_t width, int32_t height,
                               const std::string& what) {
   std::vector<float> rgba = FloatsFromWorld(frame);
@@ -460,12 +464,16 @@ standin::WorldPtr FittedFrame(const standin::World& frame, Fit fit, int32_t widt
   const OIIO::ImageBuf source(spec, rgba.data());
   spec.width = spec.full_width = width;
   spec.height = spec.full_height = height;
+  if (fit == Fit::Fill) {
+    const double scale = std::max(double(width) / frame.width(), double(height) / frame.height());
+    spec.full_width = std::max(width, static_cast<int>(std::lround(frame.width() * scale)));
+    spec.full_height = std::max(height, static_cast<int>(std::lround(frame.height() * scale)));
+    spec.x = (spec.full_width - width) / 2;
+    spec.y = (spec.full_height - height) / 2;
+  }
   OIIO::ImageBuf target(spec);
   const bool done =
-      fit == Fit::Stretch
-          ? OIIO::ImageBufAlgo::resize(target, source, "blackman-harris", 0.0f, target.roi())
-          : OIIO::ImageBufAlgo::fit(target, source, "blackman-harris", 0.0f, "fill", false,
-                                    target.roi());
+      OIIO::ImageBufAlgo::resize(target, source, "blackman-harris", 0.0f, target.roi());
   std::vector<float> out(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
   if (!done || !target.get_pixels(target.roi(), TypeDesc::FLOAT, out.data())) {
     throw UsageError(Quoted(what) + " cannot be resized (" + OneLine(target.geterror()) +
