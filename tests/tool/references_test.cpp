@@ -23,7 +23,51 @@ float MaxDifference(const Image& a, const Image& b) {
   return worst;
 }
 
-using References = ToolTest;
+class References : public ToolTest {
+ protected:
+  // What `oiiotool --info -v` prints about a file.
+  std::string info(const std::string& name) const {
+    EXPECT_EQ(shell("(oiiotool --info -v " + name + " > info.txt)"), 0) << name;
+    return bytes("info.txt");
+  }
+  // A soft icon with straight colour: alpha falls from 255 to 51 across it,
+  // under a colour ramp.
+  void writeSoftIcon(const std::string& name) const {
+    std::vector<Rgba> soft;
+    for (int y = 0; y < 16; ++y) {
+      for (int x = 0; x < 16; ++x) soft.push_back({255 - x * 12, 40 + y * 13, 200, 255 - x * 13});
+    }
+    writePng(name, 16, 16, 8, soft);
+  }
+};
+
+const std::vector<std::string> kOneToOne = {
+    "render", "--quiet", "--units", "1", "--displacement-effect", "none"};
+
+std::vector<std::string> OneToOne(std::vector<std::string> extra) {
+  std::vector<std::string> args = kOneToOne;
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+// The largest difference of two 8-bit images' premultiplied colour, in steps:
+// where alpha is small, straight colour is coarse and says little.
+double MaxPremultipliedDifference(const Image& a, const Image& b) {
+  EXPECT_EQ(a.width * 1000 + a.height, b.width * 1000 + b.height);
+  if (a.values.size() != b.values.size() || a.channels != 4 || b.channels != 4) return INFINITY;
+  double worst = 0;
+  for (int y = 0; y < a.height; ++y) {
+    for (int x = 0; x < a.width; ++x) {
+      worst = std::max<double>(worst, std::fabs(a.value(x, y, 3) - b.value(x, y, 3)));
+      for (int c = 0; c < 3; ++c) {
+        worst = std::max<double>(worst, std::fabs(a.value(x, y, c) * a.value(x, y, 3) -
+                                                  b.value(x, y, c) * b.value(x, y, 3)) /
+                                            255.0);
+      }
+    }
+  }
+  return worst;
+}
 
 // Each one-pixel cell takes its colour from the displacement layer's
 // brightness at its centre, black to white: the output shows the fitted layer.
@@ -88,6 +132,96 @@ TEST_F(References, FillIsAResizeToCoverAndACentredCut) {
     ASSERT_EQ(theirs.status, 0) << theirs.err;
     EXPECT_LE(MaxDifference(read("ours.png"), read("theirs.png")), 2)
         << c.w << "x" << c.h << " filled into " << c.size;
+  }
+}
+
+// An EXR holds premultiplied linear light. The soft icon made so by oiiotool
+// (its straight colour converted, then multiplied by alpha) renders the frame
+// the PNG renders, to within the rounding of half floats and 8-bit output.
+// oiiotool's plain --colorconvert would convert the colour it read
+// premultiplied without dividing alpha out, which is not the same picture.
+TEST_F(References, ASoftExrIconIsPremultipliedLinearLight) {
+  writeSoftIcon("soft.png");
+  ASSERT_EQ(shell("oiiotool --iconfig oiio:UnassociatedAlpha 1 soft.png --colorconvert sRGB linear "
+                  "--premult -d half -o soft.exr"),
+            0);
+  for (const std::string icon : {"soft.png", "soft.exr"}) {
+    const RunResult r = run(OneToOne({"--icon", icon, "-o", icon + ".out.png"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  EXPECT_LE(MaxPremultipliedDifference(read("soft.png.out.png"), read("soft.exr.out.png")), 1.0);
+}
+
+// The same render written to EXR is premultiplied linear light: divided by
+// alpha by oiiotool it is the PNG's straight colour converted to linear.
+// Every output is tagged with the space it holds, as oiiotool reads the tag.
+TEST_F(References, OutputsArePremultipliedLinearExrAndTaggedWithTheirSpace) {
+  writeSoftIcon("soft.png");
+  ASSERT_EQ(run(OneToOne({"--depth", "16", "--icon", "soft.png", "-o", "out.exr"})).status, 0);
+  ASSERT_EQ(run(OneToOne({"--depth", "16", "--icon", "soft.png", "-o", "out.png"})).status, 0);
+  ASSERT_EQ(shell("oiiotool out.exr --unpremult -d float -o exr.exr"), 0);
+  ASSERT_EQ(shell("oiiotool --iconfig oiio:UnassociatedAlpha 1 out.png --colorconvert sRGB linear "
+                  "-d float -o png.exr"),
+            0);
+  const Image exr = read("exr.exr");
+  const Image png = read("png.exr");
+  ASSERT_EQ(exr.values.size(), png.values.size());
+  for (size_t i = 0; i < exr.values.size(); ++i) {
+    // Half floats carry 11 bits; divided by an alpha of 0.2, five times less.
+    EXPECT_NEAR(exr.values[i], png.values[i], 5 * std::ldexp(std::max(png.values[i], 0.01f), -11))
+        << "value " << i;
+  }
+
+  EXPECT_NE(info("out.exr").find("colorSpace: \"linear\""), std::string::npos) << info("out.exr");
+  EXPECT_NE(info("out.png").find("oiio:ColorSpace: \"sRGB\""), std::string::npos);
+  ASSERT_EQ(run(OneToOne({"--icon", "soft.png", "--output-colorspace", "linear", "-o", "lin.png"}))
+                .status,
+            0);
+  EXPECT_NE(info("lin.png").find("oiio:ColorSpace: \"linear\""), std::string::npos)
+      << info("lin.png");
+  ASSERT_EQ(
+      run(OneToOne({"--icon", "soft.png", "--output-colorspace", "sRGB", "-o", "srgb.exr"})).status,
+      0);
+  EXPECT_NE(info("srgb.exr").find("colorSpace: \"sRGB\""), std::string::npos) << info("srgb.exr");
+  // Read back, each tag is honoured: the frame is the one written.
+  ASSERT_EQ(run(OneToOne({"--icon", "soft.png", "-o", "out8.png"})).status, 0);
+  for (const std::string tagged : {"lin.png", "srgb.exr"}) {
+    ASSERT_EQ(run(OneToOne({"--icon", tagged, "-o", tagged + ".back.png"})).status, 0);
+    EXPECT_LE(MaxPremultipliedDifference(read(tagged + ".back.png"), read("out8.png")), 3.0)
+        << tagged;
+  }
+}
+
+// Every name `info` lists converts, as input and as output; an empty or
+// unknown name is refused with the names that work.
+TEST_F(References, EveryListedColourSpaceWorksBothWays) {
+  writeSoftIcon("soft.png");
+  const std::string listing = run({"info"}).out;
+  const size_t heading = listing.find("Colour spaces");
+  ASSERT_NE(heading, std::string::npos) << listing;
+  const size_t start = listing.find('\n', heading) + 1;
+  std::string line = listing.substr(start, listing.find('\n', start) - start);
+  line.erase(0, line.find_first_not_of(' '));
+  std::vector<std::string> names;
+  for (size_t at = 0; at < line.size();) {
+    const size_t comma = std::min(line.find(',', at), line.size());
+    std::string name = line.substr(at, comma - at);
+    name.erase(0, name.find_first_not_of(' '));
+    names.push_back(name);
+    at = comma + 1;
+  }
+  ASSERT_GE(names.size(), 3u) << line;
+  for (const std::string& name : names) {
+    const RunResult r = run(OneToOne({"--icon", "soft.png", "--input-colorspace", name,
+                                      "--output-colorspace", name, "-o", "o.exr"}));
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+  }
+  for (const std::string bad : {"", "NoSuchSpace"}) {
+    for (const std::string option : {"--input-colorspace", "--output-colorspace"}) {
+      const RunResult r = run(OneToOne({"--icon", "soft.png", option, bad, "-o", "o.png"}));
+      EXPECT_TRUE(OneLineError(r)) << option << " '" << bad << "'";
+      EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    }
   }
 }
 

@@ -207,8 +207,28 @@ struct LayerFile::FileFrame {
   std::string file;
   ImageSpec spec;
   std::vector<unsigned char> data;
-  bool linear = false;  // EXR and floating-point files hold linear light
+  std::string space;  // the colour space the file's values are in
 };
+
+namespace {
+
+// The colour space a file's values are in: its own tag where it has one the
+// configuration converts (an EXR's colorSpace attribute; a PNG's gamma of 1,
+// which OpenImageIO reports as linear), else by its kind: EXR and
+// floating-point files hold linear light, the others sRGB-encoded values.
+std::string FileColourSpace(const ImageInput& in, const ImageSpec& spec) {
+  const std::string format = Lower(in.format_name());
+  if (format == "openexr") {
+    if (auto tagged = KnownColourSpace(spec.get_string_attribute(kColourSpaceAttribute))) {
+      if (*tagged != kRawSpace) return *tagged;
+    }
+  } else if (format == "png" && Lower(spec.get_string_attribute("oiio:ColorSpace")) == "linear") {
+    return kLinearSpace;
+  }
+  return format == "openexr" || spec.format.is_floating_point() ? kLinearSpace : kWorkingSpace;
+}
+
+}  // namespace
 
 std::shared_ptr<LayerFile> LayerFile::Open(const std::string& option, const std::string& path,
                                            const std::string& colourSpace) {
@@ -316,7 +336,7 @@ LayerFile::FileFrame LayerFile::readFile(const std::string& file, int subimage) 
   frame.file = file;
   frame.spec = in->spec();
   ImageSpec& spec = frame.spec;
-  frame.linear = Lower(in->format_name()) == "openexr" || spec.format.is_floating_point();
+  frame.space = FileColourSpace(*in, spec);
   spec.format = spec.format == TypeDesc::UINT8    ? TypeDesc(TypeDesc::UINT8)
                 : spec.format == TypeDesc::UINT16 ? TypeDesc(TypeDesc::UINT16)
                                                   : TypeDesc(TypeDesc::FLOAT);
@@ -384,9 +404,9 @@ standin::WorldPtr LayerFile::toWorld(const FileFrame& source, int depth) const {
     if (dx < 0 || dy < 0 || dx >= spec.width || dy >= spec.height) return nullptr;
     return source.data.data() + (static_cast<size_t>(dy) * spec.width + dx) * pixelBytes;
   };
-  const std::string space = !colourSpace_.empty() ? colourSpace_
-                            : source.linear       ? kLinearSpace
-                                                  : kWorkingSpace;
+  const std::string space = !colourSpace_.empty()   ? colourSpace_
+                            : !source.space.empty() ? source.space
+                                                    : kWorkingSpace;
   if (IsWorkingSpace(space)) {
     // File values in the effect's encoding map exactly, in integers.
     const int32_t full = FullScale(depth);
@@ -611,6 +631,8 @@ void WriteImage(const standin::World& rendered, const std::string& path,
   const std::string space = !colourSpace.empty()           ? colourSpace
                             : *format == OutputFormat::Exr ? kLinearSpace
                                                            : kWorkingSpace;
+  // Raw values are the effect's own, unconverted.
+  const std::string held = space == kRawSpace ? kWorkingSpace : space;
   const standin::WorldPtr converted = *format != OutputFormat::Exr && !IsWorkingSpace(space)
                                           ? FrameInSpace(rendered, space, "-o " + Quoted(path))
                                           : nullptr;
@@ -638,7 +660,7 @@ void WriteImage(const standin::World& rendered, const std::string& path,
       }
     });
     ConvertColour(floats, w, h, true, kWorkingSpace, space, "-o " + Quoted(path));
-    if (space != kRawSpace) spec.attribute("oiio:ColorSpace", space);
+    spec.attribute(kColourSpaceAttribute, held);
     data = floats.data();
     dataType = TypeDesc::FLOAT;
   } else if (*format == OutputFormat::Jpeg) {
@@ -676,6 +698,8 @@ void WriteImage(const standin::World& rendered, const std::string& path,
     dataType = depth == 16 ? TypeDesc::UINT16 : TypeDesc::UINT8;
   }
   spec.alpha_channel = channels == 4 ? 3 : -1;
+  // PNG carries it as its sRGB or gamma chunk; JPEG and TIFF readers assume sRGB.
+  spec.attribute("oiio:ColorSpace", held);
 
   EncodeAndWrite(path, spec, dataType, data);
 }

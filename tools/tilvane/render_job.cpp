@@ -42,9 +42,8 @@ class FirstError {
 void OpenLayers(Scene& scene, const std::string& icon, const std::string& displacement,
                 const LayerOptions& options) {
   const std::string space =
-      options.inputColourSpace.empty()
-          ? ""
-          : ResolveColourSpace("--input-colorspace", options.inputColourSpace);
+      options.inputColourSpace ? ResolveColourSpace("--input-colorspace", *options.inputColourSpace)
+                               : "";
   if (!icon.empty()) scene.icon = LayerFile::Open("--icon", icon, space);
   if (!displacement.empty())
     scene.displacement = LayerFile::Open("--displacement", displacement, space);
@@ -58,8 +57,8 @@ void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<
                      "' is not valid; give none, stretch or fill");
   }
   scene.loopIcon = options.loopIcon;
-  if (!options.outputColourSpace.empty()) {
-    scene.outputColourSpace = ResolveColourSpace("--output-colorspace", options.outputColourSpace);
+  if (options.outputColourSpace) {
+    scene.outputColourSpace = ResolveColourSpace("--output-colorspace", *options.outputColourSpace);
   }
   scene.displacementFit = fit == "stretch" ? Fit::Stretch : fit == "fill" ? Fit::Fill : Fit::None;
   // The effect may take the icon at any time (time mapping and offset).
