@@ -49,6 +49,25 @@ void OpenLayers(Scene& scene, const std::string& icon, const std::string& displa
     scene.displacement = LayerFile::Open("--displacement", displacement, space);
 }
 
+namespace {
+
+// Settings with which the effect draws nothing: the frame stays what it
+// renders, but the user hears why it is empty.
+void WarnOfEmptyFrames(const Scene& scene) {
+  for (const ControlValue& control : scene.controls) {
+    if (control.index == PARAM_UNITS && control.integer == 0) {
+      Warn("--units 0 makes no cells, so the output is transparent; give 1 or more");
+    }
+  }
+  if (scene.icon && scene.icon->width() < 2) {
+    Warn("--icon '" + scene.icon->path() + "' is " + std::to_string(scene.icon->width()) +
+         " pixel wide; the effect draws no icon narrower than 2 pixels, so the output is "
+         "transparent; give a wider icon");
+  }
+}
+
+}  // namespace
+
 void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<FrameJob>& jobs) {
   std::string fit = options.fitDisplacement;
   for (char& c : fit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -61,6 +80,7 @@ void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<
     scene.outputColourSpace = ResolveColourSpace("--output-colorspace", *options.outputColourSpace);
   }
   scene.displacementFit = fit == "stretch" ? Fit::Stretch : fit == "fill" ? Fit::Fill : Fit::None;
+  WarnOfEmptyFrames(scene);
   // The effect may take the icon at any time (time mapping and offset).
   if (scene.icon) scene.icon->checkFrames(0, scene.icon->frameCount() - 1);
   if (const auto& layer = scene.displacement) {
