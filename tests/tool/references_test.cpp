@@ -174,6 +174,13 @@ TEST_F(References, OutputsArePremultipliedLinearExrAndTaggedWithTheirSpace) {
 
   EXPECT_NE(info("out.exr").find("colorSpace: \"linear\""), std::string::npos) << info("out.exr");
   EXPECT_NE(info("out.png").find("oiio:ColorSpace: \"sRGB\""), std::string::npos);
+  // Formats without a tag are written as ever, whatever the space.
+  for (const std::string plain : {"lin.tif", "lin.jpg"}) {
+    ASSERT_EQ(
+        run(OneToOne({"--icon", "soft.png", "--output-colorspace", "linear", "-o", plain})).status,
+        0);
+    EXPECT_EQ(shell("oiiotool " + plain + " -o " + plain + ".png"), 0) << plain;
+  }
   ASSERT_EQ(run(OneToOne({"--icon", "soft.png", "--output-colorspace", "linear", "-o", "lin.png"}))
                 .status,
             0);

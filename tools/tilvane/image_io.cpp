@@ -698,8 +698,12 @@ void WriteImage(const standin::World& rendered, const std::string& path,
     dataType = depth == 16 ? TypeDesc::UINT16 : TypeDesc::UINT8;
   }
   spec.alpha_channel = channels == 4 ? 3 : -1;
-  // PNG carries it as its sRGB or gamma chunk; JPEG and TIFF readers assume sRGB.
-  spec.attribute("oiio:ColorSpace", held);
+  // PNG carries the space as its sRGB or gamma chunk. TIFF and JPEG have no
+  // tag OpenImageIO reads (their readers assume sRGB), and its TIFF writer
+  // given one writes a file without its image length.
+  if (Lower(fs::path(path).extension().string()) == ".png") {
+    spec.attribute("oiio:ColorSpace", held);
+  }
 
   EncodeAndWrite(path, spec, dataType, data);
 }
