@@ -104,6 +104,18 @@ TEST_F(Outputs, AFullFileSystemKeepsOnlyCompleteFrames) {
   }
 }
 
+// A missing output folder is made, as mkdir -p makes it, once the job has
+// passed its checks: a refused job leaves none behind.
+TEST_F(Outputs, AMissingOutputFolderIsMade) {
+  EXPECT_TRUE(
+      OneLineError(run(Render("new/deeper/o.####.png", {"--frames", "0-1", "--depth", "3"}))));
+  EXPECT_FALSE(fs::exists(path("new")));
+  const RunResult r = run(Render("new/deeper/o.####.png", {"--frames", "0-1"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Complete("new/deeper/o.0000.png"));
+  EXPECT_TRUE(Complete("new/deeper/o.0001.png"));
+}
+
 // Runs everywhere: a file size limit fails the write the same way.
 TEST_F(Outputs, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   writeUniform("out.png", 4, 4, 8, {1, 2, 3, 255});

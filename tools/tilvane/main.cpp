@@ -221,6 +221,7 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
   for (const FrameJob& job : jobs) outputs.push_back(job.path);
   CheckOutputs(outputs, InputFiles(scene), args.noOverwrite);
   PrepareLayers(scene, layers, jobs);
+  MakeOutputDirectory(jobs.front().path);  // a numbered output's frames share it
 
   const RenderSummary summary =
       RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet && isatty(2));
