@@ -223,8 +223,7 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
   PrepareLayers(scene, layers, jobs);
   MakeOutputDirectory(jobs.front().path);  // a numbered output's frames share it
 
-  const RenderSummary summary =
-      RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet && isatty(2));
+  const RenderSummary summary = RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet);
   if (!args.quiet) PrintSummary(summary);
   return 0;
 }

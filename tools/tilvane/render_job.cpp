@@ -1,5 +1,7 @@
 #include "tools/tilvane/render_job.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -109,12 +111,16 @@ void ShareCoresAmongFrames(int framesAtOnce) {
 }
 
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const std::vector<FrameJob>& jobs, int threads, bool progressBar) {
+                           const std::vector<FrameJob>& jobs, int threads, bool progress) {
   const auto start = std::chrono::steady_clock::now();
   const int workers =
       static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(jobs.size())));
   ShareCoresAmongFrames(workers);
-  ProgressBar bar(static_cast<int64_t>(jobs.size()), workers, progressBar);
+  // A terminal gets a bar redrawn in place; a pipe or a log file plain lines.
+  ProgressBar bar(static_cast<int64_t>(jobs.size()), workers,
+                  !progress        ? ProgressStyle::Off
+                  : isatty(2) != 0 ? ProgressStyle::Bar
+                                   : ProgressStyle::Lines);
   auto failures = std::make_shared<FailureSlot>();
   if (!scene.icon) {
     Warn("no --icon layer: every cell is empty, so the output is transparent; give --icon PATH");

@@ -61,7 +61,7 @@ struct RenderSummary {
 void ShareCoresAmongFrames(int framesAtOnce);
 
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const std::vector<FrameJob>& jobs, int threads, bool progressBar);
+                           const std::vector<FrameJob>& jobs, int threads, bool progress);
 
 // Opens the layers named (an empty path: no layer) with the options' colour
 // space. Throws UsageError.
