@@ -14,6 +14,7 @@
 #include "src/params/params.h"
 #include "tools/tilvane/colour.h"
 #include "tools/tilvane/errors.h"
+#include "tools/tilvane/frames_written.h"
 #include "tools/tilvane/progress.h"
 
 namespace tilvane_tool {
@@ -29,8 +30,18 @@ class FirstError {
     failed_ = true;
   }
   bool failed() const { return failed_; }
-  void rethrow() const {
-    if (error_) std::rethrow_exception(error_);
+  // The error, its message extended by `more` for the kinds the tool reports.
+  void rethrow(const std::string& more = "") const {
+    if (!error_) return;
+    try {
+      std::rethrow_exception(error_);
+    } catch (const WriteError& e) {
+      throw WriteError(e.what() + more);
+    } catch (const UsageError& e) {
+      throw UsageError(e.what() + more);
+    } catch (const HostError& e) {
+      throw HostError(e.what() + more);
+    }
   }
 
  private:
@@ -139,6 +150,11 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
   const standin::FrameSourcePtr displacement =
       scene.displacement ? LayerSource(scene.displacement, failures, fitted) : nullptr;
 
+  std::vector<int64_t> numbers;
+  for (const FrameJob& job : jobs) numbers.push_back(job.frame);
+  FramesWritten written(std::move(numbers));
+  const InterruptReport interrupts(written);
+
   std::atomic<size_t> next{0};
   FirstError error;
   auto work = [&](int worker) {
@@ -168,7 +184,9 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
           throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
         }
         if (auto message = failures->first()) throw UsageError(*message);
+        written.writing(i);
         WriteImage(output, job.path, scene.outputColourSpace);
+        written.mark(i);
         bar.frameDone(worker);
       }
     } catch (...) {
@@ -184,6 +202,10 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
     for (std::thread& t : pool) t.join();
   }
   bar.finish();
+  if (jobs.size() > 1) {
+    // Frames in flight finish after a failure, so what is on disk may have holes.
+    error.rethrow("; " + written.describe());
+  }
   error.rethrow();
   if (scene.icon && iconUsage.served && !iconUsage.visible) {
     Warn("--icon '" + scene.icon->path() +
