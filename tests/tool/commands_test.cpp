@@ -70,7 +70,7 @@ TEST_F(Commands, VersionAndHelp) {
   for (const auto& args :
        {std::vector<std::string>{"--help"}, std::vector<std::string>{"render", "--help"}}) {
     EXPECT_NE(run(args).out.find("Exit status: 0 success, 1 effect error, 2 usage or input error, "
-                                 "3 write error."),
+                                 "3 write error; 130 or 143 when stopped by SIGINT"),
               std::string::npos);
   }
   // The control options come from the plug-in's registered names and ranges.

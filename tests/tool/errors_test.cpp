@@ -69,7 +69,8 @@ TEST_F(Errors, MalformedRenderOptions) {
 TEST_F(Errors, OutputsThatCannotBeWritten) {
   expectRefused({"render", "--icon", "icon.png", "--frames", "0-2", "-o", "out.png"},
                 {"out.png", "####"});
-  expectRefused({"render", "--icon", "icon.png", "-o", "missing/out.png"}, {"missing"});
+  expectRefused({"render", "--icon", "icon.png", "-o", "icon.png/sub/out.png"},
+                {"'icon.png' is not a directory"});
   expectRefused({"render", "--icon", "icon.png", "-o", "out.xyz"}, {"out.xyz", ".png"});
   expectRefused({"render", "--icon", "icon.png"}, {"--output"});
 }

@@ -39,10 +39,6 @@ float HalfStep(float v) {
 
 class Inputs : public ToolTest {
  protected:
-  // Runs a shell command in the test directory.
-  int shell(const std::string& command) const {
-    return std::system(("cd '" + dir_.string() + "' && " + command + " >/dev/null 2>&1").c_str());
-  }
   // An RGBA float EXR whose data window is x0..x0+w-1, y0..y0+h-1 inside a
   // display window of displayW × displayH at the origin, every data pixel v.
   void writeExr(const std::string& name, int displayW, int displayH, int x0, int y0, int w, int h,
@@ -253,6 +249,22 @@ TEST_F(Inputs, NoIconOrATransparentOneIsWarnedAbout) {
 
   writeUniform("solid.png", kW, kH, 8, {255, 255, 255, 255});
   EXPECT_EQ(run(OneToOne({"--icon", "solid.png", "-o", "c.png"})).err, "");
+
+  // Settings with which the effect draws nothing are warned about once; the
+  // frame stays the transparent one it renders.
+  writeUniform("thin.png", 1, kH, 8, {255, 255, 255, 255});
+  const RunResult thin = run(OneToOne({"--icon", "thin.png", "--size", "16x16", "-o", "d.png"}));
+  EXPECT_EQ(thin.status, 0);
+  EXPECT_NE(thin.err.find("warning: --icon 'thin.png' is 1 pixel wide"), std::string::npos)
+      << thin.err;
+  EXPECT_EQ(std::count(thin.err.begin(), thin.err.end(), '\n'), 1) << thin.err;
+  EXPECT_EQ(read("d.png").at(8, 8).a, 0);
+  const RunResult none0 =
+      run({"render", "--quiet", "--units", "0", "--icon", "solid.png", "-o", "e.png"});
+  EXPECT_EQ(none0.status, 0);
+  EXPECT_NE(none0.err.find("warning: --units 0 makes no cells"), std::string::npos) << none0.err;
+  EXPECT_EQ(std::count(none0.err.begin(), none0.err.end(), '\n'), 1) << none0.err;
+  EXPECT_EQ(read("e.png").at(8, 8).a, 0);
 }
 
 }  // namespace

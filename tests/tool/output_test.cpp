@@ -1,11 +1,15 @@
 // Outputs are complete or absent, inputs are never touched: full disks, write
 // failures, outputs that are inputs, links, permissions and --no-overwrite.
 #include <OpenImageIO/imageio.h>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <map>
 #include <random>
@@ -101,6 +105,74 @@ TEST_F(Outputs, AFullFileSystemKeepsOnlyCompleteFrames) {
     }
     EXPECT_GE(frames, 1) << ext;
     EXPECT_LT(frames, 6) << ext;
+  }
+}
+
+// A missing output folder is made, as mkdir -p makes it, once the job has
+// passed its checks: a refused job leaves none behind.
+TEST_F(Outputs, AMissingOutputFolderIsMade) {
+  EXPECT_TRUE(
+      OneLineError(run(Render("new/deeper/o.####.png", {"--frames", "0-1", "--depth", "3"}))));
+  EXPECT_FALSE(fs::exists(path("new")));
+  const RunResult r = run(Render("new/deeper/o.####.png", {"--frames", "0-1"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Complete("new/deeper/o.0000.png"));
+  EXPECT_TRUE(Complete("new/deeper/o.0001.png"));
+}
+
+// A failed write in a range says which frames are on disk. Frame 1's output
+// is a link into a folder that does not exist, so its write fails.
+TEST_F(Outputs, AFailedWriteSaysWhichFramesAreOnDisk) {
+  fs::create_symlink("nowhere/o.png", path("o.0001.png"));
+  const RunResult r = run(Render("o.####.png", {"--frames", "0-3", "--threads", "1"}));
+  EXPECT_TRUE(OneLineError(r, 3));
+  EXPECT_NE(r.err.find("; frame 0 is on disk, 1-3 are not\n"), std::string::npos) << r.err;
+  EXPECT_TRUE(Complete("o.0000.png"));
+}
+
+// Ctrl-C or a SIGTERM stops the job with the default action of the signal
+// (exit status 130 or 143 in a shell), after one line saying which frames
+// are on disk; no temporary file is left.
+TEST_F(Outputs, AnInterruptedJobSaysWhichFramesAreOnDisk) {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const int err = open(path("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (chdir(dir_.c_str()) == 0 && err >= 0 && dup2(err, 2) == 2) {
+        execl(TILVANE_TOOL_PATH, TILVANE_TOOL_PATH, "render", "--quiet", "--icon", "noise.png",
+              "--units", "64", "--frames", "0-999", "--threads", "1", "-o", "i.####.png", nullptr);
+      }
+      _exit(127);
+    }
+    for (int wait = 0; wait < 600 && !fs::exists(path("i.0003.png")); ++wait) usleep(50000);
+    kill(pid, sig);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    const std::string err = bytes("err.txt");
+    EXPECT_EQ(err.rfind("tilvane: interrupted; frames 0-", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    size_t written = 0;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      const std::string name = e.path().filename().string();
+      EXPECT_NE(name[0], '.') << "left behind: " << name;
+      if (name.rfind("i.", 0) == 0) {
+        EXPECT_TRUE(Complete(name)) << name;
+        ++written;
+        fs::remove(e.path());
+      }
+    }
+    // The frame being written as the signal came may have landed.
+    const std::string n = std::to_string(written);
+    const std::string before = std::to_string(written - 1);
+    EXPECT_TRUE(err.find("frames 0-" + before + " are on disk, " + n + " may be, ") !=
+                    std::string::npos ||
+                err.find("frames 0-" + before + " are on disk, " + n + "-999 are not") !=
+                    std::string::npos ||
+                err.find("frames 0-" + std::to_string(written - 2) + " are on disk, " + before +
+                         " may be, ") != std::string::npos)
+        << err << written;
   }
 }
 

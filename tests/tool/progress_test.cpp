@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include "tests/tool/tool_support.h"
 
 namespace tilvane_tool {
@@ -73,7 +76,78 @@ TEST(ProgressLine, TheTimeLeftFollowsTheRateSoFar) {
   EXPECT_FALSE(Has(ProgressLine(s, 80), "ETA"));
 }
 
+// In a log, a line says how far the job is, how fast it goes and when it ends.
+TEST(ProgressLine, PlainLinesForALogSayFrameRateAndTimeLeft) {
+  ProgressState s;
+  s.frames = 10;
+  s.done = 3;
+  s.seconds = 6;  // 3 frames in 6 s: 7 more take 14 s
+  EXPECT_EQ(PlainProgressLine(s), "tilvane: frame 3 of 10, 0.50 frames per second, ETA 0:14");
+  s.done = 10;
+  s.seconds = 20;
+  EXPECT_EQ(PlainProgressLine(s), "tilvane: frame 10 of 10, 0.50 frames per second");
+}
+
+// The effect reports row r (from 0) of n finished: r + 1 rows are done.
+TEST(ProgressBar, AFrameInFlightCountsTheRowsFinished) {
+  ProgressBar bar(4, 2, ProgressStyle::Off);
+  bar.frameStarted(0, 7);
+  bar.frameStarted(1, 8);
+  bar.rows(0, 0, 100);  // the effect's opening report
+  EXPECT_EQ(bar.state().inFlight, 0.0);
+  bar.rows(0, 4, 10);
+  bar.rows(1, 0, 4);
+  const ProgressState s = bar.state();
+  EXPECT_EQ(s.frame, 7);
+  EXPECT_EQ(s.row, 5);
+  EXPECT_EQ(s.rows, 10);
+  EXPECT_DOUBLE_EQ(s.inFlight, 0.5 + 0.25);
+  bar.rows(0, 9, 10);
+  bar.frameDone(0);
+  EXPECT_EQ(bar.state().done, 1);
+  EXPECT_DOUBLE_EQ(bar.state().inFlight, 0.25);
+}
+
+// Lines come at most once an interval, and one at the end of a complete job;
+// a job that stopped short leaves its last word to the error message.
+TEST(ProgressBar, PlainLinesComeEachIntervalAndAtTheEnd) {
+  const auto lines = [](std::chrono::steady_clock::duration interval, int framesDone) {
+    testing::internal::CaptureStderr();
+    {
+      ProgressBar bar(2, 1, ProgressStyle::Lines, interval);
+      for (int f = 0; f < framesDone; ++f) {
+        bar.frameStarted(0, f);
+        bar.rows(0, 0, 2);
+        bar.frameDone(0);
+      }
+      bar.finish();
+    }
+    return testing::internal::GetCapturedStderr();
+  };
+  const std::string slow = lines(std::chrono::hours(1), 2);
+  EXPECT_EQ(slow.rfind("tilvane: frame 2 of 2, ", 0), 0u) << slow;
+  EXPECT_EQ(std::count(slow.begin(), slow.end(), '\n'), 1) << slow;
+  const std::string busy = lines(std::chrono::steady_clock::duration::zero(), 2);
+  EXPECT_EQ(std::count(busy.begin(), busy.end(), '\n'), 7) << busy;  // 6 events and the end
+  EXPECT_EQ(lines(std::chrono::hours(1), 1), "");
+}
+
 class ProgressOnATerminal : public tilvane_test::ToolTest {};
+
+// Not on a terminal (a pipe, a log file) the progress is plain lines; --quiet
+// silences them.
+TEST_F(ProgressOnATerminal, ALogGetsPlainLines) {
+  writeUniform("icon.png", 8, 8, 8, {255, 0, 0, 255});
+  const std::vector<std::string> args = {"render", "--icon", "icon.png",  "--frames",
+                                         "0-1",    "-o",     "o.####.png"};
+  const tilvane_test::RunResult r = run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind("tilvane: frame 2 of 2, ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+  std::vector<std::string> quiet = args;
+  quiet.push_back("--quiet");
+  EXPECT_EQ(run(quiet).err, "");
+}
 
 // The tool asks the terminal its width: every redraw fits 40 columns.
 TEST_F(ProgressOnATerminal, TheBarFitsANarrowTerminal) {

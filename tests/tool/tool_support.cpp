@@ -70,6 +70,10 @@ RunResult ToolTest::runWithFault(const std::string& fault,
   return spawn(std::move(argv));
 }
 
+int ToolTest::shell(const std::string& command) const {
+  return std::system(("cd '" + dir_.string() + "' && " + command + " >/dev/null 2>&1").c_str());
+}
+
 RunResult ToolTest::runUnderLimit(const std::string& limit,
                                   const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {"/bin/sh", "-c", "ulimit " + limit + " && exec \"$0\" \"$@\"",

@@ -52,6 +52,9 @@ class ToolTest : public ::testing::Test {
     writePng(name, width, height, bits, std::vector<Rgba>(size_t(width) * height, pixel));
   }
   Image read(const std::string& name) const;
+  // Runs a shell command in the test directory, its output discarded; the
+  // exit status (0 for success).
+  int shell(const std::string& command) const;
   std::string bytes(const std::string& name) const;
   // The names in the test directory, sorted.
   std::vector<std::string> files() const;

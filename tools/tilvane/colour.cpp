@@ -26,27 +26,56 @@ bool SameName(const std::string& a, const std::string& b) {
   });
 }
 
+// True when the configuration converts between the working space and name
+// both ways. A configuration may name spaces it cannot convert: OpenImageIO's
+// built-in one lists aliases that need an OpenColorIO file it does not have.
+bool Converts(const std::string& name) {
+  for (const bool in : {true, false}) {
+    std::vector<float> pixel = {0.5f, 0.5f, 0.5f, 1.0f};
+    OIIO::ImageSpec spec(1, 1, 4, OIIO::TypeDesc::FLOAT);
+    OIIO::ImageBuf image(spec, pixel.data());
+    const std::string& from = in ? name : std::string(kWorkingSpace);
+    const std::string& to = in ? std::string(kWorkingSpace) : name;
+    if (!OIIO::ImageBufAlgo::colorconvert(image, image, from, to, false, "", "", &Config())) {
+      (void)image.geterror();  // read, so that it is not printed when the buffer goes
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> ColourSpaceNames() {
-  std::vector<std::string> names;
-  const OIIO::ColorConfig& config = Config();
-  for (int i = 0; i < config.getNumColorSpaces(); ++i) {
-    names.emplace_back(config.getColorSpaceNameByIndex(i));
-  }
-  names.emplace_back(kRawSpace);
+  // Probed once: the configuration does not change during a run.
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> usable;
+    const OIIO::ColorConfig& config = Config();
+    for (int i = 0; i < config.getNumColorSpaces(); ++i) {
+      const std::string name = config.getColorSpaceNameByIndex(i);
+      if (SameName(name, kWorkingSpace) || Converts(name)) usable.push_back(name);
+    }
+    (void)OIIO::geterror();  // the failed probes leave their messages behind
+    usable.emplace_back(kRawSpace);
+    return usable;
+  }();
   return names;
 }
 
-std::string ResolveColourSpace(const std::string& option, const std::string& name) {
-  const std::vector<std::string> names = ColourSpaceNames();
-  for (const std::string& known : names) {
+std::optional<std::string> KnownColourSpace(const std::string& name) {
+  for (const std::string& known : ColourSpaceNames()) {
     if (SameName(known, name)) return known;
   }
+  return std::nullopt;
+}
+
+std::string ResolveColourSpace(const std::string& option, const std::string& name) {
+  if (auto known = KnownColourSpace(name)) return *known;
+  const std::vector<std::string> names = ColourSpaceNames();
   std::string list;
   for (const std::string& known : names) list += (list.empty() ? "" : ", ") + known;
   throw UsageError(option + " '" + name + "' is not a colour space the colour configuration " +
-                   "knows; give one of " + list + " (set $OCIO for another configuration)");
+                   "converts; give one of " + list + " (set $OCIO for another configuration)");
 }
 
 bool IsWorkingSpace(const std::string& space) {

@@ -4,6 +4,7 @@
 // values. The conversions are OpenImageIO's (OpenColorIO underneath).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,15 +15,22 @@ namespace tilvane_tool {
 // The name the effect's values are encoded in, and the one for linear light.
 inline constexpr const char* kWorkingSpace = "sRGB";
 inline constexpr const char* kLinearSpace = "linear";
+// The EXR header attribute naming the space the values are in. OpenImageIO
+// reports every EXR as linear; this one it reads back as it was written.
+inline constexpr const char* kColourSpaceAttribute = "colorSpace";
 // Asked for instead of a colour space: the values pass as they are.
 inline constexpr const char* kRawSpace = "raw";
 
-// The names the colour configuration knows, then "raw".
+// The names of the spaces the colour configuration converts to and from the
+// working space, then "raw".
 std::vector<std::string> ColourSpaceNames();
 
 // The configuration's own spelling of a name given in any case, or "raw";
-// throws UsageError naming the option and the known names.
+// throws UsageError naming the option and the names that work (an empty name
+// is no name).
 std::string ResolveColourSpace(const std::string& option, const std::string& name);
+// The same without a message: nothing when the name does not work.
+std::optional<std::string> KnownColourSpace(const std::string& name);
 
 // True when values in space need no conversion to or from the working space.
 bool IsWorkingSpace(const std::string& space);

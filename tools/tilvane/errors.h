@@ -17,7 +17,9 @@ constexpr int kExitWrite = 3;
 
 // The statuses as --help lists them.
 constexpr const char* kExitStatusHelp =
-    "Exit status: 0 success, 1 effect error, 2 usage or input error, 3 write error.";
+    "Exit status: 0 success, 1 effect error, 2 usage or input error, 3 write error; "
+    "130 or 143 when stopped by SIGINT (Ctrl-C) or SIGTERM, after saying which frames are on "
+    "disk.";
 
 // Bad input from the user or the file system, found before the frame that
 // needs it is written: a one-line message that names the input and says what

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -206,8 +207,28 @@ struct LayerFile::FileFrame {
   std::string file;
   ImageSpec spec;
   std::vector<unsigned char> data;
-  bool linear = false;  // EXR and floating-point files hold linear light
+  std::string space;  // the colour space the file's values are in
 };
+
+namespace {
+
+// The colour space a file's values are in: its own tag where it has one the
+// configuration converts (an EXR's colorSpace attribute; a PNG's gamma of 1,
+// which OpenImageIO reports as linear), else by its kind: EXR and
+// floating-point files hold linear light, the others sRGB-encoded values.
+std::string FileColourSpace(const ImageInput& in, const ImageSpec& spec) {
+  const std::string format = Lower(in.format_name());
+  if (format == "openexr") {
+    if (auto tagged = KnownColourSpace(spec.get_string_attribute(kColourSpaceAttribute))) {
+      if (*tagged != kRawSpace) return *tagged;
+    }
+  } else if (format == "png" && Lower(spec.get_string_attribute("oiio:ColorSpace")) == "linear") {
+    return kLinearSpace;
+  }
+  return format == "openexr" || spec.format.is_floating_point() ? kLinearSpace : kWorkingSpace;
+}
+
+}  // namespace
 
 std::shared_ptr<LayerFile> LayerFile::Open(const std::string& option, const std::string& path,
                                            const std::string& colourSpace) {
@@ -315,7 +336,7 @@ LayerFile::FileFrame LayerFile::readFile(const std::string& file, int subimage) 
   frame.file = file;
   frame.spec = in->spec();
   ImageSpec& spec = frame.spec;
-  frame.linear = Lower(in->format_name()) == "openexr" || spec.format.is_floating_point();
+  frame.space = FileColourSpace(*in, spec);
   spec.format = spec.format == TypeDesc::UINT8    ? TypeDesc(TypeDesc::UINT8)
                 : spec.format == TypeDesc::UINT16 ? TypeDesc(TypeDesc::UINT16)
                                                   : TypeDesc(TypeDesc::FLOAT);
@@ -383,9 +404,9 @@ standin::WorldPtr LayerFile::toWorld(const FileFrame& source, int depth) const {
     if (dx < 0 || dy < 0 || dx >= spec.width || dy >= spec.height) return nullptr;
     return source.data.data() + (static_cast<size_t>(dy) * spec.width + dx) * pixelBytes;
   };
-  const std::string space = !colourSpace_.empty() ? colourSpace_
-                            : source.linear       ? kLinearSpace
-                                                  : kWorkingSpace;
+  const std::string space = !colourSpace_.empty()   ? colourSpace_
+                            : !source.space.empty() ? source.space
+                                                    : kWorkingSpace;
   if (IsWorkingSpace(space)) {
     // File values in the effect's encoding map exactly, in integers.
     const int32_t full = FullScale(depth);
@@ -451,7 +472,10 @@ bool AnyVisible(const standin::World& w) {
 }
 
 // The frame resized to width × height as fit says, in premultiplied floats
-// with a filter that keeps soft shapes soft and rings little at edges.
+// with a filter that keeps soft shapes soft and rings little at edges. Fill
+// scales by the larger of the two ratios, so the layer covers the output, and
+// keeps the centre: the resize target is the whole scaled layer and only the
+// output's window of it is computed.
 standin::WorldPtr FittedFrame(const standin::World& frame, Fit fit, int32_t width, int32_t height,
                               const std::string& what) {
   std::vector<float> rgba = FloatsFromWorld(frame);
@@ -460,12 +484,16 @@ standin::WorldPtr FittedFrame(const standin::World& frame, Fit fit, int32_t widt
   const OIIO::ImageBuf source(spec, rgba.data());
   spec.width = spec.full_width = width;
   spec.height = spec.full_height = height;
+  if (fit == Fit::Fill) {
+    const double scale = std::max(double(width) / frame.width(), double(height) / frame.height());
+    spec.full_width = std::max(width, static_cast<int>(std::lround(frame.width() * scale)));
+    spec.full_height = std::max(height, static_cast<int>(std::lround(frame.height() * scale)));
+    spec.x = (spec.full_width - width) / 2;
+    spec.y = (spec.full_height - height) / 2;
+  }
   OIIO::ImageBuf target(spec);
   const bool done =
-      fit == Fit::Stretch
-          ? OIIO::ImageBufAlgo::resize(target, source, "blackman-harris", 0.0f, target.roi())
-          : OIIO::ImageBufAlgo::fit(target, source, "blackman-harris", 0.0f, "fill", false,
-                                    target.roi());
+      OIIO::ImageBufAlgo::resize(target, source, "blackman-harris", 0.0f, target.roi());
   std::vector<float> out(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
   if (!done || !target.get_pixels(target.roi(), TypeDesc::FLOAT, out.data())) {
     throw UsageError(Quoted(what) + " cannot be resized (" + OneLine(target.geterror()) +
@@ -603,6 +631,8 @@ void WriteImage(const standin::World& rendered, const std::string& path,
   const std::string space = !colourSpace.empty()           ? colourSpace
                             : *format == OutputFormat::Exr ? kLinearSpace
                                                            : kWorkingSpace;
+  // Raw values are the effect's own, unconverted.
+  const std::string held = space == kRawSpace ? kWorkingSpace : space;
   const standin::WorldPtr converted = *format != OutputFormat::Exr && !IsWorkingSpace(space)
                                           ? FrameInSpace(rendered, space, "-o " + Quoted(path))
                                           : nullptr;
@@ -630,7 +660,7 @@ void WriteImage(const standin::World& rendered, const std::string& path,
       }
     });
     ConvertColour(floats, w, h, true, kWorkingSpace, space, "-o " + Quoted(path));
-    if (space != kRawSpace) spec.attribute("oiio:ColorSpace", space);
+    spec.attribute(kColourSpaceAttribute, held);
     data = floats.data();
     dataType = TypeDesc::FLOAT;
   } else if (*format == OutputFormat::Jpeg) {
@@ -668,6 +698,12 @@ void WriteImage(const standin::World& rendered, const std::string& path,
     dataType = depth == 16 ? TypeDesc::UINT16 : TypeDesc::UINT8;
   }
   spec.alpha_channel = channels == 4 ? 3 : -1;
+  // PNG carries the space as its sRGB or gamma chunk. TIFF and JPEG have no
+  // tag OpenImageIO reads (their readers assume sRGB), and its TIFF writer
+  // given one writes a file without its image length.
+  if (Lower(fs::path(path).extension().string()) == ".png") {
+    spec.attribute("oiio:ColorSpace", held);
+  }
 
   EncodeAndWrite(path, spec, dataType, data);
 }

@@ -236,9 +236,9 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
   for (const FrameJob& job : jobs) outputs.push_back(job.path);
   CheckOutputs(outputs, InputFiles(scene), args.noOverwrite);
   PrepareLayers(scene, layers, jobs);
+  MakeOutputDirectory(jobs.front().path);  // a numbered output's frames share it
 
-  const RenderSummary summary =
-      RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet && isatty(2));
+  const RenderSummary summary = RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet);
   if (!args.quiet) PrintSummary(summary);
   return 0;
 }
@@ -254,14 +254,22 @@ void AddLayerOptions(CLI::App& render, LayerOptions& layers) {
   render.add_flag("--loop-icon", layers.loopIcon,
                   "An animated icon shorter than the duration repeats instead of holding its last "
                   "frame");
+  // Taken as given, even empty, so that an empty name is refused rather than
+  // read as no option at all.
   render
-      .add_option("--input-colorspace", layers.inputColourSpace,
-                  "The colour space of the input files (default: linear for EXR and floating-point "
-                  "files, sRGB for the others; raw: no conversion; 'tilvane info' lists the names)")
+      .add_option_function<std::string>(
+          "--input-colorspace",
+          [&layers](const std::string& name) { layers.inputColourSpace = name; },
+          "The colour space of the input files (default: the file's own tag, linear in a PNG or a "
+          "colorSpace attribute in an EXR; else linear for EXR and floating-point files, sRGB "
+          "for the others; raw: no conversion; 'tilvane info' lists the names)")
       ->type_name("NAME");
   render
-      .add_option("--output-colorspace", layers.outputColourSpace,
-                  "The colour space of the output (default: linear for EXR, sRGB for the others)")
+      .add_option_function<std::string>(
+          "--output-colorspace",
+          [&layers](const std::string& name) { layers.outputColourSpace = name; },
+          "The colour space of the output, which the file is tagged with (default: linear for "
+          "EXR, sRGB for the others)")
       ->type_name("NAME");
 }
 

@@ -3,12 +3,16 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 
@@ -50,6 +54,8 @@ struct MovieReader::State {
   // in the order the decoder gives them, from the start.
   std::vector<int64_t> times;
   std::vector<int64_t> keys;
+  int rotation = 0;       // clockwise quarter turns that show the picture as players do
+  int64_t seeks = 0;      // seeks made to read frames
   int64_t last = -1;      // the index of the frame decoded last, -1 after a seek
   int64_t counted = 0;    // frames decoded since the start, without timestamps
   bool flushing = false;  // the end of the file was met and the decoder is draining
@@ -92,6 +98,8 @@ struct MovieReader::State {
     if (stream < 0 || !decoder) {
       fail("has no video stream this build can decode; give a movie with video, or an image");
     }
+    decoder = AlphaDecoder(*decoder);
+    rotation = QuarterTurns();
     codec = avcodec_alloc_context3(decoder);
     packet = av_packet_alloc();
     frame = av_frame_alloc();
@@ -105,6 +113,46 @@ struct MovieReader::State {
       fail("has no pixels; give a movie at least one pixel wide and high");
     }
     index();
+  }
+
+  // VP8 and VP9 carry alpha in a side channel that only libvpx's decoders
+  // read; the container says so ("alpha_mode" in WebM and Matroska).
+  const AVCodec* AlphaDecoder(const AVCodec& chosen) const {
+    const AVStream& st = *format->streams[stream];
+    const AVDictionaryEntry* mode = av_dict_get(st.metadata, "alpha_mode", nullptr, 0);
+    if (!mode || std::string_view(mode->value) != "1") return &chosen;
+    const AVCodecID id = st.codecpar->codec_id;
+    if (id != AV_CODEC_ID_VP8 && id != AV_CODEC_ID_VP9) return &chosen;
+    const AVCodec* vpx =
+        avcodec_find_decoder_by_name(id == AV_CODEC_ID_VP8 ? "libvpx" : "libvpx-vp9");
+    if (!vpx) {
+      fail(
+          "has an alpha channel that only libvpx's decoder reads, and this build has none; "
+          "install FFmpeg with libvpx, or give the frames as PNG images");
+    }
+    return vpx;
+  }
+
+  // The display matrix's turn, as players apply it: 0 to 3 clockwise
+  // quarter turns. Another angle is warned about and not applied.
+  int QuarterTurns() const {
+    const AVStream& st = *format->streams[stream];
+    const auto* matrix = reinterpret_cast<const int32_t*>(
+        av_stream_get_side_data(&st, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
+    if (!matrix) return 0;
+    // The matrix turns counterclockwise by this angle.
+    const double angle = av_display_rotation_get(matrix);
+    if (std::isnan(angle)) return 0;
+    const double clockwise = std::fmod(std::fmod(-angle, 360.0) + 360.0, 360.0);
+    const long turns = std::lround(clockwise / 90.0);
+    if (std::fabs(clockwise - 90.0 * static_cast<double>(turns)) > 1.0) {
+      std::fprintf(stderr,
+                   "tilvane: warning: %s '%s' asks to be shown turned %.1f degrees clockwise; only "
+                   "quarter turns are applied, so it is read as stored\n",
+                   option.c_str(), path.c_str(), clockwise);
+      return 0;
+    }
+    return static_cast<int>(turns % 4);
   }
 
   // One pass over the packets, without decoding: how many frames, and when.
@@ -146,14 +194,19 @@ struct MovieReader::State {
   // Positions the decoder so that decoding forward reaches frame index soonest.
   void seekFor(int64_t index) {
     if (times.empty()) {
-      if (index <= last) rewind();
+      if (index <= last) {
+        ++seeks;
+        rewind();
+      }
       return;
     }
     const int64_t target = times[static_cast<size_t>(index)];
     const auto key = std::upper_bound(keys.begin(), keys.end(), target);
     const int64_t keyTime = key == keys.begin() ? times.front() : *(key - 1);
-    // Forward within reach: the key frame before the target is behind us.
-    if (last >= 0 && index > last && keyTime <= times[static_cast<size_t>(last)]) return;
+    // Forward within reach: the key frame before the target is no later than
+    // the next frame the decoder gives.
+    if (last >= 0 && index > last && keyTime <= times[static_cast<size_t>(last + 1)]) return;
+    ++seeks;
     if (av_seek_frame(format, stream, keyTime, AVSEEK_FLAG_BACKWARD) < 0) {
       rewind();
       return;
@@ -234,7 +287,28 @@ struct MovieReader::State {
     uint8_t* planes[4] = {picture.data.data(), nullptr, nullptr, nullptr};
     const int strides[4] = {rowBytes, 0, 0, 0};
     sws_scale(scaler, f.data, f.linesize, 0, f.height, planes, strides);
-    return picture;
+    return Turned(std::move(picture), rotation);
+  }
+
+  // The picture turned clockwise by quarter turns.
+  static MoviePicture Turned(MoviePicture in, int turns) {
+    if (turns == 0) return in;
+    const size_t px = static_cast<size_t>(in.bits / 2);  // bytes per pixel: 4 or 8
+    MoviePicture out;
+    out.bits = in.bits;
+    out.width = turns == 2 ? in.width : in.height;
+    out.height = turns == 2 ? in.height : in.width;
+    out.data.resize(in.data.size());
+    for (int32_t y = 0; y < in.height; ++y) {
+      for (int32_t x = 0; x < in.width; ++x) {
+        // Where source pixel (x, y) lands.
+        const int32_t tx = turns == 1 ? in.height - 1 - y : turns == 2 ? in.width - 1 - x : y;
+        const int32_t ty = turns == 1 ? x : turns == 2 ? in.height - 1 - y : in.width - 1 - x;
+        std::memcpy(&out.data[(static_cast<size_t>(ty) * out.width + tx) * px],
+                    &in.data[(static_cast<size_t>(y) * in.width + x) * px], px);
+      }
+    }
+    return out;
   }
 };
 
@@ -249,8 +323,13 @@ MovieReader::MovieReader(const std::string& option, const std::string& path)
 MovieReader::~MovieReader() = default;
 
 int64_t MovieReader::frameCount() const { return state_->count; }
-int32_t MovieReader::width() const { return state_->codec->width; }
-int32_t MovieReader::height() const { return state_->codec->height; }
+int32_t MovieReader::width() const {
+  return state_->rotation % 2 ? state_->codec->height : state_->codec->width;
+}
+int32_t MovieReader::height() const {
+  return state_->rotation % 2 ? state_->codec->width : state_->codec->height;
+}
+int64_t MovieReader::seeks() const { return state_->seeks; }
 
 MoviePicture MovieReader::read(int64_t index) {
   State& s = *state_;

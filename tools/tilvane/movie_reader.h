@@ -2,6 +2,8 @@
 // layer frame, in presentation order, whatever the frame rate; the frames are
 // indexed from the packets' timestamps when the movie is opened, so reading
 // seeks to the key frame before a frame and decodes forward from there.
+// Pictures are shown as players show them: turned by the stream's display
+// matrix (quarter turns), with the alpha of VP8/VP9 in WebM or Matroska.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +35,12 @@ class MovieReader {
   MovieReader& operator=(const MovieReader&) = delete;
 
   int64_t frameCount() const;
+  // The size as players show it: turned by the stream's display matrix.
   int32_t width() const;
   int32_t height() const;
+  // The seeks made so far to reach the frames read; reading in order needs
+  // none after the first.
+  int64_t seeks() const;
 
   // Frame index (0 to frameCount() - 1). Reading the next frame after the
   // last one read decodes only what lies between. Not thread-safe. Throws

@@ -172,14 +172,35 @@ void CheckOutputPath(const std::string& path) {
   const std::string target = WriteTarget(path);
   const fs::path dir = fs::path(target).parent_path();
   const std::string shown = dir.empty() ? "." : dir.string();
+  // A missing directory is made before the first frame is written, as
+  // mkdir -p would: the nearest one that exists must take it.
   std::error_code ec;
-  if (!fs::is_directory(shown, ec)) {
-    throw UsageError(OutputName(path, target) + ": directory " + Quoted(shown) +
-                     " does not exist; create it first");
+  fs::path existing = shown;
+  while (!fs::exists(existing, ec) && existing.has_relative_path()) {
+    existing = existing.has_parent_path() && existing.parent_path() != existing
+                   ? existing.parent_path()
+                   : fs::path(".");
   }
-  if (access(shown.c_str(), W_OK) != 0) {
-    throw UsageError(OutputName(path, target) + ": directory " + Quoted(shown) +
+  const std::string made = existing.empty() ? "." : existing.string();
+  if (!fs::is_directory(made, ec)) {
+    throw UsageError(OutputName(path, target) + ": " + Quoted(made) +
+                     " is not a directory; choose another place");
+  }
+  if (access(made.c_str(), W_OK) != 0) {
+    throw UsageError(OutputName(path, target) + ": directory " + Quoted(made) +
                      " is not writable; choose another place");
+  }
+}
+
+void MakeOutputDirectory(const std::string& path) {
+  const fs::path dir = fs::path(WriteTarget(path)).parent_path();
+  std::error_code ec;
+  if (dir.empty() || fs::is_directory(dir, ec)) return;
+  fs::create_directories(dir, ec);
+  if (ec) {
+    throw WriteError("-o " + Quoted(path) + ": directory " + Quoted(dir.string()) +
+                     " cannot be created (" + ec.message() +
+                     "); create it or choose another place");
   }
 }
 

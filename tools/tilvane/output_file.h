@@ -16,8 +16,13 @@ enum class OutputFormat { Straight, Exr, Jpeg };
 std::optional<OutputFormat> FormatOf(const std::string& path);
 
 // Throws UsageError unless path names a format the tool writes (.png, .tif,
-// .tiff, .exr, .jpg, .jpeg) in an existing, writable directory.
+// .tiff, .exr, .jpg, .jpeg) in a writable directory, or one that
+// MakeOutputDirectory can make in the nearest that exists.
 void CheckOutputPath(const std::string& path);
+
+// Makes the directory path goes in, and any missing above it, as mkdir -p
+// does. Throws WriteError.
+void MakeOutputDirectory(const std::string& path);
 
 // A file a layer reads, with the option that named it.
 struct InputFile {

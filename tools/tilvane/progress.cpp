@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace tilvane_tool {
 namespace {
@@ -27,15 +28,28 @@ std::string Clock(double seconds) {
   return text;
 }
 
+bool Complete(const ProgressState& s) { return s.frames <= 0 || s.done >= s.frames; }
+
+// The share of the job done, frames in flight counted by their rows.
+double Share(const ProgressState& s) {
+  return Complete(s) ? 1.0
+                     : std::clamp((static_cast<double>(s.done) + s.inFlight) /
+                                      static_cast<double>(s.frames),
+                                  0.0, kRenderedShare);
+}
+
+// The time left at the rate so far, once there is one.
+std::optional<double> SecondsLeft(const ProgressState& s) {
+  const double share = Share(s);
+  if (Complete(s) || share <= 0 || s.seconds < 1) return std::nullopt;
+  return s.seconds * (1 - share) / share;
+}
+
 }  // namespace
 
 std::string ProgressLine(const ProgressState& s, int columns) {
-  const bool complete = s.frames <= 0 || s.done >= s.frames;
-  const double share =
-      complete
-          ? 1.0
-          : std::clamp((static_cast<double>(s.done) + s.inFlight) / static_cast<double>(s.frames),
-                       0.0, kRenderedShare);
+  const bool complete = Complete(s);
+  const double share = Share(s);
   char text[64];
   std::snprintf(text, sizeof text, "%3d%%  frames %lld/%lld",
                 complete ? 100 : std::min(99, static_cast<int>(share * 100)),
@@ -43,9 +57,7 @@ std::string ProgressLine(const ProgressState& s, int columns) {
   std::string counts = text;
   // Parts that may be dropped, the last first.
   std::vector<std::string> extras;
-  if (!complete && share > 0 && s.seconds >= 1) {
-    extras.push_back("  ETA " + Clock(s.seconds * (1 - share) / share));
-  }
+  if (const auto left = SecondsLeft(s)) extras.push_back("  ETA " + Clock(*left));
   if (s.frame >= 0 && s.rows > 0) {
     extras.push_back("  frame " + std::to_string(s.frame) + ": rows " + std::to_string(s.row) +
                      "/" + std::to_string(s.rows));
@@ -68,6 +80,16 @@ std::string ProgressLine(const ProgressState& s, int columns) {
          std::string(static_cast<size_t>(bar - filled), '.') + "] " + tail();
 }
 
+std::string PlainProgressLine(const ProgressState& s) {
+  char text[96];
+  std::snprintf(text, sizeof text, "tilvane: frame %lld of %lld, %.2f frames per second",
+                static_cast<long long>(s.done), static_cast<long long>(s.frames),
+                s.seconds > 0 ? static_cast<double>(s.done) / s.seconds : 0.0);
+  std::string line = text;
+  if (const auto left = SecondsLeft(s)) line += ", ETA " + Clock(*left);
+  return line;
+}
+
 int TerminalColumns(int fd) {
   winsize size{};
   if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
@@ -78,8 +100,12 @@ int TerminalColumns(int fd) {
   return 80;
 }
 
-ProgressBar::ProgressBar(int64_t frames, int workers, bool enabled)
-    : frames_(frames), enabled_(enabled), slots_(static_cast<size_t>(std::max(workers, 1))) {}
+ProgressBar::ProgressBar(int64_t frames, int workers, ProgressStyle style,
+                         std::chrono::steady_clock::duration interval)
+    : frames_(frames),
+      style_(style),
+      interval_(interval),
+      slots_(static_cast<size_t>(std::max(workers, 1))) {}
 
 ProgressBar::~ProgressBar() { finish(); }
 
@@ -115,20 +141,26 @@ void ProgressBar::frameDone(int worker) {
 
 void ProgressBar::finish() {
   std::lock_guard lock(mutex_);
-  if (enabled_ && drawn_) {
+  if (style_ == ProgressStyle::Bar && drawn_) {
     std::fprintf(stderr, "\r\033[K");
     std::fflush(stderr);
     drawn_ = false;
   }
+  // A job that stopped short ends with its own message instead.
+  if (style_ == ProgressStyle::Lines && !finished_ && done_ == frames_) {
+    finished_ = true;
+    const std::string line = PlainProgressLine(stateAt(std::chrono::steady_clock::now()));
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+  }
 }
 
-void ProgressBar::draw(bool force) {
-  if (!enabled_) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
-  lastDraw_ = now;
-  drawn_ = true;
+ProgressState ProgressBar::state() const {
+  std::lock_guard lock(mutex_);
+  return stateAt(std::chrono::steady_clock::now());
+}
 
+ProgressState ProgressBar::stateAt(std::chrono::steady_clock::time_point now) const {
   ProgressState state;
   state.frames = frames_;
   state.done = done_;
@@ -144,7 +176,25 @@ void ProgressBar::draw(bool force) {
     state.row = current->row;
     state.rows = current->rows;
   }
-  const std::string line = ProgressLine(state, TerminalColumns(fileno(stderr)));
+  return state;
+}
+
+void ProgressBar::draw(bool force) {
+  const auto now = std::chrono::steady_clock::now();
+  if (style_ == ProgressStyle::Lines) {
+    // The first line after one interval; the last one comes from finish().
+    if (now - (drawn_ ? lastDraw_ : start_) < interval_) return;
+    lastDraw_ = now;
+    drawn_ = true;
+    std::fprintf(stderr, "%s\n", PlainProgressLine(stateAt(now)).c_str());
+    std::fflush(stderr);
+    return;
+  }
+  if (style_ != ProgressStyle::Bar) return;
+  if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+  lastDraw_ = now;
+  drawn_ = true;
+  const std::string line = ProgressLine(stateAt(now), TerminalColumns(fileno(stderr)));
   std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);
 }

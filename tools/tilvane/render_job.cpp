@@ -1,5 +1,7 @@
 #include "tools/tilvane/render_job.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,6 +15,7 @@
 #include "src/params/params.h"
 #include "tools/tilvane/colour.h"
 #include "tools/tilvane/errors.h"
+#include "tools/tilvane/frames_written.h"
 #include "tools/tilvane/progress.h"
 
 namespace tilvane_tool {
@@ -28,8 +31,18 @@ class FirstError {
     failed_ = true;
   }
   bool failed() const { return failed_; }
-  void rethrow() const {
-    if (error_) std::rethrow_exception(error_);
+  // The error, its message extended by `more` for the kinds the tool reports.
+  void rethrow(const std::string& more = "") const {
+    if (!error_) return;
+    try {
+      std::rethrow_exception(error_);
+    } catch (const WriteError& e) {
+      throw WriteError(e.what() + more);
+    } catch (const UsageError& e) {
+      throw UsageError(e.what() + more);
+    } catch (const HostError& e) {
+      throw HostError(e.what() + more);
+    }
   }
 
  private:
@@ -43,13 +56,31 @@ class FirstError {
 void OpenLayers(Scene& scene, const std::string& icon, const std::string& displacement,
                 const LayerOptions& options) {
   const std::string space =
-      options.inputColourSpace.empty()
-          ? ""
-          : ResolveColourSpace("--input-colorspace", options.inputColourSpace);
+      options.inputColourSpace ? ResolveColourSpace("--input-colorspace", *options.inputColourSpace)
+                               : "";
   if (!icon.empty()) scene.icon = LayerFile::Open("--icon", icon, space);
   if (!displacement.empty())
     scene.displacement = LayerFile::Open("--displacement", displacement, space);
 }
+
+namespace {
+
+// Settings with which the effect draws nothing: the frame stays what it
+// renders, but the user hears why it is empty.
+void WarnOfEmptyFrames(const Scene& scene) {
+  for (const ControlValue& control : scene.controls) {
+    if (control.index == PARAM_UNITS && control.integer == 0) {
+      Warn("--units 0 makes no cells, so the output is transparent; give 1 or more");
+    }
+  }
+  if (scene.icon && scene.icon->width() < 2) {
+    Warn("--icon '" + scene.icon->path() + "' is " + std::to_string(scene.icon->width()) +
+         " pixel wide; the effect draws no icon narrower than 2 pixels, so the output is "
+         "transparent; give a wider icon");
+  }
+}
+
+}  // namespace
 
 void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<FrameJob>& jobs) {
   std::string fit = options.fitDisplacement;
@@ -59,10 +90,11 @@ void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<
                      "' is not valid; give none, stretch or fill");
   }
   scene.loopIcon = options.loopIcon;
-  if (!options.outputColourSpace.empty()) {
-    scene.outputColourSpace = ResolveColourSpace("--output-colorspace", options.outputColourSpace);
+  if (options.outputColourSpace) {
+    scene.outputColourSpace = ResolveColourSpace("--output-colorspace", *options.outputColourSpace);
   }
   scene.displacementFit = fit == "stretch" ? Fit::Stretch : fit == "fill" ? Fit::Fill : Fit::None;
+  WarnOfEmptyFrames(scene);
   // The effect may take the icon at any time (time mapping and offset).
   if (scene.icon) scene.icon->checkFrames(0, scene.icon->frameCount() - 1);
   if (const auto& layer = scene.displacement) {
@@ -92,12 +124,16 @@ void ShareCoresAmongFrames(int framesAtOnce) {
 }
 
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const std::vector<FrameJob>& jobs, int threads, bool progressBar) {
+                           const std::vector<FrameJob>& jobs, int threads, bool progress) {
   const auto start = std::chrono::steady_clock::now();
   const int workers =
       static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(jobs.size())));
   ShareCoresAmongFrames(workers);
-  ProgressBar bar(static_cast<int64_t>(jobs.size()), workers, progressBar);
+  // A terminal gets a bar redrawn in place; a pipe or a log file plain lines.
+  ProgressBar bar(static_cast<int64_t>(jobs.size()), workers,
+                  !progress        ? ProgressStyle::Off
+                  : isatty(2) != 0 ? ProgressStyle::Bar
+                                   : ProgressStyle::Lines);
   auto failures = std::make_shared<FailureSlot>();
   if (!scene.icon) {
     Warn("no --icon layer: every cell is empty, so the output is transparent; give --icon PATH");
@@ -115,6 +151,11 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
   fitted.height = scene.height;
   const standin::FrameSourcePtr displacement =
       scene.displacement ? LayerSource(scene.displacement, failures, fitted) : nullptr;
+
+  std::vector<int64_t> numbers;
+  for (const FrameJob& job : jobs) numbers.push_back(job.frame);
+  FramesWritten written(std::move(numbers));
+  const InterruptReport interrupts(written);
 
   std::atomic<size_t> next{0};
   FirstError error;
@@ -144,7 +185,9 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
           throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
         }
         if (auto message = failures->first()) throw UsageError(*message);
+        written.writing(i);
         WriteImage(output, job.path, scene.outputColourSpace);
+        written.mark(i);
         bar.frameDone(worker);
       }
     } catch (...) {
@@ -170,6 +213,10 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
     for (std::thread& t : pool) t.join();
   }
   bar.finish();
+  if (jobs.size() > 1) {
+    // Frames in flight finish after a failure, so what is on disk may have holes.
+    error.rethrow("; " + written.describe());
+  }
   error.rethrow();
   if (scene.icon && iconUsage.served && !iconUsage.visible) {
     Warn("--icon '" + scene.icon->path() +

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,10 @@ struct Scene {
 
 // The render options about layers and colour, as given.
 struct LayerOptions {
-  std::string inputColourSpace;   // "" by each file's kind
-  std::string outputColourSpace;  // "" by the output's format
+  // Not given: by each file's kind, and by the output's format. Given, even
+  // empty, it must name a space that works.
+  std::optional<std::string> inputColourSpace;
+  std::optional<std::string> outputColourSpace;
   std::string fitDisplacement = "none";
   bool loopIcon = false;
 };
@@ -58,7 +61,7 @@ struct RenderSummary {
 void ShareCoresAmongFrames(int framesAtOnce);
 
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const std::vector<FrameJob>& jobs, int threads, bool progressBar);
+                           const std::vector<FrameJob>& jobs, int threads, bool progress);
 
 // Opens the layers named (an empty path: no layer) with the options' colour
 // space. Throws UsageError.

@@ -1,0 +1,168 @@
+#include "tools/tilvane/frames_written.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tilvane_tool {
+namespace {
+
+// Appends text to a fixed buffer, dropping what does not fit.
+struct Appender {
+  char* out;
+  size_t size;
+  size_t length = 0;
+
+  void text(const char* s) {
+    for (; *s != '\0' && length + 1 < size; ++s) out[length++] = *s;
+    if (size > 0) out[length] = '\0';
+  }
+  void number(int64_t n) {
+    char digits[24];
+    int i = sizeof digits - 1;
+    digits[i] = '\0';
+    const bool negative = n < 0;
+    uint64_t v = negative ? uint64_t(0) - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+    do {
+      digits[--i] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
+    if (negative) digits[--i] = '-';
+    text(digits + i);
+  }
+};
+
+}  // namespace
+
+FramesWritten::FramesWritten(std::vector<int64_t> frames)
+    : frames_(std::move(frames)),
+      state_(std::make_unique<std::atomic<uint8_t>[]>(frames_.size())) {}
+
+void FramesWritten::writing(size_t job) { state_[job].store(kWriting, std::memory_order_release); }
+void FramesWritten::mark(size_t job) { state_[job].store(kOnDisk, std::memory_order_release); }
+
+size_t FramesWritten::describe(char* out, size_t size, bool running) const {
+  const auto stateOf = [&](size_t i) {
+    const uint8_t s = state_[i].load(std::memory_order_acquire);
+    return s == kWriting && !running ? uint8_t{kNot} : s;
+  };
+  // Runs of jobs in one state whose frame numbers follow one another.
+  const auto runs = [&](uint8_t state, auto each) {
+    size_t count = 0;
+    int64_t frames = 0;
+    for (size_t i = 0; i < frames_.size();) {
+      if (stateOf(i) != state) {
+        ++i;
+        continue;
+      }
+      size_t j = i;
+      while (j + 1 < frames_.size() && stateOf(j + 1) == state &&
+             frames_[j + 1] == frames_[j] + 1) {
+        ++j;
+      }
+      each(count++, frames_[i], frames_[j]);
+      frames += static_cast<int64_t>(j - i + 1);
+      i = j + 1;
+    }
+    return std::pair{count, frames};
+  };
+  Appender a{out, size};
+  const auto list = [&](uint8_t state) {
+    const size_t total = runs(state, [](size_t, int64_t, int64_t) {}).first;
+    runs(state, [&](size_t k, int64_t first, int64_t last) {
+      if (k > 0) a.text(k + 1 == total ? " and " : ", ");
+      a.number(first);
+      if (last != first) {
+        a.text("-");
+        a.number(last);
+      }
+    });
+  };
+  const int64_t onDisk = runs(kOnDisk, [](size_t, int64_t, int64_t) {}).second;
+  const int64_t inFlight = runs(kWriting, [](size_t, int64_t, int64_t) {}).second;
+  const int64_t missing = runs(kNot, [](size_t, int64_t, int64_t) {}).second;
+  if (onDisk == 0) {
+    a.text("no frame is on disk");
+  } else {
+    a.text(onDisk == 1 ? "frame " : "frames ");
+    list(kOnDisk);
+    a.text(onDisk == 1 ? " is on disk" : " are on disk");
+  }
+  if (inFlight > 0) {
+    a.text(", ");
+    list(kWriting);
+    a.text(" may be");
+  }
+  if (missing > 0 && onDisk + inFlight > 0) {
+    a.text(", ");
+    list(kNot);
+    a.text(missing == 1 ? " is not" : " are not");
+  }
+  return a.length;
+}
+
+std::string FramesWritten::describe() const {
+  std::string text(4096, '\0');
+  text.resize(describe(text.data(), text.size(), false));
+  return text;
+}
+
+namespace {
+
+std::atomic<const FramesWritten*> gFrames{nullptr};
+constexpr int kSignals[] = {SIGINT, SIGTERM};
+struct sigaction gBefore[2];
+
+void OnInterrupt(int sig) {
+  const int saved = errno;
+  if (const FramesWritten* frames = gFrames.load(std::memory_order_acquire)) {
+    char text[2048];
+    Appender a{text, sizeof text};
+    // The bar and the terminal's "^C" go; the message takes their line.
+    if (isatty(2)) a.text("\r\033[K");
+    a.text("tilvane: interrupted; ");
+    a.length += frames->describe(text + a.length, sizeof text - a.length, true);
+    a.text("\n");
+    for (size_t at = 0; at < a.length;) {
+      const ssize_t n = write(2, text + at, a.length - at);
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
+  }
+  errno = saved;
+  const size_t slot = sig == SIGINT ? 0 : 1;
+  const struct sigaction& before = gBefore[slot];
+  if ((before.sa_flags & SA_SIGINFO) == 0 && before.sa_handler != SIG_DFL &&
+      before.sa_handler != SIG_IGN) {
+    before.sa_handler(sig);
+    return;
+  }
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+}  // namespace
+
+InterruptReport::InterruptReport(const FramesWritten& frames) {
+  gFrames.store(&frames, std::memory_order_release);
+  for (size_t i = 0; i < 2; ++i) {
+    struct sigaction now {};
+    now.sa_handler = OnInterrupt;
+    sigemptyset(&now.sa_mask);
+    sigaction(kSignals[i], nullptr, &gBefore[i]);
+    if ((gBefore[i].sa_flags & SA_SIGINFO) == 0 && gBefore[i].sa_handler == SIG_IGN) continue;
+    sigaction(kSignals[i], &now, nullptr);
+  }
+}
+
+InterruptReport::~InterruptReport() {
+  for (size_t i = 0; i < 2; ++i) {
+    if ((gBefore[i].sa_flags & SA_SIGINFO) == 0 && gBefore[i].sa_handler == SIG_IGN) continue;
+    sigaction(kSignals[i], &gBefore[i], nullptr);
+  }
+  gFrames.store(nullptr, std::memory_order_release);
+}
+
+}  // namespace tilvane_tool
