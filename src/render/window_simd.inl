@@ -520,7 +520,7 @@ template <typename Pixel>
 void DrawRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t firstRow,
               int64_t endRow) {
   using Traits = PixelTraits<Pixel>;
-  const bool border = context.settings->border == 1;
+  const bool border = BorderEndsRows(context);
   const bool vectors = VectorsFit(context, walk);
   const CellLanes<Pixel> lanes = PrepareLanes(context, walk);
   const auto shadeOpenColumns = !lanes.iconColors ? &ShadeOpenColumns<Pixel, Shading::kMix>
