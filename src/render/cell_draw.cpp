@@ -140,7 +140,7 @@ void WriteCellPixel(const DrawContext<Pixel>& context, const CellPlacement& plac
   Pixel* pixel = Traits::Address(context.output, outputX, outputY);
   *pixel = OnBorder(context, windowX, windowY) ? context.borderPixel
                                                : ShadeCellPixel<Pixel>(context, placement, sample);
-  if (context.settings->border == 1) {
+  if (BorderEndsRows(context)) {
     *Traits::Address(context.output, context.lastColumn, outputY) = context.borderPixel;
   }
 }

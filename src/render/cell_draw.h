@@ -107,6 +107,10 @@ template <typename Pixel>
 bool OnBorder(const DrawContext<Pixel>& context, int64_t windowX, int64_t windowY) {
   return context.settings->border == 1 && (windowX == 0 || windowY == 0);
 }
+template <typename Pixel>
+bool BorderEndsRows(const DrawContext<Pixel>& context) {
+  return context.settings->border == 1;
+}
 
 // The output row a window row lands on.
 template <typename Pixel>

@@ -478,8 +478,12 @@ void ShadeAndStore(const DrawContext<Pixel>& context, const CellWalk& walk,
       outputX[i] = p.outputX;
     }
   }
-  for (int i = 0; i < kCount; ++i) {
-    if (OnBorder(context, column + i, windowY)) values[i] = context.borderPixel;
+  // Columns only grow along the group: if its first pixel is off the
+  // border, so is every other one.
+  if (OnBorder(context, column, windowY)) {
+    for (int i = 0; i < kCount; ++i) {
+      if (OnBorder(context, column + i, windowY)) values[i] = context.borderPixel;
+    }
   }
   for (int g = 0; g < kGroups; ++g) StoreGroup(row, values + g * kLanes, outputX + g * kLanes);
 }
@@ -516,7 +520,7 @@ template <typename Pixel>
 void DrawRows(const DrawContext<Pixel>& context, const CellWalk& walk, int64_t firstRow,
               int64_t endRow) {
   using Traits = PixelTraits<Pixel>;
-  const bool border = context.settings->border == 1;
+  const bool border = BorderEndsRows(context);
   const bool vectors = VectorsFit(context, walk);
   const CellLanes<Pixel> lanes = PrepareLanes(context, walk);
   const auto shadeOpenColumns = !lanes.iconColors ? &ShadeOpenColumns<Pixel, Shading::kMix>

@@ -15,10 +15,20 @@
 #include <vector>
 
 #include "src/params/params.h"
+#include "src/render/render_options.h"
 #include "standin/host.h"
 #include "tests/support/plugin_fixture.h"
 
 namespace tilvane_test {
+
+// Whether this CPU has the path TILVANE_SIMD names ("scalar", "sse2",
+// "avx2", "avx512"). A test must not ask for one it lacks: the plug-in would
+// quietly draw with another, so such a test is skipped by the path's name.
+inline bool CpuHas(const char* simd) {
+  const tilvane::SimdPath asked =
+      tilvane::ParseRenderOptions(simd, nullptr, tilvane::SimdPath::kAvx512, 1).simd;
+  return static_cast<int>(asked) <= static_cast<int>(tilvane::BestSimdPath());
+}
 
 // One pixel, channels in the host's order, at either depth.
 struct Argb {

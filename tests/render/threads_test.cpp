@@ -94,8 +94,13 @@ TEST_P(RenderThreads, HostCallsAndFramesAreTheSameForEveryWorkerCountAndPath) {
   const std::vector<Call> reference = host->calls();
   ASSERT_GT(reference.size(), size_t{4});
 
+  std::string lacking;
   for (const char* threads : {"1", "2", "7"}) {
     for (const char* simd : {"scalar", "sse2", "avx2", "avx512"}) {
+      if (!CpuHas(simd)) {
+        lacking = simd;
+        continue;
+      }
       SCOPED_TRACE(std::string("TILVANE_THREADS=") + threads + " TILVANE_SIMD=" + simd);
       env.Set("TILVANE_THREADS", threads);
       env.Set("TILVANE_SIMD", simd);
@@ -108,6 +113,8 @@ TEST_P(RenderThreads, HostCallsAndFramesAreTheSameForEveryWorkerCountAndPath) {
       EXPECT_TRUE(got.samePixels(want));
     }
   }
+  // The paths the CPU has passed; say which one was not tried.
+  if (!lacking.empty()) GTEST_SKIP() << lacking << " not on this CPU";
 }
 
 INSTANTIATE_TEST_SUITE_P(

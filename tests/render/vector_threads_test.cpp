@@ -19,6 +19,7 @@
 #include "src/render/render_options.h"
 #include "standin/frame_source.h"
 #include "standin/host.h"
+#include "tests/render/render_scene.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/scoped_env.h"
 
@@ -181,11 +182,7 @@ World Render(Scene& scene, const std::string& simd, int threads) {
 class EachPath : public testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    const tilvane::SimdPath asked =
-        tilvane::ParseRenderOptions(GetParam(), nullptr, tilvane::SimdPath::kAvx512, 1).simd;
-    if (static_cast<int>(asked) > static_cast<int>(tilvane::BestSimdPath())) {
-      GTEST_SKIP() << GetParam() << " not on this CPU";
-    }
+    if (!CpuHas(GetParam())) GTEST_SKIP() << GetParam() << " not on this CPU";
   }
 };
 
