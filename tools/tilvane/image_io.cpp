@@ -2,13 +2,10 @@
 
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,39 +24,6 @@ using OIIO::ImageSpec;
 using OIIO::TypeDesc;
 
 namespace {
-
-// Some libraries print their faults on standard error themselves (libpng once
-// per attempt); the tool reports each fault once, in its own words. While any
-// thread reads a file, descriptor 2 points at /dev/null.
-class QuietLibraries {
- public:
-  QuietLibraries() {
-    std::lock_guard lock(mutex_);
-    if (users_++ == 0) {
-      std::fflush(stderr);
-      saved_ = dup(2);
-      const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-      if (saved_ >= 0 && null >= 0) dup2(null, 2);
-      if (null >= 0) close(null);
-    }
-  }
-  ~QuietLibraries() {
-    std::lock_guard lock(mutex_);
-    if (--users_ == 0 && saved_ >= 0) {
-      std::fflush(stderr);
-      dup2(saved_, 2);
-      close(saved_);
-      saved_ = -1;
-    }
-  }
-  QuietLibraries(const QuietLibraries&) = delete;
-  QuietLibraries& operator=(const QuietLibraries&) = delete;
-
- private:
-  static inline std::mutex mutex_;
-  static inline int users_ = 0;
-  static inline int saved_ = -1;
-};
 
 // Files keep straight alpha unless they say it is associated (EXR, and TIFFs
 // marked so): the config asks the reader to hand straight values over as they are.
@@ -80,7 +44,6 @@ std::unique_ptr<ImageInput> OpenInput(const std::string& option, const std::stri
                      Quoted((fs::path(file) / "name.####.png").string()) + ", or a movie");
   }
   const ImageSpec config = ReadConfig();
-  QuietLibraries quiet;
   auto in = ImageInput::open(file, &config);
   if (!in) {
     throw UsageError(option + " " + Quoted(file) + " cannot be read (" + OneLine(OIIO::geterror()) +
@@ -327,7 +290,6 @@ std::string LayerFile::describe() const {
 
 LayerFile::FileFrame LayerFile::readFile(const std::string& file, int subimage) const {
   auto in = OpenInput(option_, file);
-  QuietLibraries quiet;
   if (subimage != 0 && !in->seek_subimage(subimage, 0)) {
     throw UsageError(option_ + " " + Quoted(file) + ": frame " + std::to_string(subimage) +
                      " cannot be read (" + OneLine(in->geterror()) + "); check the file");
