@@ -110,10 +110,10 @@ std::string FileColourSpace(const ImageInput& in, const ImageSpec& spec) {
 }
 
 // The pixels of one image (subimage: an animated image's frame), as stored.
-FileFrame ReadFile(const std::string& option_, const std::string& file, int subimage) {
-  auto in = OpenInput(option_, file);
+FileFrame ReadFile(const std::string& option, const std::string& file, int subimage) {
+  auto in = OpenInput(option, file);
   if (subimage != 0 && !in->seek_subimage(subimage, 0)) {
-    throw UsageError(option_ + " " + Quoted(file) + ": frame " + std::to_string(subimage) +
+    throw UsageError(option + " " + Quoted(file) + ": frame " + std::to_string(subimage) +
                      " cannot be read (" + OneLine(in->geterror()) + "); check the file");
   }
   FileFrame frame;
@@ -127,7 +127,7 @@ FileFrame ReadFile(const std::string& option_, const std::string& file, int subi
   frame.data.resize(spec.image_bytes());
   if (spec.nchannels < 1 ||
       !in->read_image(subimage, 0, 0, spec.nchannels, spec.format, frame.data.data())) {
-    throw UsageError(option_ + " " + Quoted(file) + " cannot be read (" + OneLine(in->geterror()) +
+    throw UsageError(option + " " + Quoted(file) + " cannot be read (" + OneLine(in->geterror()) +
                      "); check that the file is complete");
   }
   return frame;
@@ -145,9 +145,9 @@ FileFrame MovieFrame(const std::string& movie, MoviePicture picture) {
 }
 
 // The frame as the effect takes it: premultiplied, in the working space,
-// at depth. colourSpace_ is the one asked for, else the file's own.
-standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string& colourSpace_,
-                          const std::string& option_) {
+// at depth. colourSpace is the one asked for, else the file's own.
+standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string& colourSpace,
+                          const std::string& option) {
   const ImageSpec& spec = source.spec;
   const int channels = spec.nchannels;
   const TypeDesc type = spec.format;
@@ -176,7 +176,7 @@ standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string&
     if (dx < 0 || dy < 0 || dx >= spec.width || dy >= spec.height) return nullptr;
     return source.data.data() + (static_cast<size_t>(dy) * spec.width + dx) * pixelBytes;
   };
-  const std::string space = !colourSpace_.empty()   ? colourSpace_
+  const std::string space = !colourSpace.empty()    ? colourSpace
                             : !source.space.empty() ? source.space
                                                     : kWorkingSpace;
   if (IsWorkingSpace(space)) {
@@ -218,7 +218,7 @@ standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string&
       for (int c = 0; c < 3; ++c) p[c] = channel(colour[c]) * (straight ? p[3] : 1.0f);
     }
   }
-  ConvertColour(rgba, w, h, true, space, kWorkingSpace, option_ + " " + Quoted(source.file));
+  ConvertColour(rgba, w, h, true, space, kWorkingSpace, option + " " + Quoted(source.file));
   return WorldFromFloats(rgba, w, h, depth);
 }
 
