@@ -134,9 +134,11 @@ TEST(ProgressBar, PlainLinesComeEachIntervalAndAtTheEnd) {
 
 class ProgressOnATerminal : public tilvane_test::ToolTest {};
 
+using ProgressInALog = tilvane_test::ToolTest;
+
 // Not on a terminal (a pipe, a log file) the progress is plain lines; --quiet
 // silences them.
-TEST_F(ProgressOnATerminal, ALogGetsPlainLines) {
+TEST_F(ProgressInALog, ALogGetsPlainLines) {
   writeUniform("icon.png", 8, 8, 8, {255, 0, 0, 255});
   const std::vector<std::string> args = {"render", "--icon", "icon.png",  "--frames",
                                          "0-1",    "-o",     "o.####.png"};

@@ -42,6 +42,13 @@ class WriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Prints "tilvane: warning: " and the text on standard error, after what is
+// already on standard output.
+inline void Warn(const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "tilvane: warning: %s\n", text.c_str());
+}
+
 // The code with the host's name for it and what the effect was doing, e.g.
 // "the effect returned error 4 (PF_Err_OUT_OF_MEMORY) rendering frame 3; ...".
 inline HostError EffectFailed(PF_Err err, const std::string& what) {

@@ -11,9 +11,11 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string_view>
 
 #include "tools/tilvane/errors.h"
@@ -314,7 +316,11 @@ struct MovieReader::State {
 
 MovieReader::MovieReader(const std::string& option, const std::string& path)
     : state_(std::make_unique<State>()) {
-  av_log_set_level(AV_LOG_QUIET);  // failures are reported once, by the caller
+  // FFmpeg's own reports go through this hook, which drops them: the caller
+  // reports each failure once, in its own words, and nothing else on standard
+  // error is touched.
+  static std::once_flag hooked;
+  std::call_once(hooked, [] { av_log_set_callback([](void*, int, const char*, va_list) {}); });
   state_->option = option;
   state_->path = path;
   state_->open();

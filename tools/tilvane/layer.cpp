@@ -1,0 +1,416 @@
+#include "tools/tilvane/layer.h"
+
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <system_error>
+
+#include "tools/tilvane/colour.h"
+#include "tools/tilvane/errors.h"
+#include "tools/tilvane/frame_pattern.h"
+#include "tools/tilvane/movie_reader.h"
+#include "tools/tilvane/pixels.h"
+
+namespace tilvane_tool {
+namespace fs = std::filesystem;
+using OIIO::ImageInput;
+using OIIO::ImageSpec;
+using OIIO::TypeDesc;
+
+namespace {
+
+// Files keep straight alpha unless they say it is associated (EXR, and TIFFs
+// marked so): the config asks the reader to hand straight values over as they are.
+ImageSpec ReadConfig() {
+  ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  return config;
+}
+
+std::unique_ptr<ImageInput> OpenInput(const std::string& option, const std::string& file) {
+  std::error_code ec;
+  if (!fs::exists(file, ec)) {
+    throw UsageError(option + " " + Quoted(file) + ": no such file; check the path");
+  }
+  if (fs::is_directory(file, ec)) {
+    throw UsageError(option + " " + Quoted(file) +
+                     " is a directory; give an image file in it, a numbered sequence such as " +
+                     Quoted((fs::path(file) / "name.####.png").string()) + ", or a movie");
+  }
+  const ImageSpec config = ReadConfig();
+  auto in = ImageInput::open(file, &config);
+  if (!in) {
+    throw UsageError(option + " " + Quoted(file) + " cannot be read (" + OneLine(OIIO::geterror()) +
+                     "); give a PNG, TIFF, EXR or JPEG image, a numbered sequence or a movie");
+  }
+  if (in->spec().full_width <= 0 || in->spec().full_height <= 0 || in->spec().width <= 0 ||
+      in->spec().height <= 0) {
+    throw UsageError(option + " " + Quoted(file) +
+                     " has no pixels; give an image at least one pixel wide and high");
+  }
+  return in;
+}
+
+bool IsAnimated(const ImageInput& in) { return in.spec().get_int_attribute("oiio:Movie", 0) != 0; }
+
+int32_t ChannelValue(const unsigned char* data, TypeDesc type, int depth) {
+  if (type == TypeDesc::UINT8) {
+    const int32_t c = *data;
+    return depth == 16 ? From8To16(c) : c;
+  }
+  if (type == TypeDesc::UINT16) {
+    uint16_t p;
+    std::memcpy(&p, data, sizeof p);
+    return depth == 16 ? From16BitFile(p) : From16BitFileTo8(p);
+  }
+  float f;
+  std::memcpy(&f, data, sizeof f);
+  return FromFloat(f, depth);
+}
+
+float ChannelFloat(const unsigned char* data, TypeDesc type) {
+  if (type == TypeDesc::UINT8) return *data / 255.0f;
+  if (type == TypeDesc::UINT16) {
+    uint16_t p;
+    std::memcpy(&p, data, sizeof p);
+    return p / 65535.0f;
+  }
+  float f;
+  std::memcpy(&f, data, sizeof f);
+  return f;
+}
+
+// One frame as its file holds it: the data window's pixels in spec.format
+// (8 or 16 bits, else 32-bit float), and the windows and alpha in spec.
+struct FileFrame {
+  std::string file;
+  ImageSpec spec;
+  std::vector<unsigned char> data;
+  std::string space;  // the colour space the file's values are in
+};
+
+// The colour space a file's values are in: its own tag where it has one the
+// configuration converts (an EXR's colorSpace attribute; a PNG's gamma of 1,
+// which OpenImageIO reports as linear), else by its kind: EXR and
+// floating-point files hold linear light, the others sRGB-encoded values.
+std::string FileColourSpace(const ImageInput& in, const ImageSpec& spec) {
+  const std::string format = Lower(in.format_name());
+  if (format == "openexr") {
+    if (auto tagged = KnownColourSpace(spec.get_string_attribute(kColourSpaceAttribute))) {
+      if (*tagged != kRawSpace) return *tagged;
+    }
+  } else if (format == "png" && Lower(spec.get_string_attribute("oiio:ColorSpace")) == "linear") {
+    return kLinearSpace;
+  }
+  return format == "openexr" || spec.format.is_floating_point() ? kLinearSpace : kWorkingSpace;
+}
+
+// The pixels of one image (subimage: an animated image's frame), as stored.
+FileFrame ReadFile(const std::string& option, const std::string& file, int subimage) {
+  auto in = OpenInput(option, file);
+  if (subimage != 0 && !in->seek_subimage(subimage, 0)) {
+    throw UsageError(option + " " + Quoted(file) + ": frame " + std::to_string(subimage) +
+                     " cannot be read (" + OneLine(in->geterror()) + "); check the file");
+  }
+  FileFrame frame;
+  frame.file = file;
+  frame.spec = in->spec();
+  ImageSpec& spec = frame.spec;
+  frame.space = FileColourSpace(*in, spec);
+  spec.format = spec.format == TypeDesc::UINT8    ? TypeDesc(TypeDesc::UINT8)
+                : spec.format == TypeDesc::UINT16 ? TypeDesc(TypeDesc::UINT16)
+                                                  : TypeDesc(TypeDesc::FLOAT);
+  frame.data.resize(spec.image_bytes());
+  if (spec.nchannels < 1 ||
+      !in->read_image(subimage, 0, 0, spec.nchannels, spec.format, frame.data.data())) {
+    throw UsageError(option + " " + Quoted(file) + " cannot be read (" + OneLine(in->geterror()) +
+                     "); check that the file is complete");
+  }
+  return frame;
+}
+
+// A movie's frame as a file frame: straight RGBA in the effect's encoding.
+FileFrame MovieFrame(const std::string& movie, MoviePicture picture) {
+  FileFrame frame;
+  frame.file = movie;
+  frame.spec = ImageSpec(picture.width, picture.height, 4,
+                         picture.bits == 16 ? TypeDesc::UINT16 : TypeDesc::UINT8);
+  frame.spec.attribute("oiio:UnassociatedAlpha", 1);
+  frame.data = std::move(picture.data);
+  return frame;
+}
+
+// The frame as the effect takes it: premultiplied, in the working space,
+// at depth. colourSpace is the one asked for, else the file's own.
+standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string& colourSpace,
+                          const std::string& option) {
+  const ImageSpec& spec = source.spec;
+  const int channels = spec.nchannels;
+  const TypeDesc type = spec.format;
+  const size_t pixelBytes = type.size() * static_cast<size_t>(channels);
+  // Some readers name no alpha channel, or one past the last (GIF frames after
+  // the first): the second of two channels or the fourth of four or more is it.
+  int alpha = spec.alpha_channel < channels ? spec.alpha_channel : -1;
+  if (alpha < 0 && (channels == 2 || channels >= 4)) alpha = channels == 2 ? 1 : 3;
+  const bool straight = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
+  // The first three channels that are not alpha are red, green and blue; one
+  // alone is grey.
+  std::vector<int> colour;
+  for (int c = 0; c < channels && colour.size() < 3; ++c) {
+    if (c != alpha) colour.push_back(c);
+  }
+  if (colour.empty()) colour.push_back(0);
+  while (colour.size() < 3) colour.push_back(colour[0]);
+
+  // The layer is the display window; what the data window does not cover is
+  // transparent, and data outside the display window is not shown.
+  const int32_t w = spec.full_width;
+  const int32_t h = spec.full_height;
+  const auto pixel = [&](int32_t x, int32_t y) -> const unsigned char* {
+    const int32_t dx = x + spec.full_x - spec.x;
+    const int32_t dy = y + spec.full_y - spec.y;
+    if (dx < 0 || dy < 0 || dx >= spec.width || dy >= spec.height) return nullptr;
+    return source.data.data() + (static_cast<size_t>(dy) * spec.width + dx) * pixelBytes;
+  };
+  const std::string space = !colourSpace.empty()    ? colourSpace
+                            : !source.space.empty() ? source.space
+                                                    : kWorkingSpace;
+  if (IsWorkingSpace(space)) {
+    // File values in the effect's encoding map exactly, in integers.
+    const int32_t full = FullScale(depth);
+    auto world = std::make_shared<standin::World>(w, h, depth);
+    for (int32_t y = 0; y < h; ++y) {
+      for (int32_t x = 0; x < w; ++x) {
+        const unsigned char* px = pixel(x, y);
+        if (!px) continue;  // the world starts transparent
+        auto channel = [&](int c) { return ChannelValue(px + c * type.size(), type, depth); };
+        const int32_t a = alpha >= 0 ? channel(alpha) : full;
+        int32_t rgb[3] = {channel(colour[0]), channel(colour[1]), channel(colour[2])};
+        for (int32_t& c : rgb) {
+          if (straight) c = Premultiply(c, a, full);
+        }
+        if (depth == 16) {
+          world->at16(x, y) =
+              PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(rgb[0]),
+                         static_cast<A_u_short>(rgb[1]), static_cast<A_u_short>(rgb[2])};
+        } else {
+          world->at8(x, y) = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(rgb[0]),
+                                      static_cast<A_u_char>(rgb[1]), static_cast<A_u_char>(rgb[2])};
+        }
+      }
+    }
+    return world;
+  }
+
+  // Otherwise through premultiplied floats, converted to the effect's encoding.
+  std::vector<float> rgba(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0.0f);
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const unsigned char* px = pixel(x, y);
+      if (!px) continue;
+      auto channel = [&](int c) { return ChannelFloat(px + c * type.size(), type); };
+      float* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
+      p[3] = alpha >= 0 ? channel(alpha) : 1.0f;
+      for (int c = 0; c < 3; ++c) p[c] = channel(colour[c]) * (straight ? p[3] : 1.0f);
+    }
+  }
+  ConvertColour(rgba, w, h, true, space, kWorkingSpace, option + " " + Quoted(source.file));
+  return WorldFromFloats(rgba, w, h, depth);
+}
+
+// --- The kinds of layer ---------------------------------------------------------
+
+// A layer read from files, converted from colourSpace ("" by each file).
+class FileLayer : public LayerFile {
+ protected:
+  FileLayer(const std::string& option, const std::string& path, std::string colourSpace)
+      : LayerFile(option, path), colourSpace_(std::move(colourSpace)) {}
+  standin::WorldPtr picture(const std::string& file, int subimage, int depth) const {
+    return ToWorld(ReadFile(option_, file, subimage), depth, colourSpace_, option_);
+  }
+  standin::WorldPtr picture(MoviePicture movie, int depth) const {
+    return ToWorld(MovieFrame(path_, std::move(movie)), depth, colourSpace_, option_);
+  }
+  std::string colourSpace_;
+};
+
+// One image, shown at every time.
+class StillLayer final : public FileLayer {
+ public:
+  StillLayer(const std::string& option, const std::string& file, std::string colourSpace)
+      : FileLayer(option, file, std::move(colourSpace)) {
+    files_.push_back(file);
+    const auto in = OpenInput(option, file);
+    setSize(in->spec().full_width, in->spec().full_height);
+  }
+  int64_t frameCount() const override { return 1; }
+  standin::WorldPtr decode(int64_t, int depth) const override {
+    return picture(files_[0], 0, depth);
+  }
+  void checkFrames(int64_t, int64_t) const override { OpenInput(option_, files_[0]); }
+};
+
+// Numbered images, one file a frame (a missing number repeats the file
+// before it); the first file gives the size.
+class SequenceLayer final : public FileLayer {
+ public:
+  SequenceLayer(const std::string& option, const std::string& path, std::vector<std::string> files,
+                std::string colourSpace)
+      : FileLayer(option, path, std::move(colourSpace)) {
+    files_ = std::move(files);
+    const auto in = OpenInput(option, files_.front());
+    setSize(in->spec().full_width, in->spec().full_height);
+  }
+  int64_t frameCount() const override { return static_cast<int64_t>(files_.size()); }
+  standin::WorldPtr decode(int64_t index, int depth) const override {
+    return picture(files_.at(static_cast<size_t>(index)), 0, depth);
+  }
+  void checkFrames(int64_t first, int64_t last) const override {
+    const int64_t end = frameCount() - 1;
+    first = std::clamp<int64_t>(first, 0, end);
+    last = std::clamp<int64_t>(last, 0, end);
+    for (int64_t i = first; i <= last; ++i) {
+      const auto at = static_cast<size_t>(i);
+      if (i == first || files_[at] != files_[at - 1]) OpenInput(option_, files_[at]);
+    }
+  }
+};
+
+// A movie (every decoded picture a frame), or an image file holding several
+// (OpenImageIO's animated formats).
+class AnimatedLayer final : public FileLayer {
+ public:
+  AnimatedLayer(const std::string& option, const std::string& file, std::string colourSpace,
+                bool movie)
+      : FileLayer(option, file, std::move(colourSpace)) {
+    files_.push_back(file);
+    if (movie) {
+      movie_ = std::make_unique<MovieReader>(option, file);
+      setSize(movie_->width(), movie_->height());
+      count_ = movie_->frameCount();
+      return;
+    }
+    auto in = OpenInput(option, file);
+    setSize(in->spec().full_width, in->spec().full_height);
+    while (in->seek_subimage(static_cast<int>(count_), 0)) ++count_;
+  }
+  int64_t frameCount() const override { return count_; }
+  standin::WorldPtr decode(int64_t index, int depth) const override {
+    if (!movie_) return picture(files_[0], static_cast<int>(index), depth);
+    MoviePicture decoded;
+    {
+      std::lock_guard lock(movieMutex_);
+      decoded = movie_->read(index);
+    }
+    return picture(std::move(decoded), depth);
+  }
+
+ private:
+  std::unique_ptr<MovieReader> movie_;
+  mutable std::mutex movieMutex_;  // the reader decodes forward: one at a time
+  int64_t count_ = 0;
+};
+
+// Frames made in memory, for the built-in demo.
+class MemoryLayer final : public LayerFile {
+ public:
+  explicit MemoryLayer(std::vector<standin::WorldPtr> frames)
+      : LayerFile("built-in layer", ""), frames_(std::move(frames)) {
+    setSize(frames_.at(0)->width(), frames_.at(0)->height());
+  }
+  int64_t frameCount() const override { return static_cast<int64_t>(frames_.size()); }
+  standin::WorldPtr decode(int64_t index, int depth) const override {
+    const auto& frame = frames_.at(static_cast<size_t>(index));
+    if (frame->depth() != depth) throw UsageError("built-in layer frame at another depth");
+    return frame;
+  }
+
+ private:
+  std::vector<standin::WorldPtr> frames_;
+};
+
+// The files of a numbered sequence, from the lowest number on disk to the
+// highest; warns once about the numbers it lacks.
+std::vector<std::string> SequenceFiles(const std::string& option, const std::string& path,
+                                       const FramePattern& pattern) {
+  std::vector<std::string> files;
+  const fs::path dir = fs::path(pattern.prefix).parent_path();
+  const fs::path listed = dir.empty() ? fs::path(".") : dir;
+  std::error_code ec;
+  std::map<int64_t, std::string> found;
+  for (fs::directory_iterator it(listed, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string file = dir.empty() ? it->path().filename().string() : it->path().string();
+    if (const auto number = pattern.match(file)) found.emplace(*number, file);
+  }
+  if (found.empty()) {
+    throw UsageError(option + " " + Quoted(path) +
+                     ": no frames found on disk; check the name and that the frames are "
+                     "numbered as the pattern shows");
+  }
+  // Every number from the lowest to the highest is a frame; a missing one
+  // holds the frame before it, so later frames keep their times.
+  std::vector<std::pair<int64_t, int64_t>> missing;
+  int64_t expected = found.begin()->first;
+  for (const auto& [number, file] : found) {
+    if (number > expected) {
+      missing.emplace_back(expected, number - 1);
+      files.insert(files.end(), static_cast<size_t>(number - expected), files.back());
+    }
+    files.push_back(file);
+    expected = number + 1;
+  }
+  if (!missing.empty()) {
+    const bool one = missing.size() == 1 && missing[0].first == missing[0].second;
+    Warn(option + " " + Quoted(path) + ": frame" + (one ? " " : "s ") + NumberRanges(missing) +
+         (one ? " is" : " are") + " missing; each shows the frame before it");
+  }
+  return files;
+}
+
+}  // namespace
+
+LayerFile::LayerFile(std::string option, std::string path)
+    : option_(std::move(option)), path_(std::move(path)) {}
+
+LayerFile::~LayerFile() = default;
+
+void LayerFile::checkFrames(int64_t, int64_t) const {}
+
+std::string LayerFile::describe() const {
+  const int64_t n = frameCount();
+  return path_ + " (" + std::to_string(width_) + "x" + std::to_string(height_) +
+         (n == 1 ? ", a still)" : ", " + std::to_string(n) + " frames)");
+}
+
+std::shared_ptr<LayerFile> LayerFile::Open(const std::string& option, const std::string& path,
+                                           const std::string& colourSpace) {
+  std::vector<std::string> files;
+  if (const auto pattern = FramePattern::Find(path)) {
+    files = SequenceFiles(option, path, *pattern);
+  } else {
+    files.push_back(path);
+  }
+  const std::string& first = files.front();
+  if (files.size() == 1 && IsMovieName(first) && !fs::is_directory(first)) {
+    if (!fs::exists(first)) {
+      throw UsageError(option + " " + Quoted(first) + ": no such file; check the path");
+    }
+    return std::make_shared<AnimatedLayer>(option, first, colourSpace, true);
+  }
+  if (files.size() == 1 && IsAnimated(*OpenInput(option, first))) {
+    return std::make_shared<AnimatedLayer>(option, first, colourSpace, false);
+  }
+  if (files.size() == 1 && first == path)
+    return std::make_shared<StillLayer>(option, first, colourSpace);
+  return std::make_shared<SequenceLayer>(option, path, std::move(files), colourSpace);
+}
+
+std::shared_ptr<const LayerFile> LayerFile::FromFrames(std::vector<standin::WorldPtr> frames) {
+  return std::make_shared<MemoryLayer>(std::move(frames));
+}
+
+}  // namespace tilvane_tool

@@ -1,0 +1,125 @@
+#include "tools/tilvane/layer_source.h"
+
+#include <map>
+
+#include "tools/tilvane/errors.h"
+
+namespace tilvane_tool {
+
+int64_t LayerFrameIndex(int32_t time, int32_t step, int64_t count, bool loop) {
+  if (!loop || step <= 0) return standin::FrameIndexAt(time, step, count);
+  const int64_t shown = time >= 0 ? time / step : -((-int64_t{time} + step - 1) / step);
+  return (shown % count + count) % count;
+}
+
+void FailureSlot::record(const std::string& message) {
+  std::lock_guard lock(mutex_);
+  if (!message_) message_ = message;
+}
+
+std::optional<std::string> FailureSlot::first() const {
+  std::lock_guard lock(mutex_);
+  return message_;
+}
+
+namespace {
+
+bool AnyVisible(const standin::World& w) {
+  for (int32_t y = 0; y < w.height(); ++y) {
+    for (int32_t x = 0; x < w.width(); ++x) {
+      if (w.depth() == 16 ? w.at16(x, y).alpha != 0 : w.at8(x, y).alpha != 0) return true;
+    }
+  }
+  return false;
+}
+
+class CachedLayer {
+ public:
+  CachedLayer(std::shared_ptr<const LayerFile> layer, std::shared_ptr<FailureSlot> failures,
+              SourceOptions options)
+      : layer_(std::move(layer)), failures_(std::move(failures)), options_(std::move(options)) {}
+
+  standin::WorldPtr frameAt(const standin::LayerRequest& request) {
+    // One message per fault: once a frame has failed, nothing more is read.
+    if (failures_->first()) return nullptr;
+    const int64_t index =
+        LayerFrameIndex(request.time, request.timeStep, layer_->frameCount(), options_.loop);
+    const int64_t key = index * 2 + (request.depth == 16 ? 1 : 0);
+    {
+      std::lock_guard lock(mutex_);
+      if (auto it = cache_.find(key); it != cache_.end()) {
+        it->second.lastUse = ++clock_;
+        return it->second.frame;
+      }
+    }
+    // Decoded outside the lock so that threads needing different frames proceed
+    // together; a frame two threads decode at once is simply decoded twice.
+    standin::WorldPtr frame;
+    try {
+      // A frame that does not fit gets the plain message with its size.
+      frame = WithMemoryFor(
+          "frame " + std::to_string(index) + " of " + Quoted(layer_->path()),
+          uint64_t(layer_->width()) * uint64_t(layer_->height()) * (request.depth == 16 ? 8 : 4),
+          [&] { return layer_->decode(index, request.depth); });
+      if (options_.fit != Fit::None &&
+          (frame->width() != options_.width || frame->height() != options_.height)) {
+        frame = FittedFrame(*frame, options_.fit, options_.width, options_.height, layer_->path());
+      }
+    } catch (const std::exception& e) {
+      failures_->record(e.what());
+      return nullptr;
+    }
+    if (options_.usage) {
+      options_.usage->served = true;
+      if (!options_.usage->visible && AnyVisible(*frame)) options_.usage->visible = true;
+    }
+    std::lock_guard lock(mutex_);
+    auto [it, inserted] = cache_.try_emplace(key, Entry{frame, 0});
+    it->second.lastUse = ++clock_;
+    if (inserted) {
+      bytes_ += Bytes(*frame);
+      while (bytes_ > options_.cacheBytes && cache_.size() > 1) Evict(key);
+    }
+    return it->second.frame;
+  }
+
+ private:
+  struct Entry {
+    standin::WorldPtr frame;
+    uint64_t lastUse;
+  };
+  static uint64_t Bytes(const standin::World& w) {
+    return uint64_t(w.width()) * uint64_t(w.height()) * (w.depth() == 16 ? 8 : 4);
+  }
+  void Evict(int64_t keep) {
+    auto oldest = cache_.end();
+    for (auto it = cache_.begin(); it != cache_.end(); ++it) {
+      if (it->first != keep &&
+          (oldest == cache_.end() || it->second.lastUse < oldest->second.lastUse)) {
+        oldest = it;
+      }
+    }
+    bytes_ -= Bytes(*oldest->second.frame);
+    cache_.erase(oldest);
+  }
+
+  std::shared_ptr<const LayerFile> layer_;
+  std::shared_ptr<FailureSlot> failures_;
+  SourceOptions options_;
+  std::mutex mutex_;
+  std::map<int64_t, Entry> cache_;
+  uint64_t bytes_ = 0;
+  uint64_t clock_ = 0;
+};
+
+}  // namespace
+
+standin::FrameSourcePtr LayerSource(std::shared_ptr<const LayerFile> layer,
+                                    std::shared_ptr<FailureSlot> failures, SourceOptions options) {
+  auto cached =
+      std::make_shared<CachedLayer>(std::move(layer), std::move(failures), std::move(options));
+  return standin::FunctionSource(
+      [cached](const standin::LayerRequest& request) { return cached->frameAt(request); });
+}
+
+}  // namespace tilvane_tool

@@ -1,0 +1,56 @@
+// Serving a layer to the host: the frame index for a time (held at the ends
+// or looped), and a cache of decoded frames shared by every thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "standin/frame_source.h"
+#include "tools/tilvane/fitting.h"
+#include "tools/tilvane/layer.h"
+
+namespace tilvane_tool {
+
+// The first failure met while serving layer frames during a render; the host
+// cannot carry an exception through the effect, so the source records it.
+class FailureSlot {
+ public:
+  void record(const std::string& message);
+  std::optional<std::string> first() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::optional<std::string> message_;
+};
+
+// What a source saw of its layer during a render.
+struct LayerUsage {
+  std::atomic<bool> served{false};   // some frame was decoded
+  std::atomic<bool> visible{false};  // some decoded frame has a pixel with alpha above 0
+};
+
+struct SourceOptions {
+  bool loop = false;    // repeat the frames in time instead of holding the last one
+  Fit fit = Fit::None;  // frames of another size are fitted to width × height
+  int32_t width = 0;
+  int32_t height = 0;
+  std::shared_ptr<LayerUsage> usage;  // told about every frame decoded, when set
+  uint64_t cacheBytes = uint64_t{2} << 30;
+};
+
+// Serves a layer to the host: time t shows frame floor(t / step), held at the
+// ends (or repeated, with loop). Decoded frames are cached (shared by all
+// threads) up to cacheBytes. After the first failure it serves no pixels.
+standin::FrameSourcePtr LayerSource(std::shared_ptr<const LayerFile> layer,
+                                    std::shared_ptr<FailureSlot> failures,
+                                    SourceOptions options = {});
+
+// The frame a layer of count frames shows at time: floor(time / step), held
+// at the ends as the host's rule says, or repeated with loop.
+int64_t LayerFrameIndex(int32_t time, int32_t step, int64_t count, bool loop);
+
+}  // namespace tilvane_tool
