@@ -21,6 +21,7 @@
 #include "tools/tilvane/demo.h"
 #include "tools/tilvane/errors.h"
 #include "tools/tilvane/image_io.h"
+#include "tools/tilvane/movie_writer.h"
 #include "tools/tilvane/output_file.h"
 #include "tools/tilvane/render_job.h"
 
@@ -108,6 +109,7 @@ struct RenderArgs {
   std::string icon, displacement, size, depth = "8";
   std::string timeStep = "1", timeScale, duration = "300", frame = "0", frames;
   std::string output, threads;
+  std::string codec, quality;  // movies only
   bool quiet = false;
   bool noOverwrite = false;
 };
@@ -177,7 +179,23 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
   const std::string frameLimit = "a whole number from 0 to " + std::to_string(kMaxTime / step) +
                                  " (frame × time step must fit)";
   std::vector<int64_t> frames;
-  const auto pattern = FramePattern::Find(args.output);
+  const bool movie = IsMovieOutput(args.output);
+  const auto pattern = movie ? std::nullopt : FramePattern::Find(args.output);
+  if (movie && FramePattern::Find(args.output)) {
+    throw UsageError("-o " + Quoted(args.output) +
+                     ": a movie holds every frame in one file; take the frame number (#### or "
+                     "%04d) out of its name");
+  }
+  if (!movie && (!args.codec.empty() || !args.quality.empty())) {
+    throw UsageError(std::string(args.codec.empty() ? "--quality" : "--codec") +
+                     " applies to movies only; end -o with " + MovieExtensions() +
+                     ", or leave it out");
+  }
+  std::optional<int> quality;
+  if (!args.quality.empty()) {
+    quality = static_cast<int>(
+        ParseInteger("--quality", args.quality, 0, 100, "a whole number from 0 to 100"));
+  }
   if (!args.frames.empty()) {
     const size_t dash = args.frames.find('-', 1);
     const std::string what =
@@ -190,7 +208,7 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
     const int64_t b =
         ParseInteger("--frames", args.frames.substr(dash + 1), 0, kMaxTime / step, what);
     if (a > b) throw UsageError("--frames '" + args.frames + "' is not valid; give " + what);
-    if (!pattern) {
+    if (!pattern && !movie) {
       throw UsageError("-o '" + args.output +
                        "' has no frame number for a range; put #### or %04d where it goes, "
                        "e.g. out.####.png");
@@ -222,8 +240,26 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
   CheckOutputs(outputs, InputFiles(scene), args.noOverwrite);
   PrepareLayers(scene, layers, jobs);
 
+  std::unique_ptr<MovieSink> sink;
+  if (movie) {
+    MovieOptions options;
+    options.codec = args.codec;
+    options.quality = quality;
+    options.width = scene.width;
+    options.height = scene.height;
+    options.depth = scene.depth;
+    options.timeStep = scene.timeStep;
+    options.timeScale = scene.timeScale;
+    options.frames = static_cast<int64_t>(jobs.size());
+    options.colourSpace = scene.outputColourSpace;
+    options.verbose = !args.quiet;
+    // Room for every frame in flight and as many again waiting for the encoder.
+    sink = std::make_unique<MovieSink>(args.output, options,
+                                       2 * static_cast<size_t>(std::max(1, threads)));
+  }
   const RenderSummary summary =
-      RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet && isatty(2));
+      RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet && isatty(2), sink.get());
+  if (sink) sink->finish();
   if (!args.quiet) PrintSummary(summary);
   return 0;
 }
@@ -337,7 +373,10 @@ int Main(int argc, char** argv) {
       ->type_name("PATH");
   render->add_option("--displacement", args.displacement, "Displacement layer, as --icon")
       ->type_name("PATH");
-  render->add_option("-o,--output", args.output, "Output image (PNG, TIFF, EXR or JPEG)")
+  render
+      ->add_option("-o,--output", args.output,
+                   "Output image (PNG, TIFF, EXR or JPEG) or movie (.mov, .mp4, .webm, .mkv, "
+                   ".gif)")
       ->type_name("PATH")
       ->required();
   render
@@ -371,6 +410,17 @@ int Main(int argc, char** argv) {
                    "renders on cores / N threads (at least 1), so one frame at a time uses them "
                    "all; TILVANE_THREADS, when set, fixes the threads of each frame instead")
       ->type_name("N");
+  render
+      ->add_option("--codec", args.codec,
+                   "A movie's codec: .mov prores-4444 (default), png or prores-422; .mp4 h264 "
+                   "(default) or hevc; .webm vp9; .mkv ffv1; .gif gif")
+      ->type_name("NAME");
+  render
+      ->add_option("--quality", args.quality,
+                   "A movie's quality, 0-100, on its codec's own scale: crf for h264, hevc and "
+                   "vp9, the profile for ProRes, the dithering for GIF (default: each codec's "
+                   "own)")
+      ->type_name("0-100");
   render->add_flag("--quiet", args.quiet, "No progress bar or summary");
   render->add_flag("-n,--no-overwrite", args.noOverwrite,
                    "Refuse to replace existing outputs (checked before anything renders)");

@@ -90,7 +90,8 @@ void ShareCoresAmongFrames(int framesAtOnce) {
 }
 
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const std::vector<FrameJob>& jobs, int threads, bool progressBar) {
+                           const std::vector<FrameJob>& jobs, int threads, bool progressBar,
+                           FrameSink* sink) {
   const auto start = std::chrono::steady_clock::now();
   const int workers =
       static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(jobs.size())));
@@ -143,11 +144,16 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
           throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
         }
         if (auto message = failures->first()) throw UsageError(*message);
-        WriteImage(output, job.path, scene.outputColourSpace);
+        if (sink) {
+          sink->put(i, std::move(output));
+        } else {
+          WriteImage(output, job.path, scene.outputColourSpace);
+        }
         bar.frameDone(worker);
       }
     } catch (...) {
       error.set(std::current_exception());
+      if (sink) sink->abort();
     }
   };
 
