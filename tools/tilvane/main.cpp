@@ -24,6 +24,7 @@
 #include "tools/tilvane/movie_writer.h"
 #include "tools/tilvane/output_file.h"
 #include "tools/tilvane/render_job.h"
+#include "tools/tilvane/settings.h"
 
 namespace tilvane_tool {
 namespace {
@@ -95,6 +96,8 @@ std::string PluginArgument(int argc, char** argv) {
   return path.empty() ? DefaultPluginPath() : path;
 }
 
+std::string VersionText(unsigned packed);
+
 int64_t ParseInteger(const std::string& flag, const std::string& text, int64_t min, int64_t max,
                      const std::string& what) {
   int64_t n = 0;
@@ -110,6 +113,7 @@ struct RenderArgs {
   std::string timeStep = "1", timeScale, duration = "300", frame = "0", frames;
   std::string output, threads;
   std::string codec, quality;  // movies only
+  std::string saveSettings;
   bool quiet = false;
   bool noOverwrite = false;
 };
@@ -149,6 +153,77 @@ void PrintSummary(const RenderSummary& s) {
   std::printf("tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second)\n",
               static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
               s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0);
+}
+
+// Everything the render uses, as settings a later run can read.
+void SaveSettings(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOptions& layers,
+                  const std::vector<ControlOption>& controls, const Scene& scene,
+                  std::optional<int> quality, bool movie) {
+  if (Lower(fs::path(args.saveSettings).extension().string()) != ".json") {
+    throw UsageError("--save-settings " + Quoted(args.saveSettings) +
+                     ": end the name with .json (settings are written as JSON)");
+  }
+  SettingsRecord record;
+  const auto textOrUnset = [&](const std::string& key, const std::string& value) {
+    if (value.empty()) {
+      record.unset(key);
+    } else {
+      record.text(key, value);
+    }
+  };
+  textOrUnset("icon", args.icon);
+  textOrUnset("displacement", args.displacement);
+  record.text("output", args.output);
+  record.text("size", std::to_string(scene.width) + "x" + std::to_string(scene.height));
+  record.number("depth", scene.depth);
+  record.number("time-step", scene.timeStep);
+  record.number("time-scale", scene.timeScale);
+  record.number("duration", scene.totalTime / scene.timeStep);
+  if (args.frames.empty()) {
+    record.number("frame", std::stoll(args.frame));
+  } else {
+    record.text("frames", args.frames);
+  }
+  record.text("fit-displacement", Lower(layers.fitDisplacement));
+  record.flag("loop-icon", layers.loopIcon);
+  textOrUnset("input-colorspace", layers.inputColourSpace);
+  textOrUnset("output-colorspace", layers.outputColourSpace);
+  if (movie) {
+    record.text("codec", MovieCodecName(args.output, args.codec));
+    if (quality) {
+      record.number("quality", *quality);
+    } else {
+      record.unset("quality");
+    }
+  }
+  record.controls(controls, scene.controls);
+  record.save(args.saveSettings, std::string("tilvane ") + TILVANE_TOOL_VERSION, TILVANE_NAME,
+              VersionText(plugin.host->outData().my_version));
+}
+
+// --settings FILE read into the arguments just after the command, so that the
+// options given on the command line, which come after, win.
+std::vector<std::string> WithSettings(std::vector<std::string> words,
+                                      const std::vector<ControlOption>& controls,
+                                      std::optional<LoadedSettings>& loaded) {
+  const auto command = std::find(words.begin() + 1, words.end(), "render");
+  if (command == words.end()) return words;
+  std::string file;
+  std::vector<std::string> given;
+  for (auto it = command + 1; it != words.end(); ++it) {
+    if (it->size() < 2 || (*it)[0] != '-') continue;
+    const std::string name = it->substr(0, it->find('='));
+    if (name == "--settings") {
+      file = name.size() < it->size() ? it->substr(name.size() + 1)
+             : it + 1 != words.end()  ? *(it + 1)
+                                      : "";
+    }
+    given.push_back(name);
+  }
+  if (file.empty()) return words;
+  loaded = LoadSettings(file, controls, given);
+  words.insert(command + 1, loaded->args.begin(), loaded->args.end());
+  return words;
 }
 
 int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOptions& layers,
@@ -239,6 +314,9 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
   for (const FrameJob& job : jobs) outputs.push_back(job.path);
   CheckOutputs(outputs, InputFiles(scene), args.noOverwrite);
   PrepareLayers(scene, layers, jobs);
+  if (!args.saveSettings.empty()) {
+    SaveSettings(plugin, args, layers, controls, scene, quality, movie);
+  }
 
   std::unique_ptr<MovieSink> sink;
   if (movie) {
@@ -422,6 +500,17 @@ int Main(int argc, char** argv) {
                    "own)")
       ->type_name("0-100");
   render->add_flag("--quiet", args.quiet, "No progress bar or summary");
+  std::string settingsFile;
+  render
+      ->add_option("--settings", settingsFile,
+                   "Read the options and controls from a JSON file, as --save-settings writes "
+                   "it; options on the command line override the file")
+      ->type_name("FILE");
+  render
+      ->add_option("--save-settings", args.saveSettings,
+                   "Write every option and control of this render, defaults included, to a JSON "
+                   "file (before rendering)")
+      ->type_name("FILE.json");
   render->add_flag("-n,--no-overwrite", args.noOverwrite,
                    "Refuse to replace existing outputs (checked before anything renders)");
   LayerOptions layers;
@@ -446,10 +535,20 @@ int Main(int argc, char** argv) {
     }
   }
 
+  for (const std::string& key : SettingsRenderKeys()) {
+    // Settings keys are option names: a renamed option must rename its key.
+    if (!render->get_option_no_throw("--" + key)) {
+      throw std::logic_error("settings key " + key + " is no render option");
+    }
+  }
   AddExitStatusHelp(app);
 
+  std::optional<LoadedSettings> settings;
+  std::vector<std::string> words = WithSettings({argv, argv + argc}, controls, settings);
+  std::vector<char*> wordPointers;
+  for (std::string& w : words) wordPointers.push_back(w.data());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(wordPointers.size()), wordPointers.data());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
@@ -479,7 +578,12 @@ int Main(int argc, char** argv) {
     }
     return 0;
   }
-  return Render(plugin, args, layers, controls);
+  try {
+    return Render(plugin, args, layers, controls);
+  } catch (const UsageError& e) {
+    if (settings) throw UsageError(settings->explain(e.what()));
+    throw;
+  }
 }
 
 }  // namespace
