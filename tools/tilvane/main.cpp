@@ -113,6 +113,7 @@ struct RenderArgs {
   std::string timeStep = "1", timeScale, duration = "300", frame = "0", frames;
   std::string output, threads;
   std::string codec, quality;  // movies only
+  std::string pngCompression;
   std::string saveSettings;
   bool quiet = false;
   bool noOverwrite = false;
@@ -186,6 +187,8 @@ void SaveSettings(const LoadedPlugin& plugin, const RenderArgs& args, const Laye
   }
   record.text("fit-displacement", Lower(layers.fitDisplacement));
   record.flag("loop-icon", layers.loopIcon);
+  record.number("png-compression", args.pngCompression.empty() ? kDefaultPngCompression
+                                                               : std::stoi(args.pngCompression));
   textOrUnset("input-colorspace", layers.inputColourSpace);
   textOrUnset("output-colorspace", layers.outputColourSpace);
   if (movie) {
@@ -249,6 +252,11 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
                    "a whole number of frames from 1 to " + std::to_string(kMaxTime / step));
   scene.totalTime = static_cast<int32_t>(duration * step);
   const int threads = ParseThreads(args.threads);
+  if (!args.pngCompression.empty()) {
+    SetPngCompression(
+        static_cast<int>(ParseInteger("--png-compression", args.pngCompression, 0, 9,
+                                      "a whole number from 0 (none) to 9 (smallest)")));
+  }
 
   // Frames and where they go.
   const std::string frameLimit = "a whole number from 0 to " + std::to_string(kMaxTime / step) +
@@ -499,6 +507,11 @@ int Main(int argc, char** argv) {
                    "vp9, the profile for ProRes, the dithering for GIF (default: each codec's "
                    "own)")
       ->type_name("0-100");
+  render
+      ->add_option("--png-compression", args.pngCompression,
+                   "zlib's level for PNG outputs, 0 (fastest, largest) to 9 (smallest, slowest)")
+      ->type_name("0-9")
+      ->default_str(std::to_string(kDefaultPngCompression));
   render->add_flag("--quiet", args.quiet, "No progress bar or summary");
   std::string settingsFile;
   render

@@ -169,7 +169,8 @@ void CheckOutputPath(const std::string& path) {
   if (!FormatOf(path) && !IsMovieOutput(path)) {
     throw UsageError("-o " + Quoted(path) +
                      ": unknown image format; end the name with .png, .tif, .exr or .jpg, or "
-                     "for a movie " + MovieExtensions());
+                     "for a movie " +
+                     MovieExtensions());
   }
   const std::string target = WriteTarget(path);
   const fs::path dir = fs::path(target).parent_path();
@@ -221,8 +222,19 @@ void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<Inp
   }
 }
 
-void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& spec, OIIO::TypeDesc type,
+namespace {
+std::atomic<int> gPngCompression{kDefaultPngCompression};
+}  // namespace
+
+void SetPngCompression(int level) { gPngCompression.store(level); }
+
+void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& given, OIIO::TypeDesc type,
                     const void* data) {
+  OIIO::ImageSpec spec = given;
+  if (Lower(fs::path(path).extension().string()) == ".png" &&
+      !spec.find_attribute("png:compressionLevel")) {
+    spec.attribute("png:compressionLevel", gPngCompression.load());
+  }
   auto out = OIIO::ImageOutput::create(path);
   if (!out) {
     throw UsageError("-o " + Quoted(path) + ": no writer for this format (" +

@@ -34,6 +34,12 @@ struct InputFile {
 void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<InputFile>& inputs,
                   bool noOverwrite);
 
+// zlib's level for PNG outputs, 0 (none) to 9 (smallest). The default trades
+// about 8% larger files for a third less encoding time than zlib's own 6.
+inline constexpr int kDefaultPngCompression = 3;
+// Sets the level for every PNG the run writes from here on.
+void SetPngCompression(int level);
+
 // Encodes the image in memory with OpenImageIO's writer for path's extension,
 // then writes it as WriteFileAtomically does. Throws WriteError.
 void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& spec, OIIO::TypeDesc type,

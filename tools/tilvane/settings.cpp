@@ -40,6 +40,7 @@ constexpr RenderKey kRenderKeys[] = {
     {"output-colorspace", Kind::Text},
     {"codec", Kind::Text},
     {"quality", Kind::Number},
+    {"png-compression", Kind::Number},
 };
 
 const char* KindName(Kind kind) {
