@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "tools/tilvane/output_file.h"
+
 extern char** environ;
 
 namespace {
@@ -209,6 +211,7 @@ int main(int argc, char** argv) {
   int frames = 24;
   bool keep = false;
   std::vector<std::string> extra;
+  int pngLevel = tilvane_tool::kDefaultPngCompression;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--frames" && i + 1 < argc) {
@@ -217,6 +220,10 @@ int main(int argc, char** argv) {
       keep = true;
     } else if (a == "--") {
       extra.assign(argv + i + 1, argv + argc);
+      // The baseline encodes PNG at the tool's level.
+      for (size_t k = 0; k + 1 < extra.size(); ++k) {
+        if (extra[k] == "--png-compression") pngLevel = std::atoi(extra[k + 1].c_str());
+      }
       break;
     } else {
       std::fprintf(stderr,
@@ -228,8 +235,8 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/tilvane-tool-bench-XXXXXX";
   Check(mkdtemp(pattern) != nullptr, "cannot make a directory in /tmp");
   const std::string dir = pattern;
-  std::printf("tilvane_tool_bench: %d frames, %d cores, tool %s, files in %s\n", frames, cores,
-              TILVANE_TOOL_PATH, dir.c_str());
+  std::printf("tilvane_tool_bench: %d frames, %d cores, PNG zlib level %d, tool %s, files in %s\n",
+              frames, cores, pngLevel, TILVANE_TOOL_PATH, dir.c_str());
   std::fflush(stdout);
 
   WriteIcon(dir + "/icon.png");
@@ -280,6 +287,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> layers, paths;
     for (int f = 0; f < job.frames; ++f) {
       outputs.push_back(ReadFrame(dir + "/" + Numbered(stem, f, job.ext)));
+      if (job.ext == "png") outputs.back().spec.attribute("png:compressionLevel", pngLevel);
       layers.push_back(dir + "/" + Numbered(job.layer, f, "png"));
       paths.push_back(dir + "/" + Numbered("baseline-" + job.layer, f, job.ext));
     }

@@ -216,6 +216,27 @@ TEST_F(Movies, EachCodecHoldsTheRenderedFrames) {
   EXPECT_EQ(probe("web.webm")["alpha_mode"], "1");
 }
 
+// At 16 bits the lossless codecs keep every bit of the 16-bit PNGs.
+TEST_F(Movies, LosslessCodecsKeepSixteenBits) {
+  ASSERT_EQ(run(Mosaic("deep.####.png", {"--depth", "16"})).status, 0);
+  for (const std::string file : {"deep.mov", "deep.mkv"}) {
+    const std::vector<std::string> codec = {"--depth", "16", "--codec",
+                                            file == "deep.mov" ? "png" : "ffv1"};
+    ASSERT_EQ(run(Mosaic(file, codec)).status, 0);
+    shell("ffmpeg -v error -y -i " + file + " -pix_fmt rgba64be -start_number 0 " + file +
+          ".%04d.png");
+    for (int f = 0; f < kFrames; ++f) {
+      char want[32], got[64];
+      std::snprintf(want, sizeof want, "deep.%04d.png", f);
+      std::snprintf(got, sizeof got, "%s.%04d.png", file.c_str(), f);
+      const Image a = read(want);
+      const Image b = read(got);
+      EXPECT_EQ(b.format, "uint16") << got;
+      EXPECT_TRUE(a.values == b.values) << got;
+    }
+  }
+}
+
 // Whole frames of one saturated colour come back as that colour: the RGB to
 // YUV matrix and range match the tags (BT.601's matrix moves these by 10-30
 // steps, a full-range mix-up by about 16).
