@@ -181,7 +181,8 @@ TEST_F(Movies, EachCodecHoldsTheRenderedFrames) {
   const std::vector<std::string> rate = {"--time-scale", "30000", "--time-step", "1001"};
   const Case cases[] = {
       {"lossless.mov", {"--codec", "png"}, "png", true, 0, 0, 0, 0},
-      {"lossless.mkv", {}, "ffv1", true, 0, 0, 0, 0},
+      // More frames at once than cores: still handed to the encoder in order.
+      {"lossless.mkv", {"--threads", "3"}, "ffv1", true, 0, 0, 0, 0},
       {"default.mov", {}, "prores", true, 0.4, 0.4, 3, 2},
       {"hq.mov", {"--codec", "prores-422"}, "prores", false, 4, 1.6, 255, 0},
       // ffmpeg's own H.264 encode of these frames over black is as far off.
@@ -366,7 +367,9 @@ TEST_F(Movies, AMovieIsCompleteOrAbsent) {
   int status = 0;
   waitpid(pid, &status, 0);
   EXPECT_TRUE(writing);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  // Ended by the signal, or exiting with 128 + its number.
+  EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) ||
+              (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT));
   EXPECT_EQ(files().size(), 8u);  // no long.mov, no temporary file
 }
 

@@ -54,6 +54,7 @@ TEST_F(Settings, ASavedFileRendersTheIdenticalFrame) {
   const RunResult r = run({"render", "--quiet", "--settings", "look.json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(bytes("out.png"), bytes("first.png"));
+  EXPECT_EQ(r.err, "");  // the same effect version: no warning
 
   const std::string text = readText("look.json");
   for (const std::string key :
@@ -106,7 +107,17 @@ TEST_F(Settings, BadFilesAreRefusedNamingTheKey) {
           "key controls.color-mapping: --color-mapping 'displacment' is not a choice (did you mean "
           "displacement?)");
   refused(R"({"render": )", "is not valid JSON (parse error at line 1");
+  // Nothing rendered.
   EXPECT_EQ(files(), (std::vector<std::string>{"bad.json", "icon.png", "ramp.png"}));
+
+  // Another effect version is worth a word, not a refusal.
+  writeText("old.json", R"({"effect": {"version": "0.9.0"}, "controls": {"units": 2}})");
+  const RunResult r =
+      run({"render", "--quiet", "--settings", "old.json", "--icon", "icon.png", "-o", "old.png"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("was saved with the effect at version 0.9.0; this one is "),
+            std::string::npos)
+      << r.err;
 }
 
 }  // namespace

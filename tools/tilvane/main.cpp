@@ -206,7 +206,7 @@ void SaveSettings(const LoadedPlugin& plugin, const RenderArgs& args, const Laye
 
 // --settings FILE read into the arguments just after the command, so that the
 // options given on the command line, which come after, win.
-std::vector<std::string> WithSettings(std::vector<std::string> words,
+std::vector<std::string> WithSettings(std::vector<std::string> words, const LoadedPlugin& plugin,
                                       const std::vector<ControlOption>& controls,
                                       std::optional<LoadedSettings>& loaded) {
   const auto command = std::find(words.begin() + 1, words.end(), "render");
@@ -224,7 +224,8 @@ std::vector<std::string> WithSettings(std::vector<std::string> words,
     given.push_back(name);
   }
   if (file.empty()) return words;
-  loaded = LoadSettings(file, controls, given);
+  loaded = LoadSettings(file, controls, given,
+                        plugin.host ? VersionText(plugin.host->outData().my_version) : "");
   words.insert(command + 1, loaded->args.begin(), loaded->args.end());
   return words;
 }
@@ -557,7 +558,7 @@ int Main(int argc, char** argv) {
   AddExitStatusHelp(app);
 
   std::optional<LoadedSettings> settings;
-  std::vector<std::string> words = WithSettings({argv, argv + argc}, controls, settings);
+  std::vector<std::string> words = WithSettings({argv, argv + argc}, plugin, controls, settings);
   std::vector<char*> wordPointers;
   for (std::string& w : words) wordPointers.push_back(w.data());
   try {

@@ -9,6 +9,7 @@
 
 #include "tools/tilvane/command_line.h"
 #include "tools/tilvane/errors.h"
+#include "tools/tilvane/image_io.h"
 #include "tools/tilvane/output_file.h"
 
 namespace tilvane_tool {
@@ -110,7 +111,8 @@ std::string LoadedSettings::explain(const std::string& message) const {
 }
 
 LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOption>& controls,
-                            const std::vector<std::string>& given) {
+                            const std::vector<std::string>& given,
+                            const std::string& effectVersion) {
   LoadedSettings loaded;
   loaded.path = path;
   const std::string file = "--settings " + Quoted(path);
@@ -141,6 +143,13 @@ LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOp
     }
   }
   const std::set<std::string> commandLine(given.begin(), given.end());
+  if (json.contains("effect") && json["effect"].is_object() && json["effect"].contains("version") &&
+      json["effect"]["version"].is_string() && !effectVersion.empty() &&
+      json["effect"]["version"] != effectVersion) {
+    Warn(file + " was saved with the effect at version " +
+         json["effect"]["version"].get<std::string>() + "; this one is " + effectVersion +
+         ", so the frames may differ");
+  }
 
   // Adds one setting as arguments, unless the command line gave it.
   const auto add = [&](const std::string& section, const std::string& key, Kind kind,

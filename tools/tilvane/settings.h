@@ -41,9 +41,11 @@ struct LoadedSettings {
 // name, values of the wrong JSON type with the type wanted; the values
 // themselves are checked where the command line's are, and explain() names
 // the key then. Options given on the command line (`given`, with dashes)
-// are left out, so that they win. Throws UsageError.
+// are left out, so that they win. A file saved with another version of the
+// effect than effectVersion ("" unknown) gets a warning. Throws UsageError.
 LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOption>& controls,
-                            const std::vector<std::string>& given);
+                            const std::vector<std::string>& given,
+                            const std::string& effectVersion);
 
 // Collects what a render used, then saves it.
 class SettingsRecord {
