@@ -7,12 +7,13 @@ packages=(
   cmake g++ make pkg-config
   libgtest-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools libcli11-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev ffmpeg
+  nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis
 )
 if [ "${1:-}" = "--native-only" ]; then
   packages=(cmake g++ make pkg-config libopenimageio-dev libcli11-dev
-    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev)
+    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev nlohmann-json3-dev)
 fi
 
 missing=()

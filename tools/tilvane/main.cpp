@@ -22,8 +22,10 @@
 #include "tools/tilvane/demo.h"
 #include "tools/tilvane/errors.h"
 #include "tools/tilvane/image_io.h"
+#include "tools/tilvane/movie_writer.h"
 #include "tools/tilvane/output_file.h"
 #include "tools/tilvane/render_job.h"
+#include "tools/tilvane/settings.h"
 
 namespace tilvane_tool {
 namespace {
@@ -95,6 +97,8 @@ std::string PluginArgument(int argc, char** argv) {
   return path.empty() ? DefaultPluginPath() : path;
 }
 
+std::string VersionText(unsigned packed);
+
 int64_t ParseInteger(const std::string& flag, const std::string& text, int64_t min, int64_t max,
                      const std::string& what) {
   int64_t n = 0;
@@ -109,6 +113,9 @@ struct RenderArgs {
   std::string icon, displacement, size, depth = "8";
   std::string timeStep = "1", timeScale, duration = "300", frame = "0", frames;
   std::string output, threads;
+  std::string codec, quality;  // movies only
+  std::string pngCompression;
+  std::string saveSettings;
   bool quiet = false;
   bool noOverwrite = false;
 };
@@ -164,6 +171,80 @@ void PrintSummary(const RenderSummary& s) {
               PathAndThreads().c_str());
 }
 
+// Everything the render uses, as settings a later run can read.
+void SaveSettings(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOptions& layers,
+                  const std::vector<ControlOption>& controls, const Scene& scene,
+                  std::optional<int> quality, bool movie) {
+  if (Lower(fs::path(args.saveSettings).extension().string()) != ".json") {
+    throw UsageError("--save-settings " + Quoted(args.saveSettings) +
+                     ": end the name with .json (settings are written as JSON)");
+  }
+  SettingsRecord record;
+  const auto textOrUnset = [&](const std::string& key, const std::string& value) {
+    if (value.empty()) {
+      record.unset(key);
+    } else {
+      record.text(key, value);
+    }
+  };
+  textOrUnset("icon", args.icon);
+  textOrUnset("displacement", args.displacement);
+  record.text("output", args.output);
+  record.text("size", std::to_string(scene.width) + "x" + std::to_string(scene.height));
+  record.number("depth", scene.depth);
+  record.number("time-step", scene.timeStep);
+  record.number("time-scale", scene.timeScale);
+  record.number("duration", scene.totalTime / scene.timeStep);
+  if (args.frames.empty()) {
+    record.number("frame", std::stoll(args.frame));
+  } else {
+    record.text("frames", args.frames);
+  }
+  record.text("fit-displacement", Lower(layers.fitDisplacement));
+  record.flag("loop-icon", layers.loopIcon);
+  record.number("png-compression", args.pngCompression.empty() ? kDefaultPngCompression
+                                                               : std::stoi(args.pngCompression));
+  textOrUnset("input-colorspace", layers.inputColourSpace.value_or(""));
+  textOrUnset("output-colorspace", layers.outputColourSpace.value_or(""));
+  if (movie) {
+    record.text("codec", MovieCodecName(args.output, args.codec));
+    if (quality) {
+      record.number("quality", *quality);
+    } else {
+      record.unset("quality");
+    }
+  }
+  record.controls(controls, scene.controls);
+  record.save(args.saveSettings, std::string("tilvane ") + TILVANE_TOOL_VERSION, TILVANE_NAME,
+              VersionText(plugin.host->outData().my_version));
+}
+
+// --settings FILE read into the arguments just after the command, so that the
+// options given on the command line, which come after, win.
+std::vector<std::string> WithSettings(std::vector<std::string> words, const LoadedPlugin& plugin,
+                                      const std::vector<ControlOption>& controls,
+                                      std::optional<LoadedSettings>& loaded) {
+  const auto command = std::find(words.begin() + 1, words.end(), "render");
+  if (command == words.end()) return words;
+  std::string file;
+  std::vector<std::string> given;
+  for (auto it = command + 1; it != words.end(); ++it) {
+    if (it->size() < 2 || (*it)[0] != '-') continue;
+    const std::string name = it->substr(0, it->find('='));
+    if (name == "--settings") {
+      file = name.size() < it->size() ? it->substr(name.size() + 1)
+             : it + 1 != words.end()  ? *(it + 1)
+                                      : "";
+    }
+    given.push_back(name);
+  }
+  if (file.empty()) return words;
+  loaded = LoadSettings(file, controls, given,
+                        plugin.host ? VersionText(plugin.host->outData().my_version) : "");
+  words.insert(command + 1, loaded->args.begin(), loaded->args.end());
+  return words;
+}
+
 int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOptions& layers,
            const std::vector<ControlOption>& controls) {
   constexpr int64_t kMaxTime = std::numeric_limits<int32_t>::max();
@@ -187,12 +268,33 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
                    "a whole number of frames from 1 to " + std::to_string(kMaxTime / step));
   scene.totalTime = static_cast<int32_t>(duration * step);
   const int threads = ParseThreads(args.threads);
+  if (!args.pngCompression.empty()) {
+    SetPngCompression(
+        static_cast<int>(ParseInteger("--png-compression", args.pngCompression, 0, 9,
+                                      "a whole number from 0 (none) to 9 (smallest)")));
+  }
 
   // Frames and where they go.
   const std::string frameLimit = "a whole number from 0 to " + std::to_string(kMaxTime / step) +
                                  " (frame × time step must fit)";
   std::vector<int64_t> frames;
-  const auto pattern = FramePattern::Find(args.output);
+  const bool movie = IsMovieOutput(args.output);
+  const auto pattern = movie ? std::nullopt : FramePattern::Find(args.output);
+  if (movie && FramePattern::Find(args.output)) {
+    throw UsageError("-o " + Quoted(args.output) +
+                     ": a movie holds every frame in one file; take the frame number (#### or "
+                     "%04d) out of its name");
+  }
+  if (!movie && (!args.codec.empty() || !args.quality.empty())) {
+    throw UsageError(std::string(args.codec.empty() ? "--quality" : "--codec") +
+                     " applies to movies only; end -o with " + MovieExtensions() +
+                     ", or leave it out");
+  }
+  std::optional<int> quality;
+  if (!args.quality.empty()) {
+    quality = static_cast<int>(
+        ParseInteger("--quality", args.quality, 0, 100, "a whole number from 0 to 100"));
+  }
   if (!args.frames.empty()) {
     const size_t dash = args.frames.find('-', 1);
     const std::string what =
@@ -205,7 +307,7 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
     const int64_t b =
         ParseInteger("--frames", args.frames.substr(dash + 1), 0, kMaxTime / step, what);
     if (a > b) throw UsageError("--frames '" + args.frames + "' is not valid; give " + what);
-    if (!pattern) {
+    if (!pattern && !movie) {
       throw UsageError("-o '" + args.output +
                        "' has no frame number for a range; put #### or %04d where it goes, "
                        "e.g. out.####.png");
@@ -237,8 +339,30 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
   CheckOutputs(outputs, InputFiles(scene), args.noOverwrite);
   PrepareLayers(scene, layers, jobs);
   MakeOutputDirectory(jobs.front().path);  // a numbered output's frames share it
+  if (!args.saveSettings.empty()) {
+    SaveSettings(plugin, args, layers, controls, scene, quality, movie);
+  }
 
-  const RenderSummary summary = RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet);
+  std::unique_ptr<MovieSink> sink;
+  if (movie) {
+    MovieOptions options;
+    options.codec = args.codec;
+    options.quality = quality;
+    options.width = scene.width;
+    options.height = scene.height;
+    options.depth = scene.depth;
+    options.timeStep = scene.timeStep;
+    options.timeScale = scene.timeScale;
+    options.frames = static_cast<int64_t>(jobs.size());
+    options.colourSpace = scene.outputColourSpace;
+    options.verbose = !args.quiet;
+    // Room for every frame in flight and as many again waiting for the encoder.
+    sink = std::make_unique<MovieSink>(args.output, options,
+                                       2 * static_cast<size_t>(std::max(1, threads)));
+  }
+  const RenderSummary summary =
+      RenderFrames(*plugin.library, scene, jobs, threads, !args.quiet, sink.get());
+  if (sink) sink->finish();
   if (!args.quiet) PrintSummary(summary);
   return 0;
 }
@@ -361,7 +485,10 @@ int Main(int argc, char** argv) {
       ->type_name("PATH");
   render->add_option("--displacement", args.displacement, "Displacement layer, as --icon")
       ->type_name("PATH");
-  render->add_option("-o,--output", args.output, "Output image (PNG, TIFF, EXR or JPEG)")
+  render
+      ->add_option("-o,--output", args.output,
+                   "Output image (PNG, TIFF, EXR or JPEG) or movie (.mov, .mp4, .webm, .mkv, "
+                   ".gif)")
       ->type_name("PATH")
       ->required();
   render
@@ -395,7 +522,34 @@ int Main(int argc, char** argv) {
                    "renders on cores / N threads (at least 1), so one frame at a time uses them "
                    "all; TILVANE_THREADS, when set, fixes the threads of each frame instead")
       ->type_name("N");
+  render
+      ->add_option("--codec", args.codec,
+                   "A movie's codec: .mov prores-4444 (default), png or prores-422; .mp4 h264 "
+                   "(default) or hevc; .webm vp9; .mkv ffv1; .gif gif")
+      ->type_name("NAME");
+  render
+      ->add_option("--quality", args.quality,
+                   "A movie's quality, 0-100, on its codec's own scale: crf for h264, hevc and "
+                   "vp9, the profile for ProRes, the dithering for GIF (default: each codec's "
+                   "own)")
+      ->type_name("0-100");
+  render
+      ->add_option("--png-compression", args.pngCompression,
+                   "zlib's level for PNG outputs, 0 (fastest, largest) to 9 (smallest, slowest)")
+      ->type_name("0-9")
+      ->default_str(std::to_string(kDefaultPngCompression));
   render->add_flag("--quiet", args.quiet, "No progress bar or summary");
+  std::string settingsFile;
+  render
+      ->add_option("--settings", settingsFile,
+                   "Read the options and controls from a JSON file, as --save-settings writes "
+                   "it; options on the command line override the file")
+      ->type_name("FILE");
+  render
+      ->add_option("--save-settings", args.saveSettings,
+                   "Write every option and control of this render, defaults included, to a JSON "
+                   "file (before rendering)")
+      ->type_name("FILE.json");
   render->add_flag("-n,--no-overwrite", args.noOverwrite,
                    "Refuse to replace existing outputs (checked before anything renders)");
   LayerOptions layers;
@@ -420,10 +574,20 @@ int Main(int argc, char** argv) {
     }
   }
 
+  for (const std::string& key : SettingsRenderKeys()) {
+    // Settings keys are option names: a renamed option must rename its key.
+    if (!render->get_option_no_throw("--" + key)) {
+      throw std::logic_error("settings key " + key + " is no render option");
+    }
+  }
   AddExitStatusHelp(app);
 
+  std::optional<LoadedSettings> settings;
+  std::vector<std::string> words = WithSettings({argv, argv + argc}, plugin, controls, settings);
+  std::vector<char*> wordPointers;
+  for (std::string& w : words) wordPointers.push_back(w.data());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(wordPointers.size()), wordPointers.data());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
@@ -453,7 +617,12 @@ int Main(int argc, char** argv) {
     }
     return 0;
   }
-  return Render(plugin, args, layers, controls);
+  try {
+    return Render(plugin, args, layers, controls);
+  } catch (const UsageError& e) {
+    if (settings) throw UsageError(settings->explain(e.what()));
+    throw;
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "tools/tilvane/errors.h"
+#include "tools/tilvane/movie_writer.h"
 
 namespace tilvane_tool {
 namespace fs = std::filesystem;
@@ -165,9 +166,11 @@ std::optional<OutputFormat> FormatOf(const std::string& path) {
 }
 
 void CheckOutputPath(const std::string& path) {
-  if (!FormatOf(path)) {
+  if (!FormatOf(path) && !IsMovieOutput(path)) {
     throw UsageError("-o " + Quoted(path) +
-                     ": unknown image format; end the name with .png, .tif, .exr or .jpg");
+                     ": unknown image format; end the name with .png, .tif, .exr or .jpg, or "
+                     "for a movie " +
+                     MovieExtensions());
   }
   const std::string target = WriteTarget(path);
   const fs::path dir = fs::path(target).parent_path();
@@ -240,8 +243,19 @@ void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<Inp
   }
 }
 
-void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& spec, OIIO::TypeDesc type,
+namespace {
+std::atomic<int> gPngCompression{kDefaultPngCompression};
+}  // namespace
+
+void SetPngCompression(int level) { gPngCompression.store(level); }
+
+void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& given, OIIO::TypeDesc type,
                     const void* data) {
+  OIIO::ImageSpec spec = given;
+  if (Lower(fs::path(path).extension().string()) == ".png" &&
+      !spec.find_attribute("png:compressionLevel")) {
+    spec.attribute("png:compressionLevel", gPngCompression.load());
+  }
   auto out = OIIO::ImageOutput::create(path);
   if (!out) {
     throw UsageError("-o " + Quoted(path) + ": no writer for this format (" +
@@ -280,6 +294,36 @@ void WriteFileAtomically(const std::string& path, const std::vector<unsigned cha
   if (rename(temp.path().c_str(), target.c_str()) != 0) WriteFailed(path, target, errno);
   temp.keep();
   if (int err = FlushDirectory(target)) WriteFailed(path, target, err);
+}
+
+class StreamedOutput::Temporary : public TemporaryFile {
+ public:
+  using TemporaryFile::TemporaryFile;
+};
+
+StreamedOutput::StreamedOutput(const std::string& path)
+    : path_(path), target_(WriteTarget(path)), temp_(std::make_unique<Temporary>(target_)) {
+  if (temp_->fd() < 0) failed(temp_->openError());
+}
+
+StreamedOutput::~StreamedOutput() = default;
+
+const std::string& StreamedOutput::temporaryPath() const { return temp_->path(); }
+
+void StreamedOutput::failed(int err) const { WriteFailed(path_, target_, err); }
+
+void StreamedOutput::commit() {
+  struct stat existing;
+  if (stat(target_.c_str(), &existing) == 0) {
+    (void)!fchown(temp_->fd(), existing.st_uid, existing.st_gid);
+    if (fchmod(temp_->fd(), existing.st_mode & 07777) != 0) failed(errno);
+  }
+  // The other library wrote through its own descriptor; this one reaches the same file.
+  if (fsync(temp_->fd()) != 0) failed(errno);
+  if (int err = temp_->close()) failed(err);
+  if (rename(temp_->path().c_str(), target_.c_str()) != 0) failed(errno);
+  temp_->keep();
+  if (int err = FlushDirectory(target_)) failed(err);
 }
 
 void RemoveTemporaryFilesOnSignals() {

@@ -124,7 +124,8 @@ void ShareCoresAmongFrames(int framesAtOnce) {
 }
 
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const std::vector<FrameJob>& jobs, int threads, bool progress) {
+                           const std::vector<FrameJob>& jobs, int threads, bool progress,
+                           FrameSink* sink) {
   const auto start = std::chrono::steady_clock::now();
   const int workers =
       static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(jobs.size())));
@@ -185,13 +186,18 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
           throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
         }
         if (auto message = failures->first()) throw UsageError(*message);
-        written.writing(i);
-        WriteImage(output, job.path, scene.outputColourSpace);
-        written.mark(i);
+        if (sink) {
+          sink->put(i, std::move(output));
+        } else {
+          written.writing(i);
+          WriteImage(output, job.path, scene.outputColourSpace);
+          written.mark(i);
+        }
         bar.frameDone(worker);
       }
     } catch (...) {
       error.set(std::current_exception());
+      if (sink) sink->abort();
     }
   };
 

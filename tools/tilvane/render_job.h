@@ -9,6 +9,7 @@
 
 #include "standin/host.h"
 #include "tools/tilvane/controls.h"
+#include "tools/tilvane/frame_sink.h"
 #include "tools/tilvane/image_io.h"
 
 namespace tilvane_tool {
@@ -60,8 +61,10 @@ struct RenderSummary {
 // TILVANE_THREADS unless the user has; call before any thread starts.
 void ShareCoresAmongFrames(int framesAtOnce);
 
+// With a sink, frames go to it (by job index) instead of to their paths.
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const std::vector<FrameJob>& jobs, int threads, bool progress);
+                           const std::vector<FrameJob>& jobs, int threads, bool progress,
+                           FrameSink* sink = nullptr);
 
 // Opens the layers named (an empty path: no layer) with the options' colour
 // space. Throws UsageError.

@@ -1,0 +1,321 @@
+// Times the tilvane tool on whole jobs beside an I/O-only baseline measured in
+// the same run: the same layer frames decoded and the same output frames
+// encoded and written, with OpenImageIO as the tool uses it, and no effect.
+// Prints frames per second of each and their ratio; then, for PNG, the size
+// and encoding time of the tool's frames at every zlib level.
+//
+//   tilvane_tool_bench [--frames N] [--keep] [-- extra tilvane options]
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
+#include <OpenImageIO/imageio.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/tilvane/output_file.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Timing {
+  double wall = 0;  // seconds
+  double cpu = 0;   // user + system seconds
+};
+
+double Seconds(const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; }
+
+double ProcessCpu(int who) {
+  rusage u{};
+  getrusage(who, &u);
+  return Seconds(u.ru_utime) + Seconds(u.ru_stime);
+}
+
+double ThreadCpu() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+void Check(bool ok, const std::string& what) {
+  if (!ok) {
+    std::fprintf(stderr, "tool_bench: %s\n", what.c_str());
+    std::exit(1);
+  }
+}
+
+// A displacement frame: broad gradients that drift with the frame, with fine
+// grain on top, as camera footage has.
+void WriteDisplacement(const std::string& path, int w, int h, int frame) {
+  OIIO::ImageSpec spec(w, h, 3, OIIO::TypeDesc::UINT8);
+  std::vector<unsigned char> px(size_t(w) * h * 3);
+  uint32_t seed = 12345u + uint32_t(frame) * 7919u;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      const double grain = double(seed >> 24) / 255.0 * 0.06 - 0.03;
+      const double u = double(x) / w, v = double(y) / h;
+      const double base = 0.5 + 0.35 * std::sin(6.0 * u + 0.2 * frame) * std::cos(4.0 * v);
+      for (int c = 0; c < 3; ++c) {
+        const double value = std::clamp(base * (0.8 + 0.1 * c) + grain, 0.0, 1.0);
+        px[(size_t(y) * w + x) * 3 + c] = static_cast<unsigned char>(value * 255 + 0.5);
+      }
+    }
+  }
+  auto out = OIIO::ImageOutput::create(path);
+  Check(out && out->open(path, spec) && out->write_image(OIIO::TypeDesc::UINT8, px.data()) &&
+            out->close(),
+        "cannot write " + path);
+}
+
+// A 100x100 icon: a soft-edged disc with a ring, on transparency.
+void WriteIcon(const std::string& path) {
+  const int n = 100;
+  OIIO::ImageSpec spec(n, n, 4, OIIO::TypeDesc::UINT8);
+  spec.attribute("oiio:UnassociatedAlpha", 1);
+  std::vector<unsigned char> px(size_t(n) * n * 4);
+  for (int y = 0; y < n; ++y) {
+    for (int x = 0; x < n; ++x) {
+      const double d = std::hypot(x - 49.5, y - 49.5);
+      const double a = std::clamp(44.0 - d, 0.0, 1.0);
+      const bool ring = d > 30 && d < 36;
+      const unsigned char rgba[4] = {
+          static_cast<unsigned char>(ring ? 250 : 40), static_cast<unsigned char>(ring ? 200 : 120),
+          static_cast<unsigned char>(ring ? 40 : 220), static_cast<unsigned char>(a * 255 + 0.5)};
+      std::copy(rgba, rgba + 4, &px[(size_t(y) * n + x) * 4]);
+    }
+  }
+  auto out = OIIO::ImageOutput::create(path);
+  Check(out && out->open(path, spec) && out->write_image(OIIO::TypeDesc::UINT8, px.data()) &&
+            out->close(),
+        "cannot write " + path);
+}
+
+Timing RunTool(const std::vector<std::string>& args, const std::string& dir) {
+  std::vector<std::string> owned = args;
+  std::vector<char*> argv;
+  for (std::string& a : owned) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const double cpu0 = ProcessCpu(RUSAGE_CHILDREN);
+  const auto t0 = Clock::now();
+  pid_t pid = 0;
+  Check(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0,
+        "cannot run " + args[0]);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Timing t;
+  t.wall = std::chrono::duration<double>(Clock::now() - t0).count();
+  t.cpu = ProcessCpu(RUSAGE_CHILDREN) - cpu0;
+  Check(WIFEXITED(status) && WEXITSTATUS(status) == 0, "tilvane failed on this job");
+  return t;
+}
+
+// An output frame as the tool wrote it: its spec and pixels in its own type.
+struct Frame {
+  OIIO::ImageSpec spec;
+  std::vector<unsigned char> pixels;
+};
+
+Frame ReadFrame(const std::string& path) {
+  // As stored: PNG and TIFF straight, not premultiplied on the way in.
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto in = OIIO::ImageInput::open(path, &config);
+  Check(bool(in), "cannot read " + path);
+  Frame f;
+  f.spec = in->spec();
+  f.pixels.resize(f.spec.image_bytes());
+  Check(in->read_image(0, 0, 0, f.spec.nchannels, f.spec.format, f.pixels.data()),
+        "cannot read " + path);
+  return f;
+}
+
+std::vector<unsigned char> Encode(const std::string& path, const OIIO::ImageSpec& spec,
+                                  const void* pixels) {
+  std::vector<unsigned char> bytes;
+  OIIO::Filesystem::IOVecOutput memory(bytes);
+  auto out = OIIO::ImageOutput::create(path);
+  Check(out && out->set_ioproxy(&memory) && out->open(path, spec) &&
+            out->write_image(spec.format, pixels) && out->close(),
+        "cannot encode " + path);
+  return bytes;
+}
+
+// Written as the tool writes: a temporary file, flushed, renamed.
+void WriteFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+  const std::string temp = path + ".tmp";
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  Check(fd >= 0 && write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size()) &&
+            fsync(fd) == 0 && close(fd) == 0 && rename(temp.c_str(), path.c_str()) == 0,
+        "cannot write " + path);
+}
+
+// The baseline: every frame's displacement decoded (the icon once, as the
+// tool caches it), its output encoded and written, on `threads` threads.
+Timing RunBaseline(const std::vector<std::string>& layers, const std::string& icon,
+                   const std::vector<Frame>& frames, const std::vector<std::string>& outputs,
+                   int threads) {
+  const double cpu0 = ProcessCpu(RUSAGE_SELF);
+  const auto t0 = Clock::now();
+  OIIO::ImageBuf iconBuf(icon);
+  Check(iconBuf.read(0, 0, true, OIIO::TypeDesc::UINT8), "cannot read " + icon);
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i = next++; i < frames.size(); i = next++) {
+      OIIO::ImageBuf layer(layers[i]);
+      Check(layer.read(0, 0, true, OIIO::TypeDesc::UINT8), "cannot read " + layers[i]);
+      WriteFile(outputs[i], Encode(outputs[i], frames[i].spec, frames[i].pixels.data()));
+    }
+  };
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) pool.emplace_back(work);
+  for (std::thread& t : pool) t.join();
+  Timing t;
+  t.wall = std::chrono::duration<double>(Clock::now() - t0).count();
+  t.cpu = ProcessCpu(RUSAGE_SELF) - cpu0;
+  return t;
+}
+
+std::string Numbered(const std::string& stem, int frame, const std::string& ext) {
+  char name[64];
+  std::snprintf(name, sizeof name, "%s.%04d.%s", stem.c_str(), frame, ext.c_str());
+  return name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int frames = 24;
+  bool keep = false;
+  std::vector<std::string> extra;
+  int pngLevel = tilvane_tool::kDefaultPngCompression;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--frames" && i + 1 < argc) {
+      frames = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--keep") {
+      keep = true;
+    } else if (a == "--") {
+      extra.assign(argv + i + 1, argv + argc);
+      // The baseline encodes PNG at the tool's level.
+      for (size_t k = 0; k + 1 < extra.size(); ++k) {
+        if (extra[k] == "--png-compression") pngLevel = std::atoi(extra[k + 1].c_str());
+      }
+      break;
+    } else {
+      std::fprintf(stderr,
+                   "usage: tilvane_tool_bench [--frames N] [--keep] [-- tilvane options]\n");
+      return 2;
+    }
+  }
+  const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+  char pattern[] = "/tmp/tilvane-tool-bench-XXXXXX";
+  Check(mkdtemp(pattern) != nullptr, "cannot make a directory in /tmp");
+  const std::string dir = pattern;
+  std::printf("tilvane_tool_bench: %d frames, %d cores, PNG zlib level %d, tool %s, files in %s\n",
+              frames, cores, pngLevel, TILVANE_TOOL_PATH, dir.c_str());
+  std::fflush(stdout);
+
+  WriteIcon(dir + "/icon.png");
+  const int fourKFrames = std::max(1, frames / 3);
+  for (int f = 0; f < frames; ++f) {
+    WriteDisplacement(dir + "/" + Numbered("disp", f, "png"), 1920, 1080, f);
+    WriteDisplacement(dir + "/" + Numbered("wide", f, "png"), 2560, 1080, f);
+    if (f < fourKFrames) WriteDisplacement(dir + "/" + Numbered("uhd", f, "png"), 3840, 2160, f);
+  }
+
+  struct Job {
+    std::string name;
+    std::string layer;  // the displacement sequence's stem
+    std::string ext;
+    int frames;
+    std::vector<std::string> options;
+  };
+  const std::vector<Job> jobs = {
+      {"1920x1080 PNG, defaults", "disp", "png", frames, {}},
+      {"1920x1080 PNG, fill from 2560x1080",
+       "wide",
+       "png",
+       frames,
+       {"--size", "1920x1080", "--fit-displacement", "fill"}},
+      {"3840x2160 EXR", "uhd", "exr", fourKFrames, {}},
+  };
+  std::printf("\n%-38s %6s %10s %10s %8s %11s %11s\n", "job", "frames", "tool fps", "I/O fps",
+              "ratio", "tool cpu/f", "I/O cpu/f");
+  std::vector<Frame> pngFrames;
+  for (const Job& job : jobs) {
+    const std::string stem = "out-" + job.layer;
+    std::vector<std::string> args = {TILVANE_TOOL_PATH,
+                                     "render",
+                                     "--quiet",
+                                     "--icon",
+                                     "icon.png",
+                                     "--displacement",
+                                     job.layer + ".####.png",
+                                     "--frames",
+                                     "0-" + std::to_string(job.frames - 1),
+                                     "-o",
+                                     stem + ".####." + job.ext};
+    args.insert(args.end(), job.options.begin(), job.options.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    const Timing tool = RunTool(args, dir);
+
+    std::vector<Frame> outputs;
+    std::vector<std::string> layers, paths;
+    for (int f = 0; f < job.frames; ++f) {
+      outputs.push_back(ReadFrame(dir + "/" + Numbered(stem, f, job.ext)));
+      if (job.ext == "png") outputs.back().spec.attribute("png:compressionLevel", pngLevel);
+      layers.push_back(dir + "/" + Numbered(job.layer, f, "png"));
+      paths.push_back(dir + "/" + Numbered("baseline-" + job.layer, f, job.ext));
+    }
+    const Timing io = RunBaseline(layers, dir + "/icon.png", outputs, paths, cores);
+    const double n = job.frames;
+    std::printf("%-38s %6d %10.2f %10.2f %8.2f %10.3fs %10.3fs\n", job.name.c_str(), job.frames,
+                n / tool.wall, n / io.wall, tool.wall / io.wall, tool.cpu / n, io.cpu / n);
+    std::fflush(stdout);
+    if (job.ext == "png" && pngFrames.empty()) {
+      pngFrames.assign(outputs.begin(), outputs.begin() + std::min<size_t>(outputs.size(), 6));
+    }
+  }
+
+  // PNG's zlib level: the tool's own frames encoded at each, on one thread.
+  std::printf("\nPNG zlib level (the tool's 1920x1080 frames, one thread):\n%6s %12s %12s\n",
+              "level", "ms/frame", "KB/frame");
+  for (int level = 0; level <= 9; ++level) {
+    double cpu = 0, bytes = 0;
+    for (const Frame& f : pngFrames) {
+      OIIO::ImageSpec spec = f.spec;
+      spec.attribute("png:compressionLevel", level);
+      const double c0 = ThreadCpu();
+      bytes += double(Encode("level.png", spec, f.pixels.data()).size());
+      cpu += ThreadCpu() - c0;
+    }
+    const double n = double(pngFrames.size());
+    std::printf("%6d %12.1f %12.0f\n", level, cpu / n * 1e3, bytes / n / 1e3);
+  }
+  if (!keep) fs::remove_all(dir);
+  return 0;
+}

@@ -1,0 +1,87 @@
+// Movies and animated GIFs out, through FFmpeg's libraries. The container
+// comes from the name's extension, the codec from it or --codec:
+//   .mov   prores-4444 (10-bit, alpha), png (lossless, alpha), prores-422 (HQ)
+//   .mp4   h264 (4:2:0, 8-bit), hevc
+//   .webm  vp9 (alpha)
+//   .mkv   ffv1 (lossless, alpha)
+//   .gif   gif (one palette for the whole movie, dithered, transparency kept)
+// YUV codecs are tagged BT.709 (primaries, transfer, limited range) and
+// converted with its matrix. The file is written under a temporary name and
+// takes its own only once complete.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "standin/world.h"
+#include "tools/tilvane/frame_sink.h"
+
+namespace tilvane_tool {
+
+// True for a name the tool writes as a movie (by extension, in any case).
+bool IsMovieOutput(const std::string& path);
+// ".mov, .mp4, .webm, .mkv or .gif", for messages.
+std::string MovieExtensions();
+
+// The codec a movie of this name is written with: --codec's value, or the
+// container's default. Throws UsageError as MovieWriter does.
+std::string MovieCodecName(const std::string& path, const std::string& codec);
+
+struct MovieOptions {
+  std::string codec;           // as --codec gave it; "" the container's default
+  std::optional<int> quality;  // 0-100 (--quality); none: the codec's default
+  int32_t width = 0;
+  int32_t height = 0;
+  int depth = 8;         // of the frames handed in
+  int32_t timeStep = 1;  // the rate is timeScale / timeStep frames per second
+  uint32_t timeScale = 30;
+  int64_t frames = 1;       // how many frames the movie holds
+  std::string colourSpace;  // "" the effect's sRGB encoding
+  bool verbose = true;      // say which codec writes the movie
+};
+
+// One movie being written. Frames go in in order; finish() completes the file.
+class MovieWriter {
+ public:
+  // Opens the encoder and the temporary file and writes the header. Throws
+  // UsageError for a codec or quality that does not fit (naming the valid
+  // ones) and WriteError when the file cannot be written.
+  MovieWriter(const std::string& path, const MovieOptions& options);
+  ~MovieWriter();  // without finish(), the temporary file is removed
+  MovieWriter(const MovieWriter&) = delete;
+  MovieWriter& operator=(const MovieWriter&) = delete;
+
+  // "ProRes 4444 (prores_ks, yuva444p10le)".
+  std::string describe() const;
+  void write(const standin::World& frame);
+  // Drains the encoder, writes the trailer and renames the file into place.
+  void finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// A sink that hands frames to a movie in order from a thread of its own,
+// holding at most `window` frames waiting, so memory stays flat however long
+// the movie.
+class MovieSink : public FrameSink {
+ public:
+  MovieSink(const std::string& path, const MovieOptions& options, size_t window);
+  ~MovieSink() override;
+
+  void put(size_t index, standin::World frame) override;
+  void abort() override;
+  // After the last put: waits for the encoder, then completes the file.
+  // Throws what the encoder met.
+  void finish();
+
+ private:
+  struct Queue;
+  std::unique_ptr<Queue> queue_;
+};
+
+}  // namespace tilvane_tool
