@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "src/params/params.h"
 
@@ -83,31 +84,13 @@ void CheckOutData(const CallReport& report, std::vector<std::string>* broken) {
 }  // namespace
 
 const char* OpName(Op op) {
-  switch (op) {
-    case Op::AddParam:
-      return "add_param";
-    case Op::CheckoutParam:
-      return "checkout_param";
-    case Op::CheckinParam:
-      return "checkin_param";
-    case Op::Progress:
-      return "progress";
-    case Op::Fill:
-      return "fill";
-    case Op::Strcpy:
-      return "strcpy";
-    case Op::Sprintf:
-      return "sprintf";
-    case Op::AcquireSuite:
-      return "AcquireSuite";
-    case Op::ReleaseSuite:
-      return "ReleaseSuite";
-    case Op::GetPixelFormat:
-      return "PF_GetPixelFormat";
-    case Op::kCount:
-      break;
-  }
-  return "?";
+  // In the order of Op, as the host names each call.
+  static const char* const kNames[] = {
+      "add_param", "checkout_param", "checkin_param", "progress",     "fill",
+      "strcpy",    "sprintf",        "AcquireSuite",  "ReleaseSuite", "PF_GetPixelFormat"};
+  static_assert(std::size(kNames) == kOpCount);
+  const int i = static_cast<int>(op);
+  return i >= 0 && i < kOpCount ? kNames[i] : "?";
 }
 
 // ----- The books ----------------------------------------------------------------------

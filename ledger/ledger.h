@@ -74,7 +74,7 @@ class Ledger {
   Call& Log(Op op);
   void Misuse(std::string what) { misuse_.push_back(std::move(what)); }
   // With the log off, calls are still checked but not kept: a host that
-  // renders long sequences and never reads them.
+  // renders long sequences and never reads them, nor judges its promises.
   void KeepLog(bool keep) { keepLog_ = keep; }
 
   // --- Check-outs ------------------------------------------------------------------
