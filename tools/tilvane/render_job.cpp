@@ -168,6 +168,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
       if (displacement) host->setLayer(PARAM_DISPLACEMENT_LAYER, displacement);
       host->setProgressObserver(
           [&bar, worker](int32_t current, int32_t total) { bar.rows(worker, current, total); });
+      std::optional<standin::World> reused;
       for (size_t i = next++; i < jobs.size() && !error.failed(); i = next++) {
         const FrameJob& job = jobs[i];
         bar.frameStarted(worker, job.frame);
@@ -176,11 +177,16 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
         time.scale = scene.timeScale;
         time.total = scene.totalTime;
         time.current = static_cast<int32_t>(job.frame * scene.timeStep);
-        standin::World output = WithMemoryFor(
-            "a " + std::to_string(scene.width) + "x" + std::to_string(scene.height) + " frame at " +
-                std::to_string(scene.depth) + " bits per channel",
-            uint64_t(scene.width) * uint64_t(scene.height) * (scene.depth == 16 ? 8 : 4),
-            [&] { return standin::World(scene.width, scene.height, scene.depth); });
+        // One frame buffer per worker, reused: the effect clears the whole
+        // output before it draws. A sink keeps the frames it is given.
+        if (!reused) {
+          reused.emplace(WithMemoryFor(
+              "a " + std::to_string(scene.width) + "x" + std::to_string(scene.height) +
+                  " frame at " + std::to_string(scene.depth) + " bits per channel",
+              uint64_t(scene.width) * uint64_t(scene.height) * (scene.depth == 16 ? 8 : 4),
+              [&] { return standin::World(scene.width, scene.height, scene.depth); }));
+        }
+        standin::World& output = *reused;
         const PF_Err err = host->render(output);
         if (err) {
           throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
@@ -188,6 +194,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
         if (auto message = failures->first()) throw UsageError(*message);
         if (sink) {
           sink->put(i, std::move(output));
+          reused.reset();
         } else {
           written.writing(i);
           WriteImage(output, job.path, scene.outputColourSpace);

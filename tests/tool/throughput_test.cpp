@@ -1,4 +1,6 @@
-// --png-compression: zlib's level changes the size of a PNG, never its pixels.
+// What the tool does to be fast must not change a pixel: --png-compression
+// changes only the size of a PNG, and a worker's reused frame buffer carries
+// nothing from one frame into the next.
 #include <filesystem>
 
 #include "tests/tool/tool_support.h"
@@ -6,9 +8,9 @@
 namespace tilvane_test {
 namespace {
 
-class PngCompression : public ToolTest {};
+class Throughput : public ToolTest {};
 
-TEST_F(PngCompression, LevelsChangeTheSizeNotThePixels) {
+TEST_F(Throughput, PngCompressionChangesTheSizeNotThePixels) {
   std::vector<Rgba> ramp;
   for (int i = 0; i < 64 * 48; ++i)
     ramp.push_back({(i % 64) * 4, (i / 64) * 5, (i * 7) % 256, 255});
@@ -38,6 +40,28 @@ TEST_F(PngCompression, LevelsChangeTheSizeNotThePixels) {
       r.err.find("--png-compression '10' is not valid; give a whole number from 0 (none) to 9"),
       std::string::npos)
       << r.err;
+}
+
+// Frame 0 is opaque red everywhere, frame 1 transparent everywhere: rendered
+// one after the other in one worker, each equals the frame rendered alone.
+TEST_F(Throughput, AReusedFrameBufferHoldsNothingOfTheFrameBefore) {
+  writeUniform("icon.0000.png", 8, 6, 8, {255, 0, 0, 255});
+  writeUniform("icon.0001.png", 8, 6, 8, {0, 0, 0, 0});
+  const std::vector<std::string> base = {
+      "render", "--quiet",   "--icon", "icon.####.png", "--units", "1", "--displacement-effect",
+      "none",   "--threads", "1"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run(args).status;
+  };
+  ASSERT_EQ(with({"--frames", "0-1", "-o", "pair.####.png"}), 0);
+  ASSERT_EQ(with({"--frame", "0", "-o", "alone0.png"}), 0);
+  ASSERT_EQ(with({"--frame", "1", "-o", "alone1.png"}), 0);
+  EXPECT_EQ(read("pair.0000.png").at(4, 3), (Rgba{255, 0, 0, 255}));
+  EXPECT_EQ(bytes("pair.0000.png"), bytes("alone0.png"));
+  EXPECT_EQ(bytes("pair.0001.png"), bytes("alone1.png"));
+  EXPECT_EQ(read("pair.0001.png").at(4, 3), (Rgba{0, 0, 0, 0}));
 }
 
 }  // namespace
