@@ -150,6 +150,8 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
   fitted.fit = scene.displacementFit;
   fitted.width = scene.width;
   fitted.height = scene.height;
+  fitted.usage = std::make_shared<LayerUsage>();
+  const LayerUsage& displacementUsage = *fitted.usage;
   const standin::FrameSourcePtr displacement =
       scene.displacement ? LayerSource(scene.displacement, failures, fitted) : nullptr;
 
@@ -230,7 +232,8 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
          "check the icon's alpha channel");
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  return RenderSummary{static_cast<int64_t>(jobs.size()), elapsed.count()};
+  return RenderSummary{static_cast<int64_t>(jobs.size()), elapsed.count(),
+                       displacementUsage.fitted.load()};
 }
 
 }  // namespace tilvane_tool
