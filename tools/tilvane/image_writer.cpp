@@ -64,9 +64,12 @@ void WriteImage(const standin::World& rendered, const std::string& path,
   const int channels = *format == OutputFormat::Jpeg ? 3 : 4;
 
   ImageSpec spec;
-  std::vector<unsigned char> bytes;
-  std::vector<uint16_t> words;
-  std::vector<float> floats;
+  // Kept by each thread from frame to frame: a sequence's frames share one
+  // size, so after the first every buffer is already there, and every value
+  // of it is written below before it is encoded.
+  thread_local std::vector<unsigned char> bytes;
+  thread_local std::vector<uint16_t> words;
+  thread_local std::vector<float> floats;
   const void* data = nullptr;
   TypeDesc dataType;
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h) * channels;

@@ -170,6 +170,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
       if (displacement) host->setLayer(PARAM_DISPLACEMENT_LAYER, displacement);
       host->setProgressObserver(
           [&bar, worker](int32_t current, int32_t total) { bar.rows(worker, current, total); });
+      std::optional<standin::World> output;
       for (size_t i = next++; i < jobs.size() && !error.failed(); i = next++) {
         const FrameJob& job = jobs[i];
         bar.frameStarted(worker, job.frame);
@@ -178,21 +179,27 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
         time.scale = scene.timeScale;
         time.total = scene.totalTime;
         time.current = static_cast<int32_t>(job.frame * scene.timeStep);
-        standin::World output = WithMemoryFor(
-            "a " + std::to_string(scene.width) + "x" + std::to_string(scene.height) + " frame at " +
-                std::to_string(scene.depth) + " bits per channel",
-            uint64_t(scene.width) * uint64_t(scene.height) * (scene.depth == 16 ? 8 : 4),
-            [&] { return standin::World(scene.width, scene.height, scene.depth); });
-        const PF_Err err = host->render(output);
+        // The effect clears its whole output before drawing, so this worker's
+        // frame is rendered into again as it is; only a frame handed to the
+        // sink is given away and made anew.
+        if (!output) {
+          output.emplace(WithMemoryFor(
+              "a " + std::to_string(scene.width) + "x" + std::to_string(scene.height) +
+                  " frame at " + std::to_string(scene.depth) + " bits per channel",
+              uint64_t(scene.width) * uint64_t(scene.height) * (scene.depth == 16 ? 8 : 4),
+              [&] { return standin::World(scene.width, scene.height, scene.depth); }));
+        }
+        const PF_Err err = host->render(*output);
         if (err) {
           throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
         }
         if (auto message = failures->first()) throw UsageError(*message);
         if (sink) {
-          sink->put(i, std::move(output));
+          sink->put(i, std::move(*output));
+          output.reset();
         } else {
           written.writing(i);
-          WriteImage(output, job.path, scene.outputColourSpace);
+          WriteImage(*output, job.path, scene.outputColourSpace);
           written.mark(i);
         }
         bar.frameDone(worker);
