@@ -4,7 +4,9 @@
 // Prints frames per second of each and their ratio; then, for PNG, the size
 // and encoding time of the tool's frames at every zlib level.
 //
-//   tilvane_tool_bench [--frames N] [--keep] [-- extra tilvane options]
+//   tilvane_tool_bench [--frames N] [--keep] [--tool PATH] [-- extra tilvane options]
+//
+// --tool times another build of tilvane (an older one, say) on the same jobs.
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
@@ -210,6 +212,7 @@ std::string Numbered(const std::string& stem, int frame, const std::string& ext)
 int main(int argc, char** argv) {
   int frames = 24;
   bool keep = false;
+  std::string tool = TILVANE_TOOL_PATH;
   std::vector<std::string> extra;
   int pngLevel = tilvane_tool::kDefaultPngCompression;
   for (int i = 1; i < argc; ++i) {
@@ -218,6 +221,8 @@ int main(int argc, char** argv) {
       frames = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--keep") {
       keep = true;
+    } else if (a == "--tool" && i + 1 < argc) {
+      tool = fs::absolute(argv[++i]).string();
     } else if (a == "--") {
       extra.assign(argv + i + 1, argv + argc);
       // The baseline encodes PNG at the tool's level.
@@ -227,7 +232,8 @@ int main(int argc, char** argv) {
       break;
     } else {
       std::fprintf(stderr,
-                   "usage: tilvane_tool_bench [--frames N] [--keep] [-- tilvane options]\n");
+                   "usage: tilvane_tool_bench [--frames N] [--keep] [--tool PATH] [-- tilvane "
+                   "options]\n");
       return 2;
     }
   }
@@ -236,7 +242,7 @@ int main(int argc, char** argv) {
   Check(mkdtemp(pattern) != nullptr, "cannot make a directory in /tmp");
   const std::string dir = pattern;
   std::printf("tilvane_tool_bench: %d frames, %d cores, PNG zlib level %d, tool %s, files in %s\n",
-              frames, cores, pngLevel, TILVANE_TOOL_PATH, dir.c_str());
+              frames, cores, pngLevel, tool.c_str(), dir.c_str());
   std::fflush(stdout);
 
   WriteIcon(dir + "/icon.png");
@@ -268,7 +274,7 @@ int main(int argc, char** argv) {
   std::vector<Frame> pngFrames;
   for (const Job& job : jobs) {
     const std::string stem = "out-" + job.layer;
-    std::vector<std::string> args = {TILVANE_TOOL_PATH,
+    std::vector<std::string> args = {tool,
                                      "render",
                                      "--quiet",
                                      "--icon",
