@@ -4,9 +4,9 @@
 // Prints frames per second of each and their ratio; then, for PNG, the size
 // and encoding time of the tool's frames at every zlib level.
 //
-//   tilvane_tool_bench [--frames N] [--tool PATH] [--keep] [-- extra tilvane options]
-// --tool times another build of the tool (an older one, say) against the same
-// baseline.
+//   tilvane_tool_bench [--frames N] [--keep] [--tool PATH] [-- extra tilvane options]
+//
+// --tool times another build of tilvane (an older one, say) on the same jobs.
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
@@ -219,10 +219,10 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--frames" && i + 1 < argc) {
       frames = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--tool" && i + 1 < argc) {
-      tool = argv[++i];
     } else if (a == "--keep") {
       keep = true;
+    } else if (a == "--tool" && i + 1 < argc) {
+      tool = fs::absolute(argv[++i]).string();
     } else if (a == "--") {
       extra.assign(argv + i + 1, argv + argc);
       // The baseline encodes PNG at the tool's level.
@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
       break;
     } else {
       std::fprintf(stderr,
-                   "usage: tilvane_tool_bench [--frames N] [--tool PATH] [--keep] [-- tilvane "
+                   "usage: tilvane_tool_bench [--frames N] [--keep] [--tool PATH] [-- tilvane "
                    "options]\n");
       return 2;
     }

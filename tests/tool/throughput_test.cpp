@@ -1,12 +1,202 @@
-// What the tool does to be fast must not change a pixel: --png-compression
-// changes only the size of a PNG, and a worker's reused frame buffer carries
-// nothing from one frame into the next.
+// What makes a job fast changes no pixel. --png-compression changes only the
+// size of a PNG. A job keeps fitted displacement frames and each thread's
+// buffers from frame to frame, yet every frame is the one a fresh render of it
+// alone gives, and a fitted frame is what oiiotool's resize gives; 8-bit layers
+// are read on a shorter path that gives what the general one gives.
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <string>
 
 #include "tests/tool/tool_support.h"
 
 namespace tilvane_test {
 namespace {
+
+class Reuse : public ToolTest {};
+
+bool SamePixels(const Image& a, const Image& b) {
+  return a.width == b.width && a.height == b.height && a.channels == b.channels &&
+         a.values == b.values;
+}
+
+float MaxDifference(const Image& a, const Image& b) {
+  if (a.values.size() != b.values.size()) return INFINITY;
+  float worst = 0;
+  for (size_t i = 0; i < a.values.size(); ++i) {
+    worst = std::max(worst, std::fabs(a.values[i] - b.values[i]));
+  }
+  return worst;
+}
+
+// A diagonal ramp, its slope set by k, so every frame of a sequence differs.
+std::vector<Rgba> Ramp(int w, int h, int k) {
+  std::vector<Rgba> ramp;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const int v = std::min(255, (x * (100 + 40 * k) / w) + (y * 95 / h));
+      ramp.push_back({v, v, v, 255});
+    }
+  }
+  return ramp;
+}
+
+// Each one-pixel cell shows the displacement's brightness at its centre.
+std::vector<std::string> ShowDisplacement(const std::string& layer, const std::string& fit,
+                                          const std::string& frames, const std::string& output) {
+  return {"render",
+          "--icon",
+          "icon.png",
+          "--displacement",
+          layer,
+          "--size",
+          "24x24",
+          "--units",
+          "24",
+          "--displacement-effect",
+          "none",
+          "--color-mapping",
+          "displacement",
+          "--color-a",
+          "000000",
+          "--color-b",
+          "ffffff",
+          "--fit-displacement",
+          fit,
+          "--frames",
+          frames,
+          "--threads",
+          "2",
+          "-o",
+          output};
+}
+
+// A still fitted once serves every frame of the job, on every thread, and
+// each frame matches the layer oiiotool resized and cut; a sequence is
+// fitted once per frame, each frame from its own layer frame.
+TEST_F(Reuse, EachDisplacementFrameIsFittedOnceAndMatchesOiiotool) {
+  writeUniform("icon.png", 8, 8, 8, {255, 255, 255, 255});
+  writePng("still.png", 48, 16, 8, Ramp(48, 16, 0));
+  ASSERT_EQ(shell("oiiotool still.png --resize:filter=blackman-harris 72x24 --cut 24,0,47,23 "
+                  "-o fitted.png"),
+            0);
+  const RunResult still = run(ShowDisplacement("still.png", "fill", "0-5", "still.####.png"));
+  ASSERT_EQ(still.status, 0) << still.err;
+  EXPECT_NE(still.out.find("fitted 1 displacement frame to the output"), std::string::npos)
+      << still.out;
+  const RunResult reference = run(ShowDisplacement("fitted.png", "none", "0-0", "ref.####.png"));
+  ASSERT_EQ(reference.status, 0) << reference.err;
+  EXPECT_EQ(reference.out.find("fitted"), std::string::npos) << reference.out;
+  for (const char* frame : {"0000", "0003", "0005"}) {
+    EXPECT_LE(MaxDifference(read(std::string("still.") + frame + ".png"), read("ref.0000.png")), 2)
+        << frame;
+  }
+
+  for (int k = 0; k < 3; ++k) {
+    writePng("seq.000" + std::to_string(k) + ".png", 48, 16, 8, Ramp(48, 16, k));
+    ASSERT_EQ(shell("oiiotool seq.000" + std::to_string(k) +
+                    ".png --resize:filter=blackman-harris 72x24 --cut 24,0,47,23 -o fit" +
+                    std::to_string(k) + ".png"),
+              0);
+  }
+  const RunResult seq = run(ShowDisplacement("seq.####.png", "fill", "0-2", "seq-out.####.png"));
+  ASSERT_EQ(seq.status, 0) << seq.err;
+  EXPECT_NE(seq.out.find("fitted 3 displacement frames"), std::string::npos) << seq.out;
+  for (int k = 0; k < 3; ++k) {
+    const std::string ref = "fit-ref" + std::to_string(k) + ".####.png";
+    ASSERT_EQ(run(ShowDisplacement("fit" + std::to_string(k) + ".png", "none", "0-0", ref)).status,
+              0);
+    EXPECT_LE(MaxDifference(read("seq-out.000" + std::to_string(k) + ".png"),
+                            read("fit-ref" + std::to_string(k) + ".0000.png")),
+              2)
+        << "frame " << k;
+  }
+}
+
+// One thread renders two different frames in a row into the same buffers:
+// the second keeps nothing of the first. Frame 0's displacement is white
+// (full-size opaque icons), frame 1's a ramp from black (small, faint icons,
+// transparent around them), so what frame 0 drew would show through.
+TEST_F(Reuse, AFrameRenderedAfterAnotherIsTheSameAsRenderedAlone) {
+  std::vector<Rgba> disc;
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const bool inside = (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 49;
+      disc.push_back({220, 90 + x * 8, 40 + y * 10, inside ? 255 : 0});
+    }
+  }
+  writePng("icon.png", 16, 16, 8, disc);
+  writeUniform("disp.0000.png", 64, 48, 8, {255, 255, 255, 255});
+  writePng("disp.0001.png", 64, 48, 8, Ramp(64, 48, 1));
+  for (const std::string depth : {"8", "16"}) {
+    const auto render = [&](const std::string& frames, const std::string& out) {
+      return run({"render",
+                  "--quiet",
+                  "--icon",
+                  "icon.png",
+                  "--displacement",
+                  "disp.####.png",
+                  "--units",
+                  "8",
+                  "--displacement-effect",
+                  "scale",
+                  "--transparency-mapping",
+                  "displacement",
+                  "--depth",
+                  depth,
+                  "--threads",
+                  "1",
+                  "--frames",
+                  frames,
+                  "-o",
+                  out});
+    };
+    ASSERT_EQ(render("0-1", "both.####.png").status, 0);
+    ASSERT_EQ(render("0-0", "alone0.####.png").status, 0);
+    ASSERT_EQ(render("1-1", "alone1.####.png").status, 0);
+    const Image first = read("both.0000.png");
+    const Image second = read("both.0001.png");
+    EXPECT_FALSE(SamePixels(first, second)) << "the frames must differ for the test to hold";
+    EXPECT_TRUE(SamePixels(first, read("alone0.0000.png"))) << depth << " bits";
+    EXPECT_TRUE(SamePixels(second, read("alone1.0001.png"))) << depth << " bits";
+    // Somewhere frame 0 is opaque and frame 1 transparent: a leak would show there.
+    bool uncovered = false;
+    for (int y = 0; y < first.height && !uncovered; ++y) {
+      for (int x = 0; x < first.width && !uncovered; ++x) {
+        uncovered = first.value(x, y, 3) > 0 && second.value(x, y, 3) == 0;
+      }
+    }
+    EXPECT_TRUE(uncovered);
+  }
+}
+
+// An 8-bit layer read for an 8-bit render takes a path of its own; the same
+// picture in a 16-bit file (each value 257-fold, so the same at 8 bits) takes
+// the general one. Every alpha from 0 to 255, under varied colour, renders
+// and is written alike.
+TEST_F(Reuse, EightBitLayersReadAsTheGeneralPathReadsThem) {
+  std::vector<Rgba> eight, sixteen;
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const Rgba p{(x * 37 + y * 11) % 256, 255 - (y * 16 + x), (x * y * 7) % 256, y * 16 + x};
+      eight.push_back(p);
+      sixteen.push_back({p.r * 257, p.g * 257, p.b * 257, p.a * 257});
+    }
+  }
+  writePng("icon8.png", 16, 16, 8, eight);
+  writePng("icon16.png", 16, 16, 16, sixteen);
+  for (const char* name : {"icon8", "icon16"}) {
+    const RunResult r =
+        run({"render", "--quiet", "--units", "1", "--displacement-effect", "none", "--icon",
+             std::string(name) + ".png", "-o", std::string(name) + "-out.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  const Image a = read("icon8-out.png");
+  EXPECT_TRUE(SamePixels(a, read("icon16-out.png")));
+  // The one cell shows the icon as it is: opaque pixels keep their colour.
+  EXPECT_EQ(a.at(15, 15), (Rgba{(15 * 37 + 15 * 11) % 256, 0, (15 * 15 * 7) % 256, 255}));
+  EXPECT_EQ(a.at(0, 0).a, 0);
+}
 
 class Throughput : public ToolTest {};
 

@@ -26,17 +26,21 @@ void ResizeForWriting(std::vector<T>& v, size_t n, const std::string& path) {
 // Calls f(pixel index, {red, green, blue, alpha}) for every pixel, row by row.
 template <typename F>
 void ForEachPixel(const standin::World& frame, F f) {
-  for (int32_t y = 0; y < frame.height(); ++y) {
-    for (int32_t x = 0; x < frame.width(); ++x) {
-      int32_t v[4];
-      if (frame.depth() == 16) {
-        const PF_Pixel16& p = frame.at16(x, y);
-        v[0] = p.red, v[1] = p.green, v[2] = p.blue, v[3] = p.alpha;
-      } else {
-        const PF_Pixel& p = frame.at8(x, y);
-        v[0] = p.red, v[1] = p.green, v[2] = p.blue, v[3] = p.alpha;
+  const int32_t w = frame.width();
+  for (int32_t y = 0; y < frame.height() && w > 0; ++y) {
+    const size_t first = static_cast<size_t>(y) * static_cast<size_t>(w);
+    if (frame.depth() == 16) {
+      const PF_Pixel16* row = &frame.at16(0, y);
+      for (int32_t x = 0; x < w; ++x) {
+        const int32_t v[4] = {row[x].red, row[x].green, row[x].blue, row[x].alpha};
+        f(first + static_cast<size_t>(x), v);
       }
-      f(static_cast<size_t>(y) * static_cast<size_t>(frame.width()) + static_cast<size_t>(x), v);
+    } else {
+      const PF_Pixel* row = &frame.at8(0, y);
+      for (int32_t x = 0; x < w; ++x) {
+        const int32_t v[4] = {row[x].red, row[x].green, row[x].blue, row[x].alpha};
+        f(first + static_cast<size_t>(x), v);
+      }
     }
   }
 }
@@ -64,9 +68,12 @@ void WriteImage(const standin::World& rendered, const std::string& path,
   const int channels = *format == OutputFormat::Jpeg ? 3 : 4;
 
   ImageSpec spec;
-  std::vector<unsigned char> bytes;
-  std::vector<uint16_t> words;
-  std::vector<float> floats;
+  // Kept by each thread from frame to frame: a sequence's frames share one
+  // size, so after the first every buffer is already there, and every value
+  // of it is written below before it is encoded.
+  thread_local std::vector<unsigned char> bytes;
+  thread_local std::vector<uint16_t> words;
+  thread_local std::vector<float> floats;
   const void* data = nullptr;
   TypeDesc dataType;
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h) * channels;
@@ -105,7 +112,10 @@ void WriteImage(const standin::World& rendered, const std::string& path,
     }
     ForEachPixel(frame, [&](size_t i, const int32_t premultiplied[4]) {
       int32_t v[4] = {premultiplied[0], premultiplied[1], premultiplied[2], premultiplied[3]};
-      for (int c = 0; c < 3; ++c) v[c] = Unpremultiply(v[c], v[3], full);
+      // Opaque pixels, most of a frame, stay as they are (no value exceeds full scale).
+      if (v[3] != full || v[0] > full || v[1] > full || v[2] > full) {
+        for (int c = 0; c < 3; ++c) v[c] = Unpremultiply(v[c], v[3], full);
+      }
       for (int c = 0; c < 4; ++c) {
         if (depth == 16) {
           words[i * 4 + c] = static_cast<uint16_t>(To16BitFile(v[c]));

@@ -179,6 +179,27 @@ standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string&
   const std::string space = !colourSpace.empty()    ? colourSpace
                             : !source.space.empty() ? source.space
                                                     : kWorkingSpace;
+  const bool wholeWindow =
+      spec.x == spec.full_x && spec.y == spec.full_y && spec.width == w && spec.height == h;
+  if (IsWorkingSpace(space) && type == TypeDesc::UINT8 && depth == 8 && wholeWindow) {
+    // The common case, row by row: the same values as the general loop below.
+    constexpr int32_t kFull = 255;
+    auto world = std::make_shared<standin::World>(w, h, depth);
+    for (int32_t y = 0; y < h; ++y) {
+      const unsigned char* px = source.data.data() + static_cast<size_t>(y) * w * pixelBytes;
+      PF_Pixel* out = &world->at8(0, y);
+      for (int32_t x = 0; x < w; ++x, px += pixelBytes) {
+        const int32_t a = alpha >= 0 ? px[alpha] : kFull;
+        int32_t rgb[3] = {px[colour[0]], px[colour[1]], px[colour[2]]};
+        if (straight && a != kFull) {
+          for (int32_t& c : rgb) c = Premultiply(c, a, kFull);
+        }
+        out[x] = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(rgb[0]),
+                          static_cast<A_u_char>(rgb[1]), static_cast<A_u_char>(rgb[2])};
+      }
+    }
+    return world;
+  }
   if (IsWorkingSpace(space)) {
     // File values in the effect's encoding map exactly, in integers.
     const int32_t full = FullScale(depth);

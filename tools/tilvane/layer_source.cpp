@@ -45,15 +45,23 @@ class CachedLayer {
     const int64_t index =
         LayerFrameIndex(request.time, request.timeStep, layer_->frameCount(), options_.loop);
     const int64_t key = index * 2 + (request.depth == 16 ? 1 : 0);
+    // The first thread to want a frame decodes (and fits) it outside the lock,
+    // so threads needing different frames proceed together; one wanting the
+    // same frame waits for that result rather than fitting it again.
+    std::promise<standin::WorldPtr> promise;
     {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
       if (auto it = cache_.find(key); it != cache_.end()) {
         it->second.lastUse = ++clock_;
         return it->second.frame;
       }
+      if (auto it = pending_.find(key); it != pending_.end()) {
+        const std::shared_future<standin::WorldPtr> pending = it->second;
+        lock.unlock();
+        return pending.get();  // null when that thread failed, as it recorded
+      }
+      pending_.emplace(key, promise.get_future().share());
     }
-    // Decoded outside the lock so that threads needing different frames proceed
-    // together; a frame two threads decode at once is simply decoded twice.
     standin::WorldPtr frame;
     try {
       // A frame that does not fit gets the plain message with its size.
@@ -64,10 +72,15 @@ class CachedLayer {
       if (options_.fit != Fit::None &&
           (frame->width() != options_.width || frame->height() != options_.height)) {
         frame = FittedFrame(*frame, options_.fit, options_.width, options_.height, layer_->path());
+        if (options_.usage) ++options_.usage->fitted;
       }
     } catch (const std::exception& e) {
       failures_->record(e.what());
+      finish(key, promise, nullptr);
       return nullptr;
+    } catch (...) {
+      finish(key, promise, nullptr);
+      throw;
     }
     if (options_.usage) {
       options_.usage->served = true;
@@ -80,10 +93,18 @@ class CachedLayer {
       bytes_ += Bytes(*frame);
       while (bytes_ > options_.cacheBytes && cache_.size() > 1) Evict(key);
     }
-    return it->second.frame;
+    pending_.erase(key);
+    promise.set_value(frame);
+    return frame;
   }
 
  private:
+  void finish(int64_t key, std::promise<standin::WorldPtr>& promise, standin::WorldPtr frame) {
+    std::lock_guard lock(mutex_);
+    pending_.erase(key);
+    promise.set_value(std::move(frame));
+  }
+
   struct Entry {
     standin::WorldPtr frame;
     uint64_t lastUse;
@@ -108,6 +129,7 @@ class CachedLayer {
   SourceOptions options_;
   std::mutex mutex_;
   std::map<int64_t, Entry> cache_;
+  std::map<int64_t, std::shared_future<standin::WorldPtr>> pending_;  // being decoded
   uint64_t bytes_ = 0;
   uint64_t clock_ = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,7 @@ class FailureSlot {
 struct LayerUsage {
   std::atomic<bool> served{false};   // some frame was decoded
   std::atomic<bool> visible{false};  // some decoded frame has a pixel with alpha above 0
+  std::atomic<int64_t> fitted{0};    // frames resized to the output (each once per job)
 };
 
 struct SourceOptions {
@@ -44,7 +46,9 @@ struct SourceOptions {
 
 // Serves a layer to the host: time t shows frame floor(t / step), held at the
 // ends (or repeated, with loop). Decoded frames are cached (shared by all
-// threads) up to cacheBytes. After the first failure it serves no pixels.
+// threads) up to cacheBytes, fitted when the options say so; a frame several
+// threads want at once is decoded and fitted by one of them while the others
+// wait for it. After the first failure it serves no pixels.
 standin::FrameSourcePtr LayerSource(std::shared_ptr<const LayerFile> layer,
                                     std::shared_ptr<FailureSlot> failures,
                                     SourceOptions options = {});

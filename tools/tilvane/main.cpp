@@ -169,6 +169,11 @@ void PrintSummary(const RenderSummary& s) {
               static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
               s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0,
               PathAndThreads().c_str());
+  // Each displacement frame is resized once, however many output frames show it.
+  if (s.fittedFrames > 0) {
+    std::printf("tilvane: fitted %lld displacement frame%s to the output\n",
+                static_cast<long long>(s.fittedFrames), s.fittedFrames == 1 ? "" : "s");
+  }
 }
 
 // Everything the render uses, as settings a later run can read.

@@ -263,7 +263,9 @@ void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& given, OIIO:
   }
   // In memory first: the library's own file handling reports no full disk,
   // and the writes below check every byte.
-  std::vector<unsigned char> encoded;
+  // Kept by each thread, so that a sequence's frames reuse one buffer.
+  thread_local std::vector<unsigned char> encoded;
+  encoded.clear();
   OIIO::Filesystem::IOVecOutput memory(encoded);
   const bool ok = WithMemoryFor("encoding " + Quoted(path), spec.image_bytes(), [&] {
     return out->set_ioproxy(&memory) && out->open(path, spec) && out->write_image(type, data) &&

@@ -150,6 +150,8 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
   fitted.fit = scene.displacementFit;
   fitted.width = scene.width;
   fitted.height = scene.height;
+  fitted.usage = std::make_shared<LayerUsage>();
+  const LayerUsage& displacementUsage = *fitted.usage;
   const standin::FrameSourcePtr displacement =
       scene.displacement ? LayerSource(scene.displacement, failures, fitted) : nullptr;
 
@@ -168,7 +170,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
       if (displacement) host->setLayer(PARAM_DISPLACEMENT_LAYER, displacement);
       host->setProgressObserver(
           [&bar, worker](int32_t current, int32_t total) { bar.rows(worker, current, total); });
-      std::optional<standin::World> reused;
+      std::optional<standin::World> output;
       for (size_t i = next++; i < jobs.size() && !error.failed(); i = next++) {
         const FrameJob& job = jobs[i];
         bar.frameStarted(worker, job.frame);
@@ -177,27 +179,27 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
         time.scale = scene.timeScale;
         time.total = scene.totalTime;
         time.current = static_cast<int32_t>(job.frame * scene.timeStep);
-        // One frame buffer per worker, reused: the effect clears the whole
-        // output before it draws. A sink keeps the frames it is given.
-        if (!reused) {
-          reused.emplace(WithMemoryFor(
+        // The effect clears its whole output before drawing, so this worker's
+        // frame is rendered into again as it is; only a frame handed to the
+        // sink is given away and made anew.
+        if (!output) {
+          output.emplace(WithMemoryFor(
               "a " + std::to_string(scene.width) + "x" + std::to_string(scene.height) +
                   " frame at " + std::to_string(scene.depth) + " bits per channel",
               uint64_t(scene.width) * uint64_t(scene.height) * (scene.depth == 16 ? 8 : 4),
               [&] { return standin::World(scene.width, scene.height, scene.depth); }));
         }
-        standin::World& output = *reused;
-        const PF_Err err = host->render(output);
+        const PF_Err err = host->render(*output);
         if (err) {
           throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
         }
         if (auto message = failures->first()) throw UsageError(*message);
         if (sink) {
-          sink->put(i, std::move(output));
-          reused.reset();
+          sink->put(i, std::move(*output));
+          output.reset();
         } else {
           written.writing(i);
-          WriteImage(output, job.path, scene.outputColourSpace);
+          WriteImage(*output, job.path, scene.outputColourSpace);
           written.mark(i);
         }
         bar.frameDone(worker);
@@ -237,7 +239,8 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
          "check the icon's alpha channel");
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  return RenderSummary{static_cast<int64_t>(jobs.size()), elapsed.count()};
+  return RenderSummary{static_cast<int64_t>(jobs.size()), elapsed.count(),
+                       displacementUsage.fitted.load()};
 }
 
 }  // namespace tilvane_tool

@@ -47,6 +47,7 @@ struct FrameJob {
 struct RenderSummary {
   int64_t frames = 0;
   double seconds = 0;
+  int64_t fittedFrames = 0;  // displacement frames resized to the output
 };
 
 // Renders every job on up to `threads` threads, each frame on one thread with
