@@ -69,32 +69,12 @@ double MaxPremultipliedDifference(const Image& a, const Image& b) {
   return worst;
 }
 
-// Each one-pixel cell takes its colour from the displacement layer's
-// brightness at its centre, black to white: the output shows the fitted layer.
+// The fitted layer at the output's size, written to output.
 std::vector<std::string> ShowDisplacement(const std::string& layer, const std::string& size,
                                           const std::string& fit, const std::string& output) {
-  return {"render",
-          "--quiet",
-          "--icon",
-          "icon.png",
-          "--displacement",
-          layer,
-          "--size",
-          size,
-          "--units",
-          size.substr(0, size.find('x')),
-          "--displacement-effect",
-          "none",
-          "--color-mapping",
-          "displacement",
-          "--color-a",
-          "000000",
-          "--color-b",
-          "ffffff",
-          "--fit-displacement",
-          fit,
-          "-o",
-          output};
+  std::vector<std::string> args = tilvane_test::ShowDisplacement(layer, size, fit);
+  args.insert(args.end(), {"--quiet", "-o", output});
+  return args;
 }
 
 // fill scales the layer to cover the output keeping its aspect and crops the

@@ -41,34 +41,12 @@ std::vector<Rgba> Ramp(int w, int h, int k) {
   return ramp;
 }
 
-// Each one-pixel cell shows the displacement's brightness at its centre.
+// Frames of the fitted layer at 24x24, on two threads.
 std::vector<std::string> ShowDisplacement(const std::string& layer, const std::string& fit,
                                           const std::string& frames, const std::string& output) {
-  return {"render",
-          "--icon",
-          "icon.png",
-          "--displacement",
-          layer,
-          "--size",
-          "24x24",
-          "--units",
-          "24",
-          "--displacement-effect",
-          "none",
-          "--color-mapping",
-          "displacement",
-          "--color-a",
-          "000000",
-          "--color-b",
-          "ffffff",
-          "--fit-displacement",
-          fit,
-          "--frames",
-          frames,
-          "--threads",
-          "2",
-          "-o",
-          output};
+  std::vector<std::string> args = tilvane_test::ShowDisplacement(layer, "24x24", fit);
+  args.insert(args.end(), {"--frames", frames, "--threads", "2", "-o", output});
+  return args;
 }
 
 // A still fitted once serves every frame of the job, on every thread, and

@@ -20,6 +20,29 @@ void PrintTo(const Rgba& p, std::ostream* os) {
   *os << "(" << p.r << ", " << p.g << ", " << p.b << ", " << p.a << ")";
 }
 
+std::vector<std::string> ShowDisplacement(const std::string& layer, const std::string& size,
+                                          const std::string& fit) {
+  return {"render",
+          "--icon",
+          "icon.png",
+          "--displacement",
+          layer,
+          "--size",
+          size,
+          "--units",
+          size.substr(0, size.find('x')),
+          "--displacement-effect",
+          "none",
+          "--color-mapping",
+          "displacement",
+          "--color-a",
+          "000000",
+          "--color-b",
+          "ffffff",
+          "--fit-displacement",
+          fit};
+}
+
 Rgba Image::at(int x, int y) const {
   const size_t i = (size_t(y) * width + x) * channels;
   auto v = [&](int c) { return static_cast<int>(values[i + c]); };

@@ -23,6 +23,13 @@ struct Rgba {
 };
 void PrintTo(const Rgba& p, std::ostream* os);
 
+// A render whose one-pixel cells each take their grey from the displacement
+// layer's brightness at the cell's centre (an icon.png of white is expected):
+// the output shows the layer as the tool fitted it to size ("WxH", one cell a
+// pixel). Options for frames, threads and the output follow.
+std::vector<std::string> ShowDisplacement(const std::string& layer, const std::string& size,
+                                          const std::string& fit);
+
 struct Image {
   int width = 0;
   int height = 0;
