@@ -1,8 +1,12 @@
 // Times the tilvane tool on whole jobs beside an I/O-only baseline measured in
 // the same run: the same layer frames decoded and the same output frames
 // encoded and written, with OpenImageIO as the tool uses it, and no effect.
-// Prints frames per second of each and their ratio; then, for PNG, the size
-// and encoding time of the tool's frames at every zlib level.
+// The baseline runs twice: as a process of its own (this program started
+// again with --io-only), which like the tool pays for loading OpenImageIO and
+// its libraries, and inside this process, which does not. Prints frames per
+// second of each and the ratios; the start-up of each process; then, for PNG,
+// the size and encoding time of the tool's frames at every zlib level and with
+// every row filter.
 //
 //   tilvane_tool_bench [--frames N] [--keep] [--tool PATH] [-- extra tilvane options]
 //
@@ -111,6 +115,7 @@ void WriteIcon(const std::string& path) {
         "cannot write " + path);
 }
 
+// Runs args as a process in dir, its output discarded: wall time and CPU time.
 Timing RunTool(const std::vector<std::string>& args, const std::string& dir) {
   std::vector<std::string> owned = args;
   std::vector<char*> argv;
@@ -131,7 +136,7 @@ Timing RunTool(const std::vector<std::string>& args, const std::string& dir) {
   Timing t;
   t.wall = std::chrono::duration<double>(Clock::now() - t0).count();
   t.cpu = ProcessCpu(RUSAGE_CHILDREN) - cpu0;
-  Check(WIFEXITED(status) && WEXITSTATUS(status) == 0, "tilvane failed on this job");
+  Check(WIFEXITED(status) && WEXITSTATUS(status) == 0, args[0] + " failed on this job");
   return t;
 }
 
@@ -177,19 +182,21 @@ void WriteFile(const std::string& path, const std::vector<unsigned char>& bytes)
 
 // The baseline: every frame's displacement decoded (the icon once, as the
 // tool caches it), its output encoded and written, on `threads` threads.
+// pixels(i) gives output frame i's pixels.
+template <typename Pixels>
 Timing RunBaseline(const std::vector<std::string>& layers, const std::string& icon,
-                   const std::vector<Frame>& frames, const std::vector<std::string>& outputs,
-                   int threads) {
+                   const std::vector<OIIO::ImageSpec>& specs, Pixels pixels,
+                   const std::vector<std::string>& outputs, int threads) {
   const double cpu0 = ProcessCpu(RUSAGE_SELF);
   const auto t0 = Clock::now();
   OIIO::ImageBuf iconBuf(icon);
   Check(iconBuf.read(0, 0, true, OIIO::TypeDesc::UINT8), "cannot read " + icon);
   std::atomic<size_t> next{0};
   auto work = [&] {
-    for (size_t i = next++; i < frames.size(); i = next++) {
+    for (size_t i = next++; i < specs.size(); i = next++) {
       OIIO::ImageBuf layer(layers[i]);
       Check(layer.read(0, 0, true, OIIO::TypeDesc::UINT8), "cannot read " + layers[i]);
-      WriteFile(outputs[i], Encode(outputs[i], frames[i].spec, frames[i].pixels.data()));
+      WriteFile(outputs[i], Encode(outputs[i], specs[i], pixels(i)));
     }
   };
   std::vector<std::thread> pool;
@@ -207,14 +214,63 @@ std::string Numbered(const std::string& stem, int frame, const std::string& ext)
   return name;
 }
 
+// The output frames' pixels as they are in memory, one file each, and their
+// spec, for the baseline process: it reads them back untimed, before it starts
+// its clock, so it encodes what the in-process baseline encodes.
+void WriteRaw(const std::string& path, const Frame& f) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  Check(fd >= 0 && write(fd, f.pixels.data(), f.pixels.size()) == ssize_t(f.pixels.size()) &&
+            close(fd) == 0,
+        "cannot write " + path);
+}
+
+std::vector<unsigned char> ReadRaw(const std::string& path, size_t bytes) {
+  std::vector<unsigned char> data(bytes);
+  const int fd = open(path.c_str(), O_RDONLY);
+  Check(fd >= 0 && read(fd, data.data(), bytes) == ssize_t(bytes) && close(fd) == 0,
+        "cannot read " + path);
+  return data;
+}
+
+// --io-only DIR LAYER EXT FRAMES W H CHANNELS TYPE LEVEL FILTER THREADS: the
+// baseline as a process of its own. FRAMES 0 measures its start-up alone.
+// Prints nothing; its time is taken by the parent.
+int IoOnly(char** a) {
+  const std::string dir = a[0], layer = a[1], ext = a[2];
+  const int frames = std::atoi(a[3]);
+  OIIO::ImageSpec spec(std::atoi(a[4]), std::atoi(a[5]), std::atoi(a[6]), OIIO::TypeDesc(a[7]));
+  if (spec.nchannels == 4) spec.alpha_channel = 3;
+  if (ext == "png") {
+    spec.attribute("png:compressionLevel", std::atoi(a[8]));
+    spec.attribute("png:filter", std::atoi(a[9]));
+  }
+  const int threads = std::atoi(a[10]);
+  std::vector<std::vector<unsigned char>> pixels;
+  std::vector<std::string> layers, outputs;
+  for (int f = 0; f < frames; ++f) {
+    pixels.push_back(ReadRaw(dir + "/" + Numbered("raw-" + layer, f, "bin"), spec.image_bytes()));
+    layers.push_back(dir + "/" + Numbered(layer, f, "png"));
+    outputs.push_back(dir + "/" + Numbered("process-" + layer, f, ext));
+  }
+  if (frames == 0) return 0;
+  RunBaseline(layers, dir + "/icon.png", std::vector<OIIO::ImageSpec>(frames, spec),
+              [&](size_t i) { return pixels[i].data(); }, outputs, threads);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 13 && std::string(argv[1]) == "--io-only") return IoOnly(argv + 2);
   int frames = 24;
   bool keep = false;
   std::string tool = TILVANE_TOOL_PATH;
   std::vector<std::string> extra;
   int pngLevel = tilvane_tool::kDefaultPngCompression;
+  int pngFilter = 0;
+  for (const auto& f : tilvane_tool::kPngFilters) {
+    if (f.filter == tilvane_tool::kDefaultPngFilter) pngFilter = f.flags;
+  }
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--frames" && i + 1 < argc) {
@@ -225,9 +281,16 @@ int main(int argc, char** argv) {
       tool = fs::absolute(argv[++i]).string();
     } else if (a == "--") {
       extra.assign(argv + i + 1, argv + argc);
-      // The baseline encodes PNG at the tool's level.
+      // The baseline encodes PNG at the tool's level and with its filter.
       for (size_t k = 0; k + 1 < extra.size(); ++k) {
         if (extra[k] == "--png-compression") pngLevel = std::atoi(extra[k + 1].c_str());
+        if (extra[k] == "--png-filter") {
+          pngFilter = -1;
+          for (const auto& f : tilvane_tool::kPngFilters) {
+            if (extra[k + 1] == f.name) pngFilter = f.flags;
+          }
+          Check(pngFilter >= 0, "unknown --png-filter " + extra[k + 1]);
+        }
       }
       break;
     } else {
@@ -241,8 +304,10 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/tilvane-tool-bench-XXXXXX";
   Check(mkdtemp(pattern) != nullptr, "cannot make a directory in /tmp");
   const std::string dir = pattern;
-  std::printf("tilvane_tool_bench: %d frames, %d cores, PNG zlib level %d, tool %s, files in %s\n",
-              frames, cores, pngLevel, tool.c_str(), dir.c_str());
+  std::printf(
+      "tilvane_tool_bench: %d frames, %d cores, PNG zlib level %d, filter flags 0x%02x, tool %s, "
+      "files in %s\n",
+      frames, cores, pngLevel, pngFilter, tool.c_str(), dir.c_str());
   std::fflush(stdout);
 
   WriteIcon(dir + "/icon.png");
@@ -269,8 +334,29 @@ int main(int argc, char** argv) {
        {"--size", "1920x1080", "--fit-displacement", "fill"}},
       {"3840x2160 EXR", "uhd", "exr", fourKFrames, {}},
   };
-  std::printf("\n%-38s %6s %10s %10s %8s %11s %11s\n", "job", "frames", "tool fps", "I/O fps",
-              "ratio", "tool cpu/f", "I/O cpu/f");
+  const std::string self = fs::canonical("/proc/self/exe").string();
+  // The start-up each process pays before its first frame: the tool's (its
+  // libraries and the plug-in loaded, nothing rendered) and the baseline's.
+  const auto startUp = [&](const std::vector<std::string>& args) {
+    Timing best{1e9, 1e9};
+    for (int i = 0; i < 5; ++i) {
+      const Timing t = RunTool(args, dir);
+      best.wall = std::min(best.wall, t.wall);
+      best.cpu = std::min(best.cpu, t.cpu);
+    }
+    return best;
+  };
+  const Timing toolStart = startUp({tool, "--version"});
+  const Timing ioStart = startUp({self, "--io-only", dir, "disp", "png", "0", "1", "1", "4",
+                                  "uint8", "0", "0", "1"});
+  std::printf("\nstart-up (best of 5): tool %.3fs wall %.3fs CPU; I/O-only process %.3fs wall "
+              "%.3fs CPU\n",
+              toolStart.wall, toolStart.cpu, ioStart.wall, ioStart.cpu);
+
+  std::printf("\n%-38s %6s %9s | %9s %6s %9s | %9s %6s\n", "", "", "tool", "I/O as a", "",
+              "CPU/frame", "I/O in", "");
+  std::printf("%-38s %6s %9s | %9s %6s %9s | %9s %6s %9s\n", "job", "frames", "fps", "process",
+              "ratio", "tool, I/O", "process", "ratio", "");
   std::vector<Frame> pngFrames;
   for (const Job& job : jobs) {
     const std::string stem = "out-" + job.layer;
@@ -290,37 +376,69 @@ int main(int argc, char** argv) {
     const Timing tool = RunTool(args, dir);
 
     std::vector<Frame> outputs;
+    std::vector<OIIO::ImageSpec> specs;
     std::vector<std::string> layers, paths;
     for (int f = 0; f < job.frames; ++f) {
       outputs.push_back(ReadFrame(dir + "/" + Numbered(stem, f, job.ext)));
-      if (job.ext == "png") outputs.back().spec.attribute("png:compressionLevel", pngLevel);
+      if (job.ext == "png") {
+        outputs.back().spec.attribute("png:compressionLevel", pngLevel);
+        outputs.back().spec.attribute("png:filter", pngFilter);
+      }
+      specs.push_back(outputs.back().spec);
+      WriteRaw(dir + "/" + Numbered("raw-" + job.layer, f, "bin"), outputs.back());
       layers.push_back(dir + "/" + Numbered(job.layer, f, "png"));
       paths.push_back(dir + "/" + Numbered("baseline-" + job.layer, f, job.ext));
     }
-    const Timing io = RunBaseline(layers, dir + "/icon.png", outputs, paths, cores);
+    const OIIO::ImageSpec& spec = outputs.front().spec;
+    const Timing process = RunTool(
+        {self, "--io-only", dir, job.layer, job.ext, std::to_string(job.frames),
+         std::to_string(spec.width), std::to_string(spec.height), std::to_string(spec.nchannels),
+         spec.format.c_str(), std::to_string(pngLevel), std::to_string(pngFilter),
+         std::to_string(cores)},
+        dir);
+    const Timing inProcess = RunBaseline(
+        layers, dir + "/icon.png", specs, [&](size_t i) { return outputs[i].pixels.data(); },
+        paths, cores);
     const double n = job.frames;
-    std::printf("%-38s %6d %10.2f %10.2f %8.2f %10.3fs %10.3fs\n", job.name.c_str(), job.frames,
-                n / tool.wall, n / io.wall, tool.wall / io.wall, tool.cpu / n, io.cpu / n);
+    std::printf("%-38s %6d %9.2f | %9.2f %6.2f %4.3f %4.3f | %9.2f %6.2f %9.3f\n", job.name.c_str(),
+                job.frames, n / tool.wall, n / process.wall, tool.wall / process.wall, tool.cpu / n,
+                process.cpu / n, n / inProcess.wall, tool.wall / inProcess.wall, inProcess.cpu / n);
     std::fflush(stdout);
     if (job.ext == "png" && pngFrames.empty()) {
       pngFrames.assign(outputs.begin(), outputs.begin() + std::min<size_t>(outputs.size(), 6));
     }
   }
 
-  // PNG's zlib level: the tool's own frames encoded at each, on one thread.
-  std::printf("\nPNG zlib level (the tool's 1920x1080 frames, one thread):\n%6s %12s %12s\n",
-              "level", "ms/frame", "KB/frame");
-  for (int level = 0; level <= 9; ++level) {
+  // PNG: the tool's own frames encoded on one thread, at each zlib level with
+  // the tool's filter, then with each filter at the tool's level.
+  const auto encodeAll = [&](int level, int filter, double& ms, double& kb) {
     double cpu = 0, bytes = 0;
     for (const Frame& f : pngFrames) {
       OIIO::ImageSpec spec = f.spec;
       spec.attribute("png:compressionLevel", level);
+      spec.attribute("png:filter", filter);
       const double c0 = ThreadCpu();
       bytes += double(Encode("level.png", spec, f.pixels.data()).size());
       cpu += ThreadCpu() - c0;
     }
     const double n = double(pngFrames.size());
-    std::printf("%6d %12.1f %12.0f\n", level, cpu / n * 1e3, bytes / n / 1e3);
+    ms = cpu / n * 1e3;
+    kb = bytes / n / 1e3;
+  };
+  std::printf("\nPNG zlib level (the tool's 1920x1080 frames, one thread, filter flags 0x%02x):\n"
+              "%9s %12s %12s\n",
+              pngFilter, "level", "ms/frame", "KB/frame");
+  for (int level = 0; level <= 9; ++level) {
+    double ms = 0, kb = 0;
+    encodeAll(level, pngFilter, ms, kb);
+    std::printf("%9d %12.1f %12.0f\n", level, ms, kb);
+  }
+  std::printf("\nPNG row filter (the same frames, one thread, zlib level %d):\n%9s %12s %12s\n",
+              pngLevel, "filter", "ms/frame", "KB/frame");
+  for (const auto& filter : tilvane_tool::kPngFilters) {
+    double ms = 0, kb = 0;
+    encodeAll(pngLevel, filter.flags, ms, kb);
+    std::printf("%9s %12.1f %12.0f\n", filter.name, ms, kb);
   }
   if (!keep) fs::remove_all(dir);
   return 0;

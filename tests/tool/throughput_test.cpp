@@ -1,12 +1,15 @@
-// What makes a job fast changes no pixel. --png-compression changes only the
-// size of a PNG. A job keeps fitted displacement frames and each thread's
+// What makes a job fast changes no pixel. --png-compression and --png-filter
+// change only the size of a PNG. A job keeps fitted displacement frames and each thread's
 // buffers from frame to frame, yet every frame is the one a fresh render of it
 // alone gives, and a fitted frame is what oiiotool's resize gives; 8-bit layers
 // are read on a shorter path that gives what the general one gives.
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <set>
 #include <string>
+
+#include <zlib.h>
 
 #include "tests/tool/tool_support.h"
 
@@ -176,13 +179,19 @@ TEST_F(Reuse, EightBitLayersReadAsTheGeneralPathReadsThem) {
   EXPECT_EQ(a.at(0, 0).a, 0);
 }
 
-class Throughput : public ToolTest {};
+class Throughput : public ToolTest {
+ protected:
+  // ramp.png: 64 × 48, every row and column different.
+  void writeRamp() {
+    std::vector<Rgba> ramp;
+    for (int i = 0; i < 64 * 48; ++i)
+      ramp.push_back({(i % 64) * 4, (i / 64) * 5, (i * 7) % 256, 255});
+    writePng("ramp.png", 64, 48, 8, ramp);
+  }
+};
 
 TEST_F(Throughput, PngCompressionChangesTheSizeNotThePixels) {
-  std::vector<Rgba> ramp;
-  for (int i = 0; i < 64 * 48; ++i)
-    ramp.push_back({(i % 64) * 4, (i / 64) * 5, (i * 7) % 256, 255});
-  writePng("ramp.png", 64, 48, 8, ramp);
+  writeRamp();
   const auto render = [&](const std::string& out, std::vector<std::string> extra) {
     std::vector<std::string> args = {"render",   "--quiet", "--icon", "ramp.png", "--displacement",
                                      "ramp.png", "--units", "3",      "-o",       out};
@@ -207,6 +216,82 @@ TEST_F(Throughput, PngCompressionChangesTheSizeNotThePixels) {
   EXPECT_NE(
       r.err.find("--png-compression '10' is not valid; give a whole number from 0 (none) to 9"),
       std::string::npos)
+      << r.err;
+}
+
+// The filter byte that starts each row of a PNG as stored (none 0, sub 1, up
+// 2, average 3, paeth 4): its IDAT chunks inflated. An 8-bit RGBA file.
+std::vector<int> RowFilters(const std::string& bytes) {
+  const auto word = [&](size_t at) {
+    return uint32_t(uint8_t(bytes[at])) << 24 | uint32_t(uint8_t(bytes[at + 1])) << 16 |
+           uint32_t(uint8_t(bytes[at + 2])) << 8 | uint32_t(uint8_t(bytes[at + 3]));
+  };
+  uint32_t width = 0, height = 0;
+  std::string packed;
+  for (size_t at = 8; at + 12 <= bytes.size();) {
+    const uint32_t length = word(at);
+    const std::string type = bytes.substr(at + 4, 4);
+    if (type == "IHDR") {
+      width = word(at + 8);
+      height = word(at + 12);
+      EXPECT_EQ(int(bytes[at + 16]), 8);  // bits
+      EXPECT_EQ(int(bytes[at + 17]), 6);  // RGBA
+    }
+    if (type == "IDAT") packed += bytes.substr(at + 8, length);
+    at += 12 + size_t(length);
+  }
+  const size_t stride = 1 + size_t(width) * 4;
+  std::vector<unsigned char> rows(stride * height);
+  uLongf size = rows.size();
+  EXPECT_EQ(uncompress(rows.data(), &size, reinterpret_cast<const Bytef*>(packed.data()),
+                       packed.size()),
+            Z_OK);
+  EXPECT_EQ(size, rows.size());
+  std::vector<int> filters;
+  for (uint32_t y = 0; y < height; ++y) filters.push_back(rows[y * stride]);
+  return filters;
+}
+
+// Each row is stored with the filter asked for (none by default), and the
+// pixels read back are the same whichever it is.
+TEST_F(Throughput, PngRowsAreStoredWithTheFilterAskedFor) {
+  writeRamp();
+  const auto render = [&](const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"render", "--quiet", "--icon", "ramp.png", "--units", "1",
+                                     "-o",     out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run(args).status;
+  };
+  ASSERT_EQ(render("default.png", {}), 0);
+  const Image pixels = read("default.png");
+  const auto filters = [&](const std::string& name) { return RowFilters(bytes(name)); };
+  EXPECT_EQ(filters("default.png"), std::vector<int>(48, 0));
+  const struct {
+    const char* name;
+    int stored;
+  } single[] = {{"none", 0}, {"sub", 1}, {"average", 3}, {"paeth", 4}};
+  for (const auto& f : single) {
+    const std::string out = std::string(f.name) + ".png";
+    ASSERT_EQ(render(out, {"--png-filter", f.name}), 0) << f.name;
+    EXPECT_EQ(filters(out), std::vector<int>(48, f.stored)) << f.name;
+    EXPECT_EQ(read(out).values, pixels.values) << f.name;
+  }
+  // Up has nothing above the first row, which libpng then stores unfiltered.
+  ASSERT_EQ(render("up.png", {"--png-filter", "UP"}), 0);
+  const std::vector<int> up = filters("up.png");
+  EXPECT_EQ(std::count(up.begin() + 1, up.end(), 2), 47);
+  EXPECT_EQ(read("up.png").values, pixels.values);
+  // Adaptive picks per row: on a ramp, more than one kind.
+  ASSERT_EQ(render("adaptive.png", {"--png-filter", "adaptive"}), 0);
+  const std::vector<int> adaptive = filters("adaptive.png");
+  EXPECT_GT(std::set<int>(adaptive.begin(), adaptive.end()).size(), 1u);
+  EXPECT_EQ(read("adaptive.png").values, pixels.values);
+
+  const RunResult r = run({"render", "--icon", "ramp.png", "--png-filter", "diagonal", "-o", "x.png"});
+  EXPECT_TRUE(OneLineError(r));
+  EXPECT_NE(r.err.find("--png-filter 'diagonal' is not valid; give none, sub, up, average, paeth, "
+                       "adaptive"),
+            std::string::npos)
       << r.err;
 }
 

@@ -2,6 +2,7 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <array>
 #include <filesystem>
 #include <vector>
 
@@ -41,6 +42,34 @@ void ForEachPixel(const standin::World& frame, F f) {
         const int32_t v[4] = {row[x].red, row[x].green, row[x].blue, row[x].alpha};
         f(first + static_cast<size_t>(x), v);
       }
+    }
+  }
+}
+
+// The straight 8-bit value of premultiplied v under alpha a, at [a * 256 + v]:
+// what Unpremultiply gives, looked up, since a frame has millions of pixels.
+const std::array<unsigned char, 256 * 256>& StraightBytes() {
+  static const auto table = [] {
+    std::array<unsigned char, 256 * 256> t{};
+    for (int a = 0; a < 256; ++a) {
+      for (int v = 0; v < 256; ++v) t[a * 256 + v] = static_cast<unsigned char>(Unpremultiply(v, a, 255));
+    }
+    return t;
+  }();
+  return table;
+}
+
+// An 8-bit frame as straight RGBA bytes.
+void StraightRgba8(const standin::World& frame, unsigned char* out) {
+  const auto& straight = StraightBytes();
+  for (int32_t y = 0; y < frame.height(); ++y) {
+    const PF_Pixel* row = &frame.at8(0, y);
+    for (int32_t x = 0; x < frame.width(); ++x, out += 4) {
+      const unsigned char* column = &straight[size_t{row[x].alpha} * 256];
+      out[0] = column[row[x].red];
+      out[1] = column[row[x].green];
+      out[2] = column[row[x].blue];
+      out[3] = row[x].alpha;
     }
   }
 }
@@ -107,23 +136,18 @@ void WriteImage(const standin::World& rendered, const std::string& path,
     spec.attribute("oiio:UnassociatedAlpha", 1);
     if (depth == 16) {
       ResizeForWriting(words, count, path);
+      ForEachPixel(frame, [&](size_t i, const int32_t premultiplied[4]) {
+        int32_t v[4] = {premultiplied[0], premultiplied[1], premultiplied[2], premultiplied[3]};
+        // Opaque pixels, most of a frame, stay as they are (no value exceeds full scale).
+        if (v[3] != full || v[0] > full || v[1] > full || v[2] > full) {
+          for (int c = 0; c < 3; ++c) v[c] = Unpremultiply(v[c], v[3], full);
+        }
+        for (int c = 0; c < 4; ++c) words[i * 4 + c] = static_cast<uint16_t>(To16BitFile(v[c]));
+      });
     } else {
       ResizeForWriting(bytes, count, path);
+      if (w > 0) StraightRgba8(frame, bytes.data());
     }
-    ForEachPixel(frame, [&](size_t i, const int32_t premultiplied[4]) {
-      int32_t v[4] = {premultiplied[0], premultiplied[1], premultiplied[2], premultiplied[3]};
-      // Opaque pixels, most of a frame, stay as they are (no value exceeds full scale).
-      if (v[3] != full || v[0] > full || v[1] > full || v[2] > full) {
-        for (int c = 0; c < 3; ++c) v[c] = Unpremultiply(v[c], v[3], full);
-      }
-      for (int c = 0; c < 4; ++c) {
-        if (depth == 16) {
-          words[i * 4 + c] = static_cast<uint16_t>(To16BitFile(v[c]));
-        } else {
-          bytes[i * 4 + c] = static_cast<unsigned char>(v[c]);
-        }
-      }
-    });
     data = depth == 16 ? static_cast<const void*>(words.data()) : bytes.data();
     dataType = depth == 16 ? TypeDesc::UINT16 : TypeDesc::UINT8;
   }

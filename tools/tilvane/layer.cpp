@@ -110,7 +110,10 @@ std::string FileColourSpace(const ImageInput& in, const ImageSpec& spec) {
 }
 
 // The pixels of one image (subimage: an animated image's frame), as stored.
-FileFrame ReadFile(const std::string& option, const std::string& file, int subimage) {
+// buffer's memory is taken for the pixels, so that a sequence read on one
+// thread reuses one allocation rather than touching fresh pages every frame.
+FileFrame ReadFile(const std::string& option, const std::string& file, int subimage,
+                   std::vector<unsigned char> buffer = {}) {
   auto in = OpenInput(option, file);
   if (subimage != 0 && !in->seek_subimage(subimage, 0)) {
     throw UsageError(option + " " + Quoted(file) + ": frame " + std::to_string(subimage) +
@@ -124,6 +127,7 @@ FileFrame ReadFile(const std::string& option, const std::string& file, int subim
   spec.format = spec.format == TypeDesc::UINT8    ? TypeDesc(TypeDesc::UINT8)
                 : spec.format == TypeDesc::UINT16 ? TypeDesc(TypeDesc::UINT16)
                                                   : TypeDesc(TypeDesc::FLOAT);
+  frame.data = std::move(buffer);
   frame.data.resize(spec.image_bytes());
   if (spec.nchannels < 1 ||
       !in->read_image(subimage, 0, 0, spec.nchannels, spec.format, frame.data.data())) {
@@ -251,7 +255,13 @@ class FileLayer : public LayerFile {
   FileLayer(const std::string& option, const std::string& path, std::string colourSpace)
       : LayerFile(option, path), colourSpace_(std::move(colourSpace)) {}
   standin::WorldPtr picture(const std::string& file, int subimage, int depth) const {
-    return ToWorld(ReadFile(option_, file, subimage), depth, colourSpace_, option_);
+    // Each thread keeps the file's pixels between frames; they are converted
+    // into a frame of their own before the next read.
+    thread_local std::vector<unsigned char> pixels;
+    FileFrame frame = ReadFile(option_, file, subimage, std::move(pixels));
+    standin::WorldPtr world = ToWorld(frame, depth, colourSpace_, option_);
+    pixels = std::move(frame.data);
+    return world;
   }
   standin::WorldPtr picture(MoviePicture movie, int depth) const {
     return ToWorld(MovieFrame(path_, std::move(movie)), depth, colourSpace_, option_);

@@ -114,7 +114,7 @@ struct RenderArgs {
   std::string timeStep = "1", timeScale, duration = "300", frame = "0", frames;
   std::string output, threads;
   std::string codec, quality;  // movies only
-  std::string pngCompression;
+  std::string pngCompression, pngFilter;
   std::string saveSettings;
   bool quiet = false;
   bool noOverwrite = false;
@@ -209,6 +209,9 @@ void SaveSettings(const LoadedPlugin& plugin, const RenderArgs& args, const Laye
   record.flag("loop-icon", layers.loopIcon);
   record.number("png-compression", args.pngCompression.empty() ? kDefaultPngCompression
                                                                : std::stoi(args.pngCompression));
+  // Checked before this is written; empty is the default.
+  record.text("png-filter",
+              PngFilterName(PngFilterNamed(args.pngFilter).value_or(kDefaultPngFilter)));
   textOrUnset("input-colorspace", layers.inputColourSpace.value_or(""));
   textOrUnset("output-colorspace", layers.outputColourSpace.value_or(""));
   if (movie) {
@@ -277,6 +280,14 @@ int Render(const LoadedPlugin& plugin, const RenderArgs& args, const LayerOption
     SetPngCompression(
         static_cast<int>(ParseInteger("--png-compression", args.pngCompression, 0, 9,
                                       "a whole number from 0 (none) to 9 (smallest)")));
+  }
+  if (!args.pngFilter.empty()) {
+    const auto filter = PngFilterNamed(args.pngFilter);
+    if (!filter) {
+      throw UsageError("--png-filter '" + args.pngFilter + "' is not valid; give " +
+                       PngFilterNames());
+    }
+    SetPngFilter(*filter);
   }
 
   // Frames and where they go.
@@ -543,6 +554,13 @@ int Main(int argc, char** argv) {
                    "zlib's level for PNG outputs, 0 (fastest, largest) to 9 (smallest, slowest)")
       ->type_name("0-9")
       ->default_str(std::to_string(kDefaultPngCompression));
+  render
+      ->add_option("--png-filter", args.pngFilter,
+                   "libpng's row filter for PNG outputs: none (fastest; smallest for icons on a "
+                   "flat or transparent ground), sub, up, average, paeth, or adaptive (tries "
+                   "each on every row; often smaller for photographic icons in large cells)")
+      ->type_name("NAME")
+      ->default_str(PngFilterName(kDefaultPngFilter));
   render->add_flag("--quiet", args.quiet, "No progress bar or summary");
   std::string settingsFile;
   render

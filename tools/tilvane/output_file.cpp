@@ -245,16 +245,47 @@ void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<Inp
 
 namespace {
 std::atomic<int> gPngCompression{kDefaultPngCompression};
+std::atomic<PngFilter> gPngFilter{kDefaultPngFilter};
+
+const PngFilterEntry& EntryOf(PngFilter filter) {
+  for (const PngFilterEntry& e : kPngFilters) {
+    if (e.filter == filter) return e;
+  }
+  return kPngFilters[0];
+}
 }  // namespace
 
 void SetPngCompression(int level) { gPngCompression.store(level); }
 
+const char* PngFilterName(PngFilter filter) { return EntryOf(filter).name; }
+
+int PngFilterFlags(PngFilter filter) { return EntryOf(filter).flags; }
+
+std::optional<PngFilter> PngFilterNamed(const std::string& name) {
+  for (const PngFilterEntry& e : kPngFilters) {
+    if (Lower(name) == e.name) return e.filter;
+  }
+  return std::nullopt;
+}
+
+std::string PngFilterNames() {
+  std::string names;
+  for (const PngFilterEntry& e : kPngFilters) names += (names.empty() ? "" : ", ") + std::string(e.name);
+  return names;
+}
+
+void SetPngFilter(PngFilter filter) { gPngFilter.store(filter); }
+
 void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& given, OIIO::TypeDesc type,
                     const void* data) {
   OIIO::ImageSpec spec = given;
-  if (Lower(fs::path(path).extension().string()) == ".png" &&
-      !spec.find_attribute("png:compressionLevel")) {
-    spec.attribute("png:compressionLevel", gPngCompression.load());
+  if (Lower(fs::path(path).extension().string()) == ".png") {
+    if (!spec.find_attribute("png:compressionLevel")) {
+      spec.attribute("png:compressionLevel", gPngCompression.load());
+    }
+    if (!spec.find_attribute("png:filter")) {
+      spec.attribute("png:filter", PngFilterFlags(gPngFilter.load()));
+    }
   }
   auto out = OIIO::ImageOutput::create(path);
   if (!out) {

@@ -45,6 +45,32 @@ inline constexpr int kDefaultPngCompression = 3;
 // Sets the level for every PNG the run writes from here on.
 void SetPngCompression(int level);
 
+// The row filter libpng applies before zlib. A frame of icons on a flat or
+// transparent ground is smaller and about 2.5 times faster to encode unfiltered
+// than with libpng's adaptive choice (which tries all five on every row); a
+// photographic icon in large cells compresses better filtered, `up` being
+// the fastest of those.
+enum class PngFilter { None, Sub, Up, Average, Paeth, Adaptive };
+inline constexpr PngFilter kDefaultPngFilter = PngFilter::None;
+struct PngFilterEntry {
+  PngFilter filter;
+  const char* name;  // as the option takes it
+  int flags;         // libpng's PNG_FILTER_* bits, as OpenImageIO's "png:filter" takes them
+};
+inline constexpr PngFilterEntry kPngFilters[] = {
+    {PngFilter::None, "none", 0x08},   {PngFilter::Sub, "sub", 0x10},
+    {PngFilter::Up, "up", 0x20},       {PngFilter::Average, "average", 0x40},
+    {PngFilter::Paeth, "paeth", 0x80}, {PngFilter::Adaptive, "adaptive", 0xf8},
+};
+const char* PngFilterName(PngFilter filter);
+int PngFilterFlags(PngFilter filter);
+// The filter a name gives, in any case.
+std::optional<PngFilter> PngFilterNamed(const std::string& name);
+// Every name, separated by commas, for messages and help.
+std::string PngFilterNames();
+// Sets the filter for every PNG the run writes from here on.
+void SetPngFilter(PngFilter filter);
+
 // Encodes the image in memory with OpenImageIO's writer for path's extension,
 // then writes it as WriteFileAtomically does. Throws WriteError.
 void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& spec, OIIO::TypeDesc type,

@@ -42,6 +42,7 @@ constexpr RenderKey kRenderKeys[] = {
     {"codec", Kind::Text},
     {"quality", Kind::Number},
     {"png-compression", Kind::Number},
+    {"png-filter", Kind::Text},
 };
 
 const char* KindName(Kind kind) {
