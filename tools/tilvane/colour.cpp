@@ -4,6 +4,7 @@
 #include <OpenImageIO/imagebufalgo.h>
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 
 #include "tools/tilvane/errors.h"
@@ -134,6 +135,88 @@ standin::WorldPtr WorldFromFloats(const std::vector<float>& rgba, int32_t width,
     }
   }
   return out;
+}
+
+namespace {
+
+// Float RGBA values as half floats, converted as OpenImageIO's writer converts them.
+void ToHalves(const std::vector<float>& floats, std::vector<uint16_t>& halves) {
+  halves.resize(floats.size());
+  OIIO::convert_pixel_values(OIIO::TypeDesc::FLOAT, floats.data(), OIIO::TypeDesc::HALF,
+                             halves.data(), static_cast<int>(floats.size()));
+}
+
+// 256 × 256 pixels, pixel (v, a) holding value v in each colour channel (or
+// the channel's own of three different values) under alpha a, premultiplied
+// 8-bit values as floats, converted to space and then to halves.
+std::vector<uint16_t> AllBytesInSpace(const std::string& space, bool mixed, const std::string& what) {
+  std::vector<float> rgba(256 * 256 * 4);
+  for (int a = 0; a < 256; ++a) {
+    for (int v = 0; v < 256; ++v) {
+      float* p = &rgba[(size_t(a) * 256 + size_t(v)) * 4];
+      const int values[3] = {v, mixed ? 255 - v : v, mixed ? (v * 7) % 256 : v};
+      for (int c = 0; c < 3; ++c) p[c] = static_cast<float>(values[c]) / 255.0f;
+      p[3] = static_cast<float>(a) / 255.0f;
+    }
+  }
+  ConvertColour(rgba, 256, 256, true, kWorkingSpace, space, what);
+  std::vector<uint16_t> halves;
+  ToHalves(rgba, halves);
+  return halves;
+}
+
+// The table for space, [(a * 256 + v) * 4 + c]: value v of channel c under alpha a
+// (c = 3: the alpha); empty when the conversion mixes channels.
+const std::vector<uint16_t>& HalfTable(const std::string& space, const std::string& what) {
+  static std::mutex mutex;
+  static std::map<std::string, std::vector<uint16_t>> tables;
+  std::lock_guard lock(mutex);
+  if (auto it = tables.find(space); it != tables.end()) return it->second;
+  std::vector<uint16_t> grey = AllBytesInSpace(space, false, what);
+  const std::vector<uint16_t> mixed = AllBytesInSpace(space, true, what);
+  for (int a = 0; a < 256 && !grey.empty(); ++a) {
+    for (int v = 0; v < 256; ++v) {
+      const size_t pixel = (size_t(a) * 256 + size_t(v)) * 4;
+      const int values[3] = {v, 255 - v, (v * 7) % 256};
+      for (int c = 0; c < 3; ++c) {
+        if (mixed[pixel + c] != grey[(size_t(a) * 256 + size_t(values[c])) * 4]) {
+          grey.clear();
+          break;
+        }
+      }
+      if (grey.empty()) break;
+    }
+  }
+  return tables.emplace(space, std::move(grey)).first->second;
+}
+
+}  // namespace
+
+bool HalvesFromWorld8(const standin::World& frame, const std::string& space,
+                      const std::string& what, std::vector<uint16_t>& halves) {
+  const std::vector<uint16_t>& table = HalfTable(space, what);
+  const int32_t w = frame.width();
+  const int32_t h = frame.height();
+  if (table.empty()) {
+    std::vector<float> rgba = FloatsFromWorld(frame);
+    ConvertColour(rgba, w, h, true, kWorkingSpace, space, what);
+    ToHalves(rgba, halves);
+    return false;
+  }
+  halves.resize(size_t(w) * size_t(h) * 4);
+  uint16_t* out = halves.data();
+  for (int32_t y = 0; y < h; ++y) {
+    const PF_Pixel* row = &frame.at8(0, y);
+    for (int32_t x = 0; x < w; ++x, out += 4) {
+      const PF_Pixel& p = row[x];
+      const uint16_t* under = &table[size_t{p.alpha} * 256 * 4];
+      out[0] = under[size_t{p.red} * 4];
+      out[1] = under[size_t{p.green} * 4 + 1];
+      out[2] = under[size_t{p.blue} * 4 + 2];
+      out[3] = under[3];
+    }
+  }
+  return true;
 }
 
 standin::WorldPtr FrameInSpace(const standin::World& frame, const std::string& space,

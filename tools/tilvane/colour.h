@@ -4,6 +4,7 @@
 // values. The conversions are OpenImageIO's (OpenColorIO underneath).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,17 @@ void ConvertColour(std::vector<float>& rgba, int width, int height, bool premult
 std::vector<float> FloatsFromWorld(const standin::World& frame);
 standin::WorldPtr WorldFromFloats(const std::vector<float>& rgba, int32_t width, int32_t height,
                                   int depth);
+
+// An 8-bit frame's premultiplied RGBA as half floats (their bits) with its
+// colour converted from the working space to space, for an EXR: the values
+// FloatsFromWorld, ConvertColour and OpenImageIO's conversion to half give.
+// Looked up in a table of every value under every alpha, made once per space,
+// when the conversion treats each channel on its own (as every conversion
+// between sRGB and linear light does, checked on a pattern when the table is
+// made); converted whole otherwise. Returns true when looked up. Throws
+// UsageError naming what when the space cannot be converted to.
+bool HalvesFromWorld8(const standin::World& frame, const std::string& space,
+                      const std::string& what, std::vector<uint16_t>& halves);
 
 // The frame, premultiplied as the effect renders it, with its colour converted
 // from the working space to space, at the same depth.

@@ -103,11 +103,19 @@ void WriteImage(const standin::World& rendered, const std::string& path,
   thread_local std::vector<unsigned char> bytes;
   thread_local std::vector<uint16_t> words;
   thread_local std::vector<float> floats;
+  thread_local std::vector<uint16_t> halves;
   const void* data = nullptr;
   TypeDesc dataType;
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h) * channels;
 
-  if (*format == OutputFormat::Exr) {
+  if (*format == OutputFormat::Exr && depth == 8) {
+    spec = ImageSpec(w, h, 4, TypeDesc::HALF);
+    WithMemoryFor("writing " + Quoted(path), uint64_t{count} * 2,
+                  [&] { HalvesFromWorld8(frame, space, "-o " + Quoted(path), halves); });
+    spec.attribute(kColourSpaceAttribute, held);
+    data = halves.data();
+    dataType = TypeDesc::HALF;
+  } else if (*format == OutputFormat::Exr) {
     spec = ImageSpec(w, h, 4, TypeDesc::HALF);
     ResizeForWriting(floats, count, path);
     ForEachPixel(frame, [&](size_t i, const int32_t v[4]) {
