@@ -317,5 +317,59 @@ TEST_F(Throughput, AReusedFrameBufferHoldsNothingOfTheFrameBefore) {
   EXPECT_EQ(read("pair.0001.png").at(4, 3), (Rgba{0, 0, 0, 0}));
 }
 
+// Decoded layer frames are given back and their buffers taken by the frames
+// that follow. A sequence of opaque white every third frame and between them
+// ramps transparent in their left half (so that a ramp takes over a white
+// frame's buffer), rendered by one thread, gives each frame as it is rendered
+// alone: no recycled frame shows what it held before.
+TEST_F(Throughput, RecycledLayerFramesHoldNothingOfTheFrameBefore) {
+  writeUniform("icon.png", 8, 8, 8, {255, 255, 255, 255});
+  for (int k = 0; k < 8; ++k) {
+    std::vector<Rgba> frame;
+    for (int y = 0; y < 12; ++y) {
+      for (int x = 0; x < 16; ++x) {
+        const int v = (x * 16 + y * 5 + k * 20) % 256;
+        frame.push_back(k % 3 == 0 ? Rgba{255, 255, 255, 255} : Rgba{v, v, v, x < 8 ? 0 : 255});
+      }
+    }
+    writePng("disp.000" + std::to_string(k) + ".png", 16, 12, 8, frame);
+  }
+  const auto show = [&](const std::string& frames, const std::string& out) {
+    std::vector<std::string> args = tilvane_test::ShowDisplacement("disp.####.png", "16x12", "none");
+    args.insert(args.end(), {"--quiet", "--threads", "1", "--frames", frames, "-o", out});
+    return run(args).status;
+  };
+  ASSERT_EQ(show("0-7", "all.####.png"), 0);
+  for (int k = 0; k < 8; ++k) {
+    const std::string n = std::to_string(k);
+    ASSERT_EQ(show(n + "-" + n, "alone" + n + ".####.png"), 0);
+    EXPECT_EQ(bytes("all.000" + n + ".png"), bytes("alone" + n + ".000" + n + ".png"))
+        << "frame " << k;
+  }
+}
+
+// A long sequence keeps a few decoded displacement frames, not all of them:
+// 40 frames of 1024 × 1024 (4 MB each, decoded) take about the memory 4 do.
+TEST_F(Throughput, MemoryStaysFlatThroughALongSequence) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers hold freed memory back, so the process size tells nothing";
+#endif
+  writeUniform("icon.png", 8, 8, 8, {255, 255, 255, 255});
+  // A missing number repeats the file before it: 40 frames from two files.
+  writeUniform("disp.0000.png", 1024, 1024, 8, {128, 128, 128, 255});
+  writeUniform("disp.0039.png", 1024, 1024, 8, {200, 200, 200, 255});
+  const auto peakKb = [&](const std::string& frames) {
+    const std::string out = "peak-" + frames + ".txt";
+    EXPECT_EQ(shell("/usr/bin/time -f %M -o " + out + " " TILVANE_TOOL_PATH
+                    " render --quiet --threads 2 --icon icon.png --displacement disp.####.png "
+                    "--units 4 --frames " + frames + " -o out.####.png"),
+              0);
+    return std::stol(bytes(out));
+  };
+  const long few = peakKb("0-3");
+  const long many = peakKb("0-39");
+  EXPECT_LT(many - few, 48 * 1024) << "4 frames: " << few << " KB; 40 frames: " << many << " KB";
+}
+
 }  // namespace
 }  // namespace tilvane_test

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 #include "tools/tilvane/colour.h"
 #include "tools/tilvane/errors.h"
@@ -150,6 +152,45 @@ FileFrame MovieFrame(const std::string& movie, MoviePicture picture) {
 
 // The frame as the effect takes it: premultiplied, in the working space,
 // at depth. colourSpace is the one asked for, else the file's own.
+// Frames of one size come and go all through a sequence. Their buffers are
+// kept for the next few rather than handed back to the system, which would
+// give fresh pages to fault in and clear at every frame. A frame taken holds
+// whatever it held before; its new owner overwrites every pixel.
+class SpareFrames : public std::enable_shared_from_this<SpareFrames> {
+ public:
+  static std::shared_ptr<standin::World> Take(int32_t width, int32_t height, int depth) {
+    static const auto pool = std::make_shared<SpareFrames>();
+    return pool->take(width, height, depth);
+  }
+
+ private:
+  std::shared_ptr<standin::World> take(int32_t width, int32_t height, int depth) {
+    std::unique_ptr<standin::World> frame;
+    {
+      std::lock_guard lock(mutex_);
+      const auto same = std::find_if(spare_.begin(), spare_.end(), [&](const auto& s) {
+        return s->width() == width && s->height() == height && s->depth() == depth;
+      });
+      if (same != spare_.end()) {
+        frame = std::move(*same);
+        spare_.erase(same);
+      }
+    }
+    if (!frame) frame = std::make_unique<standin::World>(width, height, depth);
+    return std::shared_ptr<standin::World>(
+        frame.release(), [pool = shared_from_this()](standin::World* f) { pool->give(f); });
+  }
+  void give(standin::World* frame) {
+    std::unique_ptr<standin::World> owned(frame);
+    std::lock_guard lock(mutex_);
+    if (spare_.size() < kKept) spare_.push_back(std::move(owned));
+  }
+
+  static constexpr size_t kKept = 4;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<standin::World>> spare_;
+};
+
 standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string& colourSpace,
                           const std::string& option) {
   const ImageSpec& spec = source.spec;
@@ -188,7 +229,7 @@ standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string&
   if (IsWorkingSpace(space) && type == TypeDesc::UINT8 && depth == 8 && wholeWindow) {
     // The common case, row by row: the same values as the general loop below.
     constexpr int32_t kFull = 255;
-    auto world = std::make_shared<standin::World>(w, h, depth);
+    auto world = SpareFrames::Take(w, h, depth);
     for (int32_t y = 0; y < h; ++y) {
       const unsigned char* px = source.data.data() + static_cast<size_t>(y) * w * pixelBytes;
       PF_Pixel* out = &world->at8(0, y);

@@ -151,6 +151,17 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
   fitted.width = scene.width;
   fitted.height = scene.height;
   fitted.usage = std::make_shared<LayerUsage>();
+  if (scene.displacement) {
+    // The displacement layer is taken at each frame's own time and the frames
+    // come in order, so a frame is wanted again only by the frames rendering
+    // beside it: a few more frames than the workers are kept, and the memory
+    // of the others goes to the frames that follow.
+    const bool fits = scene.displacementFit != Fit::None;
+    const uint64_t frameBytes = uint64_t(fits ? scene.width : scene.displacement->width()) *
+                                uint64_t(fits ? scene.height : scene.displacement->height()) *
+                                (scene.depth == 16 ? 8 : 4);
+    fitted.cacheBytes = std::min(fitted.cacheBytes, frameBytes * uint64_t(workers + 2));
+  }
   const LayerUsage& displacementUsage = *fitted.usage;
   const standin::FrameSourcePtr displacement =
       scene.displacement ? LayerSource(scene.displacement, failures, fitted) : nullptr;
