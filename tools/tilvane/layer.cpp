@@ -131,8 +131,17 @@ FileFrame ReadFile(const std::string& option, const std::string& file, int subim
                                                   : TypeDesc(TypeDesc::FLOAT);
   frame.data = std::move(buffer);
   frame.data.resize(spec.image_bytes());
+  // Values in the file's own type, in rows, are read straight into the
+  // buffer: the library's general read goes through a 64 MB scratch buffer of
+  // its own, allocated and faulted in afresh for every file.
+  const ImageSpec& stored = in->spec();
+  const bool native = stored.format == spec.format && stored.channelformats.empty() &&
+                      stored.tile_width == 0 && stored.depth == 1;
   if (spec.nchannels < 1 ||
-      !in->read_image(subimage, 0, 0, spec.nchannels, spec.format, frame.data.data())) {
+      !(native ? in->read_native_scanlines(subimage, 0, spec.y, spec.y + spec.height, spec.z,
+                                           frame.data.data())
+               : in->read_image(subimage, 0, 0, spec.nchannels, spec.format,
+                                frame.data.data()))) {
     throw UsageError(option + " " + Quoted(file) + " cannot be read (" + OneLine(in->geterror()) +
                      "); check that the file is complete");
   }
