@@ -253,8 +253,9 @@ int IoOnly(char** a) {
     outputs.push_back(dir + "/" + Numbered("process-" + layer, f, ext));
   }
   if (frames == 0) return 0;
-  RunBaseline(layers, dir + "/icon.png", std::vector<OIIO::ImageSpec>(frames, spec),
-              [&](size_t i) { return pixels[i].data(); }, outputs, threads);
+  RunBaseline(
+      layers, dir + "/icon.png", std::vector<OIIO::ImageSpec>(frames, spec),
+      [&](size_t i) { return pixels[i].data(); }, outputs, threads);
   return 0;
 }
 
@@ -347,11 +348,12 @@ int main(int argc, char** argv) {
     return best;
   };
   const Timing toolStart = startUp({tool, "--version"});
-  const Timing ioStart = startUp({self, "--io-only", dir, "disp", "png", "0", "1", "1", "4",
-                                  "uint8", "0", "0", "1"});
-  std::printf("\nstart-up (best of 5): tool %.3fs wall %.3fs CPU; I/O-only process %.3fs wall "
-              "%.3fs CPU\n",
-              toolStart.wall, toolStart.cpu, ioStart.wall, ioStart.cpu);
+  const Timing ioStart =
+      startUp({self, "--io-only", dir, "disp", "png", "0", "1", "1", "4", "uint8", "0", "0", "1"});
+  std::printf(
+      "\nstart-up (best of 5): tool %.3fs wall %.3fs CPU; I/O-only process %.3fs wall "
+      "%.3fs CPU\n",
+      toolStart.wall, toolStart.cpu, ioStart.wall, ioStart.cpu);
 
   std::printf("\n%-38s %6s %9s | %9s %6s %9s | %9s %6s\n", "", "", "tool", "I/O as a", "",
               "CPU/frame", "I/O in", "");
@@ -390,15 +392,15 @@ int main(int argc, char** argv) {
       paths.push_back(dir + "/" + Numbered("baseline-" + job.layer, f, job.ext));
     }
     const OIIO::ImageSpec& spec = outputs.front().spec;
-    const Timing process = RunTool(
-        {self, "--io-only", dir, job.layer, job.ext, std::to_string(job.frames),
-         std::to_string(spec.width), std::to_string(spec.height), std::to_string(spec.nchannels),
-         spec.format.c_str(), std::to_string(pngLevel), std::to_string(pngFilter),
-         std::to_string(cores)},
-        dir);
+    const Timing process =
+        RunTool({self, "--io-only", dir, job.layer, job.ext, std::to_string(job.frames),
+                 std::to_string(spec.width), std::to_string(spec.height),
+                 std::to_string(spec.nchannels), spec.format.c_str(), std::to_string(pngLevel),
+                 std::to_string(pngFilter), std::to_string(cores)},
+                dir);
     const Timing inProcess = RunBaseline(
-        layers, dir + "/icon.png", specs, [&](size_t i) { return outputs[i].pixels.data(); },
-        paths, cores);
+        layers, dir + "/icon.png", specs, [&](size_t i) { return outputs[i].pixels.data(); }, paths,
+        cores);
     const double n = job.frames;
     std::printf("%-38s %6d %9.2f | %9.2f %6.2f %4.3f %4.3f | %9.2f %6.2f %9.3f\n", job.name.c_str(),
                 job.frames, n / tool.wall, n / process.wall, tool.wall / process.wall, tool.cpu / n,
@@ -425,9 +427,10 @@ int main(int argc, char** argv) {
     ms = cpu / n * 1e3;
     kb = bytes / n / 1e3;
   };
-  std::printf("\nPNG zlib level (the tool's 1920x1080 frames, one thread, filter flags 0x%02x):\n"
-              "%9s %12s %12s\n",
-              pngFilter, "level", "ms/frame", "KB/frame");
+  std::printf(
+      "\nPNG zlib level (the tool's 1920x1080 frames, one thread, filter flags 0x%02x):\n"
+      "%9s %12s %12s\n",
+      pngFilter, "level", "ms/frame", "KB/frame");
   for (int level = 0; level <= 9; ++level) {
     double ms = 0, kb = 0;
     encodeAll(level, pngFilter, ms, kb);

@@ -1,15 +1,15 @@
 // An 8-bit frame converted for an EXR by table lookup holds, bit for bit, the
 // half floats that converting the whole frame as floats gives, whatever the
 // pixel's place in a row (OpenImageIO converts rows in vector-wide groups).
+#include "tools/tilvane/colour.h"
+
 #include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "standin/world.h"
-#include "tools/tilvane/colour.h"
 
 namespace tilvane_tool {
 namespace {

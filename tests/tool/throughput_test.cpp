@@ -3,13 +3,13 @@
 // buffers from frame to frame, yet every frame is the one a fresh render of it
 // alone gives, and a fitted frame is what oiiotool's resize gives; 8-bit layers
 // are read on a shorter path that gives what the general one gives.
+#include <zlib.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <set>
 #include <string>
-
-#include <zlib.h>
 
 #include "tests/tool/tool_support.h"
 
@@ -243,9 +243,9 @@ std::vector<int> RowFilters(const std::string& bytes) {
   const size_t stride = 1 + size_t(width) * 4;
   std::vector<unsigned char> rows(stride * height);
   uLongf size = rows.size();
-  EXPECT_EQ(uncompress(rows.data(), &size, reinterpret_cast<const Bytef*>(packed.data()),
-                       packed.size()),
-            Z_OK);
+  EXPECT_EQ(
+      uncompress(rows.data(), &size, reinterpret_cast<const Bytef*>(packed.data()), packed.size()),
+      Z_OK);
   EXPECT_EQ(size, rows.size());
   std::vector<int> filters;
   for (uint32_t y = 0; y < height; ++y) filters.push_back(rows[y * stride]);
@@ -257,8 +257,8 @@ std::vector<int> RowFilters(const std::string& bytes) {
 TEST_F(Throughput, PngRowsAreStoredWithTheFilterAskedFor) {
   writeRamp();
   const auto render = [&](const std::string& out, std::vector<std::string> extra) {
-    std::vector<std::string> args = {"render", "--quiet", "--icon", "ramp.png", "--units", "1",
-                                     "-o",     out};
+    std::vector<std::string> args = {"render",  "--quiet", "--icon", "ramp.png",
+                                     "--units", "1",       "-o",     out};
     args.insert(args.end(), extra.begin(), extra.end());
     return run(args).status;
   };
@@ -287,7 +287,8 @@ TEST_F(Throughput, PngRowsAreStoredWithTheFilterAskedFor) {
   EXPECT_GT(std::set<int>(adaptive.begin(), adaptive.end()).size(), 1u);
   EXPECT_EQ(read("adaptive.png").values, pixels.values);
 
-  const RunResult r = run({"render", "--icon", "ramp.png", "--png-filter", "diagonal", "-o", "x.png"});
+  const RunResult r =
+      run({"render", "--icon", "ramp.png", "--png-filter", "diagonal", "-o", "x.png"});
   EXPECT_TRUE(OneLineError(r));
   EXPECT_NE(r.err.find("--png-filter 'diagonal' is not valid; give none, sub, up, average, paeth, "
                        "adaptive"),
@@ -335,7 +336,8 @@ TEST_F(Throughput, RecycledLayerFramesHoldNothingOfTheFrameBefore) {
     writePng("disp.000" + std::to_string(k) + ".png", 16, 12, 8, frame);
   }
   const auto show = [&](const std::string& frames, const std::string& out) {
-    std::vector<std::string> args = tilvane_test::ShowDisplacement("disp.####.png", "16x12", "none");
+    std::vector<std::string> args =
+        tilvane_test::ShowDisplacement("disp.####.png", "16x12", "none");
     args.insert(args.end(), {"--quiet", "--threads", "1", "--frames", frames, "-o", out});
     return run(args).status;
   };
@@ -360,9 +362,11 @@ TEST_F(Throughput, MemoryStaysFlatThroughALongSequence) {
   writeUniform("disp.0039.png", 1024, 1024, 8, {200, 200, 200, 255});
   const auto peakKb = [&](const std::string& frames) {
     const std::string out = "peak-" + frames + ".txt";
-    EXPECT_EQ(shell("/usr/bin/time -f %M -o " + out + " " TILVANE_TOOL_PATH
+    EXPECT_EQ(shell("/usr/bin/time -f %M -o " + out +
+                    " " TILVANE_TOOL_PATH
                     " render --quiet --threads 2 --icon icon.png --displacement disp.####.png "
-                    "--units 4 --frames " + frames + " -o out.####.png"),
+                    "--units 4 --frames " +
+                    frames + " -o out.####.png"),
               0);
     return std::stol(bytes(out));
   };

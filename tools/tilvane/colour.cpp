@@ -149,7 +149,8 @@ void ToHalves(const std::vector<float>& floats, std::vector<uint16_t>& halves) {
 // 256 × 256 pixels, pixel (v, a) holding value v in each colour channel (or
 // the channel's own of three different values) under alpha a, premultiplied
 // 8-bit values as floats, converted to space and then to halves.
-std::vector<uint16_t> AllBytesInSpace(const std::string& space, bool mixed, const std::string& what) {
+std::vector<uint16_t> AllBytesInSpace(const std::string& space, bool mixed,
+                                      const std::string& what) {
   std::vector<float> rgba(256 * 256 * 4);
   for (int a = 0; a < 256; ++a) {
     for (int v = 0; v < 256; ++v) {

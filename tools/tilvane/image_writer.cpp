@@ -2,7 +2,6 @@
 
 #include <OpenImageIO/imageio.h>
 
-#include <array>
 #include <filesystem>
 #include <vector>
 
@@ -44,19 +43,6 @@ void ForEachPixel(const standin::World& frame, F f) {
       }
     }
   }
-}
-
-// The straight 8-bit value of premultiplied v under alpha a, at [a * 256 + v]:
-// what Unpremultiply gives, looked up, since a frame has millions of pixels.
-const std::array<unsigned char, 256 * 256>& StraightBytes() {
-  static const auto table = [] {
-    std::array<unsigned char, 256 * 256> t{};
-    for (int a = 0; a < 256; ++a) {
-      for (int v = 0; v < 256; ++v) t[a * 256 + v] = static_cast<unsigned char>(Unpremultiply(v, a, 255));
-    }
-    return t;
-  }();
-  return table;
 }
 
 // An 8-bit frame as straight RGBA bytes.

@@ -140,8 +140,7 @@ FileFrame ReadFile(const std::string& option, const std::string& file, int subim
   if (spec.nchannels < 1 ||
       !(native ? in->read_native_scanlines(subimage, 0, spec.y, spec.y + spec.height, spec.z,
                                            frame.data.data())
-               : in->read_image(subimage, 0, 0, spec.nchannels, spec.format,
-                                frame.data.data()))) {
+               : in->read_image(subimage, 0, 0, spec.nchannels, spec.format, frame.data.data()))) {
     throw UsageError(option + " " + Quoted(file) + " cannot be read (" + OneLine(in->geterror()) +
                      "); check that the file is complete");
   }
@@ -239,9 +238,24 @@ standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string&
     // The common case, row by row: the same values as the general loop below.
     constexpr int32_t kFull = 255;
     auto world = SpareFrames::Take(w, h, depth);
+    const bool inOrder = colour[0] == 0 && colour[1] == 1 && colour[2] == 2;
     for (int32_t y = 0; y < h; ++y) {
       const unsigned char* px = source.data.data() + static_cast<size_t>(y) * w * pixelBytes;
       PF_Pixel* out = &world->at8(0, y);
+      // RGB and RGBA, most files, in loops the compiler keeps tight.
+      if (inOrder && channels == 3 && alpha < 0) {
+        for (int32_t x = 0; x < w; ++x, px += 3) out[x] = PF_Pixel{kFull, px[0], px[1], px[2]};
+        continue;
+      }
+      if (inOrder && channels == 4 && alpha == 3) {
+        const auto& premultiplied = PremultipliedBytes();
+        for (int32_t x = 0; x < w; ++x, px += 4) {
+          const unsigned char* under = straight ? &premultiplied[size_t{px[3]} * 256] : nullptr;
+          out[x] = under ? PF_Pixel{px[3], under[px[0]], under[px[1]], under[px[2]]}
+                         : PF_Pixel{px[3], px[0], px[1], px[2]};
+        }
+        continue;
+      }
       for (int32_t x = 0; x < w; ++x, px += pixelBytes) {
         const int32_t a = alpha >= 0 ? px[alpha] : kFull;
         int32_t rgb[3] = {px[colour[0]], px[colour[1]], px[colour[2]]};

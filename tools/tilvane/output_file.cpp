@@ -270,7 +270,8 @@ std::optional<PngFilter> PngFilterNamed(const std::string& name) {
 
 std::string PngFilterNames() {
   std::string names;
-  for (const PngFilterEntry& e : kPngFilters) names += (names.empty() ? "" : ", ") + std::string(e.name);
+  for (const PngFilterEntry& e : kPngFilters)
+    names += (names.empty() ? "" : ", ") + std::string(e.name);
   return names;
 }
 

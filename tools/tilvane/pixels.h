@@ -3,7 +3,9 @@
 // unchanged and written again gives back its own bytes wherever alpha is opaque.
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace tilvane_tool {
@@ -44,6 +46,30 @@ constexpr int32_t Unpremultiply(int32_t v, int32_t a, int32_t full) {
   if (a <= 0) return 0;
   const int64_t s = (int64_t{v} * full + a / 2) / a;
   return s > full ? full : static_cast<int32_t>(s);
+}
+
+// f(v, a) for every 8-bit value v under every alpha a, at [a * 256 + v]: the
+// millions of pixels of a frame look their values up rather than divide.
+using ByteTable = std::array<unsigned char, 256 * 256>;
+template <typename F>
+ByteTable TableOfBytes(F f) {
+  ByteTable table{};
+  for (int a = 0; a < 256; ++a) {
+    for (int v = 0; v < 256; ++v)
+      table[size_t(a) * 256 + size_t(v)] = static_cast<unsigned char>(f(v, a));
+  }
+  return table;
+}
+// Straight colour under alpha, premultiplied (Premultiply), and premultiplied
+// colour back to straight (Unpremultiply).
+inline const ByteTable& PremultipliedBytes() {
+  static const ByteTable table = TableOfBytes([](int c, int a) { return Premultiply(c, a, 255); });
+  return table;
+}
+inline const ByteTable& StraightBytes() {
+  static const ByteTable table =
+      TableOfBytes([](int v, int a) { return Unpremultiply(v, a, 255); });
+  return table;
 }
 
 }  // namespace tilvane_tool
