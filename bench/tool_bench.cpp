@@ -316,6 +316,7 @@ int main(int argc, char** argv) {
   for (int f = 0; f < frames; ++f) {
     WriteDisplacement(dir + "/" + Numbered("disp", f, "png"), 1920, 1080, f);
     WriteDisplacement(dir + "/" + Numbered("wide", f, "png"), 2560, 1080, f);
+    WriteDisplacement(dir + "/" + Numbered("hd", f, "png"), 1280, 720, f);
     if (f < fourKFrames) WriteDisplacement(dir + "/" + Numbered("uhd", f, "png"), 3840, 2160, f);
   }
 
@@ -330,6 +331,11 @@ int main(int argc, char** argv) {
       {"1920x1080 PNG, defaults", "disp", "png", frames, {}},
       {"1920x1080 PNG, fill from 2560x1080",
        "wide",
+       "png",
+       frames,
+       {"--size", "1920x1080", "--fit-displacement", "fill"}},
+      {"1920x1080 PNG, fill from 1280x720",
+       "hd",
        "png",
        frames,
        {"--size", "1920x1080", "--fit-displacement", "fill"}},

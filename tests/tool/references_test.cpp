@@ -3,6 +3,7 @@
 // fitting, colour handling and decoding.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "tests/tool/tool_support.h"
@@ -77,41 +78,177 @@ std::vector<std::string> ShowDisplacement(const std::string& layer, const std::s
   return args;
 }
 
-// fill scales the layer to cover the output keeping its aspect and crops the
-// middle: the same as oiiotool resizing it to the covering size and cutting
-// the centred window, for layers wider, taller and of another shape than the
-// output.
-TEST_F(References, FillIsAResizeToCoverAndACentredCut) {
+// Layers that show a shift of half a pixel wherever they are sampled: checks
+// of one pixel, a diagonal ramp, a sawtooth of steep ramps and sharp steps,
+// and noise (all opaque grey; noise takes its colour and alpha from seed when
+// given one).
+std::vector<Rgba> Checker(int w, int h, int full) {
+  std::vector<Rgba> pixels;
+  for (int i = 0; i < w * h; ++i) {
+    const int v = (i % w + i / w) % 2 ? full : full / 8;
+    pixels.push_back({v, v, v, full});
+  }
+  return pixels;
+}
+std::vector<Rgba> Ramp(int w, int h, int full) {  // brighter to the right and down
+  std::vector<Rgba> pixels;
+  for (int i = 0; i < w * h; ++i) {
+    const int v = ((i % w) * 160 / w + (i / w) * 95 / h) * full / 255;
+    pixels.push_back({v, v, v, full});
+  }
+  return pixels;
+}
+std::vector<Rgba> Sawtooth(int w, int h, int full) {
+  std::vector<Rgba> pixels;
+  for (int i = 0; i < w * h; ++i) {
+    const int v = ((i % w) * 37 + (i / w) * 23) % 256 * full / 255;
+    pixels.push_back({v, v, v, full});
+  }
+  return pixels;
+}
+std::vector<Rgba> Noise(int w, int h, int full, unsigned seed = 0) {
+  std::vector<Rgba> pixels;
+  uint32_t state = 2463534242u + seed;
+  const auto next = [&] {
+    state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+    return static_cast<int>(state % static_cast<uint32_t>(full + 1));
+  };
+  for (int i = 0; i < w * h; ++i) {
+    if (seed == 0) {
+      const int v = next();
+      pixels.push_back({v, v, v, full});
+    } else {
+      pixels.push_back({next(), next(), next(), i % 3 ? full : next()});
+    }
+  }
+  return pixels;
+}
+
+// Where fill keeps the layer's size and only crops it, oiiotool's resize
+// leaves the layer as it is (it does at an image's own size) and the cut is
+// the layer's own pixels: so is the tool's, exactly, at 8 and 16 bits, for
+// layers wider and taller than the output, sharp and noisy, opaque and not.
+TEST_F(References, FillThatOnlyCropsIsTheLayersOwnCentre) {
   writeUniform("icon.png", 8, 8, 8, {255, 255, 255, 255});
   struct Case {
     int w, h;
-    std::string size, resize, cut;
+    std::string size, cut;
   };
-  const Case cases[] = {
-      {48, 16, "24x24", "72x24", "24,0,47,23"},  // wider: scaled by 1.5
-      {16, 48, "24x24", "24x72", "0,24,23,47"},  // taller
-      {16, 16, "32x16", "32x32", "0,8,31,23"},   // square into a wide output
-      {40, 20, "20x20", "40x20", "10,0,29,19"},  // wider, not scaled
-  };
-  for (const Case& c : cases) {
-    // A diagonal ramp, brighter to the right and down, shows any shift.
-    std::vector<Rgba> ramp;
-    for (int y = 0; y < c.h; ++y) {
-      for (int x = 0; x < c.w; ++x) {
-        const int v = (x * 160 / c.w) + (y * 95 / c.h);
-        ramp.push_back({v, v, v, 255});
+  // An odd number of columns or rows is cut: the extra one goes on the right or bottom.
+  const Case cases[] = {{41, 20, "20x20", "10,0,29,19"}, {12, 31, "12x16", "0,7,11,22"}};
+  for (const int bits : {8, 16}) {
+    const int full = bits == 16 ? 65535 : 255;
+    for (const Case& c : cases) {
+      for (int pattern = 0; pattern < 3; ++pattern) {
+        const std::string what = std::to_string(c.w) + "x" + std::to_string(c.h) + " into " +
+                                 c.size + " at " + std::to_string(bits) + " bits, pattern " +
+                                 std::to_string(pattern);
+        writePng("layer.png", c.w, c.h, bits,
+                 pattern == 0   ? Checker(c.w, c.h, full)
+                 : pattern == 1 ? Noise(c.w, c.h, full)
+                                : Noise(c.w, c.h, full, 7));
+        // Read as stored: premultiplied and back, soft pixels could move a step.
+        ASSERT_EQ(shell("oiiotool --iconfig oiio:UnassociatedAlpha 1 layer.png "
+                        "--resize:filter=blackman-harris " +
+                        std::to_string(c.w) + "x" + std::to_string(c.h) + " --cut " + c.cut +
+                        " -d uint" + std::to_string(bits) + " -o cut.png"),
+                  0);
+        std::vector<std::string> depth = {"--depth", std::to_string(bits)};
+        std::vector<std::string> ours = ShowDisplacement("layer.png", c.size, "fill", "ours.png");
+        std::vector<std::string> theirs = ShowDisplacement("cut.png", c.size, "none", "theirs.png");
+        ours.insert(ours.end(), depth.begin(), depth.end());
+        theirs.insert(theirs.end(), depth.begin(), depth.end());
+        ASSERT_EQ(run(ours).status, 0) << what;
+        ASSERT_EQ(run(theirs).status, 0) << what;
+        const Image a = read("ours.png");
+        EXPECT_EQ(a.values, read("theirs.png").values) << what;
+        const auto [lowest, highest] = std::minmax_element(a.values.begin(), a.values.end());
+        EXPECT_LT(*lowest, *highest) << what;  // the pattern shows
       }
     }
-    writePng("layer.png", c.w, c.h, 8, ramp);
-    ASSERT_EQ(shell("oiiotool layer.png --resize:filter=blackman-harris " + c.resize + " --cut " +
-                    c.cut + " -o fitted.png"),
-              0);
-    const RunResult ours = run(ShowDisplacement("layer.png", c.size, "fill", "ours.png"));
-    ASSERT_EQ(ours.status, 0) << ours.err;
-    const RunResult theirs = run(ShowDisplacement("fitted.png", c.size, "none", "theirs.png"));
-    ASSERT_EQ(theirs.status, 0) << theirs.err;
-    EXPECT_LE(MaxDifference(read("ours.png"), read("theirs.png")), 2)
-        << c.w << "x" << c.h << " filled into " << c.size;
+  }
+}
+
+// fill scales the layer to cover the output keeping its aspect and crops the
+// middle, stretch scales it to the output: the same as oiiotool resizing it
+// with the same filter (to the covering size, then cutting the centred
+// window). Layers wider, taller and of another shape than the output;
+// enlarged by 1.5 (720p in a 1080p output, in miniature), shrunk to less than
+// a third (a filter many pixels wide), by ratios that are not whole,
+// stretched to another shape (narrower and taller), with a soft edge whose
+// transparent side has colour that premultiplied resizing must not spread,
+// and from a 16-bit layer. oiiotool's result stays in premultiplied floats
+// (an EXR, read unconverted) so that each side rounds once, to the render's
+// depth. They may still differ by a step: the two resizes add the same
+// products in another order, and at 8 bits the tool resizes colour already
+// premultiplied to 8-bit steps, oiiotool from floats, at most half a step
+// apart. Every layer has sharp edges or steep ramps, where a fit half a pixel
+// off is several steps off.
+TEST_F(References, FitIsOiiotoolsResizeAndACentredCut) {
+  writeUniform("icon.png", 8, 8, 8, {255, 255, 255, 255});
+  // Alpha falls from opaque to clear over three columns, under dark colour
+  // that turns bright where alpha is low.
+  std::vector<Rgba> soft;
+  for (int y = 0; y < 12; ++y) {
+    for (int x = 0; x < 20; ++x) {
+      const int a = std::clamp(255 - (x - 8) * 85, 0, 255);
+      soft.push_back(a > 128 ? Rgba{40 + y * 9, 60, 30, a} : Rgba{250, 240, 255 - y * 5, a});
+    }
+  }
+  writePng("soft.png", 20, 12, 8, soft);
+  writePng("wide.png", 48, 16, 8, Ramp(48, 16, 255));
+  writePng("high.png", 16, 48, 8, Ramp(16, 48, 255));
+  writePng("square.png", 16, 16, 8, Ramp(16, 16, 255));
+  writePng("checker.png", 32, 18, 8, Checker(32, 18, 255));
+  writePng("saw.png", 23, 17, 8, Sawtooth(23, 17, 255));
+  writePng("noise.png", 64, 48, 8, Noise(64, 48, 255));
+  writePng("tall.png", 40, 20, 8, Checker(40, 20, 255));
+  // 16-bit values the effect's 16-bit scale (0 to 32768) holds exactly, so
+  // that the tool and oiiotool start from the same values.
+  std::vector<Rgba> deep = Sawtooth(24, 16, 32768);
+  for (Rgba& p : deep) {
+    for (int* c : {&p.r, &p.g, &p.b, &p.a}) *c = (*c * 65535 + 16384) / 32768;
+  }
+  writePng("deep.png", 24, 16, 16, deep);
+
+  struct Case {
+    std::string layer, size, fit, resize, cut;
+    int depth;
+  };
+  const Case cases[] = {
+      {"wide.png", "24x24", "fill", "72x24", "24,0,47,23", 8},     // 1.5, cut across
+      {"high.png", "24x24", "fill", "24x72", "0,24,23,47", 8},     // 1.5, cut down
+      {"square.png", "32x16", "fill", "32x32", "0,8,31,23", 8},    // 2, into a wide output
+      {"checker.png", "48x27", "fill", "48x27", "", 8},            // 1.5 both ways
+      {"noise.png", "20x14", "stretch", "20x14", "", 8},           // 0.31 and 0.29
+      {"saw.png", "31x31", "fill", "42x31", "5,0,35,30", 8},       // 1.83, cut across
+      {"tall.png", "24x36", "stretch", "24x36", "", 8},            // 0.6 across, 1.8 down
+      {"soft.png", "36x30", "stretch", "36x30", "", 8},            // 1.8 and 2.5
+      {"soft.png", "16x16", "fill", "27x16", "5,0,20,15", 16},     // 1.33, cut across
+      {"deep.png", "40x40", "fill", "60x40", "10,0,49,39", 16},    // 2.5, cut across
+      {"checker.png", "20x20", "fill", "36x20", "8,0,27,19", 16},  // 1.11, cut across
+  };
+  for (const Case& c : cases) {
+    const std::string what =
+        c.layer + " " + c.fit + " into " + c.size + " at " + std::to_string(c.depth) + " bits";
+    // Premultiplied in floats: oiiotool's PNG reader would premultiply in the
+    // file's integers, truncating.
+    ASSERT_EQ(shell("oiiotool --iconfig oiio:UnassociatedAlpha 1 " + c.layer +
+                    " --premult --resize:filter=blackman-harris " + c.resize +
+                    (c.cut.empty() ? "" : " --cut " + c.cut) + " -d float -o fitted.exr"),
+              0)
+        << what;
+    const std::vector<std::string> options = {"--depth", std::to_string(c.depth),
+                                              "--input-colorspace", "raw"};
+    std::vector<std::string> ours = ShowDisplacement(c.layer, c.size, c.fit, "ours.png");
+    std::vector<std::string> theirs = ShowDisplacement("fitted.exr", c.size, "none", "theirs.png");
+    ours.insert(ours.end(), options.begin(), options.end());
+    theirs.insert(theirs.end(), options.begin(), options.end());
+    const RunResult r = run(ours);
+    ASSERT_EQ(r.status, 0) << what << ": " << r.err;
+    ASSERT_EQ(run(theirs).status, 0) << what;
+    // At 16 bits one of the effect's steps (of 32768) is two of the file's.
+    EXPECT_LE(MaxDifference(read("ours.png"), read("theirs.png")), c.depth == 16 ? 2 : 1) << what;
   }
 }
 

@@ -48,6 +48,10 @@ void ConvertColour(std::vector<float>& rgba, int width, int height, bool premult
 std::vector<float> FloatsFromWorld(const standin::World& frame);
 standin::WorldPtr WorldFromFloats(const std::vector<float>& rgba, int32_t width, int32_t height,
                                   int depth);
+// The same a row at a time: count pixels of row y from column x into rgba,
+// and a whole row y of frame from rgba.
+void FloatsFromRow(const standin::World& frame, int32_t y, int32_t x, int32_t count, float* rgba);
+void RowFromFloats(const float* rgba, standin::World& frame, int32_t y);
 
 // An 8-bit frame's premultiplied RGBA as half floats (their bits) with its
 // colour converted from the working space to space, for an EXR: the values
