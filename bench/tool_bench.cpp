@@ -214,9 +214,10 @@ std::string Numbered(const std::string& stem, int frame, const std::string& ext)
   return name;
 }
 
-// The output frames' pixels as they are in memory, one file each, and their
-// spec, for the baseline process: it reads them back untimed, before it starts
-// its clock, so it encodes what the in-process baseline encodes.
+// The output frames' pixels as they are in memory, one file each, for the
+// baseline process, so that it encodes what the in-process baseline encodes.
+// Reading them back is not the baseline's work: the process writes how long it
+// took to a file, and the parent takes that off the process's time.
 void WriteRaw(const std::string& path, const Frame& f) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   Check(fd >= 0 && write(fd, f.pixels.data(), f.pixels.size()) == ssize_t(f.pixels.size()) &&
@@ -232,9 +233,20 @@ std::vector<unsigned char> ReadRaw(const std::string& path, size_t bytes) {
   return data;
 }
 
+// What the baseline process wrote of its reading of the raw frames.
+Timing RawReadTime(const std::string& dir) {
+  Timing t;
+  FILE* f = std::fopen((dir + "/raw-read.txt").c_str(), "r");
+  Check(f != nullptr && std::fscanf(f, "%lf %lf", &t.wall, &t.cpu) == 2,
+        "the baseline process left no raw-read.txt");
+  std::fclose(f);
+  return t;
+}
+
 // --io-only DIR LAYER EXT FRAMES W H CHANNELS TYPE LEVEL FILTER THREADS: the
 // baseline as a process of its own. FRAMES 0 measures its start-up alone.
-// Prints nothing; its time is taken by the parent.
+// Its time is taken by the parent, less the reading of the raw frames, which
+// it writes to DIR/raw-read.txt as wall and CPU seconds.
 int IoOnly(char** a) {
   const std::string dir = a[0], layer = a[1], ext = a[2];
   const int frames = std::atoi(a[3]);
@@ -247,11 +259,18 @@ int IoOnly(char** a) {
   const int threads = std::atoi(a[10]);
   std::vector<std::vector<unsigned char>> pixels;
   std::vector<std::string> layers, outputs;
+  const double cpu0 = ProcessCpu(RUSAGE_SELF);
+  const auto t0 = Clock::now();
   for (int f = 0; f < frames; ++f) {
     pixels.push_back(ReadRaw(dir + "/" + Numbered("raw-" + layer, f, "bin"), spec.image_bytes()));
     layers.push_back(dir + "/" + Numbered(layer, f, "png"));
     outputs.push_back(dir + "/" + Numbered("process-" + layer, f, ext));
   }
+  FILE* read = std::fopen((dir + "/raw-read.txt").c_str(), "w");
+  Check(read != nullptr, "cannot write " + dir + "/raw-read.txt");
+  std::fprintf(read, "%.6f %.6f\n", std::chrono::duration<double>(Clock::now() - t0).count(),
+               ProcessCpu(RUSAGE_SELF) - cpu0);
+  std::fclose(read);
   if (frames == 0) return 0;
   RunBaseline(
       layers, dir + "/icon.png", std::vector<OIIO::ImageSpec>(frames, spec),
@@ -398,12 +417,15 @@ int main(int argc, char** argv) {
       paths.push_back(dir + "/" + Numbered("baseline-" + job.layer, f, job.ext));
     }
     const OIIO::ImageSpec& spec = outputs.front().spec;
-    const Timing process =
+    Timing process =
         RunTool({self, "--io-only", dir, job.layer, job.ext, std::to_string(job.frames),
                  std::to_string(spec.width), std::to_string(spec.height),
                  std::to_string(spec.nchannels), spec.format.c_str(), std::to_string(pngLevel),
                  std::to_string(pngFilter), std::to_string(cores)},
                 dir);
+    const Timing rawRead = RawReadTime(dir);
+    process.wall -= rawRead.wall;
+    process.cpu -= rawRead.cpu;
     const Timing inProcess = RunBaseline(
         layers, dir + "/icon.png", specs, [&](size_t i) { return outputs[i].pixels.data(); }, paths,
         cores);
