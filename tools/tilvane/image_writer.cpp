@@ -94,25 +94,25 @@ void WriteImage(const standin::World& rendered, const std::string& path,
   TypeDesc dataType;
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h) * channels;
 
-  if (*format == OutputFormat::Exr && depth == 8) {
+  if (*format == OutputFormat::Exr) {
     spec = ImageSpec(w, h, 4, TypeDesc::HALF);
-    WithMemoryFor("writing " + Quoted(path), uint64_t{count} * 2,
-                  [&] { HalvesFromWorld8(frame, space, "-o " + Quoted(path), halves); });
     spec.attribute(kColourSpaceAttribute, held);
-    data = halves.data();
-    dataType = TypeDesc::HALF;
-  } else if (*format == OutputFormat::Exr) {
-    spec = ImageSpec(w, h, 4, TypeDesc::HALF);
-    ResizeForWriting(floats, count, path);
-    ForEachPixel(frame, [&](size_t i, const int32_t v[4]) {
-      for (int c = 0; c < 4; ++c) {
-        floats[i * 4 + c] = static_cast<float>(v[c]) / static_cast<float>(full);
-      }
-    });
-    ConvertColour(floats, w, h, true, kWorkingSpace, space, "-o " + Quoted(path));
-    spec.attribute(kColourSpaceAttribute, held);
-    data = floats.data();
-    dataType = TypeDesc::FLOAT;
+    if (depth == 8) {
+      WithMemoryFor("writing " + Quoted(path), uint64_t{count} * 2,
+                    [&] { HalvesFromWorld8(frame, space, "-o " + Quoted(path), halves); });
+      data = halves.data();
+      dataType = TypeDesc::HALF;
+    } else {
+      ResizeForWriting(floats, count, path);
+      ForEachPixel(frame, [&](size_t i, const int32_t v[4]) {
+        for (int c = 0; c < 4; ++c) {
+          floats[i * 4 + c] = static_cast<float>(v[c]) / static_cast<float>(full);
+        }
+      });
+      ConvertColour(floats, w, h, true, kWorkingSpace, space, "-o " + Quoted(path));
+      data = floats.data();
+      dataType = TypeDesc::FLOAT;
+    }
   } else if (*format == OutputFormat::Jpeg) {
     // No alpha to carry: the premultiplied colour is the frame over black.
     spec = ImageSpec(w, h, 3, TypeDesc::UINT8);
