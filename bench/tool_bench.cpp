@@ -33,7 +33,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/tilvane/output_file.h"
+#include "tools/tilvane/output/output_file.h"
 
 extern char** environ;
 

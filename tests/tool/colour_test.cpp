@@ -1,7 +1,7 @@
 // An 8-bit frame converted for an EXR by table lookup holds, bit for bit, the
 // half floats that converting the whole frame as floats gives, whatever the
 // pixel's place in a row (OpenImageIO converts rows in vector-wide groups).
-#include "tools/tilvane/colour.h"
+#include "tools/tilvane/core/colour.h"
 
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,8 @@
 // The command line as people expect it: suggestions for misspelt names,
 // choices in any case, the last repeated option winning, and a plain message
 // when memory runs out.
-#include "tools/tilvane/command_line.h"
+#include "tools/tilvane/cli/command_line.h"
+#include "tools/tilvane/core/text.h"
 
 #include "tests/tool/tool_support.h"
 

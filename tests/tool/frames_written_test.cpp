@@ -1,6 +1,6 @@
 // What a job that stopped short says about its frames: which are on disk,
 // holes included, in ranges.
-#include "tools/tilvane/frames_written.h"
+#include "tools/tilvane/output/frames_written.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The movie reader itself: reading in order decodes forward, seeking only
 // where it must.
-#include "tools/tilvane/movie_reader.h"
+#include "tools/tilvane/input/movie_reader.h"
 
 #include "tests/tool/tool_support.h"
 

@@ -1,7 +1,7 @@
 // The file-value mappings, checked over their whole ranges.
 #include <gtest/gtest.h>
 
-#include "tools/tilvane/pixels.h"
+#include "tools/tilvane/core/pixels.h"
 
 namespace tilvane_tool {
 namespace {

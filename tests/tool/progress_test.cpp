@@ -1,6 +1,6 @@
 // The progress line: it fits the terminal, says how long is left, and shows
 // 100% only once every frame is on disk.
-#include "tools/tilvane/progress.h"
+#include "tools/tilvane/job/progress.h"
 
 #include <gtest/gtest.h>
 #include <pty.h>

@@ -1,26 +1,12 @@
-#include "tools/tilvane/command_line.h"
+#include "tools/tilvane/cli/command_line.h"
 
 #include <algorithm>
 
-#include "tools/tilvane/errors.h"
+#include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/text.h"
 
 namespace tilvane_tool {
 namespace {
-
-size_t EditDistance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
 
 // Every name an option answers to, with its dashes.
 std::vector<std::string> OptionNames(const CLI::App& app) {
@@ -38,25 +24,6 @@ std::string HelpHint(const CLI::App& app) {
 }
 
 }  // namespace
-
-std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {
-  const std::string* best = nullptr;
-  size_t bestDistance = std::max<size_t>(1, word.size() / 3) + 1;
-  const std::string* startedBy = nullptr;
-  int starts = 0;
-  const size_t letters = word.find_first_not_of('-');
-  for (const std::string& c : candidates) {
-    const size_t d = EditDistance(word, c);
-    if (d < bestDistance) bestDistance = d, best = &c;
-    if (letters != std::string::npos && word.size() - letters >= 3 && c.size() > word.size() &&
-        c.compare(0, word.size(), word) == 0) {
-      startedBy = &c;
-      ++starts;
-    }
-  }
-  if (starts == 1) best = startedBy;  // "--rotation" is --rotation-offset, not --duration
-  return best ? " (did you mean " + *best + "?)" : "";
-}
 
 void UseConventions(CLI::App& app) {
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);

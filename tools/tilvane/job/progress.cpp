@@ -1,4 +1,4 @@
-#include "tools/tilvane/progress.h"
+#include "tools/tilvane/job/progress.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "tools/tilvane/movie_writer.h"
+#include "tools/tilvane/output/movie_writer.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -21,13 +21,11 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
-#include "tools/tilvane/colour.h"
-#include "tools/tilvane/command_line.h"
-#include "tools/tilvane/controls.h"
-#include "tools/tilvane/errors.h"
-#include "tools/tilvane/image_io.h"
-#include "tools/tilvane/output_file.h"
-#include "tools/tilvane/pixels.h"
+#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/pixels.h"
+#include "tools/tilvane/core/text.h"
+#include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/tilvane/frame_pattern.h"
+#include "tools/tilvane/core/frame_pattern.h"
 
 #include <algorithm>
 #include <cctype>

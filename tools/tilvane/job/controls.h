@@ -9,11 +9,9 @@
 #include <vector>
 
 #include "standin/host.h"
+#include "tools/tilvane/core/text.h"
 
 namespace tilvane_tool {
-
-// "Horizontal Units" -> "horizontal-units".
-std::string Slug(const std::string& text);
 
 // One control's option, bound to the text the user gave.
 struct ControlOption {

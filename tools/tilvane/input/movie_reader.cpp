@@ -1,4 +1,4 @@
-#include "tools/tilvane/movie_reader.h"
+#include "tools/tilvane/input/movie_reader.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -18,7 +18,7 @@ extern "C" {
 #include <mutex>
 #include <string_view>
 
-#include "tools/tilvane/errors.h"
+#include "tools/tilvane/core/errors.h"
 
 namespace tilvane_tool {
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/tilvane/controls.h"
+#include "tools/tilvane/job/controls.h"
 
 namespace tilvane_tool {
 

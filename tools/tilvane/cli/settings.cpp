@@ -1,4 +1,4 @@
-#include "tools/tilvane/settings.h"
+#include "tools/tilvane/cli/settings.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,10 +7,10 @@
 #include <set>
 #include <sstream>
 
-#include "tools/tilvane/command_line.h"
-#include "tools/tilvane/errors.h"
-#include "tools/tilvane/image_io.h"
-#include "tools/tilvane/output_file.h"
+#include "tools/tilvane/cli/command_line.h"
+#include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/text.h"
+#include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/tilvane/fitting.h"
+#include "tools/tilvane/input/fitting.h"
 
 #include <OpenImageIO/filter.h>
 #include <OpenImageIO/fmath.h>
@@ -10,8 +10,8 @@
 #include <new>
 #include <vector>
 
-#include "tools/tilvane/colour.h"
-#include "tools/tilvane/errors.h"
+#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/errors.h"
 
 namespace tilvane_tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/tilvane/layer.h"
+#include "tools/tilvane/input/layer.h"
 
 #include <OpenImageIO/imageio.h>
 
@@ -11,11 +11,11 @@
 #include <system_error>
 #include <vector>
 
-#include "tools/tilvane/colour.h"
-#include "tools/tilvane/errors.h"
-#include "tools/tilvane/frame_pattern.h"
-#include "tools/tilvane/movie_reader.h"
-#include "tools/tilvane/pixels.h"
+#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/frame_pattern.h"
+#include "tools/tilvane/core/pixels.h"
+#include "tools/tilvane/input/movie_reader.h"
 
 namespace tilvane_tool {
 namespace fs = std::filesystem;

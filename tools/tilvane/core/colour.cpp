@@ -1,4 +1,4 @@
-#include "tools/tilvane/colour.h"
+#include "tools/tilvane/core/colour.h"
 
 #include <OpenImageIO/color.h>
 #include <OpenImageIO/imagebufalgo.h>
@@ -8,8 +8,8 @@
 #include <map>
 #include <mutex>
 
-#include "tools/tilvane/errors.h"
-#include "tools/tilvane/pixels.h"
+#include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/pixels.h"
 
 namespace tilvane_tool {
 namespace {

@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "standin/host.h"
-#include "tools/tilvane/controls.h"
-#include "tools/tilvane/frame_sink.h"
-#include "tools/tilvane/image_io.h"
+#include "tools/tilvane/input/fitting.h"
+#include "tools/tilvane/input/layer.h"
+#include "tools/tilvane/input/layer_source.h"
+#include "tools/tilvane/job/controls.h"
+#include "tools/tilvane/output/frame_sink.h"
+#include "tools/tilvane/output/frames_written.h"
 
 namespace tilvane_tool {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "standin/world.h"
-#include "tools/tilvane/frame_sink.h"
+#include "tools/tilvane/output/frame_sink.h"
 
 namespace tilvane_tool {
 

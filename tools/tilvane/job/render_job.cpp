@@ -1,4 +1,4 @@
-#include "tools/tilvane/render_job.h"
+#include "tools/tilvane/job/render_job.h"
 
 #include <unistd.h>
 
@@ -13,10 +13,11 @@
 #include <thread>
 
 #include "src/params/params.h"
-#include "tools/tilvane/colour.h"
-#include "tools/tilvane/errors.h"
-#include "tools/tilvane/frames_written.h"
-#include "tools/tilvane/progress.h"
+#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/job/progress.h"
+#include "tools/tilvane/output/frames_written.h"
+#include "tools/tilvane/output/image_writer.h"
 
 namespace tilvane_tool {
 

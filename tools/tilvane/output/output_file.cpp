@@ -1,4 +1,4 @@
-#include "tools/tilvane/output_file.h"
+#include "tools/tilvane/output/output_file.h"
 
 #include <OpenImageIO/filesystem.h>
 #include <fcntl.h>
@@ -14,8 +14,8 @@
 #include <system_error>
 #include <utility>
 
-#include "tools/tilvane/errors.h"
-#include "tools/tilvane/movie_writer.h"
+#include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/output/movie_writer.h"
 
 namespace tilvane_tool {
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "tools/tilvane/controls.h"
+#include "tools/tilvane/job/controls.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "tools/tilvane/command_line.h"
-#include "tools/tilvane/errors.h"
+#include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/text.h"
 
 namespace tilvane_tool {
 namespace {
@@ -63,21 +63,6 @@ std::string Name(const PF_ParamDef& def) {
 }
 
 }  // namespace
-
-std::string Slug(const std::string& text) {
-  std::string out;
-  bool gap = false;
-  for (char c : text) {
-    if (std::isalnum(static_cast<unsigned char>(c))) {
-      if (gap && !out.empty()) out += '-';
-      out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      gap = false;
-    } else {
-      gap = true;
-    }
-  }
-  return out;
-}
 
 std::vector<std::string> ControlOption::choices() const {
   std::vector<std::string> out;

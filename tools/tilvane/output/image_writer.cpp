@@ -1,14 +1,14 @@
-#include "tools/tilvane/image_writer.h"
+#include "tools/tilvane/output/image_writer.h"
 
 #include <OpenImageIO/imageio.h>
 
 #include <filesystem>
 #include <vector>
 
-#include "tools/tilvane/colour.h"
-#include "tools/tilvane/errors.h"
-#include "tools/tilvane/output_file.h"
-#include "tools/tilvane/pixels.h"
+#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/pixels.h"
+#include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
 namespace fs = std::filesystem;

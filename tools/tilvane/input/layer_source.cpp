@@ -1,8 +1,8 @@
-#include "tools/tilvane/layer_source.h"
+#include "tools/tilvane/input/layer_source.h"
 
 #include <map>
 
-#include "tools/tilvane/errors.h"
+#include "tools/tilvane/core/errors.h"
 
 namespace tilvane_tool {
 

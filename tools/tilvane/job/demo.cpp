@@ -1,4 +1,4 @@
-#include "tools/tilvane/demo.h"
+#include "tools/tilvane/job/demo.h"
 
 #include <OpenImageIO/imageio.h>
 #include <unistd.h>
@@ -10,11 +10,13 @@
 #include <numbers>
 #include <utility>
 
-#include "tools/tilvane/controls.h"
-#include "tools/tilvane/errors.h"
-#include "tools/tilvane/image_io.h"
-#include "tools/tilvane/pixels.h"
-#include "tools/tilvane/render_job.h"
+#include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/frame_pattern.h"
+#include "tools/tilvane/core/pixels.h"
+#include "tools/tilvane/job/controls.h"
+#include "tools/tilvane/job/render_job.h"
+#include "tools/tilvane/output/image_writer.h"
+#include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/tilvane/frames_written.h"
+#include "tools/tilvane/output/frames_written.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -8,10 +8,6 @@
 
 namespace tilvane_tool {
 
-// " (did you mean --units?)" when one candidate is near enough to word to be
-// what was meant (a few letters off, or the only one it begins), else "".
-std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates);
-
 // Call before any option or subcommand is added: repeated options take the
 // last value, and arguments no option takes are left for RefuseLeftovers.
 void UseConventions(CLI::App& app);

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "standin/frame_source.h"
-#include "tools/tilvane/fitting.h"
-#include "tools/tilvane/layer.h"
+#include "tools/tilvane/input/fitting.h"
+#include "tools/tilvane/input/layer.h"
 
 namespace tilvane_tool {
 
