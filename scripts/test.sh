@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh Debian 12 machine: installs what is
-# missing (run as root), cross-builds Tilvane.aex for Windows, builds natively
-# and with AddressSanitizer + UndefinedBehaviorSanitizer, and runs every test
-# in both native builds (among them 20 seconds of the hostile-host fuzzer in
-# each); the native run also loads the Windows build under wine, builds and
-# checks its zip package, and installs, loads and uninstalls its installer
-# under wine.
+# missing (run as root), checks every C++ file's formatting, cross-builds
+# Tilvane.aex for Windows, builds natively and with AddressSanitizer +
+# UndefinedBehaviorSanitizer, and runs every test in both native builds (among
+# them 20 seconds of the hostile-host fuzzer in each); the native run also
+# loads the Windows build under wine, builds and checks its zip package, and
+# installs, loads and uninstalls its installer under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+# Every C++ file as .clang-format lays it out, before anything builds.
+scripts/check-format.sh
 
 jobs=$(nproc)
 root=$PWD

@@ -2,9 +2,9 @@
 // choices in any case, the last repeated option winning, and a plain message
 // when memory runs out.
 #include "tools/tilvane/cli/command_line.h"
-#include "tools/tilvane/core/text.h"
 
 #include "tests/tool/tool_support.h"
+#include "tools/tilvane/core/text.h"
 
 namespace tilvane_test {
 namespace {
