@@ -13,6 +13,10 @@
 namespace tilvane_bench {
 namespace {
 
+using enum tilvane::ColorMapping;
+using enum tilvane::DisplacementEffect;
+using enum tilvane::ParamIndex;
+
 int32_t Channel(int depth, int value255) {
   return depth == 16 ? (value255 * 32768 + 128) / 255 : value255;
 }

@@ -22,6 +22,8 @@
 
 namespace {
 
+using enum tilvane::ParamIndex;
+
 int passed = 0;
 int failed = 0;
 

@@ -10,6 +10,8 @@
 
 #include "src/params/params.h"
 
+using enum tilvane::ParamIndex;
+
 namespace fuzz {
 namespace {
 

@@ -8,6 +8,15 @@
 
 #include "src/params/params.h"
 
+using tilvane::kColorMappingChoices;
+using tilvane::kDisplacementEffectChoices;
+using tilvane::kSeedMax;
+using tilvane::kSeedMin;
+using tilvane::kTimeMappingChoices;
+using tilvane::kTransparencyMappingChoices;
+using tilvane::kUnitsMax;
+using tilvane::kUnitsMin;
+
 namespace fuzz {
 namespace {
 

@@ -9,6 +9,12 @@
 #include "src/params/params.h"
 
 namespace ledger {
+
+using tilvane::kUnitsMax;
+using tilvane::kUnitsMin;
+using tilvane::PARAM_COUNT;
+using tilvane::PARAM_UNITS;
+
 namespace {
 
 bool AllZero(const void* p, size_t n) {

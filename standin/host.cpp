@@ -12,6 +12,9 @@
 
 #include "src/params/params.h"
 
+using tilvane::PARAM_COUNT;
+using tilvane::PARAM_UNITS;
+
 namespace standin {
 namespace {
 

@@ -1,13 +1,14 @@
+#include "src/frame/entry.h"
+
 #include "src/frame/effect_info.h"
-#include "src/frame/handlers.h"
 #include "src/frame/strings.h"
 #include "src/host/suite_handler.h"
 #include "src/params/params.h"
+#include "src/params/params_setup.h"
+#include "src/render/render.h"
 
-namespace {
+namespace tilvane {
 
-// The records each command reads or writes; a host that hands a null one
-// gets an error instead of a crash.
 bool HasRecords(PF_Cmd cmd, const PF_InData* in_data, const PF_OutData* out_data,
                 PF_ParamDef* const params[], const PF_LayerDef* output) {
   switch (cmd) {
@@ -34,11 +35,9 @@ bool HasRecords(PF_Cmd cmd, const PF_InData* in_data, const PF_OutData* out_data
   }
 }
 
-}  // namespace
-
 PF_Err GlobalSetup(PF_InData*, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*) {
-  out_data->my_version = tilvane::kEffectVersion;
-  out_data->out_flags = tilvane::kOutFlags;
+  out_data->my_version = kEffectVersion;
+  out_data->out_flags = kOutFlags;
   return PF_Err_NONE;
 }
 
@@ -51,8 +50,8 @@ PF_Err About(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerD
   return PF_Err_NONE;
 }
 
-TILVANE_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                                     PF_ParamDef* params[], PF_LayerDef* output, void*) {
+PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                PF_LayerDef* output) {
   if (!HasRecords(cmd, in_data, out_data, params, output)) {
     return PF_Err_BAD_CALLBACK_PARAM;
   }
@@ -79,3 +78,5 @@ TILVANE_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData*
   }
   return err;
 }
+
+}  // namespace tilvane

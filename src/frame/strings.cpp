@@ -2,6 +2,8 @@
 
 #include "src/frame/effect_info.h"
 
+namespace tilvane {
+
 // Lines are separated by two carriage returns: the host's About box breaks
 // lines on CR and shows an empty line between them.
 const TableString StringTable[STRING_COUNT] = {
@@ -17,3 +19,5 @@ const A_char* LookupString(A_long index) {
   }
   return StringTable[index].text;
 }
+
+}  // namespace tilvane

@@ -3,6 +3,8 @@
 
 #include "src/host/host_api.h"
 
+namespace tilvane {
+
 enum StringIndex : A_long {
   STRING_NONE = 0,
   STRING_NAME = 1,
@@ -18,3 +20,5 @@ struct TableString {
 extern const TableString StringTable[STRING_COUNT];
 
 const A_char* LookupString(A_long index);
+
+}  // namespace tilvane

@@ -9,6 +9,8 @@
 
 #include "src/host/host_api.h"
 
+namespace tilvane {
+
 inline PF_Pixel* GetPixelAddr8(const PF_EffectWorld* world, int32_t x, int32_t y) {
   auto* row = reinterpret_cast<unsigned char*>(world->data) +
               static_cast<std::ptrdiff_t>(y) * world->rowbytes;
@@ -34,3 +36,5 @@ inline uint64_t GetPixel16(const PF_EffectWorld* world, int32_t x, int32_t y) {
   return uint64_t{p->alpha} | uint64_t{p->red} << 16 | uint64_t{p->green} << 32 |
          uint64_t{p->blue} << 48;
 }
+
+}  // namespace tilvane

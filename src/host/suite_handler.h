@@ -7,14 +7,25 @@
 
 #include "src/host/host_api.h"
 
+namespace tilvane {
+
 struct SuiteEntry {
   const char* name;
   int32_t version;
 };
 
-// Every suite the handler can hold, in the order destruction releases them.
-inline constexpr int kSuiteReleaseCount = 110;
-extern const SuiteEntry kSuiteReleaseList[kSuiteReleaseCount];
+// The suites the handler holds, one slot each. A suite the effect comes to
+// use gets an entry here and an accessor like AnsiSuite.
+enum HeldSuite : int {
+  HELD_ANSI_SUITE,
+  HELD_SUITE_COUNT,
+};
+
+// Each held suite's name and version, in the order destruction releases
+// them: the order the host's own release list gives these suites.
+inline constexpr SuiteEntry kHeldSuites[HELD_SUITE_COUNT] = {
+    {kPFANSISuite, kPFANSISuiteVersion1},
+};
 
 // Throws PF_Err_BAD_CALLBACK_PARAM as a PF_Err; EntryPointFunc turns it into
 // the command's result.
@@ -39,8 +50,10 @@ class SuiteHandler {
 
  private:
   void ReleaseAll();
-  const void* Slot(int index);
+  const void* Slot(HeldSuite suite);
 
   SPBasicSuite* basic_;
-  const void* slots_[kSuiteReleaseCount];
+  const void* slots_[HELD_SUITE_COUNT];
 };
+
+}  // namespace tilvane

@@ -2,6 +2,8 @@
 // ours, added in this order so that each one's index equals its id.
 #pragma once
 
+namespace tilvane {
+
 enum ParamIndex : int {
   PARAM_INPUT = 0,
   PARAM_ICON_LAYER,
@@ -60,3 +62,5 @@ constexpr int kDisplacementEffectChoices = 4;
 constexpr int kTimeMappingChoices = 5;
 constexpr int kColorMappingChoices = 3;
 constexpr int kTransparencyMappingChoices = 3;
+
+}  // namespace tilvane

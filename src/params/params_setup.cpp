@@ -1,9 +1,10 @@
-#include <cstddef>
+#include "src/params/params_setup.h"
+
 #include <cstring>
 
-#include "src/frame/handlers.h"
-#include "src/frame/planted_faults.h"
 #include "src/params/params.h"
+
+namespace tilvane {
 
 namespace {
 
@@ -113,9 +114,7 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
     }
   }
   out_data->num_params = PARAM_COUNT;
-  if (Planted(PlantedFault::BytePastField)) {
-    reinterpret_cast<unsigned char*>(
-        out_data)[offsetof(PF_OutData, num_params) + sizeof out_data->num_params] ^= 1;
-  }
   return PF_Err_NONE;
 }
+
+}  // namespace tilvane

@@ -105,11 +105,11 @@ CellWalk PrepareCellWalk(const DrawContext<Pixel>& context, const CellState& cel
 // output's last column on every output row the window writes.
 template <typename Pixel>
 bool OnBorder(const DrawContext<Pixel>& context, int64_t windowX, int64_t windowY) {
-  return context.settings->border == 1 && (windowX == 0 || windowY == 0);
+  return context.settings->border && (windowX == 0 || windowY == 0);
 }
 template <typename Pixel>
 bool BorderEndsRows(const DrawContext<Pixel>& context) {
-  return context.settings->border == 1;
+  return context.settings->border;
 }
 
 // The output row a window row lands on.

@@ -44,7 +44,7 @@ int32_t CellJitter(int32_t draw, double timeOffset, const HostTime& time) {
   return TruncToInt32(jitter);
 }
 
-int32_t IconTime(int32_t timeMapping, int32_t cellRow, int32_t cellColumn, int32_t jitter,
+int32_t IconTime(TimeMapping timeMapping, int32_t cellRow, int32_t cellColumn, int32_t jitter,
                  float cellLuminance, const HostTime& time) {
   const int64_t d = int64_t{time.total} - 1;
   if (d < 1) return 0;

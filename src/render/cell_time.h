@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "src/host/host_api.h"
+#include "src/params/params.h"
 #include "src/render/conversions.h"
 #include "src/render/grid_geometry.h"
 #include "src/render/pixel_traits.h"
@@ -47,11 +48,11 @@ inline constexpr float kUnsampledLuminance = 1.0f;
 // step gives 0 (no division by zero); NaN gives 0, out-of-range saturates.
 int32_t CellJitter(int32_t draw, double timeOffset, const HostTime& time);
 
-// The raw time of the "Time Mapping" (1 to 5) reduced by the remainder rule
+// The raw time of the "Time Mapping" reduced by the remainder rule
 // modulo T − 1, with negative times pinned to 0. Integer arithmetic is in 64
 // bits; the single- and double-precision mappings saturate to 32 bits. When
 // T − 1 is below 1 the icon time is 0.
-int32_t IconTime(int32_t timeMapping, int32_t cellRow, int32_t cellColumn, int32_t jitter,
+int32_t IconTime(TimeMapping timeMapping, int32_t cellRow, int32_t cellColumn, int32_t jitter,
                  float cellLuminance, const HostTime& time);
 
 struct SamplePoint {

@@ -1,12 +1,11 @@
 // The render pass: host calls, error bookkeeping and the cell
 // loops. The per-pixel mathematics lives in cell_draw.cpp, the cell times in
 // cell_time.cpp.
+#include "src/render/render.h"
+
 #include <cstring>
 #include <optional>
-#include <thread>
 
-#include "src/frame/handlers.h"
-#include "src/frame/planted_faults.h"
 #include "src/host/suite_handler.h"
 #include "src/params/params.h"
 #include "src/render/cell_draw.h"
@@ -73,7 +72,7 @@ void RunCellLoops(const Pass& pass, const RenderOptions& options, PF_Err* err) {
                                cell.cellLuminance, pass.time);
 
       ClearRecord(pass.icon);
-      if (*err == PF_Err_NONE || Planted(PlantedFault::CallAfterError)) {
+      if (*err == PF_Err_NONE) {
         *err = in->inter.checkout_param(in->effect_ref, PARAM_ICON_LAYER, cell.iconTime,
                                         in->time_step, in->time_scale, pass.icon);
       }
@@ -89,74 +88,82 @@ void RunCellLoops(const Pass& pass, const RenderOptions& options, PF_Err* err) {
   }
 }
 
+// "PF World Suite" version 2, acquired directly, outside the handler's
+// slots; Render releases it at its end. A null suite answered with success
+// counts as missing, as for every suite: it is not held, so it is not
+// released, and the render fails with 516.
+PF_Err AcquireWorldSuite(SPBasicSuite* basic, const PF_WorldSuite2** worldSuite) {
+  const void* suite = nullptr;
+  const PF_Err err = basic->AcquireSuite(kPFWorldSuite, kPFWorldSuiteVersion2, &suite);
+  if (err != PF_Err_NONE) return err;
+  *worldSuite = static_cast<const PF_WorldSuite2*>(suite);
+  return *worldSuite == nullptr ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE;
+}
+
+PF_Err QueryPixelFormat(const PF_WorldSuite2& worldSuite, const PF_EffectWorld* output,
+                        PF_PixelFormat* pixelFormat) {
+  return worldSuite.PF_GetPixelFormat != nullptr ? worldSuite.PF_GetPixelFormat(output, pixelFormat)
+                                                 : PF_Err_BAD_CALLBACK_PARAM;
+}
+
+// The set-up before the cell loops, each step only while no error is
+// pending: the output cleared to transparent black, both layers checked out
+// at the current time and the grid computed from the icon, which is checked
+// in again. The displacement layer stays checked out for the cells.
+std::optional<GridGeometry> SetUpPass(PF_InData* in, PF_EffectWorld* output,
+                                      const RenderSettings& settings, PF_ParamDef* icon,
+                                      PF_ParamDef* displacement, PF_Err* err) {
+  if (*err == PF_Err_NONE) {
+    const PF_Pixel transparent = {0, 0, 0, 0};
+    const PF_Rect all = {0, 0, output->width, output->height};
+    *err = in->utils->fill(in->effect_ref, &transparent, &all, output);
+  }
+  if (*err == PF_Err_NONE) {
+    *err = in->inter.checkout_param(in->effect_ref, PARAM_ICON_LAYER, in->current_time,
+                                    in->time_step, in->time_scale, icon);
+  }
+  if (*err == PF_Err_NONE) {
+    *err = in->inter.checkout_param(in->effect_ref, PARAM_DISPLACEMENT_LAYER, in->current_time,
+                                    in->time_step, in->time_scale, displacement);
+  }
+  std::optional<GridGeometry> geometry;
+  if (*err == PF_Err_NONE && HasPixels(*icon)) {
+    geometry = ComputeGridGeometry(output->width, icon->u.ld, settings.units);
+  }
+  KeepFirst(err, in->inter.checkin_param(in->effect_ref, icon));
+  in->inter.progress(in->effect_ref, 0, 100);
+  return geometry;
+}
+
 }  // namespace
 
-}  // namespace tilvane
-
 PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDef* output) {
-  using namespace tilvane;
   SuiteHandler suites(in_data->pica_basicP);
   SPBasicSuite* basic = suites.BasicSuite();
-  PF_Err err = PF_Err_NONE;
-  PF_PixelFormat pixelFormat = PF_PixelFormat_INVALID;
-
-  // Acquired directly, outside the handler's slots, and released at the end.
-  // A null suite answered with success counts as missing, as for every suite: it is
-  // not held, so it is not released, and the render fails with 516.
   const PF_WorldSuite2* worldSuite = nullptr;
-  {
-    const void* suite = nullptr;
-    err = basic->AcquireSuite(kPFWorldSuite, kPFWorldSuiteVersion2, &suite);
-    if (err == PF_Err_NONE) {
-      worldSuite = static_cast<const PF_WorldSuite2*>(suite);
-      if (worldSuite == nullptr) err = PF_Err_BAD_CALLBACK_PARAM;
-    }
-  }
-  if (err == PF_Err_NONE) {
-    err = worldSuite->PF_GetPixelFormat != nullptr
-              ? worldSuite->PF_GetPixelFormat(output, &pixelFormat)
-              : PF_Err_BAD_CALLBACK_PARAM;
-  }
+  PF_Err err = AcquireWorldSuite(basic, &worldSuite);
+  PF_PixelFormat pixelFormat = PF_PixelFormat_INVALID;
+  if (err == PF_Err_NONE) err = QueryPixelFormat(*worldSuite, output, &pixelFormat);
 
   PF_ParamDef iconRecord;
   PF_ParamDef displacementRecord;
   ClearRecord(&iconRecord);
   ClearRecord(&displacementRecord);
-
   const RenderSettings settings = DecodeRenderSettings(params);
   JitterRandom::Seed(settings.seed);
+  const std::optional<GridGeometry> geometry =
+      SetUpPass(in_data, output, settings, &iconRecord, &displacementRecord, &err);
 
-  if (err == PF_Err_NONE) {
-    const PF_Pixel transparent = {0, 0, 0, 0};
-    const PF_Rect all = {0, 0, output->width, output->height};
-    err = in_data->utils->fill(in_data->effect_ref, &transparent, &all, output);
-  }
-  if (err == PF_Err_NONE) {
-    err =
-        in_data->inter.checkout_param(in_data->effect_ref, PARAM_ICON_LAYER, in_data->current_time,
-                                      in_data->time_step, in_data->time_scale, &iconRecord);
-  }
-  if (err == PF_Err_NONE) {
-    err = in_data->inter.checkout_param(in_data->effect_ref, PARAM_DISPLACEMENT_LAYER,
-                                        in_data->current_time, in_data->time_step,
-                                        in_data->time_scale, &displacementRecord);
-  }
-  std::optional<GridGeometry> geometry;
-  if (err == PF_Err_NONE && HasPixels(iconRecord)) {
-    geometry = ComputeGridGeometry(output->width, iconRecord.u.ld, settings.units);
-  }
-  KeepFirst(&err, in_data->inter.checkin_param(in_data->effect_ref, &iconRecord));
-  in_data->inter.progress(in_data->effect_ref, 0, 100);
-
-  Pass pass{};
-  pass.in = in_data;
-  pass.output = output;
-  pass.settings = &settings;
-  pass.time = {in_data->current_time, in_data->time_step, in_data->total_time};
-  pass.geometry = geometry;
-  // A displacement frame with pixel data but no extent gives no sample.
-  pass.displacement = IsDrawable(displacementRecord.u.ld) ? &displacementRecord.u.ld : nullptr;
-  pass.icon = &iconRecord;
+  const Pass pass{
+      .in = in_data,
+      .output = output,
+      .settings = &settings,
+      .time = {in_data->current_time, in_data->time_step, in_data->total_time},
+      .geometry = geometry,
+      // A displacement frame with pixel data but no extent gives no sample.
+      .displacement = IsDrawable(displacementRecord.u.ld) ? &displacementRecord.u.ld : nullptr,
+      .icon = &iconRecord,
+  };
   const RenderOptions options = ReadRenderOptions();
   if (pixelFormat == PF_PixelFormat_ARGB64) {
     RunCellLoops<PF_Pixel16>(pass, options, &err);
@@ -164,22 +171,10 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
     RunCellLoops<PF_Pixel>(pass, options, &err);
   }
 
-  if (!Planted(PlantedFault::CheckInMissed)) {
-    KeepFirst(&err, in_data->inter.checkin_param(in_data->effect_ref, &displacementRecord));
-  }
+  KeepFirst(&err, in_data->inter.checkin_param(in_data->effect_ref, &displacementRecord));
   in_data->inter.progress(in_data->effect_ref, 100, 100);
-  if (Planted(PlantedFault::CallFromWorker)) {
-    std::thread([in_data] { in_data->inter.progress(in_data->effect_ref, 100, 100); }).join();
-  }
-  if (Planted(PlantedFault::WriteOutsideOutput) && err == PF_Err_NONE && IsDrawable(*output)) {
-    // One byte past the row that ends last in memory.
-    const int32_t last = output->rowbytes > 0 ? output->height - 1 : 0;
-    const int pixelSize = pixelFormat == PF_PixelFormat_ARGB64 ? 8 : 4;
-    reinterpret_cast<volatile unsigned char*>(
-        output->data)[int64_t{last} * output->rowbytes + int64_t{output->width} * pixelSize] = 1;
-  }
-  if (worldSuite != nullptr && !Planted(PlantedFault::SuiteNotReleased)) {
-    basic->ReleaseSuite(kPFWorldSuite, kPFWorldSuiteVersion2);
-  }
+  if (worldSuite != nullptr) basic->ReleaseSuite(kPFWorldSuite, kPFWorldSuiteVersion2);
   return err;
 }
+
+}  // namespace tilvane

@@ -152,11 +152,11 @@ inline Vec LoadLanes(const Element* lanes) {
   return v;
 }
 
-// The neighbour clamp of ClampIndex: "not greater than 0" first, then "not
-// less than the limit".
-inline VecI ClampIndex(VecI value, VecI limit) {
+// The neighbour clamp of ClampIndex, given the last index rather than the
+// size: "not greater than 0" first, then "not less than the last".
+inline VecI ClampToLast(VecI value, VecI last) {
   const VecI lower = value > 0 ? value : 0;
-  return lower < limit ? lower : limit;
+  return lower < last ? lower : last;
 }
 
 // TruncToChannel: NaN and negative values give 0, values beyond the
@@ -312,10 +312,10 @@ inline Neighbourhood NeighbourhoodOf(const CellLanes<Pixel>& cell, const SourceP
   const VecI x0 = TruncToInt(wholeX);
   const VecI y0 = TruncToInt(wholeY);
   // The + 1 comes before the clamp, never after it.
-  const VecI left = ClampIndex(x0, cell.iconLastColumn);
-  const VecI right = ClampIndex(x0 + 1, cell.iconLastColumn);
-  const VecI top = ClampIndex(y0, cell.iconLastRow);
-  const VecI bottom = ClampIndex(y0 + 1, cell.iconLastRow);
+  const VecI left = ClampToLast(x0, cell.iconLastColumn);
+  const VecI right = ClampToLast(x0 + 1, cell.iconLastColumn);
+  const VecI top = ClampToLast(y0, cell.iconLastRow);
+  const VecI bottom = ClampToLast(y0 + 1, cell.iconLastRow);
   const VecL upperRow = RowOffsets(top, cell.iconRowBytes);
   const VecL lowerRow = RowOffsets(bottom, cell.iconRowBytes);
   if (kEightBit<Pixel> && cell.pairedColumns) {

@@ -9,8 +9,11 @@
 
 namespace {
 
+using enum tilvane::StringIndex;
 using standin::Op;
 using standin::SuiteAnswer;
+using tilvane::LookupString;
+using tilvane::StringTable;
 using tilvane_test::DropBasicSuiteMember;
 using tilvane_test::MakeHost;
 

@@ -11,6 +11,7 @@
 
 namespace {
 
+using enum tilvane::ParamIndex;
 using tilvane_test::MakeHost;
 using tilvane_test::Plugin;
 

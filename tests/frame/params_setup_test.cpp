@@ -12,6 +12,7 @@
 
 namespace {
 
+using enum tilvane::ParamIndex;
 using standin::Op;
 using tilvane_test::MakeHost;
 

@@ -11,6 +11,11 @@
 
 namespace {
 
+using tilvane::GetPixel16;
+using tilvane::GetPixel8;
+using tilvane::GetPixelAddr16;
+using tilvane::GetPixelAddr8;
+
 TEST(PixelAccess, PacksChannelsAlphaFirstAtBothDepths) {
   standin::World w8(3, 2, 8, 4);
   w8.at8(2, 1) = PF_Pixel{0x11, 0x22, 0x33, 0x44};

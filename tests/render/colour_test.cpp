@@ -11,6 +11,8 @@ namespace tilvane_test {
 namespace {
 
 using standin::World;
+using tilvane::kColorMappingChoices;
+using tilvane::kTransparencyMappingChoices;
 
 constexpr Argb kWhite8{255, 255, 255, 255};
 constexpr Argb kWhite16{32768, 32768, 32768, 32768};

@@ -21,6 +21,8 @@
 namespace tilvane_test {
 namespace {
 
+using enum tilvane::ParamIndex;
+using enum tilvane::DisplacementEffect;
 using standin::HostTime;
 using standin::World;
 using standin::WorldPtr;

@@ -21,6 +21,12 @@
 
 namespace tilvane_test {
 
+using enum tilvane::ColorMapping;
+using enum tilvane::DisplacementEffect;
+using enum tilvane::ParamIndex;
+using enum tilvane::TimeMapping;
+using enum tilvane::TransparencyMapping;
+
 // Whether this CPU has the path TILVANE_SIMD names ("scalar", "sse2",
 // "avx2", "avx512"). A test must not ask for one it lacks: the plug-in would
 // quietly draw with another, so such a test is skipped by the path's name.

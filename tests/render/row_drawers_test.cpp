@@ -181,14 +181,14 @@ TEST_P(EveryPath, RandomWideCellsMatchTheReferenceWalkBitForBit) {
     });
     c.geometry = {static_cast<float>(between(1, 400)) / 64.0f, between(8, 40), between(0, 12),
                   iconWidth, iconHeight};
-    c.settings.displacementEffect = between(1, 4);
+    c.settings.displacementEffect = static_cast<tilvane::DisplacementEffect>(between(1, 4));
     c.settings.effectIntensity = between(0, 200) / 100.0;
     c.settings.rotationOffset =
         between(0, 3) == 0 ? between(-4, 4) * 90.0 : between(0, 3600) / 10.0;
     c.settings.scaleOffset = between(-100, 100) / 100.0;
     c.settings.border = between(0, 2) == 0 ? 1 : 0;
-    c.settings.colorMapping = between(1, 3);
-    c.settings.transparencyMapping = between(1, 3);
+    c.settings.colorMapping = static_cast<tilvane::ColorMapping>(between(1, 3));
+    c.settings.transparencyMapping = static_cast<tilvane::TransparencyMapping>(between(1, 3));
     c.settings.colorA = PF_Pixel{255, static_cast<A_u_char>(between(0, 255)), 40, 200};
     c.settings.colorB = PF_Pixel{255, 3, static_cast<A_u_char>(between(0, 255)), 90};
     c.luminance = static_cast<float>(between(0, 1000)) / 1000.0f;

@@ -13,6 +13,7 @@ namespace tilvane_test {
 namespace {
 
 using standin::World;
+using tilvane::kDisplacementEffectChoices;
 
 // One unit on a 5 × 5 output: the window is 5 × 5 from the origin (half
 // sizes 2 for the icons used here), so output pixel (x, y) is window pixel

@@ -13,6 +13,7 @@ namespace {
 
 using standin::HostTime;
 using standin::World;
+using tilvane::kTimeMappingChoices;
 using Times = std::vector<int64_t>;
 
 constexpr int32_t kMaxTime = std::numeric_limits<int32_t>::max();

@@ -28,6 +28,8 @@ namespace {
 
 using standin::World;
 using standin::WorldPtr;
+using tilvane::GetPixelAddr16;
+using tilvane::GetPixelAddr8;
 
 class Pick {
  public:
@@ -272,6 +274,24 @@ TEST(RenderOptions, EnvironmentOverridesChooseAPathTheCpuHasAndABoundedThreadCou
   EXPECT_EQ(ParseRenderOptions(nullptr, "1000", avx2, 2).threads, tilvane::kMaxRenderThreads);
   for (const char* bad : {"0", "-3", "two", "4x", ""}) {
     EXPECT_EQ(ParseRenderOptions(nullptr, bad, avx2, 3).threads, 3) << bad;
+  }
+}
+
+TEST(RenderOptions, PathNamesAreReadWhateverTheirCase) {
+  using tilvane::SimdPath;
+  // On a CPU with every path each spelling picks its own; one misread would
+  // fall back to the widest, so AVX512 alone could not tell.
+  const struct {
+    const char* spelling;
+    SimdPath path;
+  } kSpellings[] = {
+      {"SCALAR", SimdPath::kScalar}, {"Scalar", SimdPath::kScalar}, {"SSE2", SimdPath::kSse2},
+      {"sSe2", SimdPath::kSse2},     {"AVX2", SimdPath::kAvx2},     {"Avx2", SimdPath::kAvx2},
+      {"aVX2", SimdPath::kAvx2},
+  };
+  for (const auto& s : kSpellings) {
+    EXPECT_EQ(tilvane::ParseRenderOptions(s.spelling, nullptr, SimdPath::kAvx512, 1).simd, s.path)
+        << s.spelling;
   }
 }
 

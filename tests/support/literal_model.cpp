@@ -12,6 +12,10 @@ using standin::FrameSource;
 using standin::HostTime;
 using standin::World;
 using standin::WorldPtr;
+using tilvane::GetPixel16;
+using tilvane::GetPixel8;
+using tilvane::GetPixelAddr16;
+using tilvane::GetPixelAddr8;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // A plug-in whose render always fails, so that the tool's handling of an
 // error returned by the effect can be seen.
-#include "src/frame/handlers.h"
+#include "src/render/render.h"
 
-PF_Err Render(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*) {
+PF_Err tilvane::Render(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*) {
   return PF_Err_OUT_OF_MEMORY;
 }

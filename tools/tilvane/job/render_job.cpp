@@ -21,6 +21,8 @@
 
 namespace tilvane_tool {
 
+using enum tilvane::ParamIndex;
+
 namespace {
 
 // The first failure among the workers; later ones are dropped.

@@ -1,0 +1,11 @@
+// The render pass of one frame: host calls, error bookkeeping and the cell
+// loops.
+#pragma once
+
+#include "src/host/host_api.h"
+
+namespace tilvane {
+
+PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output);
+
+}  // namespace tilvane
