@@ -65,7 +65,6 @@ class ScopedCall {
   ScopedCall& operator=(const ScopedCall&) = delete;
 
   Call& log() { return call_; }
-  Ledger& books() { return books_; }
   // Whether the host fails this call on cue, and with which code.
   bool failed() const { return failed_; }
   PF_Err cueCode() const { return code_; }
