@@ -65,7 +65,8 @@ class ScopedCall {
   ScopedCall& operator=(const ScopedCall&) = delete;
 
   Call& log() { return call_; }
-  // Whether the host fails this call on cue, and with which code.
+  // Whether the host fails this call on cue, and with which code (already
+  // the call's result).
   bool failed() const { return failed_; }
   PF_Err cueCode() const { return code_; }
 
