@@ -118,9 +118,9 @@ uint64_t ReferenceDigest(standin::PluginLibrary& library, int depth, bool large)
 void CheckResources(const std::string& path, const PF_OutData& setup) {
 #if defined(_WIN32)
   try {
-    const auto properties = standin::ParsePipl(standin::ReadPiplResource(path));
+    const auto properties = checker::ParsePipl(checker::ReadPiplResource(path));
     const auto problems =
-        standin::CheckPipl(properties, {setup.my_version, setup.out_flags, setup.out_flags2});
+        checker::CheckPipl(properties, {setup.my_version, setup.out_flags, setup.out_flags2});
     std::string all;
     for (const auto& p : problems) all += (all.empty() ? "" : "; ") + p;
     Check(problems.empty(), "the PiPL holds the twelve properties global set-up agrees with", all);
@@ -128,7 +128,7 @@ void CheckResources(const std::string& path, const PF_OutData& setup) {
     Check(false, "the PiPL can be read", e.what());
   }
   try {
-    const std::string manifest = standin::ReadManifestResource(path);
+    const std::string manifest = checker::ReadManifestResource(path);
     Check(manifest.find("level=\"asInvoker\"") != std::string::npos &&
               manifest.find("uiAccess=\"false\"") != std::string::npos,
           "the manifest asks for asInvoker without UI access");
@@ -137,11 +137,11 @@ void CheckResources(const std::string& path, const PF_OutData& setup) {
   }
   try {
     std::string foreign;
-    for (const auto& dll : standin::ImportedDlls(path)) {
-      if (!standin::IsWindowsSystemDll(dll)) foreign += (foreign.empty() ? "" : ", ") + dll;
+    for (const auto& dll : checker::ImportedDlls(path)) {
+      if (!checker::IsWindowsSystemDll(dll)) foreign += (foreign.empty() ? "" : ", ") + dll;
     }
     Check(foreign.empty(), "the plug-in imports only Windows system DLLs", foreign);
-    const auto exports = standin::ExportedNames(path);
+    const auto exports = checker::ExportedNames(path);
     Check(exports.size() == 1 && exports[0] == TILVANE_ENTRY_POINT,
           "the plug-in exports EntryPointFunc and nothing else");
   } catch (const std::exception& e) {
@@ -157,13 +157,13 @@ void CheckResources(const std::string& path, const PF_OutData& setup) {
 void CheckVersionResource(const std::string& path, const std::string& aboutMessage) {
 #if defined(_WIN32)
   try {
-    const standin::VersionInfo info = standin::ReadVersionInfo(path);
-    const auto problems = standin::CheckVersionInfo(
-        info, standin::ParsePipl(standin::ReadPiplResource(path)), aboutMessage);
+    const checker::VersionInfo info = checker::ReadVersionInfo(path);
+    const auto problems = checker::CheckVersionInfo(
+        info, checker::ParsePipl(checker::ReadPiplResource(path)), aboutMessage);
     std::string all;
     for (const auto& p : problems) all += (all.empty() ? "" : "; ") + p;
     Check(problems.empty(), "the version resource agrees with the PiPL and About", all);
-    std::cout << "version resource: " << standin::Describe(info) << '\n';
+    std::cout << "version resource: " << checker::Describe(info) << '\n';
   } catch (const std::exception& e) {
     Check(false, "the version resource can be read", e.what());
   }
@@ -194,11 +194,12 @@ int main(int argc, char** argv) {
 
     host.outData().num_params = 0;
     const PF_Err paramsErr = host.paramsSetup();
-    bool idsInOrder = host.registered().size() == 16;
+    // Every parameter but the input layer is a control.
+    bool idsInOrder = host.registered().size() == PARAM_COUNT - 1;
     for (size_t i = 0; idsInOrder && i < host.registered().size(); ++i) {
       idsInOrder = host.registered()[i].def.uu.id == static_cast<A_long>(i + 1);
     }
-    Check(paramsErr == 0 && idsInOrder && host.outData().num_params == 17,
+    Check(paramsErr == 0 && idsInOrder && host.outData().num_params == PARAM_COUNT,
           "parameter set-up declares sixteen controls, ids 1 to 16, seventeen parameters");
 
     const PF_Err aboutErr = host.about();

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <stdexcept>
 
-namespace standin {
+namespace checker {
 namespace {
 
 struct Image {
@@ -114,4 +114,4 @@ bool IsWindowsSystemDll(const std::string& name) {
   return lower.rfind("api-ms-win-", 0) == 0;
 }
 
-}  // namespace standin
+}  // namespace checker

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace standin {
+namespace checker {
 
 // Throws std::runtime_error when the file is not a 64-bit PE image.
 std::vector<std::string> ImportedDlls(const std::string& path);
@@ -16,4 +16,4 @@ std::vector<std::string> ExportedNames(const std::string& path);
 // runtime, which the user would have to install beside the plug-in).
 bool IsWindowsSystemDll(const std::string& name);
 
-}  // namespace standin
+}  // namespace checker

@@ -9,7 +9,7 @@
 #include <windows.h>
 #endif
 
-namespace standin {
+namespace checker {
 namespace {
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
@@ -209,4 +209,4 @@ std::string ReadManifestResource(const std::string& modulePath) {
 
 #endif
 
-}  // namespace standin
+}  // namespace checker

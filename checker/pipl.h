@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace standin {
+namespace checker {
 
 struct PiplProperty {
   std::string vendor;  // four characters, e.g. "8BIM"
@@ -37,4 +37,4 @@ std::vector<uint8_t> ReadPiplResource(const std::string& modulePath);
 // The application manifest (resource type 24, id 2), the same way.
 std::string ReadManifestResource(const std::string& modulePath);
 
-}  // namespace standin
+}  // namespace checker

@@ -10,7 +10,19 @@
 
 #include "checker/pipl.h"
 
-namespace standin {
+namespace checker {
+
+// The host's packed version (PF_VERSION), field by field. The major version
+// takes bits 19 to 21 and continues in bits 26 to 29.
+struct PackedVersion {
+  unsigned major = 0, minor = 0, bugfix = 0;
+  unsigned stage = 0;  // 0 develop, 1 alpha, 2 beta, 3 release
+  unsigned build = 0;
+};
+PackedVersion UnpackVersion(uint32_t packed);
+
+// The packed version for people: "1.0.0 (develop, build 1; packed 0x80001)".
+std::string VersionText(uint32_t packed);
 
 struct VersionInfo {
   std::array<uint16_t, 4> fileVersion{};  // major, minor, bug-fix, build
@@ -31,4 +43,4 @@ std::vector<std::string> CheckVersionInfo(const VersionInfo& info,
 // "Tilvane 1.0 (file 1.0.0.1), Brenholt, Copyright ...", for the record.
 std::string Describe(const VersionInfo& info);
 
-}  // namespace standin
+}  // namespace checker

@@ -97,9 +97,11 @@ namespace {
 
 using Mapping = GuardedPixels::Mapping;
 using PoolKey = std::tuple<RowLayout, size_t, size_t, bool>;
+// Kept mappings live as long as the process; never destroyed, so that they
+// stay reachable to the leak checker after static destructors have run.
 std::map<PoolKey, std::vector<Mapping*>>& Pool() {
-  static std::map<PoolKey, std::vector<Mapping*>> pool;
-  return pool;
+  static auto* pool = new std::map<PoolKey, std::vector<Mapping*>>;
+  return *pool;
 }
 
 size_t PowerOfTwoAtLeast(size_t n) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "ledger/host_skeleton.h"
 #include "src/params/params.h"
 
 using enum tilvane::ParamIndex;
@@ -18,7 +19,7 @@ namespace {
 // Suite calls carry no effect_ref: this is how they find their host.
 HostileHost* gHost = nullptr;
 
-constexpr SPErr kSuiteNotFound = 0x53214664;
+using ledger::kSuiteNotFound;
 constexpr size_t kReturnMsgSize = sizeof(PF_OutData::return_msg);
 constexpr size_t kNameSize = sizeof(PF_ParamDef::name);
 
@@ -84,28 +85,25 @@ std::unique_ptr<HostileHost::Frame> HostileHost::MakeFrame(const WorldPlan& w, b
 // ----- The host's callbacks ------------------------------------------------------
 
 struct HostileHost::Callbacks {
-  // Logs a call in the books, which check its thread; and checks the
-  // effect_ref of those that carry one.
-  static ledger::Call& Log(HostileHost* host, Op op, const PF_ProgPtr* ref) {
-    if (ref != nullptr && *ref != reinterpret_cast<PF_ProgPtr>(host)) {
-      host->books_.Misuse("a callback with an effect_ref the host never handed out");
-    }
-    return host->books_.Log(op);
+  // The books of one call; a callback that carries an effect_ref must carry
+  // the one this host handed out.
+  static ledger::ScopedCall Books(HostileHost& host, Op op, const PF_ProgPtr* ref = nullptr) {
+    const bool foreign = ref != nullptr && *ref != reinterpret_cast<PF_ProgPtr>(&host);
+    return ledger::ScopedCall(
+        host.books_, host, op,
+        foreign ? "a callback with an effect_ref the host never handed out" : nullptr);
   }
 
   static PF_Err CheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_long, A_u_long,
                               PF_ParamDef* def) {
     HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    const auto lock = host->books_.Hold();
-    ledger::Call& call = Log(host, Op::CheckoutParam, &ref);
-    PF_Err code = 0;
-    if (host->Fails(Op::CheckoutParam, call, &code)) return call.result = code;
-    if (def == nullptr) {
-      host->books_.Misuse("checkout_param with a null record");
-      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+    auto books = Books(*host, Op::CheckoutParam, &ref);
+    if (books.failed()) return books.cueCode();
+    if (books.AnyNull({def}, "checkout_param with a null record")) {
+      return books.Result(PF_Err_BAD_CALLBACK_PARAM);
     }
-    if (index < 0 || index >= PARAM_COUNT) return call.result = PF_Err_INVALID_INDEX;
+    if (index < 0 || index >= PARAM_COUNT) return books.Result(PF_Err_INVALID_INDEX);
     std::memset(def, 0, sizeof *def);
     if (index <= PARAM_DISPLACEMENT_LAYER) {
       def->param_type = PF_Param_LAYER;
@@ -121,28 +119,22 @@ struct HostileHost::Callbacks {
   static PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef* def) {
     HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    const auto lock = host->books_.Hold();
-    ledger::Call& call = Log(host, Op::CheckinParam, &ref);
-    PF_Err code = 0;
-    const bool failed = host->Fails(Op::CheckinParam, call, &code);  // it still checks in
-    if (def == nullptr) {
-      host->books_.Misuse("checkin_param with a null record");
-      return call.result = failed ? code : PF_Err_BAD_CALLBACK_PARAM;
+    auto books = Books(*host, Op::CheckinParam, &ref);  // failed on cue, it still checks in
+    if (books.AnyNull({def}, "checkin_param with a null record")) {
+      return books.ResultUnlessFailed(PF_Err_BAD_CALLBACK_PARAM);
     }
     host->books_.CheckInRecord(*def);
-    return call.result = failed ? code : 0;
+    return books.ResultUnlessFailed(0);
   }
 
   static PF_Err AddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
     HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    const auto lock = host->books_.Hold();
-    ledger::Call& call = Log(host, Op::AddParam, &ref);
-    PF_Err code = 0;
-    if (host->Fails(Op::AddParam, call, &code)) return call.result = code;
+    auto books = Books(*host, Op::AddParam, &ref);
+    if (books.failed()) return books.cueCode();
     if (def == nullptr || index != -1 || std::memchr(def->name, '\0', kNameSize) == nullptr) {
       host->books_.Misuse("add_param with a null, unterminated or non-appending definition");
-      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+      return books.Result(PF_Err_BAD_CALLBACK_PARAM);
     }
     return 0;
   }
@@ -150,61 +142,29 @@ struct HostileHost::Callbacks {
   static PF_Err Progress(PF_ProgPtr ref, A_long, A_long) {
     HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    const auto lock = host->books_.Hold();
-    ledger::Call& call = Log(host, Op::Progress, &ref);
-    PF_Err code = 0;
-    if (host->Fails(Op::Progress, call, &code)) return call.result = code;
-    return 0;
+    auto books = Books(*host, Op::Progress, &ref);
+    return books.failed() ? books.cueCode() : 0;
   }
 
   static PF_Err Fill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* rect,
                      PF_EffectWorld* world) {
     HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    const auto lock = host->books_.Hold();
-    ledger::Call& call = Log(host, Op::Fill, &ref);
-    PF_Err code = 0;
-    if (host->Fails(Op::Fill, call, &code)) return call.result = code;
+    auto books = Books(*host, Op::Fill, &ref);
+    if (books.failed()) return books.cueCode();
     if (world != host->r_.output.get()) {
       host->books_.Misuse("fill of a world that is not the output");
-      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+      return books.Result(PF_Err_BAD_CALLBACK_PARAM);
     }
-    const Frame& out = *host->output_;
-    if (out.pixels == nullptr) return 0;
-    const PF_Pixel c = color != nullptr ? *color : PF_Pixel{0, 0, 0, 0};
-    PF_Rect r = rect != nullptr ? *rect : PF_Rect{0, 0, world->width, world->height};
-    r.left = std::max(r.left, 0);
-    r.top = std::max(r.top, 0);
-    r.right = std::min(r.right, out.plan.width);
-    r.bottom = std::min(r.bottom, out.plan.height);
-    const auto to16 = [](A_u_char v) { return static_cast<A_u_short>((v * 32768 + 128) / 255); };
-    const PF_Pixel16 c16{to16(c.alpha), to16(c.red), to16(c.green), to16(c.blue)};
-    for (int32_t y = r.top; y < r.bottom; ++y) {
-      for (int32_t x = r.left; x < r.right; ++x) {
-        if (host->plan_.PixelSize() == 8) {
-          std::memcpy(out.pixels->Row(y) + 8 * static_cast<size_t>(x), &c16, 8);
-        } else {
-          std::memcpy(out.pixels->Row(y) + 4 * static_cast<size_t>(x), &c, 4);
-        }
-      }
-    }
+    host->FillOutput(color, rect);
     return 0;
   }
 
   static A_char* Strcpy(A_char* dst, const A_char* src) {
     HostileHost* host = gHost;
     if (host == nullptr) return nullptr;
-    const auto lock = host->books_.Hold();
-    ledger::Call& call = Log(host, Op::Strcpy, nullptr);
-    PF_Err code = 0;
-    if (host->Fails(Op::Strcpy, call, &code)) {
-      call.result = code;
-      return nullptr;
-    }
-    if (dst == nullptr || src == nullptr) {
-      host->books_.Misuse("strcpy with a null pointer");
-      return nullptr;
-    }
+    auto books = Books(*host, Op::Strcpy);
+    if (books.failed() || books.AnyNull({dst, src}, "strcpy with a null pointer")) return nullptr;
     // The effect copies parameter names only, into 32-byte fields.
     if (std::strlen(src) >= kNameSize)
       host->books_.Misuse("strcpy of a name longer than 31 characters");
@@ -215,20 +175,16 @@ struct HostileHost::Callbacks {
   static int Sprintf(A_char* dst, const A_char* fmt, ...) {
     HostileHost* host = gHost;
     if (host == nullptr) return -1;
-    const auto lock = host->books_.Hold();
-    ledger::Call& call = Log(host, Op::Sprintf, nullptr);
-    PF_Err code = 0;
-    if (host->Fails(Op::Sprintf, call, &code)) {
-      call.result = code;
-      return -1;
-    }
+    auto books = Books(*host, Op::Sprintf);
+    if (books.failed()) return -1;
     if (dst == nullptr || fmt == nullptr || dst != host->r_.out->return_msg) {
       host->books_.Misuse("sprintf into anything but return_msg");
       return -1;
     }
     va_list args;
     va_start(args, fmt);
-    const int length = ledger::BoundedSprintf(host->books_, call, dst, kReturnMsgSize, fmt, args);
+    const int length =
+        ledger::BoundedSprintf(host->books_, books.log(), dst, kReturnMsgSize, fmt, args);
     va_end(args);
     return length;
   }
@@ -236,17 +192,16 @@ struct HostileHost::Callbacks {
   static SPErr AcquireSuite(const char* name, int32_t version, const void** suite) {
     HostileHost* host = gHost;
     if (host == nullptr || name == nullptr || suite == nullptr) return kSuiteNotFound;
-    const auto lock = host->books_.Hold();
-    ledger::Call& call = Log(host, Op::AcquireSuite, nullptr);
-    PF_Err code = 0;
-    if (host->Fails(Op::AcquireSuite, call, &code)) return call.result = code;
+    auto books = Books(*host, Op::AcquireSuite);
+    if (books.failed()) return books.cueCode();
     const bool world = std::strcmp(name, kPFWorldSuite) == 0 && version == kPFWorldSuiteVersion2;
     const bool ansi = std::strcmp(name, kPFANSISuite) == 0 && version == kPFANSISuiteVersion1;
-    if (!world && !ansi) return call.result = kSuiteNotFound;
+    if (!world && !ansi) return books.Result(kSuiteNotFound);
     const Plan& plan = host->plan_;
     const SuiteServe serve = world ? plan.worldSuite : plan.ansiSuite;
     if (serve == SuiteServe::Refused)
-      return call.result = world ? plan.worldRefusal : plan.ansiRefusal;
+      return books.Result(world ? plan.worldRefusal : plan.ansiRefusal);
+    ledger::Call& call = books.log();
     if (serve == SuiteServe::NullWithNoError) {
       *suite = nullptr;
       call.unusableSuite = true;
@@ -266,24 +221,19 @@ struct HostileHost::Callbacks {
   static SPErr ReleaseSuite(const char* name, int32_t version) {
     HostileHost* host = gHost;
     if (host == nullptr || name == nullptr) return kSuiteNotFound;
-    const auto lock = host->books_.Hold();
-    ledger::Call& call = Log(host, Op::ReleaseSuite, nullptr);
-    PF_Err code = 0;
-    const bool failed = host->Fails(Op::ReleaseSuite, call, &code);  // it still releases
-    if (!host->books_.Released({name, version})) return call.result = kSuiteNotFound;
-    return call.result = failed ? code : 0;
+    auto books = Books(*host, Op::ReleaseSuite);  // failed on cue, it still releases
+    if (!host->books_.Released({name, version})) return books.Result(kSuiteNotFound);
+    return books.ResultUnlessFailed(0);
   }
 
   static PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
     HostileHost* host = gHost;
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    const auto lock = host->books_.Hold();
-    ledger::Call& call = Log(host, Op::GetPixelFormat, nullptr);
-    PF_Err code = 0;
-    if (host->Fails(Op::GetPixelFormat, call, &code)) return call.result = code;
+    auto books = Books(*host, Op::GetPixelFormat);
+    if (books.failed()) return books.cueCode();
     if (world != host->r_.output.get() || format == nullptr) {
       host->books_.Misuse("PF_GetPixelFormat of a world that is not the output");
-      return call.result = PF_Err_BAD_CALLBACK_PARAM;
+      return books.Result(PF_Err_BAD_CALLBACK_PARAM);
     }
     *format = host->plan_.pixelFormat;
     return 0;
@@ -318,7 +268,6 @@ bool Records::GuardsIntact() const {
 
 HostileHost::HostileHost(const Plan& plan, Records& records)
     : plan_(plan), r_(records), failRng_(plan.seed ^ 0xFA11) {
-  static_assert(std::tuple_size_v<decltype(Records::params)> == PARAM_COUNT);
   using C = Callbacks;
   const auto missing = [&plan](Missing m) { return plan.Has(m); };
   r_.Clear();
@@ -329,19 +278,9 @@ HostileHost::HostileHost(const Plan& plan, Records& records)
   in.inter.add_param = missing(Missing::AddParam) ? nullptr : &C::AddParam;
   in.inter.progress = missing(Missing::Progress) ? nullptr : &C::Progress;
   in.utils = missing(Missing::Utils) ? nullptr : r_.utils.get();
-  in.effect_ref = reinterpret_cast<PF_ProgPtr>(this);
-  in.quality = 1;
-  in.version = PF_SpecVersion{13, 28};
-  in.num_params = PARAM_COUNT;
-  in.current_time = plan.currentTime;
-  in.time_step = plan.timeStep;
-  in.local_time_step = plan.timeStep;
-  in.total_time = plan.totalTime;
-  in.time_scale = plan.timeScale;
-  in.width = plan.output.width;
-  in.height = plan.output.height;
-  in.extent_hint = PF_Rect{0, 0, plan.output.width, plan.output.height};
-  in.downsample_x = in.downsample_y = in.pixel_aspect_ratio = PF_RationalScale{1, 1};
+  ledger::SetInDataDefaults(in, reinterpret_cast<PF_ProgPtr>(this), PARAM_COUNT);
+  ledger::SetInDataTime(in, {plan.currentTime, plan.timeStep, plan.totalTime, plan.timeScale});
+  ledger::SetInDataSize(in, plan.output.width, plan.output.height);
   in.pica_basicP = missing(Missing::BasicSuite) ? nullptr : r_.basic.get();
 
   PF_UtilCallbacks& utils = *r_.utils.get();
@@ -445,7 +384,28 @@ PF_LayerDef HostileHost::LayerAt(int index, int32_t time) const {
   return frame != nullptr ? frame->record : none;
 }
 
-bool HostileHost::Fails(Op op, ledger::Call& call, PF_Err* code) {
+void HostileHost::FillOutput(const PF_Pixel* color, const PF_Rect* rect) {
+  const Frame& out = *output_;
+  if (out.pixels == nullptr) return;
+  const PF_Pixel c = color != nullptr ? *color : PF_Pixel{0, 0, 0, 0};
+  PF_Rect r = rect != nullptr ? *rect : PF_Rect{0, 0, r_.output->width, r_.output->height};
+  r.left = std::max(r.left, 0);
+  r.top = std::max(r.top, 0);
+  r.right = std::min(r.right, out.plan.width);
+  r.bottom = std::min(r.bottom, out.plan.height);
+  const PF_Pixel16 c16 = ledger::Pixel8To16(c);
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    for (int32_t x = r.left; x < r.right; ++x) {
+      if (plan_.PixelSize() == 8) {
+        std::memcpy(out.pixels->Row(y) + 8 * static_cast<size_t>(x), &c16, 8);
+      } else {
+        std::memcpy(out.pixels->Row(y) + 4 * static_cast<size_t>(x), &c, 4);
+      }
+    }
+  }
+}
+
+bool HostileHost::FailsOnCue(Op op, ledger::Call& call, PF_Err* code) {
   const FailPlan& f = plan_.fail[static_cast<size_t>(op)];
   const int64_t n = ++counts_[static_cast<int>(op)];
   const bool fails = (f.mode == FailPlan::Mode::Nth && n == f.nth) ||
@@ -469,7 +429,8 @@ PF_Err HostileHost::Call(PF_EntryPointFunc entry) {
       plan_.Has(Missing::ParamArray) ? nullptr : static_cast<PF_ParamDef**>(r_.paramArray.data());
   PF_LayerDef* output = plan_.Has(Missing::Output) ? nullptr : r_.output.get();
   report_.cmd = plan_.cmd;
-  report_.recordsComplete = ledger::RecordsComplete(plan_.cmd, in, out, params, output);
+  report_.recordsComplete =
+      ledger::RecordsComplete(plan_.cmd, in, out, params, PARAM_COUNT, output);
   report_.units = plan_.units;
   gHost = this;
   books_.Begin();

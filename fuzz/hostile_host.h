@@ -14,8 +14,10 @@
 
 #include "fuzz/guarded.h"
 #include "fuzz/plan.h"
+#include "ledger/host_skeleton.h"
 #include "ledger/ledger.h"
 #include "src/host/host_api.h"
+#include "src/params/params.h"
 
 namespace fuzz {
 
@@ -28,15 +30,15 @@ struct Records {
   Guarded<SPBasicSuite> basic;
   Guarded<PF_ANSICallbacksSuite1> ansi;
   Guarded<PF_WorldSuite2> worldSuite;
-  GuardedBlock paramArray{sizeof(PF_ParamDef*) * 17};
-  std::array<Guarded<PF_ParamDef>, 17> params;
+  GuardedBlock paramArray{sizeof(PF_ParamDef*) * PARAM_COUNT};
+  std::array<Guarded<PF_ParamDef>, PARAM_COUNT> params;
   Guarded<PF_LayerDef> output;
 
   void Clear();
   bool GuardsIntact() const;
 };
 
-class HostileHost {
+class HostileHost : private ledger::FailureCue {
  public:
   HostileHost(const Plan& plan, Records& records);
   ~HostileHost();
@@ -58,7 +60,8 @@ class HostileHost {
 
   std::unique_ptr<Frame> MakeFrame(const WorldPlan& plan, bool input);
   void FillParams();
-  bool Fails(Op op, ledger::Call& call, PF_Err* code);
+  bool FailsOnCue(Op op, ledger::Call& call, PF_Err* code) override;
+  void FillOutput(const PF_Pixel* color, const PF_Rect* rect);
   PF_LayerDef LayerAt(int index, int32_t time) const;
 
   const Plan& plan_;

@@ -3,7 +3,6 @@
 // Batches of calls run in forked children, so that a crash, a sanitizer
 // report or a hang names the seed that caused it; `--seed S` replays that
 // one call in-process and prints its plan.
-#include <dlfcn.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -27,6 +26,7 @@
 
 #include "fuzz/hostile_host.h"
 #include "fuzz/plan.h"
+#include "standin/host.h"
 
 namespace {
 
@@ -121,19 +121,20 @@ Options Parse(int argc, char** argv) {
   return o;
 }
 
+// The plug-in, loaded for the whole run; exits with a hint where it cannot be.
 PF_EntryPointFunc LoadPlugin(const std::string& path) {
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    std::cerr << "tilvane_fuzz: cannot load the plug-in " << path << ": " << dlerror()
-              << "\nBuild it first, or name it with --plugin FILE.\n";
+  try {
+    static const standin::PluginLibrary library(path);
+    return library.entry();
+  } catch (const standin::PluginLoadError& e) {
+    if (e.kind() == standin::PluginLoadError::Kind::NoEntryPoint) {
+      std::cerr << "tilvane_fuzz: " << path << " exports no EntryPointFunc; is it the plug-in?\n";
+    } else {
+      std::cerr << "tilvane_fuzz: cannot load the plug-in " << path << ": " << e.loaderText()
+                << "\nBuild it first, or name it with --plugin FILE.\n";
+    }
     std::exit(2);
   }
-  void* entry = dlsym(library, "EntryPointFunc");
-  if (entry == nullptr) {
-    std::cerr << "tilvane_fuzz: " << path << " exports no EntryPointFunc; is it the plug-in?\n";
-    std::exit(2);
-  }
-  return reinterpret_cast<PF_EntryPointFunc>(entry);
 }
 
 std::string ReplayCommand(const Options& o, uint64_t seed) {
@@ -218,6 +219,118 @@ bool Finding(const Options& o, int status, uint64_t seed) {
   return false;
 }
 
+// The parent's side of a run: keeps every job slot busy with the next batch
+// of seeds, each in a forked child, and watches the children until the
+// seeds or the time run out, or one finds something.
+class Runner {
+ public:
+  Runner(const Options& o, PF_EntryPointFunc entry, Shared* shared, uint64_t start)
+      : o_(o),
+        entry_(entry),
+        shared_(shared),
+        began_(Clock::now()),
+        lastReport_(began_),
+        timed_(o.seconds > 0),
+        deadline_(began_ + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(o.seconds))),
+        nextSeed_(start),
+        endSeed_(o.calls != 0 ? start + o.calls : start - 1),  // start - 1: no end
+        slotBusy_(static_cast<size_t>(o.jobs), false) {}
+
+  // True when a child found something.
+  bool Run() {
+    for (;;) {
+      StartBatches();
+      if (jobs_.empty()) return finding_;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      ReportProgress();
+      Watch();
+      if (finding_) {
+        for (const Job& job : jobs_) kill(job.pid, SIGKILL);
+        for (const Job& job : jobs_) waitpid(job.pid, nullptr, 0);
+        return true;
+      }
+    }
+  }
+
+  double Elapsed() const { return std::chrono::duration<double>(Clock::now() - began_).count(); }
+
+ private:
+  void StartBatches() {
+    const bool more = nextSeed_ != endSeed_ && !(timed_ && Clock::now() >= deadline_);
+    while (!finding_ && more && static_cast<int>(jobs_.size()) < o_.jobs) {
+      const int slot = static_cast<int>(std::find(slotBusy_.begin(), slotBusy_.end(), false) -
+                                        slotBusy_.begin());
+      const uint64_t first = nextSeed_;
+      const uint64_t last =
+          endSeed_ - first < o_.batch && o_.calls != 0 ? endSeed_ : first + o_.batch;
+      nextSeed_ = last;
+      std::cout.flush();
+      const pid_t child = fork();
+      if (child < 0) {
+        std::perror("tilvane_fuzz: fork");
+        std::exit(2);
+      }
+      if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // no batch outlives an interrupted run
+        RunBatch(o_, entry_, shared_, slot, first, last, deadline_, timed_);
+      }
+      slotBusy_[static_cast<size_t>(slot)] = true;
+      jobs_.push_back(Job{child, slot, shared_->slots[slot].done.load(), Clock::now()});
+      if (nextSeed_ == endSeed_) break;
+    }
+  }
+
+  void ReportProgress() {
+    if (Clock::now() - lastReport_ <= std::chrono::minutes(1)) return;
+    lastReport_ = Clock::now();
+    std::cout << "tilvane_fuzz: " << shared_->done.load() << " calls after "
+              << static_cast<int64_t>(std::chrono::duration<double>(lastReport_ - began_).count())
+              << " s" << std::endl;
+  }
+
+  // Reaps the children that ended; a batch that makes no progress for too
+  // long hangs.
+  void Watch() {
+    for (auto job = jobs_.begin(); job != jobs_.end();) {
+      Slot& slot = shared_->slots[job->slot];
+      int status = 0;
+      bool ended = waitpid(job->pid, &status, WNOHANG) == job->pid;
+      if (ended) finding_ = Finding(o_, status, slot.current.load()) || finding_;
+      if (!ended && slot.done.load() != job->seen) {
+        job->seen = slot.done.load();
+        job->lastProgress = Clock::now();
+      } else if (!ended &&
+                 Clock::now() - job->lastProgress > std::chrono::duration<double>(o_.hangSeconds)) {
+        kill(job->pid, SIGKILL);
+        waitpid(job->pid, &status, 0);
+        ReportFinding(o_, slot.current.load(),
+                      "no progress for " + std::to_string(o_.hangSeconds) + " s (a hang)");
+        finding_ = ended = true;
+      }
+      if (!ended) {
+        ++job;
+        continue;
+      }
+      slotBusy_[static_cast<size_t>(job->slot)] = false;
+      job = jobs_.erase(job);
+    }
+  }
+
+  const Options& o_;
+  PF_EntryPointFunc entry_;
+  Shared* shared_;
+  const Clock::time_point began_;
+  Clock::time_point lastReport_;
+  const bool timed_;
+  const Clock::time_point deadline_;
+  uint64_t nextSeed_;
+  const uint64_t endSeed_;
+  bool finding_ = false;
+  std::vector<Job> jobs_;
+  std::vector<bool> slotBusy_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -239,83 +352,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   auto* shared = new (memory) Shared{};
-  const auto began = Clock::now();
-  const bool timed = o.seconds > 0;
-  const auto deadline =
-      began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
-  uint64_t nextSeed = start;
-  const uint64_t endSeed = o.calls != 0 ? start + o.calls : start - 1;  // -1: no end
-  auto lastReport = began;
-  bool finding = false;
-  std::vector<Job> jobs;
-  std::vector<bool> slotBusy(static_cast<size_t>(o.jobs), false);
+  Runner runner(o, entry, shared, start);
+  const bool finding = runner.Run();
 
-  for (;;) {
-    // Keep every job slot busy with the next batch of seeds.
-    const bool more = nextSeed != endSeed && !(timed && Clock::now() >= deadline);
-    while (!finding && more && static_cast<int>(jobs.size()) < o.jobs) {
-      const int slot =
-          static_cast<int>(std::find(slotBusy.begin(), slotBusy.end(), false) - slotBusy.begin());
-      const uint64_t first = nextSeed;
-      const uint64_t last = endSeed - first < o.batch && o.calls != 0 ? endSeed : first + o.batch;
-      nextSeed = last;
-      std::cout.flush();
-      const pid_t child = fork();
-      if (child < 0) {
-        std::perror("tilvane_fuzz: fork");
-        return 2;
-      }
-      if (child == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);  // no batch outlives an interrupted run
-        RunBatch(o, entry, shared, slot, first, last, deadline, timed);
-      }
-      slotBusy[static_cast<size_t>(slot)] = true;
-      jobs.push_back(Job{child, slot, shared->slots[slot].done.load(), Clock::now()});
-      if (nextSeed == endSeed) break;
-    }
-    if (jobs.empty()) break;
-
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (Clock::now() - lastReport > std::chrono::minutes(1)) {
-      lastReport = Clock::now();
-      std::cout << "tilvane_fuzz: " << shared->done.load() << " calls after "
-                << static_cast<int64_t>(std::chrono::duration<double>(lastReport - began).count())
-                << " s" << std::endl;
-    }
-    // Watch the jobs: a batch that makes no progress for too long hangs.
-    for (auto job = jobs.begin(); job != jobs.end();) {
-      Slot& slot = shared->slots[job->slot];
-      int status = 0;
-      if (waitpid(job->pid, &status, WNOHANG) == job->pid) {
-        finding = Finding(o, status, slot.current.load()) || finding;
-        slotBusy[static_cast<size_t>(job->slot)] = false;
-        job = jobs.erase(job);
-        continue;
-      }
-      if (slot.done.load() != job->seen) {
-        job->seen = slot.done.load();
-        job->lastProgress = Clock::now();
-      } else if (Clock::now() - job->lastProgress > std::chrono::duration<double>(o.hangSeconds)) {
-        kill(job->pid, SIGKILL);
-        waitpid(job->pid, &status, 0);
-        ReportFinding(o, slot.current.load(),
-                      "no progress for " + std::to_string(o.hangSeconds) + " s (a hang)");
-        finding = true;
-        slotBusy[static_cast<size_t>(job->slot)] = false;
-        job = jobs.erase(job);
-        continue;
-      }
-      ++job;
-    }
-    if (finding) {
-      for (const Job& job : jobs) kill(job.pid, SIGKILL);
-      for (const Job& job : jobs) waitpid(job.pid, nullptr, 0);
-      jobs.clear();
-      break;
-    }
-  }
-
-  const double elapsed = std::chrono::duration<double>(Clock::now() - began).count();
+  const double elapsed = runner.Elapsed();
   const uint64_t calls = shared->done.load();
   std::cout << "tilvane_fuzz: " << calls << " calls in " << elapsed << " s ("
             << static_cast<uint64_t>(elapsed > 0 ? calls / elapsed : 0) << " a second), "

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "ledger/host_skeleton.h"
 #include "src/params/params.h"
 
 using tilvane::kColorMappingChoices;
@@ -212,11 +213,11 @@ const WorldPlan* Plan::IconAt(int32_t time) const {
   return &iconFrames[(mixed >> 32) % iconFrames.size()];
 }
 
-Plan MakePlan(uint64_t seed) {
-  Rng rng(seed);
-  Plan p;
-  p.seed = seed;
+namespace {
 
+// Each part of a plan, drawn in this order from the one generator: a seed
+// must keep giving the same plan.
+void PickCommand(Rng& rng, Plan& p) {
   // Mostly renders; the rest any command, known or not.
   const int64_t command = rng.Between(0, 19);
   if (command < 14) {
@@ -239,7 +240,9 @@ Plan MakePlan(uint64_t seed) {
   p.timeStep = TimeValue(rng, 1, 4);
   p.currentTime = TimeValue(rng, 0, 300);
   p.timeScale = static_cast<uint32_t>(TimeValue(rng, 1, 30));
+}
 
+void PickValues(Rng& rng, Plan& p) {
   p.units = IntValue(rng, kUnitsMin, rng.OneIn(4) ? kUnitsMax : 12);
   p.displacementEffect = PopupValue(rng, kDisplacementEffectChoices);
   p.effectIntensity = FloatValue(rng, 0, 200);
@@ -255,7 +258,9 @@ Plan MakePlan(uint64_t seed) {
   p.colorMapping = PopupValue(rng, kColorMappingChoices);
   p.transparencyMapping = PopupValue(rng, kTransparencyMappingChoices);
   p.seedValue = IntValue(rng, kSeedMin, kSeedMax);
+}
 
+void PickWorlds(Rng& rng, Plan& p) {
   const PF_PixelFormat formats[] = {PF_PixelFormat_ARGB32,  PF_PixelFormat_ARGB32,
                                     PF_PixelFormat_ARGB64,  PF_PixelFormat_ARGB64,
                                     PF_PixelFormat_ARGB128, PF_PixelFormat_INVALID};
@@ -274,7 +279,9 @@ Plan MakePlan(uint64_t seed) {
   }
   // Keep every call short: fewer units where the frame would take long.
   while (WalkEstimate(p) > kWalkBudget) p.units = std::clamp(p.units, kUnitsMin, kUnitsMax) / 2;
+}
 
+void PickFaults(Rng& rng, Plan& p) {
   // Faults, in about half the iterations.
   if (rng.OneIn(2)) {
     for (int64_t n = rng.Between(1, 3); n > 0; --n) {
@@ -292,7 +299,7 @@ Plan MakePlan(uint64_t seed) {
   }
   const auto serve = [&rng](PF_Err* refusal) {
     const int64_t how = rng.Between(0, 29);
-    *refusal = rng.OneIn(2) ? 0x53214664 : rng.Pick(kCodes);
+    *refusal = rng.OneIn(2) ? ledger::kSuiteNotFound : rng.Pick(kCodes);
     return how == 0   ? SuiteServe::Refused
            : how == 1 ? SuiteServe::NullWithNoError
                       : SuiteServe::Served;
@@ -302,12 +309,24 @@ Plan MakePlan(uint64_t seed) {
   if (rng.OneIn(6)) {
     for (int64_t n = rng.Between(1, 2); n > 0; --n) {
       if (rng.OneIn(4)) {
-        p.missingParams |= 1u << rng.Between(0, 16);
+        p.missingParams |= 1u << rng.Between(0, PARAM_COUNT - 1);
       } else {
         p.missing[static_cast<size_t>(rng.Between(0, kMissingCount - 1))] = true;
       }
     }
   }
+}
+
+}  // namespace
+
+Plan MakePlan(uint64_t seed) {
+  Rng rng(seed);
+  Plan p;
+  p.seed = seed;
+  PickCommand(rng, p);
+  PickValues(rng, p);
+  PickWorlds(rng, p);
+  PickFaults(rng, p);
   return p;
 }
 
@@ -373,7 +392,7 @@ void PrintPlan(const Plan& p, std::ostream& out) {
     if (p.missing[static_cast<size_t>(i)])
       out << "  null: " << MissingName(static_cast<Missing>(i)) << "\n";
   }
-  for (int i = 0; i < 17; ++i) {
+  for (int i = 0; i < PARAM_COUNT; ++i) {
     if (p.missingParams & (1u << i)) out << "  null: params[" << i << "]\n";
   }
 }

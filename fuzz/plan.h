@@ -97,7 +97,7 @@ struct Plan {
   int32_t currentTime = 0, timeStep = 1, totalTime = 300;
   uint32_t timeScale = 30;
 
-  // Parameters 3 to 16, as the host hands them.
+  // The values the host hands over, Units to Seed.
   int32_t units = 8, displacementEffect = 1;
   double effectIntensity = 100, rotationOffset = 0, scaleOffset = 0, timeOffset = 0;
   int32_t border = 0;

@@ -210,7 +210,7 @@ int BoundedSprintf(Ledger& books, Call& call, char* dst, size_t capacity, const 
 // ----- The promises --------------------------------------------------------------------
 
 bool RecordsComplete(PF_Cmd cmd, const PF_InData* in, const PF_OutData* out,
-                     PF_ParamDef* const* params, const PF_LayerDef* output) {
+                     PF_ParamDef* const* params, int32_t paramCount, const PF_LayerDef* output) {
   const PF_UtilCallbacks* utils = in != nullptr ? in->utils : nullptr;
   // Every suite goes through the basic suite, and nothing acquired could be
   // given back without its release.
@@ -224,7 +224,7 @@ bool RecordsComplete(PF_Cmd cmd, const PF_InData* in, const PF_OutData* out,
                      in->inter.progress != nullptr;
   // A render reads every value; the layers it checks out.
   bool values = params != nullptr;
-  for (int i = PARAM_UNITS; values && i < PARAM_COUNT; ++i) values = params[i] != nullptr;
+  for (int i = PARAM_UNITS; values && i < paramCount; ++i) values = params[i] != nullptr;
   switch (cmd) {
     case PF_Cmd_ABOUT:
       return out != nullptr && suites;

@@ -126,9 +126,10 @@ int BoundedSprintf(Ledger& books, Call& call, char* dst, size_t capacity, const 
                    va_list args);
 
 // Whether the host handed a command every record and function it needs; a
-// command without them must return 516 without calling the host.
+// command without them must return 516 without calling the host. paramCount
+// is the length of the parameter array, the input layer included.
 bool RecordsComplete(PF_Cmd cmd, const PF_InData* in, const PF_OutData* out,
-                     PF_ParamDef* const* params, const PF_LayerDef* output);
+                     PF_ParamDef* const* params, int32_t paramCount, const PF_LayerDef* output);
 
 // What a host knows of one entry-point call beyond its books.
 struct CallReport {

@@ -8,22 +8,41 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "ledger/host_skeleton.h"
 #include "ledger/ledger.h"
 #include "src/host/host_api.h"
+#include "src/params/params.h"
 #include "standin/frame_source.h"
 #include "standin/world.h"
 
 namespace standin {
 
-// A plug-in library opened with dlopen or LoadLibrary.
+// Why a plug-in library cannot be used: its message names the file and what
+// to do; the loader's own words are kept for a host that words it otherwise.
+class PluginLoadError : public std::runtime_error {
+ public:
+  enum class Kind { CannotOpen, NoEntryPoint };
+  PluginLoadError(Kind kind, const std::string& message, std::string loaderText = {})
+      : std::runtime_error(message), kind_(kind), loaderText_(std::move(loaderText)) {}
+  Kind kind() const { return kind_; }
+  const std::string& loaderText() const { return loaderText_; }
+
+ private:
+  Kind kind_;
+  std::string loaderText_;
+};
+
+// A plug-in library opened with dlopen or LoadLibrary, the one loader every
+// host here uses.
 class PluginLibrary {
  public:
-  // Throws std::runtime_error naming the file when it cannot be loaded or
-  // has no EntryPointFunc.
+  // Throws PluginLoadError when the file cannot be loaded or has no
+  // EntryPointFunc.
   explicit PluginLibrary(const std::string& path);
   ~PluginLibrary();
   PluginLibrary(const PluginLibrary&) = delete;
@@ -46,12 +65,7 @@ using ledger::OpName;
 // The host's name of an error code, e.g. "PF_Err_OUT_OF_MEMORY".
 const char* ErrorName(PF_Err err);
 
-struct HostTime {
-  int32_t current = 0;
-  int32_t step = 1;
-  int32_t total = 300;
-  uint32_t scale = 30;
-};
+using ledger::HostTime;
 
 // How a suite request is answered.
 enum class SuiteAnswer {
@@ -68,9 +82,11 @@ struct RegisteredParam {
   std::string checkboxLabel;  // checkboxes
 };
 
-class Host {
+class Host : private ledger::FailureCue {
  public:
-  explicit Host(PF_EntryPointFunc entry);
+  // paramCount: the parameters the plug-in registers, its input layer
+  // included, as in_data's num_params tells it.
+  explicit Host(PF_EntryPointFunc entry, int32_t paramCount = PARAM_COUNT);
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
@@ -109,7 +125,8 @@ class Host {
 
   // --- Parameter values for render (after paramsSetup) -------------------------
   const std::vector<RegisteredParam>& registered() const { return registered_; }
-  // The value record handed to render at index (1 to 16); edit it freely.
+  // The value record handed to render at index 1 to the last registered;
+  // edit it freely.
   PF_ParamDef& param(int index);
   void setInt(int index, int32_t value);  // slider, popup or checkbox
   void setFloat(int index, double value);
@@ -144,10 +161,14 @@ class Host {
  private:
   friend struct Callbacks;
   PF_Err run(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output);
-  bool shouldFail(Op op, PF_Err* code);
+  bool FailsOnCue(Op op, Call& call, PF_Err* code) override;
   void resetValues();
+  WorldPtr LayerFrame(int index, A_long time, A_long step, A_u_long scale) const;
+  void Register(RegisteredParam reg);
+  void FillOutput(const PF_Pixel* color, const PF_Rect* rect);
 
   PF_EntryPointFunc entry_;
+  int32_t paramCount_;
   HostTime time_;
   std::unique_ptr<PF_InData> in_;
   std::unique_ptr<PF_OutData> out_;
@@ -160,7 +181,7 @@ class Host {
 
   std::map<int, FrameSourcePtr> layers_;
   std::vector<RegisteredParam> registered_;
-  std::vector<PF_ParamDef> values_;  // index 0 to 16
+  std::vector<PF_ParamDef> values_;  // the input layer, then each registered
   std::map<ledger::SuiteKey, SuiteAnswer> suiteAnswers_;
 
   struct FailRule {

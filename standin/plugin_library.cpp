@@ -15,16 +15,19 @@ namespace standin {
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
   HMODULE module = LoadLibraryA(path.c_str());
   if (module == nullptr) {
-    throw std::runtime_error("cannot load the plug-in " + path + " (Windows error " +
-                             std::to_string(GetLastError()) +
-                             "); check the path and that it is a 64-bit Windows plug-in");
+    const std::string why = "Windows error " + std::to_string(GetLastError());
+    throw PluginLoadError(PluginLoadError::Kind::CannotOpen,
+                          "cannot load the plug-in " + path + " (" + why +
+                              "); check the path and that it is a 64-bit Windows plug-in",
+                          why);
   }
   handle_ = module;
   entry_ = reinterpret_cast<PF_EntryPointFunc>(
       reinterpret_cast<void*>(GetProcAddress(module, "EntryPointFunc")));
   if (entry_ == nullptr) {
     FreeLibrary(module);
-    throw std::runtime_error("the plug-in " + path + " exports no EntryPointFunc");
+    throw PluginLoadError(PluginLoadError::Kind::NoEntryPoint,
+                          "the plug-in " + path + " exports no EntryPointFunc");
   }
 }
 
@@ -35,14 +38,18 @@ PluginLibrary::~PluginLibrary() { FreeLibrary(static_cast<HMODULE>(handle_)); }
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
-    const char* why = dlerror();
-    throw std::runtime_error("cannot load the plug-in " + path + ": " + (why ? why : "unknown") +
-                             "; check the path, or build the plug-in first");
+    const char* error = dlerror();
+    const std::string why = error != nullptr ? error : "unknown";
+    throw PluginLoadError(PluginLoadError::Kind::CannotOpen,
+                          "cannot load the plug-in " + path + ": " + why +
+                              "; check the path, or build the plug-in first",
+                          why);
   }
   entry_ = reinterpret_cast<PF_EntryPointFunc>(dlsym(handle_, "EntryPointFunc"));
   if (entry_ == nullptr) {
     dlclose(handle_);
-    throw std::runtime_error("the plug-in " + path + " exports no EntryPointFunc");
+    throw PluginLoadError(PluginLoadError::Kind::NoEntryPoint,
+                          "the plug-in " + path + " exports no EntryPointFunc");
   }
 }
 

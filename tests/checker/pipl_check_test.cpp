@@ -50,21 +50,21 @@ Bytes GoodPipl() {
   return b;
 }
 
-const standin::ReportedSetup kReported{0x80001, 0x02000002, 0};
+const checker::ReportedSetup kReported{0x80001, 0x02000002, 0};
 
 TEST(PiplCheck, TheRightPiplPasses) {
-  const auto properties = standin::ParsePipl(GoodPipl());
+  const auto properties = checker::ParsePipl(GoodPipl());
   ASSERT_EQ(properties.size(), 12u);
   EXPECT_EQ(properties[3].key, "8664");
   EXPECT_EQ(properties[7].length, 2u);
-  const auto problems = standin::CheckPipl(properties, kReported);
+  const auto problems = checker::CheckPipl(properties, kReported);
   EXPECT_TRUE(problems.empty()) << problems.front();
 }
 
 TEST(PiplCheck, NamesEachFault) {
-  auto problemsOf = [](const Bytes& bytes, standin::ReportedSetup reported = kReported) {
+  auto problemsOf = [](const Bytes& bytes, checker::ReportedSetup reported = kReported) {
     std::string all;
-    for (const auto& p : standin::CheckPipl(standin::ParsePipl(bytes), reported)) all += p + ";";
+    for (const auto& p : checker::CheckPipl(checker::ParsePipl(bytes), reported)) all += p + ";";
     return all;
   };
   Bytes wrongVersionWords = GoodPipl();
@@ -74,16 +74,21 @@ TEST(PiplCheck, NamesEachFault) {
   wrongVersionWords[ePVR + 2] = 2;
   EXPECT_NE(problemsOf(wrongVersionWords).find("ePVR"), std::string::npos);
 
-  standin::ReportedSetup otherVersion = kReported;
+  checker::ReportedSetup otherVersion = kReported;
   otherVersion.version = 0x80002;
   EXPECT_NE(problemsOf(GoodPipl(), otherVersion).find("my_version"), std::string::npos);
-  standin::ReportedSetup otherFlags = kReported;
+  checker::ReportedSetup otherFlags = kReported;
   otherFlags.outFlags = 0;
   EXPECT_NE(problemsOf(GoodPipl(), otherFlags).find("out_flags"), std::string::npos);
 
   Bytes numbered = GoodPipl();
   numbered[10 + 8] = 1;  // the first property's id
   EXPECT_NE(problemsOf(numbered).find("id 1"), std::string::npos);
+
+  Bytes foreignVendor = GoodPipl();
+  foreignVendor[10 + 16 + 4 + 3] = 'X';  // "8BIM" of the second property, stored reversed
+  EXPECT_NE(problemsOf(foreignVendor).find("property 2 (name) has vendor XBIM"), std::string::npos)
+      << problemsOf(foreignVendor);
 
   Bytes renamed = GoodPipl();
   renamed[10 + 16 + 4 + 16 + 1] = 'X';  // a letter of the name
@@ -93,11 +98,11 @@ TEST(PiplCheck, NamesEachFault) {
 TEST(PiplCheck, MalformedBytesAreRefused) {
   Bytes truncated = GoodPipl();
   truncated.resize(truncated.size() - 3);
-  EXPECT_THROW(standin::ParsePipl(truncated), std::runtime_error);
+  EXPECT_THROW(checker::ParsePipl(truncated), std::runtime_error);
   Bytes trailing = GoodPipl();
   trailing.push_back(0);
-  EXPECT_THROW(standin::ParsePipl(trailing), std::runtime_error);
-  EXPECT_THROW(standin::ParsePipl(Bytes{1, 0}), std::runtime_error);
+  EXPECT_THROW(checker::ParsePipl(trailing), std::runtime_error);
+  EXPECT_THROW(checker::ParsePipl(Bytes{1, 0}), std::runtime_error);
 }
 
 }  // namespace

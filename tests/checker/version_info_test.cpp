@@ -10,9 +10,9 @@
 
 namespace {
 
-std::vector<standin::PiplProperty> Pipl(uint32_t packedVersion) {
-  standin::PiplProperty name{"8BIM", "name", 0, 8, {7, 'T', 'i', 'l', 'v', 'a', 'n', 'e'}};
-  standin::PiplProperty version{"8BIM", "eVER", 0, 4, {}};
+std::vector<checker::PiplProperty> Pipl(uint32_t packedVersion) {
+  checker::PiplProperty name{"8BIM", "name", 0, 8, {7, 'T', 'i', 'l', 'v', 'a', 'n', 'e'}};
+  checker::PiplProperty version{"8BIM", "eVER", 0, 4, {}};
   for (int i = 0; i < 4; ++i)
     version.data.push_back(static_cast<uint8_t>(packedVersion >> (8 * i)));
   return {name, version};
@@ -23,8 +23,8 @@ const std::string kAbout =
     "Generate a mosaic using a displacement layer.\r\rhttps://tilvane.example/";
 
 // Version 1.0, bug-fix 0, build 1, as Windows shows it.
-standin::VersionInfo Good() {
-  standin::VersionInfo info;
+checker::VersionInfo Good() {
+  checker::VersionInfo info;
   info.fileVersion = {1, 0, 0, 1};
   info.productVersion = {1, 0, 0, 1};
   info.strings = {{"CompanyName", "Brenholt"},
@@ -38,10 +38,10 @@ standin::VersionInfo Good() {
   return info;
 }
 
-std::string Problems(const standin::VersionInfo& info, uint32_t packed = 0x80001,
+std::string Problems(const checker::VersionInfo& info, uint32_t packed = 0x80001,
                      const std::string& about = kAbout) {
   std::string all;
-  for (const auto& p : standin::CheckVersionInfo(info, Pipl(packed), about)) all += p + ";";
+  for (const auto& p : checker::CheckVersionInfo(info, Pipl(packed), about)) all += p + ";";
   return all;
 }
 
@@ -49,7 +49,7 @@ TEST(VersionInfoCheck, TheRightResourcePasses) { EXPECT_EQ(Problems(Good()), "")
 
 TEST(VersionInfoCheck, NumbersComeFromThePackedVersion) {
   // 2.3, bug-fix 4, beta, build 5: the stage has no place in a Windows version.
-  standin::VersionInfo info = Good();
+  checker::VersionInfo info = Good();
   info.fileVersion = info.productVersion = {2, 3, 4, 5};
   info.strings["FileVersion"] = "2.3.4.5";
   info.strings["ProductVersion"] = "2.3";
@@ -68,48 +68,66 @@ TEST(VersionInfoCheck, NumbersComeFromThePackedVersion) {
             "");
 }
 
+// The text people read: every field of the packed version, the stage by
+// name, and the packed number itself.
+TEST(VersionText, SpellsEveryFieldOfThePackedVersion) {
+  struct Case {
+    uint32_t packed;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0x80001, "1.0.0 (develop, build 1; packed 0x80001)"},
+      {(2u << 19) | (3u << 15) | (4u << 11) | (2u << 9) | 5u,
+       "2.3.4 (beta, build 5; packed 0x11A405)"},
+      {(1u << 26) | (1u << 19) | (3u << 9) | 1u, "9.0.0 (release, build 1; packed 0x4080601)"},
+      {(1u << 9), "0.0.0 (alpha, build 0; packed 0x200)"},
+      {0xFFFFFFFF, "127.15.15 (release, build 511; packed 0xFFFFFFFF)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(checker::VersionText(c.packed), c.text);
+}
+
 TEST(VersionInfoCheck, NamesEachDisagreement) {
-  standin::VersionInfo build = Good();
+  checker::VersionInfo build = Good();
   build.fileVersion[3] = 2;
   EXPECT_NE(Problems(build).find("file version 1.0.0.2 differs from eVER 1.0.0.1"),
             std::string::npos);
-  standin::VersionInfo product = Good();
+  checker::VersionInfo product = Good();
   product.productVersion = {1, 1, 0, 1};
   EXPECT_NE(Problems(product).find("product version"), std::string::npos);
   EXPECT_NE(Problems(Good(), 0x80002).find("FileVersion \"1.0.0.1\" differs from eVER"),
             std::string::npos);
 
-  standin::VersionInfo shown = Good();
+  checker::VersionInfo shown = Good();
   shown.strings["ProductVersion"] = "1.0.0";
   EXPECT_NE(Problems(shown).find("ProductVersion"), std::string::npos);
   EXPECT_NE(Problems(shown).find("About message does not open"), std::string::npos);
   EXPECT_NE(Problems(Good(), 0x80001, "Tilvane - v1.1\r\r").find("About message does not open"),
             std::string::npos);
 
-  standin::VersionInfo renamed = Good();
+  checker::VersionInfo renamed = Good();
   renamed.strings["ProductName"] = "Tilvan";
   EXPECT_NE(Problems(renamed).find("ProductName \"Tilvan\" differs from the PiPL name"),
             std::string::npos);
-  standin::VersionInfo file = Good();
+  checker::VersionInfo file = Good();
   file.strings["OriginalFilename"] = "Tilvane.dll";
   EXPECT_NE(Problems(file).find("OriginalFilename"), std::string::npos);
-  standin::VersionInfo company = Good();
+  checker::VersionInfo company = Good();
   company.strings["CompanyName"] = "Tilvane";
   EXPECT_NE(Problems(company).find("CompanyName"), std::string::npos);
-  standin::VersionInfo description = Good();
+  checker::VersionInfo description = Good();
   description.strings["FileDescription"] = "A mosaic effect.";
   EXPECT_NE(Problems(description).find("FileDescription \"A mosaic effect.\" is not in the About"),
             std::string::npos);
 }
 
 TEST(VersionInfoCheck, AMissingStringOrPiplPropertyIsNamed) {
-  standin::VersionInfo missing = Good();
+  checker::VersionInfo missing = Good();
   missing.strings.erase("LegalCopyright");
   EXPECT_NE(Problems(missing).find("no LegalCopyright string"), std::string::npos);
   missing.strings["CompanyName"] = "";
   EXPECT_NE(Problems(missing).find("no CompanyName string"), std::string::npos);
   std::string all;
-  for (const auto& p : standin::CheckVersionInfo(Good(), {}, kAbout)) all += p + ";";
+  for (const auto& p : checker::CheckVersionInfo(Good(), {}, kAbout)) all += p + ";";
   EXPECT_NE(all.find("the PiPL has no name"), std::string::npos);
   EXPECT_NE(all.find("the PiPL has no eVER"), std::string::npos);
 }

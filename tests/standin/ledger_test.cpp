@@ -98,6 +98,46 @@ TEST(Promises, AHostCallAfterTheFirstErrorIsNamed) {
             std::string::npos);
 }
 
+// After the first host error the plug-in takes nothing more: a call that
+// takes is named, one that gives back or reports is not.
+TEST(Promises, NothingIsTakenAfterTheFirstError) {
+  struct Case {
+    Op after;
+    bool broken;
+  };
+  const Case cases[] = {
+      {Op::AddParam, true},       {Op::CheckoutParam, true}, {Op::Fill, true},
+      {Op::GetPixelFormat, true}, {Op::CheckinParam, false}, {Op::ReleaseSuite, false},
+      {Op::Progress, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ledger::OpName(c.after));
+    Ledger books;
+    books.Begin();
+    books.Log(Op::AddParam);
+    books.Log(Op::AddParam).result = 7;
+    books.Log(c.after);
+    books.End();
+    ledger::CallReport report;
+    report.cmd = PF_Cmd_PARAMS_SETUP;
+    report.result = 7;
+    EXPECT_EQ(Broken(books, report),
+              c.broken ? std::string(ledger::OpName(c.after)) + " after the first error 7\n" : "");
+  }
+}
+
+TEST(Promises, ASecondFillIsNamed) {
+  for (const int fills : {1, 2, 3}) {
+    Ledger books;
+    books.Begin();
+    for (int i = 0; i < fills; ++i) books.Log(Op::Fill);
+    books.End();
+    ledger::CallReport report;
+    report.cmd = PF_Cmd_ABOUT;
+    EXPECT_EQ(Broken(books, report), fills == 1 ? "" : std::to_string(fills) + " fills\n");
+  }
+}
+
 TEST(Promises, TheFirstErrorMustBeTheResult) {
   Ledger books;
   auto report = Render(books, true, true, /*failFill=*/true);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "ledger/host_skeleton.h"
 #include "src/host/pixel_access.h"
 
 namespace tilvane_test {
@@ -43,7 +44,7 @@ void ModelRender(const Settings& s, const HostTime& time, FrameSource* iconLayer
   const int depth = out.depth();
   const bool deep = depth == 16;
   const double full = deep ? 32768.0 : 255.0;
-  const auto to16 = [](int c) { return (c * 32768 + 128) / 255; };
+  const auto to16 = [](int c) { return ledger::Channel8To16(static_cast<A_u_char>(c)); };
   out.fill(PF_Pixel16{0, 0, 0, 0});
 
   // The pass: settings, seeding, the exchange, the set-up check-outs, the grid.

@@ -10,25 +10,25 @@
 namespace {
 
 TEST(WindowsModule, ImportsNothingButWindowsSystemLibraries) {
-  const auto dlls = standin::ImportedDlls(TILVANE_AEX_PATH);
+  const auto dlls = checker::ImportedDlls(TILVANE_AEX_PATH);
   ASSERT_FALSE(dlls.empty());
   for (const std::string& dll : dlls) {
-    EXPECT_TRUE(standin::IsWindowsSystemDll(dll))
+    EXPECT_TRUE(checker::IsWindowsSystemDll(dll))
         << dll << " would have to ship beside the plug-in";
   }
 }
 
 TEST(WindowsModule, ExportsTheEntryPointUnderThePiplsName) {
-  const auto names = standin::ExportedNames(TILVANE_AEX_PATH);
+  const auto names = checker::ExportedNames(TILVANE_AEX_PATH);
   ASSERT_EQ(names.size(), 1u);
   EXPECT_EQ(names[0], TILVANE_ENTRY_POINT);
 }
 
 TEST(WindowsModule, MingwRuntimeLibrariesAreNotSystemLibraries) {
   for (const char* dll : {"libgcc_s_seh-1.dll", "libstdc++-6.dll", "libwinpthread-1.dll"}) {
-    EXPECT_FALSE(standin::IsWindowsSystemDll(dll)) << dll;
+    EXPECT_FALSE(checker::IsWindowsSystemDll(dll)) << dll;
   }
-  EXPECT_TRUE(standin::IsWindowsSystemDll("KERNEL32.dll"));
+  EXPECT_TRUE(checker::IsWindowsSystemDll("KERNEL32.dll"));
 }
 
 }  // namespace
