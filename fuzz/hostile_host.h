@@ -30,8 +30,8 @@ struct Records {
   Guarded<SPBasicSuite> basic;
   Guarded<PF_ANSICallbacksSuite1> ansi;
   Guarded<PF_WorldSuite2> worldSuite;
-  GuardedBlock paramArray{sizeof(PF_ParamDef*) * PARAM_COUNT};
-  std::array<Guarded<PF_ParamDef>, PARAM_COUNT> params;
+  GuardedBlock paramArray{sizeof(PF_ParamDef*) * tilvane::PARAM_COUNT};
+  std::array<Guarded<PF_ParamDef>, tilvane::PARAM_COUNT> params;
   Guarded<PF_LayerDef> output;
 
   void Clear();

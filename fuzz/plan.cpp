@@ -17,6 +17,7 @@ using tilvane::kTimeMappingChoices;
 using tilvane::kTransparencyMappingChoices;
 using tilvane::kUnitsMax;
 using tilvane::kUnitsMin;
+using tilvane::PARAM_COUNT;
 
 namespace fuzz {
 namespace {

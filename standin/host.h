@@ -86,7 +86,7 @@ class Host : private ledger::FailureCue {
  public:
   // paramCount: the parameters the plug-in registers, its input layer
   // included, as in_data's num_params tells it.
-  explicit Host(PF_EntryPointFunc entry, int32_t paramCount = PARAM_COUNT);
+  explicit Host(PF_EntryPointFunc entry, int32_t paramCount = tilvane::PARAM_COUNT);
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
