@@ -3,7 +3,13 @@
 //   <scene>/model and <scene>/plugin: the model and the plug-in at its default
 //     settings (best SIMD path, every core); the summary prints model/plug-in;
 //   <scene>/simd:<path>/threads:1: each SIMD path the CPU has, on one thread;
-//   <scene>/best/threads:<n>: the thread scaling, 1, 2, ... up to the cores.
+//   <scene>/best/threads:<n>: the thread scaling, 1, 2, ... up to the cores;
+//   <scene>/pair:quiet and <scene>/pair:contended: the default and one thread
+//     in turn, frame by frame; contended with a process of the benchmark's
+//     own spinning on one core, started before the first frame and stopped
+//     after the last. The summary prints default / one thread for each;
+//   team/chunks:<n>: the thread team on its own, one run after another of a
+//     job of n empty chunks on every core: the cost of handing a cell over.
 // Every benchmark reports milliseconds per frame and nanoseconds per window
 // pixel, the window pixels being every pixel of every cell window of the grid
 // (units² × (2 × halfWidth + 1) × (2 × halfHeight + 1)); nanoseconds per
@@ -11,12 +17,18 @@
 // at the end uses the median frame time of every frame each benchmark
 // rendered in this run, so its ratios compare figures measured side by side.
 #include <benchmark/benchmark.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -24,6 +36,7 @@
 
 #include "bench/scenes.h"
 #include "src/render/render_options.h"
+#include "src/render/row_team.h"
 
 namespace {
 
@@ -130,6 +143,80 @@ void RenderScene(benchmark::State& state, const Scene& scene, const Variant& v,
   state.counters["walked_px"] = static_cast<double>(counts.walked);
 }
 
+// A process that keeps one core busy, as another render or the host's own
+// threads would: pinned to the last core, stopped when this goes.
+class Spinner {
+ public:
+  Spinner() {
+    pid_ = fork();
+    if (pid_ == 0) {
+      cpu_set_t one;
+      CPU_ZERO(&one);
+      CPU_SET(Cores() - 1, &one);
+      sched_setaffinity(0, sizeof(one), &one);
+      for (;;) __asm__ volatile("" ::: "memory");
+    }
+    if (pid_ < 0) throw std::runtime_error("cannot start the spinning process");
+  }
+  ~Spinner() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  Spinner(const Spinner&) = delete;
+  Spinner& operator=(const Spinner&) = delete;
+
+ private:
+  pid_t pid_;
+};
+
+std::string PairName(const Scene& s, const char* mode, const char* who) {
+  return std::string(s.id) + "/" + mode + "/" + who;
+}
+
+// Load averages over the last minute, at the start and end of each run of a pair.
+std::map<std::string, std::vector<double>>& Loads() {
+  static std::map<std::string, std::vector<double>> loads;
+  return loads;
+}
+
+double LoadNow() {
+  double load[1] = {0.0};
+  return getloadavg(load, 1) == 1 ? load[0] : -1.0;
+}
+
+// The default and one thread, frame by frame in turn, so that both see the
+// same machine; with `contended`, beside a process spinning on one core.
+void RenderPair(benchmark::State& state, const Scene& scene, bool contended) {
+  SceneRig& rig = Rig(scene);
+  const char* mode = contended ? "contended" : "quiet";
+  std::vector<double>& both = FrameSeconds()[PairName(scene, mode, "default")];
+  std::vector<double>& one = FrameSeconds()[PairName(scene, mode, "threads:1")];
+  std::vector<double>& load = Loads()[std::string(scene.id) + "/" + mode];
+  load.push_back(LoadNow());
+  std::optional<Spinner> spinner;
+  if (contended) spinner.emplace();
+  PF_Err err = PF_Err_NONE;
+  for (auto _ : state) {
+    double pair = 0.0;
+    for (const int threads : {0, 1}) {
+      tilvane_bench::SetRenderOverrides(nullptr, threads);
+      const double elapsed = tilvane_bench::SecondsOf([&] { err = rig.renderPlugin(); });
+      rig.host().clearLog();
+      (threads == 0 ? both : one).push_back(elapsed);
+      pair += elapsed;
+      if (err != PF_Err_NONE) break;
+    }
+    state.SetIterationTime(pair);
+    if (err != PF_Err_NONE) {
+      state.SkipWithError(("render returned " + std::to_string(err)).c_str());
+      break;
+    }
+  }
+  spinner.reset();
+  tilvane_bench::SetRenderOverrides(nullptr, 0);
+  load.push_back(LoadNow());
+}
+
 std::string ModelName(const Scene& s) { return std::string(s.id) + "/model"; }
 std::string PluginName(const Scene& s) { return std::string(s.id) + "/plugin"; }
 std::string PathName(const Scene& s, const char* path) {
@@ -137,6 +224,18 @@ std::string PathName(const Scene& s, const char* path) {
 }
 std::string ThreadsName(const Scene& s, int n) {
   return std::string(s.id) + "/best/threads:" + std::to_string(n);
+}
+
+void EmptyChunk(const void*, int) {}
+
+// Back-to-back runs of empty chunks, as the cells of a render come: what the
+// caller pays per cell for the hand-over and per chunk for the claims.
+void TeamRuns(benchmark::State& state, int chunks) {
+  tilvane::RowTeam team(Cores());
+  int64_t ns = 0;
+  for (auto _ : state) ns += team.Run(&EmptyChunk, nullptr, chunks).totalNs;
+  state.counters["members"] = team.size();
+  state.counters["ns_per_run"] = static_cast<double>(ns) / static_cast<double>(state.iterations());
 }
 
 void Register(const Scene& scene, const std::string& name, const Variant& v) {
@@ -148,6 +247,10 @@ void Register(const Scene& scene, const std::string& name, const Variant& v) {
 }
 
 void RegisterAll() {
+  for (const int chunks : {2, 4, 16, 32}) {
+    benchmark::RegisterBenchmark(("team/chunks:" + std::to_string(chunks)).c_str(),
+                                 [chunks](benchmark::State& state) { TeamRuns(state, chunks); });
+  }
   for (const Scene& s : tilvane_bench::Scenes()) {
     Register(s, ModelName(s), {Renderer::Model, nullptr, 0});
     Register(s, PluginName(s), {Renderer::Plugin, nullptr, 0});
@@ -160,6 +263,15 @@ void RegisterAll() {
   for (const Scene& s : tilvane_bench::Scenes()) {
     for (const int n : ThreadCounts())
       Register(s, ThreadsName(s, n), {Renderer::Plugin, nullptr, n});
+  }
+  for (const Scene& s : tilvane_bench::Scenes()) {
+    for (const bool contended : {false, true}) {
+      benchmark::RegisterBenchmark(
+          (std::string(s.id) + (contended ? "/pair:contended" : "/pair:quiet")).c_str(),
+          [&s, contended](benchmark::State& state) { RenderPair(state, s, contended); })
+          ->Unit(benchmark::kMillisecond)
+          ->UseManualTime();
+    }
   }
 }
 
@@ -220,6 +332,28 @@ void PrintSummary() {
         std::printf(" %7.2f (%5.2fx)", ms, one / ms);
       } else {
         std::printf(" %15s", "-");
+      }
+    }
+    std::printf("\n");
+  }
+
+  std::printf(
+      "\nDefault against one thread, frame by frame in turn: median ms, default / one "
+      "thread\n(contended: beside a process spinning on one core; load: 1-minute load "
+      "average before and after)\n");
+  std::printf("%-5s %10s %10s %7s %11s   %10s %10s %7s %11s\n", "scene", "quiet", "1 thread",
+              "ratio", "load", "contended", "1 thread", "ratio", "load");
+  for (const Scene& s : scenes) {
+    std::printf("(%s)  ", s.id);
+    for (const char* mode : {"quiet", "contended"}) {
+      const double both = MedianMs(PairName(s, mode, "default"));
+      const double one = MedianMs(PairName(s, mode, "threads:1"));
+      const std::vector<double>& load = Loads()[std::string(s.id) + "/" + mode];
+      if (both > 0 && one > 0 && !load.empty()) {
+        std::printf("%10.2f %10.2f %7.3f %5.2f,%5.2f   ", both, one, both / one, load.front(),
+                    load.back());
+      } else {
+        std::printf("%10s %10s %7s %11s   ", "-", "-", "-", "-");
       }
     }
     std::printf("\n");
