@@ -95,6 +95,15 @@ class CellPainter {
     if (!alwaysShare_) policy_.Record(report, &tally_);
   }
 
+  ~CellPainter() {
+    if (!team_) return;
+    const int64_t start = SharingPolicy::NowNs();
+    team_.reset();
+    policy_.ChargeTeam(SharingPolicy::NowNs() - start);
+  }
+  CellPainter(const CellPainter&) = delete;
+  CellPainter& operator=(const CellPainter&) = delete;
+
   // How many cells went which way, and why.
   const TeamTally& tally() const { return tally_; }
 

@@ -169,7 +169,14 @@ void SharingPolicy::Keep(bool team, int64_t nowNs, TeamTally* tally) {
   timing_ = false;
   stalled_ = false;
   paces_[0] = paces_[1] = Pace{};
-  phaseEndNs_ = nowNs + ((kRoundNs * 8) << keepShift_);
+  int64_t keepNs = (kRoundNs * 8) << keepShift_;
+  if (!team && keepNs < lostNs_ * kLossFactor) keepNs = lostNs_ * kLossFactor;
+  lostNs_ = 0;
+  phaseEndNs_ = nowNs + keepNs;
+}
+
+void SharingPolicy::ChargeTeam(int64_t ns) {
+  if (!timing_ && !keepTeam_) phaseEndNs_ += ns * kLossFactor;
 }
 
 bool SharingPolicy::ShareNext(int64_t nowNs, int64_t pixels, TeamTally* tally) {
@@ -184,14 +191,16 @@ bool SharingPolicy::ShareNext(int64_t nowNs, int64_t pixels, TeamTally* tally) {
     Keep(false, nowNs, tally);
   } else if (nowNs >= phaseEndNs_) {
     if (timing_) {
-      fprintf(stderr, "round team %ld ns %ld px  alone %ld ns %ld px\n", (long)paces_[0].ns,
-              (long)paces_[0].pixels, (long)paces_[1].ns, (long)paces_[1].pixels);
-      // team.ns / team.pixels against alone.ns / alone.pixels, without a division.
       const Pace& team = paces_[0];
       const Pace& alone = paces_[1];
-      Keep(static_cast<double>(team.ns) * static_cast<double>(alone.pixels) <=
-               static_cast<double>(alone.ns) * static_cast<double>(team.pixels),
-           nowNs, tally);
+      // What the team's cells would have taken alone, at the caller's pace.
+      const double teamCellsAlone = alone.pixels > 0 ? static_cast<double>(alone.ns) *
+                                                           static_cast<double>(team.pixels) /
+                                                           static_cast<double>(alone.pixels)
+                                                     : static_cast<double>(team.ns);
+      const double lost = static_cast<double>(team.ns) - teamCellsAlone;
+      if (lost > 0) lostNs_ += static_cast<int64_t>(lost);
+      Keep(lost <= 0, nowNs, tally);
     } else {
       timing_ = true;
       phaseEndNs_ = nowNs + kRoundNs;
@@ -208,8 +217,10 @@ void SharingPolicy::Record(const RowTeam::Report& report, TeamTally* tally) {
   // A run the caller drew nothing of tells nothing of its own pace.
   if (report.callerChunks == 0) return;
   const int64_t aloneNs = report.callerNs * report.chunks / report.callerChunks;
-  if (report.totalNs - report.callerNs > aloneNs + kGraceNs) {
+  const int64_t waitNs = report.totalNs - report.callerNs;
+  if (waitNs > aloneNs + kGraceNs) {
     ++tally->stalls;
+    lostNs_ += waitNs;
     // Kept or timed, the team's way ends with the next cell.
     timing_ = true;
     stalled_ = true;

@@ -108,15 +108,18 @@ struct SharingMemory {
 // cells and the same machine; each way's time is booked from one cell's
 // start to the next (host calls included) against its walked pixels. The
 // faster way is then kept for 8 rounds' time, doubling while the same way
-// keeps winning, up to kMaxKeepShift doublings. A join that waited longer
-// than the caller would have taken alone for the whole cell means the
-// system put a member aside: the caller goes on alone at once, and the next
-// round says when to try again.
+// keeps winning, up to kMaxKeepShift doublings; the caller alone is kept at
+// least kLossFactor times what the team lost, so that trying the team again
+// costs a busy machine little. A join that waited longer than the caller
+// would have taken alone for the whole cell means the system put a member
+// aside: the caller goes on alone at once, and the next round says when to
+// try again.
 class SharingPolicy {
  public:
   static constexpr int64_t kRoundNs = 1'000'000;
   static constexpr int64_t kGraceNs = 50'000;  // a sleeping member's wake-up
-  static constexpr int kMaxKeepShift = 6;
+  static constexpr int kMaxKeepShift = 10;
+  static constexpr int64_t kLossFactor = 16;
 
   // Starts from what `memory` kept, if that is still in force at `nowNs`.
   SharingPolicy(SharingMemory* memory, int64_t nowNs);
@@ -134,6 +137,9 @@ class SharingPolicy {
   void Skip(int64_t ns) { lastNs_ += ns; }
   // Books one run of the team.
   void Record(const RowTeam::Report& report, TeamTally* tally);
+  // Books the `ns` the team took to stop at the end of the render: on a busy
+  // machine, its members must wait their turn to leave.
+  void ChargeTeam(int64_t ns);
 
   // The steady clock, in nanoseconds, that the team's reports use.
   static int64_t NowNs();
@@ -148,13 +154,14 @@ class SharingPolicy {
   SharingMemory* memory_;
   bool timing_ = true;  // in a round; otherwise keeping keepTeam_'s way
   bool keepTeam_ = true;
-  int keepShift_ = -1;  // keeping lasts 8 × 2^keepShift rounds' time; -1: none yet
+  int keepShift_ = -1;       // keeping lasts 8 × 2^keepShift rounds' time; -1: none yet
   int64_t phaseEndNs_ = -1;  // -1: the first cell starts the first round
   int64_t lastNs_ = 0;       // when the previous cell began
   int64_t lastPixels_ = 0;
   bool lastShared_ = false;
   bool stalled_ = false;
-  Pace paces_[2];  // this round's: [0] the team, [1] the caller alone
+  int64_t lostNs_ = 0;  // by the team, this round
+  Pace paces_[2];       // this round's: [0] the team, [1] the caller alone
 };
 
 }  // namespace tilvane

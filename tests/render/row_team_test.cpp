@@ -227,8 +227,11 @@ TEST(SharingPolicy, AJoinHeldUpByAMemberSetAsideSendsTheCallerOnAloneAtOnce) {
   }
   EXPECT_EQ(cells.tally.stalls, 1);
   EXPECT_EQ(cells.tally.aloneWins, 1);
-  // Alone for 8 rounds' time, then both ways are timed again.
-  const int64_t keepEnd = cells.now - cells.aloneNs + 8 * kRound;
+  // Alone for 16 times the 3 ms lost (more than 8 rounds' time), and 16
+  // times more what the team then took to stop; then both ways are timed again.
+  cells.policy->ChargeTeam(1'000'000);
+  const int64_t keepEnd =
+      cells.now - cells.aloneNs + SharingPolicy::kLossFactor * (3'000'000 + 1'000'000);
   EXPECT_TRUE(All(cells.Until(keepEnd - cells.aloneNs), false));
   cells.Until(keepEnd);
   EXPECT_TRUE(Alternate(cells.Until(keepEnd + kRound)));
