@@ -75,13 +75,9 @@ class CellPainter {
       draw_(context_, walk, 0, rows);
       return;
     }
-    if (!team_) {
-      // Started at the first cell shared, not charged to it: a render that
-      // never shares starts no thread.
-      const int64_t start = SharingPolicy::NowNs();
-      team_.emplace(threads_);
-      policy_.Skip(SharingPolicy::NowNs() - start);
-    }
+    // Started at the first cell shared, so a render that never shares starts
+    // no thread; what starting costs is the team's, booked to that cell.
+    if (!team_) team_.emplace(threads_);
     // One chunk per member at least; more, up to kChunksPerMember each, as
     // the cell has pixels for: each chunk costs a hand-over between cores.
     const int64_t members = team_->size();

@@ -132,9 +132,6 @@ class SharingPolicy {
   // says whether the cell beginning at `nowNs`, of `pixels` walked pixels,
   // goes to the team.
   bool ShareNext(int64_t nowNs, int64_t pixels, TeamTally* tally);
-  // Leaves out of the current cell's time `ns` that neither way should be
-  // charged.
-  void Skip(int64_t ns) { lastNs_ += ns; }
   // Books one run of the team.
   void Record(const RowTeam::Report& report, TeamTally* tally);
   // Books the `ns` the team took to stop at the end of the render: on a busy
