@@ -3,7 +3,8 @@
 //   <scene>/model and <scene>/plugin: the model and the plug-in at its default
 //     settings (best SIMD path, every core); the summary prints model/plug-in;
 //   <scene>/simd:<path>/threads:1: each SIMD path the CPU has, on one thread;
-//   <scene>/best/threads:<n>: the thread scaling, 1, 2, ... up to the cores;
+//   <scene>/best/threads:<n>: the team's own scaling, 1, 2, ... up to the
+//     cores, every large cell shared (TILVANE_SHARING=always);
 //   <scene>/pair:quiet and <scene>/pair:contended: the default and one thread
 //     in turn, frame by frame; contended with a process of the benchmark's
 //     own spinning on one core, started before the first frame and stopped
@@ -19,6 +20,7 @@
 #include <benchmark/benchmark.h>
 #include <sched.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,6 +100,7 @@ struct Variant {
   Renderer renderer;
   const char* simd;  // null: the plug-in's choice
   int threads;       // 0: the plug-in's choice
+  bool alwaysShare;  // TILVANE_SHARING=always
 };
 
 void RenderScene(benchmark::State& state, const Scene& scene, const Variant& v,
@@ -115,7 +118,7 @@ void RenderScene(benchmark::State& state, const Scene& scene, const Variant& v,
       benchmark::DoNotOptimize(rig.modelFrame().record()->data);
     } else {
       // The plug-in reads its overrides at each render.
-      tilvane_bench::SetRenderOverrides(v.simd, v.threads);
+      tilvane_bench::SetRenderOverrides(v.simd, v.threads, v.alwaysShare);
       elapsed = tilvane_bench::SecondsOf([&] { err = rig.renderPlugin(); });
       benchmark::DoNotOptimize(rig.pluginFrame().record()->data);
       rig.host().clearLog();
@@ -129,7 +132,7 @@ void RenderScene(benchmark::State& state, const Scene& scene, const Variant& v,
       break;
     }
   }
-  tilvane_bench::SetRenderOverrides(nullptr, 0);
+  tilvane_bench::SetRenderOverrides(nullptr, 0, false);
   const double frames = static_cast<double>(state.iterations());
   const tilvane_bench::WindowCounts counts = tilvane_bench::CountWindowPixels(scene);
   if (frames > 0) {
@@ -144,19 +147,22 @@ void RenderScene(benchmark::State& state, const Scene& scene, const Variant& v,
 }
 
 // A process that keeps one core busy, as another render or the host's own
-// threads would: pinned to the last core, stopped when this goes.
+// threads would: this program started again with --spin, pinned to the last
+// core, and killed when this goes. Spawned rather than forked, so that the
+// renders beside it do not pay for copying their pages on first write.
 class Spinner {
  public:
   Spinner() {
-    pid_ = fork();
-    if (pid_ == 0) {
-      cpu_set_t one;
-      CPU_ZERO(&one);
-      CPU_SET(Cores() - 1, &one);
-      sched_setaffinity(0, sizeof(one), &one);
-      for (;;) __asm__ volatile("" ::: "memory");
+    char self[] = "/proc/self/exe";
+    char spin[] = "--spin";
+    char* argv[] = {self, spin, nullptr};
+    if (posix_spawn(&pid_, self, nullptr, nullptr, argv, environ) != 0) {
+      throw std::runtime_error("cannot start the spinning process");
     }
-    if (pid_ < 0) throw std::runtime_error("cannot start the spinning process");
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(Cores() - 1, &one);
+    sched_setaffinity(pid_, sizeof(one), &one);
   }
   ~Spinner() {
     kill(pid_, SIGKILL);
@@ -166,7 +172,7 @@ class Spinner {
   Spinner& operator=(const Spinner&) = delete;
 
  private:
-  pid_t pid_;
+  pid_t pid_ = 0;
 };
 
 std::string PairName(const Scene& s, const char* mode, const char* who) {
@@ -196,16 +202,19 @@ void RenderPair(benchmark::State& state, const Scene& scene, bool contended) {
   std::optional<Spinner> spinner;
   if (contended) spinner.emplace();
   PF_Err err = PF_Err_NONE;
+  bool defaultFirst = true;
   for (auto _ : state) {
     double pair = 0.0;
-    for (const int threads : {0, 1}) {
-      tilvane_bench::SetRenderOverrides(nullptr, threads);
+    // Each first in turn: neither gains from following the other.
+    for (const int threads : {defaultFirst ? 0 : 1, defaultFirst ? 1 : 0}) {
+      tilvane_bench::SetRenderOverrides(nullptr, threads, false);
       const double elapsed = tilvane_bench::SecondsOf([&] { err = rig.renderPlugin(); });
       rig.host().clearLog();
       (threads == 0 ? both : one).push_back(elapsed);
       pair += elapsed;
       if (err != PF_Err_NONE) break;
     }
+    defaultFirst = !defaultFirst;
     state.SetIterationTime(pair);
     if (err != PF_Err_NONE) {
       state.SkipWithError(("render returned " + std::to_string(err)).c_str());
@@ -213,7 +222,7 @@ void RenderPair(benchmark::State& state, const Scene& scene, bool contended) {
     }
   }
   spinner.reset();
-  tilvane_bench::SetRenderOverrides(nullptr, 0);
+  tilvane_bench::SetRenderOverrides(nullptr, 0, false);
   load.push_back(LoadNow());
 }
 
@@ -252,17 +261,18 @@ void RegisterAll() {
                                  [chunks](benchmark::State& state) { TeamRuns(state, chunks); });
   }
   for (const Scene& s : tilvane_bench::Scenes()) {
-    Register(s, ModelName(s), {Renderer::Model, nullptr, 0});
-    Register(s, PluginName(s), {Renderer::Plugin, nullptr, 0});
+    Register(s, ModelName(s), {Renderer::Model, nullptr, 0, false});
+    Register(s, PluginName(s), {Renderer::Plugin, nullptr, 0, false});
   }
   for (const Scene& s : tilvane_bench::Scenes()) {
     for (const Path& path : kPaths) {
-      if (CpuHas(path)) Register(s, PathName(s, path.name), {Renderer::Plugin, path.name, 1});
+      if (CpuHas(path))
+        Register(s, PathName(s, path.name), {Renderer::Plugin, path.name, 1, false});
     }
   }
   for (const Scene& s : tilvane_bench::Scenes()) {
     for (const int n : ThreadCounts())
-      Register(s, ThreadsName(s, n), {Renderer::Plugin, nullptr, n});
+      Register(s, ThreadsName(s, n), {Renderer::Plugin, nullptr, n, true});
   }
   for (const Scene& s : tilvane_bench::Scenes()) {
     for (const bool contended : {false, true}) {
@@ -319,7 +329,9 @@ void PrintSummary() {
     }
   }
 
-  std::printf("\nThreads on the best path: ms per frame (speed-up vs 1 thread):\n");
+  std::printf(
+      "\nThreads on the best path, every large cell shared: ms per frame (speed-up vs 1 "
+      "thread):\n");
   std::printf("%-5s", "scene");
   for (const int n : ThreadCounts()) std::printf(" %15d", n);
   std::printf("\n");
@@ -363,6 +375,9 @@ void PrintSummary() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--spin") {
+    for (;;) __asm__ volatile("" ::: "memory");
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   try {
