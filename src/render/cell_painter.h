@@ -18,8 +18,9 @@ namespace tilvane {
 // well under a millisecond).
 inline constexpr int64_t kMinOutputPixelsToShare = int64_t{1} << 16;
 // A cell with fewer walked pixels than this is drawn by the calling thread
-// alone: a hand-over between cores costs about a microsecond, the time of a
-// few hundred pixels. Above it, the team's own accounts decide.
+// alone: a hand-over and join cost up to a microsecond, the time of about 150
+// pixels, too much of what sharing such a cell could save. Above it, the
+// team's timing of itself decides.
 inline constexpr int64_t kMinPixelsToShare = 512;
 // Cells are cut into chunks of about this many pixels, several per member,
 // so members that come free early take more of the cell.
@@ -29,9 +30,10 @@ inline constexpr int kMaxCellChunks = kMaxRenderThreads * kChunksPerMember;
 static_assert(kMaxCellChunks <= RowTeam::kMaxChunks,
               "a job's chunk count must fit the team's state word");
 
-// Draws cell windows with the chosen walk, sharing each large one among
-// the render's threads. The team is started at the first cell worth sharing
-// and joined when the painter goes, before the render returns.
+// Draws cell windows with the chosen walk, sharing large ones among the
+// render's threads while that pays (SharingPolicy). The team is started at
+// the first cell shared and joined when the painter goes, before the render
+// returns.
 template <typename Pixel>
 class CellPainter {
  public:
