@@ -3,7 +3,14 @@
 //   <scene>/model and <scene>/plugin: the model and the plug-in at its default
 //     settings (best SIMD path, every core); the summary prints model/plug-in;
 //   <scene>/simd:<path>/threads:1: each SIMD path the CPU has, on one thread;
-//   <scene>/best/threads:<n>: the thread scaling, 1, 2, ... up to the cores.
+//   <scene>/best/threads:<n>: the team's own scaling, 1, 2, ... up to the
+//     cores, every large cell shared (TILVANE_SHARING=always);
+//   <scene>/pair:quiet and <scene>/pair:contended: the default and one thread
+//     in turn, frame by frame; contended with a process of the benchmark's
+//     own spinning on one core, started before the first frame and stopped
+//     after the last. The summary prints default / one thread for each;
+//   team/chunks:<n>: the thread team on its own, one run after another of a
+//     job of n empty chunks on every core: the cost of handing a cell over.
 // Every benchmark reports milliseconds per frame and nanoseconds per window
 // pixel, the window pixels being every pixel of every cell window of the grid
 // (units² × (2 × halfWidth + 1) × (2 × halfHeight + 1)); nanoseconds per
@@ -11,12 +18,19 @@
 // at the end uses the median frame time of every frame each benchmark
 // rendered in this run, so its ratios compare figures measured side by side.
 #include <benchmark/benchmark.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -24,6 +38,7 @@
 
 #include "bench/scenes.h"
 #include "src/render/render_options.h"
+#include "src/render/row_team.h"
 
 namespace {
 
@@ -85,6 +100,7 @@ struct Variant {
   Renderer renderer;
   const char* simd;  // null: the plug-in's choice
   int threads;       // 0: the plug-in's choice
+  bool alwaysShare;  // TILVANE_SHARING=always
 };
 
 void RenderScene(benchmark::State& state, const Scene& scene, const Variant& v,
@@ -102,7 +118,7 @@ void RenderScene(benchmark::State& state, const Scene& scene, const Variant& v,
       benchmark::DoNotOptimize(rig.modelFrame().record()->data);
     } else {
       // The plug-in reads its overrides at each render.
-      tilvane_bench::SetRenderOverrides(v.simd, v.threads);
+      tilvane_bench::SetRenderOverrides(v.simd, v.threads, v.alwaysShare);
       elapsed = tilvane_bench::SecondsOf([&] { err = rig.renderPlugin(); });
       benchmark::DoNotOptimize(rig.pluginFrame().record()->data);
       rig.host().clearLog();
@@ -116,7 +132,7 @@ void RenderScene(benchmark::State& state, const Scene& scene, const Variant& v,
       break;
     }
   }
-  tilvane_bench::SetRenderOverrides(nullptr, 0);
+  tilvane_bench::SetRenderOverrides(nullptr, 0, false);
   const double frames = static_cast<double>(state.iterations());
   const tilvane_bench::WindowCounts counts = tilvane_bench::CountWindowPixels(scene);
   if (frames > 0) {
@@ -130,6 +146,86 @@ void RenderScene(benchmark::State& state, const Scene& scene, const Variant& v,
   state.counters["walked_px"] = static_cast<double>(counts.walked);
 }
 
+// A process that keeps one core busy, as another render or the host's own
+// threads would: this program started again with --spin, pinned to the last
+// core, and killed when this goes. Spawned rather than forked, so that the
+// renders beside it do not pay for copying their pages on first write.
+class Spinner {
+ public:
+  Spinner() {
+    char self[] = "/proc/self/exe";
+    char spin[] = "--spin";
+    char* argv[] = {self, spin, nullptr};
+    if (posix_spawn(&pid_, self, nullptr, nullptr, argv, environ) != 0) {
+      throw std::runtime_error("cannot start the spinning process");
+    }
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(Cores() - 1, &one);
+    sched_setaffinity(pid_, sizeof(one), &one);
+  }
+  ~Spinner() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  Spinner(const Spinner&) = delete;
+  Spinner& operator=(const Spinner&) = delete;
+
+ private:
+  pid_t pid_ = 0;
+};
+
+std::string PairName(const Scene& s, const char* mode, const char* who) {
+  return std::string(s.id) + "/" + mode + "/" + who;
+}
+
+// Load averages over the last minute, at the start and end of each run of a pair.
+std::map<std::string, std::vector<double>>& Loads() {
+  static std::map<std::string, std::vector<double>> loads;
+  return loads;
+}
+
+double LoadNow() {
+  double load[1] = {0.0};
+  return getloadavg(load, 1) == 1 ? load[0] : -1.0;
+}
+
+// The default and one thread, frame by frame in turn, so that both see the
+// same machine; with `contended`, beside a process spinning on one core.
+void RenderPair(benchmark::State& state, const Scene& scene, bool contended) {
+  SceneRig& rig = Rig(scene);
+  const char* mode = contended ? "contended" : "quiet";
+  std::vector<double>& both = FrameSeconds()[PairName(scene, mode, "default")];
+  std::vector<double>& one = FrameSeconds()[PairName(scene, mode, "threads:1")];
+  std::vector<double>& load = Loads()[std::string(scene.id) + "/" + mode];
+  load.push_back(LoadNow());
+  std::optional<Spinner> spinner;
+  if (contended) spinner.emplace();
+  PF_Err err = PF_Err_NONE;
+  bool defaultFirst = true;
+  for (auto _ : state) {
+    double pair = 0.0;
+    // Each first in turn: neither gains from following the other.
+    for (const int threads : {defaultFirst ? 0 : 1, defaultFirst ? 1 : 0}) {
+      tilvane_bench::SetRenderOverrides(nullptr, threads, false);
+      const double elapsed = tilvane_bench::SecondsOf([&] { err = rig.renderPlugin(); });
+      rig.host().clearLog();
+      (threads == 0 ? both : one).push_back(elapsed);
+      pair += elapsed;
+      if (err != PF_Err_NONE) break;
+    }
+    defaultFirst = !defaultFirst;
+    state.SetIterationTime(pair);
+    if (err != PF_Err_NONE) {
+      state.SkipWithError(("render returned " + std::to_string(err)).c_str());
+      break;
+    }
+  }
+  spinner.reset();
+  tilvane_bench::SetRenderOverrides(nullptr, 0, false);
+  load.push_back(LoadNow());
+}
+
 std::string ModelName(const Scene& s) { return std::string(s.id) + "/model"; }
 std::string PluginName(const Scene& s) { return std::string(s.id) + "/plugin"; }
 std::string PathName(const Scene& s, const char* path) {
@@ -137,6 +233,18 @@ std::string PathName(const Scene& s, const char* path) {
 }
 std::string ThreadsName(const Scene& s, int n) {
   return std::string(s.id) + "/best/threads:" + std::to_string(n);
+}
+
+void EmptyChunk(const void*, int) {}
+
+// Back-to-back runs of empty chunks, as the cells of a render come: what the
+// caller pays per cell for the hand-over and per chunk for the claims.
+void TeamRuns(benchmark::State& state, int chunks) {
+  tilvane::RowTeam team(Cores());
+  int64_t ns = 0;
+  for (auto _ : state) ns += team.Run(&EmptyChunk, nullptr, chunks).totalNs;
+  state.counters["members"] = team.size();
+  state.counters["ns_per_run"] = static_cast<double>(ns) / static_cast<double>(state.iterations());
 }
 
 void Register(const Scene& scene, const std::string& name, const Variant& v) {
@@ -148,18 +256,32 @@ void Register(const Scene& scene, const std::string& name, const Variant& v) {
 }
 
 void RegisterAll() {
+  for (const int chunks : {2, 4, 16, 32}) {
+    benchmark::RegisterBenchmark(("team/chunks:" + std::to_string(chunks)).c_str(),
+                                 [chunks](benchmark::State& state) { TeamRuns(state, chunks); });
+  }
   for (const Scene& s : tilvane_bench::Scenes()) {
-    Register(s, ModelName(s), {Renderer::Model, nullptr, 0});
-    Register(s, PluginName(s), {Renderer::Plugin, nullptr, 0});
+    Register(s, ModelName(s), {Renderer::Model, nullptr, 0, false});
+    Register(s, PluginName(s), {Renderer::Plugin, nullptr, 0, false});
   }
   for (const Scene& s : tilvane_bench::Scenes()) {
     for (const Path& path : kPaths) {
-      if (CpuHas(path)) Register(s, PathName(s, path.name), {Renderer::Plugin, path.name, 1});
+      if (CpuHas(path))
+        Register(s, PathName(s, path.name), {Renderer::Plugin, path.name, 1, false});
     }
   }
   for (const Scene& s : tilvane_bench::Scenes()) {
     for (const int n : ThreadCounts())
-      Register(s, ThreadsName(s, n), {Renderer::Plugin, nullptr, n});
+      Register(s, ThreadsName(s, n), {Renderer::Plugin, nullptr, n, true});
+  }
+  for (const Scene& s : tilvane_bench::Scenes()) {
+    for (const bool contended : {false, true}) {
+      benchmark::RegisterBenchmark(
+          (std::string(s.id) + (contended ? "/pair:contended" : "/pair:quiet")).c_str(),
+          [&s, contended](benchmark::State& state) { RenderPair(state, s, contended); })
+          ->Unit(benchmark::kMillisecond)
+          ->UseManualTime();
+    }
   }
 }
 
@@ -207,7 +329,9 @@ void PrintSummary() {
     }
   }
 
-  std::printf("\nThreads on the best path: ms per frame (speed-up vs 1 thread):\n");
+  std::printf(
+      "\nThreads on the best path, every large cell shared: ms per frame (speed-up vs 1 "
+      "thread):\n");
   std::printf("%-5s", "scene");
   for (const int n : ThreadCounts()) std::printf(" %15d", n);
   std::printf("\n");
@@ -224,11 +348,36 @@ void PrintSummary() {
     }
     std::printf("\n");
   }
+
+  std::printf(
+      "\nDefault against one thread, frame by frame in turn: median ms, default / one "
+      "thread\n(contended: beside a process spinning on one core; load: 1-minute load "
+      "average before and after)\n");
+  std::printf("%-5s %10s %10s %7s %11s   %10s %10s %7s %11s\n", "scene", "quiet", "1 thread",
+              "ratio", "load", "contended", "1 thread", "ratio", "load");
+  for (const Scene& s : scenes) {
+    std::printf("(%s)  ", s.id);
+    for (const char* mode : {"quiet", "contended"}) {
+      const double both = MedianMs(PairName(s, mode, "default"));
+      const double one = MedianMs(PairName(s, mode, "threads:1"));
+      const std::vector<double>& load = Loads()[std::string(s.id) + "/" + mode];
+      if (both > 0 && one > 0 && !load.empty()) {
+        std::printf("%10.2f %10.2f %7.3f %5.2f,%5.2f   ", both, one, both / one, load.front(),
+                    load.back());
+      } else {
+        std::printf("%10s %10s %7s %11s   ", "-", "-", "-", "-");
+      }
+    }
+    std::printf("\n");
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--spin") {
+    for (;;) __asm__ volatile("" ::: "memory");
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   try {

@@ -65,7 +65,7 @@ Options Parse(int argc, char** argv) {
 bool TimeScene(const standin::PluginLibrary& plugin, const tilvane_bench::Scene& scene,
                const Options& o) {
   tilvane_bench::SceneRig rig(plugin.entry(), scene);
-  tilvane_bench::SetRenderOverrides(o.simd.empty() ? nullptr : o.simd.c_str(), o.threads);
+  tilvane_bench::SetRenderOverrides(o.simd.empty() ? nullptr : o.simd.c_str(), o.threads, false);
   std::vector<double> model, plug;
   for (int i = 0; i < o.repetitions; ++i) {
     model.push_back(tilvane_bench::SecondsOf([&] { rig.renderModel(); }));

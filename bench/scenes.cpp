@@ -120,11 +120,12 @@ void SceneRig::renderModel() {
                             modelOutput_);
 }
 
-void SetRenderOverrides(const char* simd, int threads) {
+void SetRenderOverrides(const char* simd, int threads, bool alwaysShare) {
   using Value = std::optional<std::string>;
   tilvane_test::SetEnv("TILVANE_SIMD", simd != nullptr ? Value(simd) : std::nullopt);
   tilvane_test::SetEnv("TILVANE_THREADS",
                        threads > 0 ? Value(std::to_string(threads)) : std::nullopt);
+  tilvane_test::SetEnv("TILVANE_SHARING", alwaysShare ? Value("always") : std::nullopt);
 }
 
 void PrintModelTableHeader() {

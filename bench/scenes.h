@@ -68,9 +68,10 @@ class SceneRig {
 };
 
 // The plug-in's overrides, read at each render: a SIMD path ("scalar",
-// "sse2", "avx2", "avx512") or null for the best the CPU has, and a worker
-// count or 0 for every core.
-void SetRenderOverrides(const char* simd, int threads);
+// "sse2", "avx2", "avx512") or null for the best the CPU has, a worker
+// count or 0 for every core, and whether the team shares every large cell
+// (TILVANE_SHARING=always) rather than deciding for itself.
+void SetRenderOverrides(const char* simd, int threads, bool alwaysShare);
 
 // The table of the model beside the plug-in, as both timing programs print
 // it: median milliseconds, their ratio, and whether the frames were the same

@@ -4,9 +4,12 @@
 // The baseline runs twice: as a process of its own (this program started
 // again with --io-only), which like the tool pays for loading OpenImageIO and
 // its libraries, and inside this process, which does not. Prints frames per
-// second of each and the ratios; the start-up of each process; then, for PNG,
-// the size and encoding time of the tool's frames at every zlib level and with
-// every row filter.
+// second of each and the ratios; the start-up of each process; then the
+// default job with one frame at a time and with one frame per core at once,
+// each frame on a team of every core (the plug-in deciding cell by cell
+// whether its team pays) against one thread per frame, in turn; then, for
+// PNG, the size and encoding time of the tool's frames at every zlib level and
+// with every row filter.
 //
 //   tilvane_tool_bench [--frames N] [--keep] [--tool PATH] [-- extra tilvane options]
 //
@@ -436,6 +439,46 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (job.ext == "png" && pngFrames.empty()) {
       pngFrames.assign(outputs.begin(), outputs.begin() + std::min<size_t>(outputs.size(), 6));
+    }
+  }
+
+  // Frames at once, each on a team of every core or on one thread, run in
+  // turn three times each way: the median wall time of each and their ratio.
+  {
+    std::printf(
+        "\nFrames at once, each frame on a team of every core (TILVANE_THREADS=%d) against one "
+        "thread (TILVANE_THREADS=1), the default job, median of 3 in turn:\n%14s %12s %12s "
+        "%8s\n",
+        cores, "frames at once", "team fps", "1 thread fps", "ratio");
+    const Job& job = jobs.front();
+    for (const int atOnce : {1, cores}) {
+      std::vector<double> walls[2];
+      for (int run = 0; run < 3; ++run) {
+        for (const int way : {0, 1}) {
+          setenv("TILVANE_THREADS", way == 0 ? std::to_string(cores).c_str() : "1", 1);
+          std::vector<std::string> args = {tool,
+                                           "render",
+                                           "--quiet",
+                                           "--icon",
+                                           "icon.png",
+                                           "--displacement",
+                                           job.layer + ".####.png",
+                                           "--frames",
+                                           "0-" + std::to_string(job.frames - 1),
+                                           "--threads",
+                                           std::to_string(atOnce),
+                                           "-o",
+                                           "at-once.####.png"};
+          args.insert(args.end(), extra.begin(), extra.end());
+          walls[way].push_back(RunTool(args, dir).wall);
+          unsetenv("TILVANE_THREADS");
+        }
+      }
+      for (std::vector<double>& w : walls) std::sort(w.begin(), w.end());
+      const double n = job.frames;
+      std::printf("%14d %12.2f %12.2f %8.3f\n", atOnce, n / walls[0][1], n / walls[1][1],
+                  walls[0][1] / walls[1][1]);
+      std::fflush(stdout);
     }
   }
 

@@ -18,8 +18,10 @@ namespace tilvane {
 // well under a millisecond).
 inline constexpr int64_t kMinOutputPixelsToShare = int64_t{1} << 16;
 // A cell with fewer walked pixels than this is drawn by the calling thread
-// alone: handing it to the team would cost more than it saves.
-inline constexpr int64_t kMinPixelsToShare = 1024;
+// alone: a hand-over and join cost up to a microsecond, the time of about 150
+// pixels, too much of what sharing such a cell could save. Above it, the
+// team's timing of itself decides.
+inline constexpr int64_t kMinPixelsToShare = 512;
 // Cells are cut into chunks of about this many pixels, several per member,
 // so members that come free early take more of the cell.
 inline constexpr int64_t kChunkPixels = 512;
@@ -27,20 +29,23 @@ inline constexpr int kChunksPerMember = 16;
 inline constexpr int kMaxCellChunks = kMaxRenderThreads * kChunksPerMember;
 static_assert(kMaxCellChunks <= RowTeam::kMaxChunks,
               "a job's chunk count must fit the team's state word");
-// After this many cells kept waiting for a member the system did not
-// schedule, the machine is busier than the team is large: the render goes on
-// on the calling thread alone, as it would have taken without threads.
-inline constexpr int kMaxStalls = 16;
 
-// Draws cell windows with the chosen walk, sharing each large one among
-// the render's threads. The team is started at the first cell worth sharing
-// and joined when the painter goes, before the render returns.
+// Draws cell windows with the chosen walk, sharing large ones among the
+// render's threads while that pays (SharingPolicy). The team is started at
+// the first cell shared and joined when the painter goes, before the render
+// returns.
 template <typename Pixel>
 class CellPainter {
  public:
-  // Draws with `draw`, on up to `threads` threads, the calling one included.
-  CellPainter(const DrawContext<Pixel>& context, RowDrawer<Pixel> draw, int threads)
-      : context_(context), draw_(draw), threads_(threads) {
+  // Draws with `draw`, on up to options.threads threads, the calling one
+  // included, sharing cells as options.alwaysShare says.
+  CellPainter(const DrawContext<Pixel>& context, RowDrawer<Pixel> draw,
+              const RenderOptions& options)
+      : context_(context),
+        draw_(draw),
+        threads_(options.threads),
+        alwaysShare_(options.alwaysShare),
+        policy_(&SharingMemory::Process(), SharingPolicy::NowNs()) {
     // Output rows that overlap in memory would be written by two threads.
     const int64_t rowSize = int64_t{context.output->width} * int64_t{sizeof(Pixel)};
     const int64_t stride = context.output->rowbytes;
@@ -54,10 +59,26 @@ class CellPainter {
     const CellWalk walk = PrepareCellWalk(context_, cell, cellRow, cellColumn);
     const int64_t rows = walk.RowCount();
     const int64_t pixels = rows * walk.ColumnCount();
-    if (threads_ <= 1 || stalls_ >= kMaxStalls || rows < 2 || pixels < kMinPixelsToShare) {
+    CellRoute route = CellRoute::kShared;
+    if (threads_ <= 1) {
+      route = CellRoute::kTeamOfOne;
+    } else {
+      // Every cell books its time, the small ones too: they are part of
+      // what either way costs.
+      const bool share = alwaysShare_ || policy_.ShareNext(SharingPolicy::NowNs(), pixels, &tally_);
+      if (rows < 2 || pixels < kMinPixelsToShare) {
+        route = CellRoute::kTooSmall;
+      } else if (!share) {
+        route = CellRoute::kAlone;
+      }
+    }
+    ++tally_.cells[static_cast<int>(route)];
+    if (route != CellRoute::kShared) {
       draw_(context_, walk, 0, rows);
       return;
     }
+    // Started at the first cell shared, so a render that never shares starts
+    // no thread; what starting costs is the team's, booked to that cell.
     if (!team_) team_.emplace(threads_);
     // One chunk per member at least; more, up to kChunksPerMember each, as
     // the cell has pixels for: each chunk costs a hand-over between cores.
@@ -68,8 +89,21 @@ class CellPainter {
     if (chunks > rows) chunks = rows;
     Job job{this, &walk, {}};
     const int count = SplitRows(walk, static_cast<int>(chunks), job.bounds);
-    if (!team_->Run(&DrawChunk, &job, count)) ++stalls_;
+    const RowTeam::Report report = team_->Run(&DrawChunk, &job, count);
+    if (!alwaysShare_) policy_.Record(report, &tally_);
   }
+
+  ~CellPainter() {
+    if (!team_) return;
+    const int64_t start = SharingPolicy::NowNs();
+    team_.reset();
+    policy_.ChargeTeam(SharingPolicy::NowNs() - start);
+  }
+  CellPainter(const CellPainter&) = delete;
+  CellPainter& operator=(const CellPainter&) = delete;
+
+  // How many cells went which way, and why.
+  const TeamTally& tally() const { return tally_; }
 
  private:
   struct Job {
@@ -105,7 +139,9 @@ class CellPainter {
   const DrawContext<Pixel>& context_;
   RowDrawer<Pixel> draw_;
   int threads_;
-  int stalls_ = 0;
+  bool alwaysShare_;
+  SharingPolicy policy_;
+  TeamTally tally_;
   std::optional<RowTeam> team_;
 };
 

@@ -55,7 +55,7 @@ void RunCellLoops(const Pass& pass, const RenderOptions& options, PF_Err* err) {
   std::optional<DrawContext<Pixel>> context;
   if (drawable) context = MakeDrawContext<Pixel>(settings, *pass.geometry, pass.output);
   std::optional<CellPainter<Pixel>> painter;
-  if (context) painter.emplace(*context, RowDrawerFor<Pixel>(options.simd), options.threads);
+  if (context) painter.emplace(*context, RowDrawerFor<Pixel>(options.simd), options);
 
   for (int32_t cellRow = 0; cellRow < settings.units; ++cellRow) {
     for (int32_t cellColumn = 0; cellColumn < settings.units; ++cellColumn) {

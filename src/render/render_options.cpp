@@ -79,8 +79,11 @@ RenderOptions ParseRenderOptions(const char* simd, const char* threads, SimdPath
 }
 
 RenderOptions ReadRenderOptions() {
-  return ParseRenderOptions(std::getenv("TILVANE_SIMD"), std::getenv("TILVANE_THREADS"),
-                            BestSimdPath(), CoreCount());
+  RenderOptions options = ParseRenderOptions(
+      std::getenv("TILVANE_SIMD"), std::getenv("TILVANE_THREADS"), BestSimdPath(), CoreCount());
+  const char* sharing = std::getenv("TILVANE_SHARING");
+  options.alwaysShare = sharing != nullptr && SameText(sharing, "always");
+  return options;
 }
 
 }  // namespace tilvane

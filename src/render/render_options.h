@@ -18,6 +18,9 @@ inline constexpr int kMaxRenderThreads = 64;
 struct RenderOptions {
   SimdPath simd;
   int threads;  // 1 to kMaxRenderThreads, the calling thread included
+  // The team shares every cell large enough, without timing itself against
+  // the calling thread alone: for tests and support, never the default.
+  bool alwaysShare = false;
 };
 
 // The best path this CPU and its operating system support (AVX state saved
@@ -28,6 +31,7 @@ SimdPath BestSimdPath();
 // falls back to the best it has, and anything else means the best.
 // TILVANE_THREADS=N asks for N threads; unset, 0 or unreadable means one per
 // core. Both are capped to what the machine and kMaxRenderThreads allow.
+// TILVANE_SHARING=always sets alwaysShare; anything else leaves it unset.
 RenderOptions ReadRenderOptions();
 
 // The same decisions from given texts (null for unset), for the tests.

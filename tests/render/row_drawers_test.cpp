@@ -251,7 +251,8 @@ std::set<std::thread::id> ThreadsPainting(int width, int height, bool waitForOth
   witness.waitForOthers = waitForOthers;
   gWitness = &witness;
   {
-    tilvane::CellPainter<PF_Pixel> painter(context, {SimdPath::kScalar, &WitnessedRows}, 2);
+    tilvane::CellPainter<PF_Pixel> painter(context, {SimdPath::kScalar, &WitnessedRows},
+                                           tilvane::RenderOptions{SimdPath::kScalar, 2, true});
     painter.Paint(cell, 0, 0);
   }  // the team is joined here
   gWitness = nullptr;

@@ -1,6 +1,7 @@
 // Threads and vector paths inside one render: whatever TILVANE_THREADS and
-// TILVANE_SIMD say, the host sees the same calls with the same arguments in
-// the same order, every one from the thread that called the entry point, and
+// TILVANE_SIMD say, whether the team shares every large cell
+// (TILVANE_SHARING=always) or times itself against one thread, the host sees the same calls with
+// the same arguments in the same order, every one from the thread that called the entry point, and
 // the frame is the one the scalar path renders on one thread. The scenes are
 // large enough for the render to split its cells' windows among workers.
 #include <cstdint>
@@ -84,26 +85,31 @@ TEST_P(RenderThreads, HostCallsAndFramesAreTheSameForEveryWorkerCountAndPath) {
   host->time().total = 3 * host->time().step;
   host->clearLog();
 
-  ScopedEnv env;
-  env.Set("TILVANE_SIMD", "scalar");
-  env.Set("TILVANE_THREADS", "1");
   World want(1920, 1080, p.depth, p.outputPadding, p.outputBottomUp);
-  ASSERT_EQ(host->render(want), PF_Err_NONE);
+  {
+    ScopedEnv env("TILVANE_SIMD", "scalar");
+    env.Set("TILVANE_THREADS", "1");
+    ASSERT_EQ(host->render(want), PF_Err_NONE);
+  }
   ExpectBalanced(*host);
   ASSERT_FALSE(want.samePixels(World(1920, 1080, p.depth))) << "the scene draws nothing";
   const std::vector<Call> reference = host->calls();
   ASSERT_GT(reference.size(), size_t{4});
 
   std::string lacking;
-  for (const char* threads : {"1", "2", "7"}) {
+  // "default": every core, the team deciding cell by cell what pays.
+  for (const char* threads : {"1", "2", "7", "default"}) {
     for (const char* simd : {"scalar", "sse2", "avx2", "avx512"}) {
       if (!CpuHas(simd)) {
         lacking = simd;
         continue;
       }
       SCOPED_TRACE(std::string("TILVANE_THREADS=") + threads + " TILVANE_SIMD=" + simd);
-      env.Set("TILVANE_THREADS", threads);
-      env.Set("TILVANE_SIMD", simd);
+      ScopedEnv run("TILVANE_SIMD", simd);
+      if (std::string(threads) != "default") {
+        run.Set("TILVANE_THREADS", threads);
+        run.Set("TILVANE_SHARING", "always");
+      }
       host->clearLog();
       World got(1920, 1080, p.depth, p.outputPadding, p.outputBottomUp);
       got.fill(PF_Pixel16{7, 7, 7, 7});

@@ -169,9 +169,11 @@ Scene MakeScene(Pick& pick) {
   return scene;
 }
 
+// Every large cell shared, as the team may choose to at any moment.
 World Render(Scene& scene, const std::string& simd, int threads) {
   ScopedEnv env("TILVANE_SIMD", simd);
   env.Set("TILVANE_THREADS", std::to_string(threads));
+  env.Set("TILVANE_SHARING", "always");
   World out(scene.width, scene.height, scene.depth, scene.padding, scene.bottomUp);
   out.fill(PF_Pixel16{7, 7, 7, 7});
   scene.host->clearLog();
@@ -242,6 +244,7 @@ TEST_P(EachPath, OverlappingOutputRowsAreNeverSharedAmongThreads) {
     const auto render = [&](const char* simd, int threads) {
       ScopedEnv env("TILVANE_SIMD", simd);
       env.Set("TILVANE_THREADS", std::to_string(threads));
+      env.Set("TILVANE_SHARING", "always");
       World out(400, 200, depth);
       out.record()->rowbytes /= 3;  // rows overlap; the buffer still holds them all
       EXPECT_EQ(host->render(out), PF_Err_NONE);
@@ -292,6 +295,18 @@ TEST(RenderOptions, PathNamesAreReadWhateverTheirCase) {
   for (const auto& s : kSpellings) {
     EXPECT_EQ(tilvane::ParseRenderOptions(s.spelling, nullptr, SimdPath::kAvx512, 1).simd, s.path)
         << s.spelling;
+  }
+}
+
+TEST(RenderOptions, OnlyTilvaneSharingAlwaysMakesTheTeamShareEveryLargeCell) {
+  struct Case {
+    const char* text;
+    bool always;
+  };
+  for (const Case c : {Case{"always", true}, Case{"ALWAYS", true}, Case{"adaptive", false},
+                       Case{"", false}, Case{"always ", false}}) {
+    ScopedEnv env("TILVANE_SHARING", c.text);
+    EXPECT_EQ(tilvane::ReadRenderOptions().alwaysShare, c.always) << '"' << c.text << '"';
   }
 }
 
