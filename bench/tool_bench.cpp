@@ -281,47 +281,215 @@ int IoOnly(char** a) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc == 13 && std::string(argv[1]) == "--io-only") return IoOnly(argv + 2);
+// What the command line asked for.
+struct Options {
   int frames = 24;
   bool keep = false;
   std::string tool = TILVANE_TOOL_PATH;
-  std::vector<std::string> extra;
+  std::vector<std::string> extra;  // passed on to every render
   int pngLevel = tilvane_tool::kDefaultPngCompression;
-  int pngFilter = 0;
+  int pngFilter = 0;  // libpng's flags
+};
+
+int PngFilterFlags(const std::string& name) {
   for (const auto& f : tilvane_tool::kPngFilters) {
-    if (f.filter == tilvane_tool::kDefaultPngFilter) pngFilter = f.flags;
+    if (name == f.name) return f.flags;
+  }
+  Check(false, "unknown --png-filter " + name);
+  return 0;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  for (const auto& f : tilvane_tool::kPngFilters) {
+    if (f.filter == tilvane_tool::kDefaultPngFilter) o.pngFilter = f.flags;
   }
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--frames" && i + 1 < argc) {
-      frames = std::max(1, std::atoi(argv[++i]));
+      o.frames = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--keep") {
-      keep = true;
+      o.keep = true;
     } else if (a == "--tool" && i + 1 < argc) {
-      tool = fs::absolute(argv[++i]).string();
+      o.tool = fs::absolute(argv[++i]).string();
     } else if (a == "--") {
-      extra.assign(argv + i + 1, argv + argc);
+      o.extra.assign(argv + i + 1, argv + argc);
       // The baseline encodes PNG at the tool's level and with its filter.
-      for (size_t k = 0; k + 1 < extra.size(); ++k) {
-        if (extra[k] == "--png-compression") pngLevel = std::atoi(extra[k + 1].c_str());
-        if (extra[k] == "--png-filter") {
-          pngFilter = -1;
-          for (const auto& f : tilvane_tool::kPngFilters) {
-            if (extra[k + 1] == f.name) pngFilter = f.flags;
-          }
-          Check(pngFilter >= 0, "unknown --png-filter " + extra[k + 1]);
-        }
+      for (size_t k = 0; k + 1 < o.extra.size(); ++k) {
+        if (o.extra[k] == "--png-compression") o.pngLevel = std::atoi(o.extra[k + 1].c_str());
+        if (o.extra[k] == "--png-filter") o.pngFilter = PngFilterFlags(o.extra[k + 1]);
       }
-      break;
+      return true;
     } else {
-      std::fprintf(stderr,
-                   "usage: tilvane_tool_bench [--frames N] [--keep] [--tool PATH] [-- tilvane "
-                   "options]\n");
-      return 2;
+      return false;
     }
+  }
+  return true;
+}
+
+struct Job {
+  std::string name;
+  std::string layer;  // the displacement sequence's stem
+  std::string ext;
+  int frames;
+  std::vector<std::string> options;
+};
+
+// The tool's arguments for a job's frames into stem.####.ext, and more.
+std::vector<std::string> RenderArgs(const Options& o, const Job& job, const std::string& output,
+                                    const std::vector<std::string>& more) {
+  std::vector<std::string> args = {o.tool,
+                                   "render",
+                                   "--quiet",
+                                   "--icon",
+                                   "icon.png",
+                                   "--displacement",
+                                   job.layer + ".####.png",
+                                   "--frames",
+                                   "0-" + std::to_string(job.frames - 1),
+                                   "-o",
+                                   output};
+  args.insert(args.end(), more.begin(), more.end());
+  args.insert(args.end(), o.extra.begin(), o.extra.end());
+  return args;
+}
+
+// The start-up each process pays before its first frame: the tool's (its
+// libraries and the plug-in loaded, nothing rendered) and the baseline's.
+void PrintStartUp(const Options& o, const std::string& dir, const std::string& self) {
+  const auto best = [&](const std::vector<std::string>& args) {
+    Timing b{1e9, 1e9};
+    for (int i = 0; i < 5; ++i) {
+      const Timing t = RunTool(args, dir);
+      b.wall = std::min(b.wall, t.wall);
+      b.cpu = std::min(b.cpu, t.cpu);
+    }
+    return b;
+  };
+  const Timing tool = best({o.tool, "--version"});
+  const Timing io =
+      best({self, "--io-only", dir, "disp", "png", "0", "1", "1", "4", "uint8", "0", "0", "1"});
+  std::printf(
+      "\nstart-up (best of 5): tool %.3fs wall %.3fs CPU; I/O-only process %.3fs wall "
+      "%.3fs CPU\n",
+      tool.wall, tool.cpu, io.wall, io.cpu);
+}
+
+// One job: the tool, then both baselines on the frames it wrote; one table row.
+// Returns the tool's frames.
+std::vector<Frame> TimeJob(const Options& o, const Job& job, const std::string& dir,
+                           const std::string& self, int cores) {
+  const std::string stem = "out-" + job.layer;
+  const Timing tool = RunTool(RenderArgs(o, job, stem + ".####." + job.ext, job.options), dir);
+
+  std::vector<Frame> outputs;
+  std::vector<OIIO::ImageSpec> specs;
+  std::vector<std::string> layers, paths;
+  for (int f = 0; f < job.frames; ++f) {
+    outputs.push_back(ReadFrame(dir + "/" + Numbered(stem, f, job.ext)));
+    if (job.ext == "png") {
+      outputs.back().spec.attribute("png:compressionLevel", o.pngLevel);
+      outputs.back().spec.attribute("png:filter", o.pngFilter);
+    }
+    specs.push_back(outputs.back().spec);
+    WriteRaw(dir + "/" + Numbered("raw-" + job.layer, f, "bin"), outputs.back());
+    layers.push_back(dir + "/" + Numbered(job.layer, f, "png"));
+    paths.push_back(dir + "/" + Numbered("baseline-" + job.layer, f, job.ext));
+  }
+  const OIIO::ImageSpec& spec = outputs.front().spec;
+  Timing process =
+      RunTool({self, "--io-only", dir, job.layer, job.ext, std::to_string(job.frames),
+               std::to_string(spec.width), std::to_string(spec.height),
+               std::to_string(spec.nchannels), spec.format.c_str(), std::to_string(o.pngLevel),
+               std::to_string(o.pngFilter), std::to_string(cores)},
+              dir);
+  const Timing rawRead = RawReadTime(dir);
+  process.wall -= rawRead.wall;
+  process.cpu -= rawRead.cpu;
+  const Timing inProcess = RunBaseline(
+      layers, dir + "/icon.png", specs, [&](size_t i) { return outputs[i].pixels.data(); }, paths,
+      cores);
+  const double n = job.frames;
+  std::printf("%-38s %6d %9.2f | %9.2f %6.2f %4.3f %4.3f | %9.2f %6.2f %9.3f\n", job.name.c_str(),
+              job.frames, n / tool.wall, n / process.wall, tool.wall / process.wall, tool.cpu / n,
+              process.cpu / n, n / inProcess.wall, tool.wall / inProcess.wall, inProcess.cpu / n);
+  std::fflush(stdout);
+  return outputs;
+}
+
+// Frames at once, each on a team of every core or on one thread, run in turn
+// three times each way: the median wall time of each and their ratio.
+void PrintFramesAtOnce(const Options& o, const Job& job, const std::string& dir, int cores) {
+  std::printf(
+      "\nFrames at once, each frame on a team of every core (TILVANE_THREADS=%d) against one "
+      "thread (TILVANE_THREADS=1), the default job, median of 3 in turn:\n%14s %12s %12s "
+      "%8s\n",
+      cores, "frames at once", "team fps", "1 thread fps", "ratio");
+  for (const int atOnce : {1, cores}) {
+    std::vector<double> walls[2];
+    for (int run = 0; run < 3; ++run) {
+      for (const int way : {0, 1}) {
+        // Set here, between runs, while this process runs no other thread.
+        setenv("TILVANE_THREADS", way == 0 ? std::to_string(cores).c_str() : "1", 1);
+        walls[way].push_back(
+            RunTool(RenderArgs(o, job, "at-once.####.png", {"--threads", std::to_string(atOnce)}),
+                    dir)
+                .wall);
+        unsetenv("TILVANE_THREADS");
+      }
+    }
+    for (std::vector<double>& w : walls) std::sort(w.begin(), w.end());
+    const double n = job.frames;
+    std::printf("%14d %12.2f %12.2f %8.3f\n", atOnce, n / walls[0][1], n / walls[1][1],
+                walls[0][1] / walls[1][1]);
+    std::fflush(stdout);
+  }
+}
+
+// PNG: the tool's own frames encoded on one thread, at each zlib level with
+// the tool's filter, then with each filter at the tool's level.
+void PrintPngTables(const Options& o, const std::vector<Frame>& frames) {
+  const auto encodeAll = [&](int level, int filter, double& ms, double& kb) {
+    double cpu = 0, bytes = 0;
+    for (const Frame& f : frames) {
+      OIIO::ImageSpec spec = f.spec;
+      spec.attribute("png:compressionLevel", level);
+      spec.attribute("png:filter", filter);
+      const double c0 = ThreadCpu();
+      bytes += double(Encode("level.png", spec, f.pixels.data()).size());
+      cpu += ThreadCpu() - c0;
+    }
+    const double n = double(frames.size());
+    ms = cpu / n * 1e3;
+    kb = bytes / n / 1e3;
+  };
+  std::printf(
+      "\nPNG zlib level (the tool's 1920x1080 frames, one thread, filter flags 0x%02x):\n"
+      "%9s %12s %12s\n",
+      o.pngFilter, "level", "ms/frame", "KB/frame");
+  for (int level = 0; level <= 9; ++level) {
+    double ms = 0, kb = 0;
+    encodeAll(level, o.pngFilter, ms, kb);
+    std::printf("%9d %12.1f %12.0f\n", level, ms, kb);
+  }
+  std::printf("\nPNG row filter (the same frames, one thread, zlib level %d):\n%9s %12s %12s\n",
+              o.pngLevel, "filter", "ms/frame", "KB/frame");
+  for (const auto& filter : tilvane_tool::kPngFilters) {
+    double ms = 0, kb = 0;
+    encodeAll(o.pngLevel, filter.flags, ms, kb);
+    std::printf("%9s %12.1f %12.0f\n", filter.name, ms, kb);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 13 && std::string(argv[1]) == "--io-only") return IoOnly(argv + 2);
+  Options o;
+  if (!ParseOptions(argc, argv, o)) {
+    std::fprintf(stderr,
+                 "usage: tilvane_tool_bench [--frames N] [--keep] [--tool PATH] [-- tilvane "
+                 "options]\n");
+    return 2;
   }
   const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
   char pattern[] = "/tmp/tilvane-tool-bench-XXXXXX";
@@ -330,58 +498,26 @@ int main(int argc, char** argv) {
   std::printf(
       "tilvane_tool_bench: %d frames, %d cores, PNG zlib level %d, filter flags 0x%02x, tool %s, "
       "files in %s\n",
-      frames, cores, pngLevel, pngFilter, tool.c_str(), dir.c_str());
+      o.frames, cores, o.pngLevel, o.pngFilter, o.tool.c_str(), dir.c_str());
   std::fflush(stdout);
 
   WriteIcon(dir + "/icon.png");
-  const int fourKFrames = std::max(1, frames / 3);
-  for (int f = 0; f < frames; ++f) {
+  const int fourKFrames = std::max(1, o.frames / 3);
+  for (int f = 0; f < o.frames; ++f) {
     WriteDisplacement(dir + "/" + Numbered("disp", f, "png"), 1920, 1080, f);
     WriteDisplacement(dir + "/" + Numbered("wide", f, "png"), 2560, 1080, f);
     WriteDisplacement(dir + "/" + Numbered("hd", f, "png"), 1280, 720, f);
     if (f < fourKFrames) WriteDisplacement(dir + "/" + Numbered("uhd", f, "png"), 3840, 2160, f);
   }
-
-  struct Job {
-    std::string name;
-    std::string layer;  // the displacement sequence's stem
-    std::string ext;
-    int frames;
-    std::vector<std::string> options;
-  };
+  const std::vector<std::string> fill = {"--size", "1920x1080", "--fit-displacement", "fill"};
   const std::vector<Job> jobs = {
-      {"1920x1080 PNG, defaults", "disp", "png", frames, {}},
-      {"1920x1080 PNG, fill from 2560x1080",
-       "wide",
-       "png",
-       frames,
-       {"--size", "1920x1080", "--fit-displacement", "fill"}},
-      {"1920x1080 PNG, fill from 1280x720",
-       "hd",
-       "png",
-       frames,
-       {"--size", "1920x1080", "--fit-displacement", "fill"}},
+      {"1920x1080 PNG, defaults", "disp", "png", o.frames, {}},
+      {"1920x1080 PNG, fill from 2560x1080", "wide", "png", o.frames, fill},
+      {"1920x1080 PNG, fill from 1280x720", "hd", "png", o.frames, fill},
       {"3840x2160 EXR", "uhd", "exr", fourKFrames, {}},
   };
   const std::string self = fs::canonical("/proc/self/exe").string();
-  // The start-up each process pays before its first frame: the tool's (its
-  // libraries and the plug-in loaded, nothing rendered) and the baseline's.
-  const auto startUp = [&](const std::vector<std::string>& args) {
-    Timing best{1e9, 1e9};
-    for (int i = 0; i < 5; ++i) {
-      const Timing t = RunTool(args, dir);
-      best.wall = std::min(best.wall, t.wall);
-      best.cpu = std::min(best.cpu, t.cpu);
-    }
-    return best;
-  };
-  const Timing toolStart = startUp({tool, "--version"});
-  const Timing ioStart =
-      startUp({self, "--io-only", dir, "disp", "png", "0", "1", "1", "4", "uint8", "0", "0", "1"});
-  std::printf(
-      "\nstart-up (best of 5): tool %.3fs wall %.3fs CPU; I/O-only process %.3fs wall "
-      "%.3fs CPU\n",
-      toolStart.wall, toolStart.cpu, ioStart.wall, ioStart.cpu);
+  PrintStartUp(o, dir, self);
 
   std::printf("\n%-38s %6s %9s | %9s %6s %9s | %9s %6s\n", "", "", "tool", "I/O as a", "",
               "CPU/frame", "I/O in", "");
@@ -389,131 +525,13 @@ int main(int argc, char** argv) {
               "ratio", "tool, I/O", "process", "ratio", "");
   std::vector<Frame> pngFrames;
   for (const Job& job : jobs) {
-    const std::string stem = "out-" + job.layer;
-    std::vector<std::string> args = {tool,
-                                     "render",
-                                     "--quiet",
-                                     "--icon",
-                                     "icon.png",
-                                     "--displacement",
-                                     job.layer + ".####.png",
-                                     "--frames",
-                                     "0-" + std::to_string(job.frames - 1),
-                                     "-o",
-                                     stem + ".####." + job.ext};
-    args.insert(args.end(), job.options.begin(), job.options.end());
-    args.insert(args.end(), extra.begin(), extra.end());
-    const Timing tool = RunTool(args, dir);
-
-    std::vector<Frame> outputs;
-    std::vector<OIIO::ImageSpec> specs;
-    std::vector<std::string> layers, paths;
-    for (int f = 0; f < job.frames; ++f) {
-      outputs.push_back(ReadFrame(dir + "/" + Numbered(stem, f, job.ext)));
-      if (job.ext == "png") {
-        outputs.back().spec.attribute("png:compressionLevel", pngLevel);
-        outputs.back().spec.attribute("png:filter", pngFilter);
-      }
-      specs.push_back(outputs.back().spec);
-      WriteRaw(dir + "/" + Numbered("raw-" + job.layer, f, "bin"), outputs.back());
-      layers.push_back(dir + "/" + Numbered(job.layer, f, "png"));
-      paths.push_back(dir + "/" + Numbered("baseline-" + job.layer, f, job.ext));
-    }
-    const OIIO::ImageSpec& spec = outputs.front().spec;
-    Timing process =
-        RunTool({self, "--io-only", dir, job.layer, job.ext, std::to_string(job.frames),
-                 std::to_string(spec.width), std::to_string(spec.height),
-                 std::to_string(spec.nchannels), spec.format.c_str(), std::to_string(pngLevel),
-                 std::to_string(pngFilter), std::to_string(cores)},
-                dir);
-    const Timing rawRead = RawReadTime(dir);
-    process.wall -= rawRead.wall;
-    process.cpu -= rawRead.cpu;
-    const Timing inProcess = RunBaseline(
-        layers, dir + "/icon.png", specs, [&](size_t i) { return outputs[i].pixels.data(); }, paths,
-        cores);
-    const double n = job.frames;
-    std::printf("%-38s %6d %9.2f | %9.2f %6.2f %4.3f %4.3f | %9.2f %6.2f %9.3f\n", job.name.c_str(),
-                job.frames, n / tool.wall, n / process.wall, tool.wall / process.wall, tool.cpu / n,
-                process.cpu / n, n / inProcess.wall, tool.wall / inProcess.wall, inProcess.cpu / n);
-    std::fflush(stdout);
+    std::vector<Frame> outputs = TimeJob(o, job, dir, self, cores);
     if (job.ext == "png" && pngFrames.empty()) {
       pngFrames.assign(outputs.begin(), outputs.begin() + std::min<size_t>(outputs.size(), 6));
     }
   }
-
-  // Frames at once, each on a team of every core or on one thread, run in
-  // turn three times each way: the median wall time of each and their ratio.
-  {
-    std::printf(
-        "\nFrames at once, each frame on a team of every core (TILVANE_THREADS=%d) against one "
-        "thread (TILVANE_THREADS=1), the default job, median of 3 in turn:\n%14s %12s %12s "
-        "%8s\n",
-        cores, "frames at once", "team fps", "1 thread fps", "ratio");
-    const Job& job = jobs.front();
-    for (const int atOnce : {1, cores}) {
-      std::vector<double> walls[2];
-      for (int run = 0; run < 3; ++run) {
-        for (const int way : {0, 1}) {
-          setenv("TILVANE_THREADS", way == 0 ? std::to_string(cores).c_str() : "1", 1);
-          std::vector<std::string> args = {tool,
-                                           "render",
-                                           "--quiet",
-                                           "--icon",
-                                           "icon.png",
-                                           "--displacement",
-                                           job.layer + ".####.png",
-                                           "--frames",
-                                           "0-" + std::to_string(job.frames - 1),
-                                           "--threads",
-                                           std::to_string(atOnce),
-                                           "-o",
-                                           "at-once.####.png"};
-          args.insert(args.end(), extra.begin(), extra.end());
-          walls[way].push_back(RunTool(args, dir).wall);
-          unsetenv("TILVANE_THREADS");
-        }
-      }
-      for (std::vector<double>& w : walls) std::sort(w.begin(), w.end());
-      const double n = job.frames;
-      std::printf("%14d %12.2f %12.2f %8.3f\n", atOnce, n / walls[0][1], n / walls[1][1],
-                  walls[0][1] / walls[1][1]);
-      std::fflush(stdout);
-    }
-  }
-
-  // PNG: the tool's own frames encoded on one thread, at each zlib level with
-  // the tool's filter, then with each filter at the tool's level.
-  const auto encodeAll = [&](int level, int filter, double& ms, double& kb) {
-    double cpu = 0, bytes = 0;
-    for (const Frame& f : pngFrames) {
-      OIIO::ImageSpec spec = f.spec;
-      spec.attribute("png:compressionLevel", level);
-      spec.attribute("png:filter", filter);
-      const double c0 = ThreadCpu();
-      bytes += double(Encode("level.png", spec, f.pixels.data()).size());
-      cpu += ThreadCpu() - c0;
-    }
-    const double n = double(pngFrames.size());
-    ms = cpu / n * 1e3;
-    kb = bytes / n / 1e3;
-  };
-  std::printf(
-      "\nPNG zlib level (the tool's 1920x1080 frames, one thread, filter flags 0x%02x):\n"
-      "%9s %12s %12s\n",
-      pngFilter, "level", "ms/frame", "KB/frame");
-  for (int level = 0; level <= 9; ++level) {
-    double ms = 0, kb = 0;
-    encodeAll(level, pngFilter, ms, kb);
-    std::printf("%9d %12.1f %12.0f\n", level, ms, kb);
-  }
-  std::printf("\nPNG row filter (the same frames, one thread, zlib level %d):\n%9s %12s %12s\n",
-              pngLevel, "filter", "ms/frame", "KB/frame");
-  for (const auto& filter : tilvane_tool::kPngFilters) {
-    double ms = 0, kb = 0;
-    encodeAll(pngLevel, filter.flags, ms, kb);
-    std::printf("%9s %12.1f %12.0f\n", filter.name, ms, kb);
-  }
-  if (!keep) fs::remove_all(dir);
+  PrintFramesAtOnce(o, jobs.front(), dir, cores);
+  PrintPngTables(o, pngFrames);
+  if (!o.keep) fs::remove_all(dir);
   return 0;
 }
