@@ -52,7 +52,7 @@ class StoredAlpha : public ToolTest, public ::testing::WithParamInterface<std::t
 TEST_P(StoredAlpha, IsPremultipliedOnceAtEachDepth) {
   const auto& [stored, depth] = GetParam();
   write(stored);
-  const auto layer = LayerFile::Open("--icon", path(stored.file));
+  const auto layer = Layer::Open("--icon", path(stored.file));
   ASSERT_EQ(layer->width(), 3);
   const standin::WorldPtr frame = layer->decode(0, depth);
   ASSERT_EQ(frame->depth(), depth);
