@@ -53,7 +53,7 @@ const Quality kQualities[] = {
     {"a.mp4", "h264", 90, "H.264 (libx264, yuv420p, crf 5)", "avc1"},
     {"b.mp4", "h264", 10, "H.264 (libx264, yuv420p, crf 46)", "avc1"},
     {"c.mp4", "hevc", 90, "HEVC (libx265, yuv420p, crf 5)", "hvc1"},
-    {"d.mp4", "hevc", 0, "HEVC (libx265, yuv420p, crf 51)", "hvc1"},
+    {"d.mp4", "hevc", 30, "HEVC (libx265, yuv420p, crf 36)", "hvc1"},
     {"e.webm", "vp9", 90, "VP9 (libvpx-vp9, yuva420p, crf 6)", ""},
     {"f.webm", "vp9", 100, "VP9 (libvpx-vp9, yuva420p, crf 0)", ""},
 };
