@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "standin/world.h"
+#include "tools/tilvane/core/pixel_rows.h"
 
 namespace tilvane_tool {
 namespace {

@@ -32,6 +32,18 @@ TEST(FileMapping, EightBitValuesAtSixteenBits) {
   for (int32_t c = 0; c <= 255; ++c) ASSERT_EQ(From16BitFileTo8(c * 257), c) << c;
 }
 
+// Every 16-bit file value read at 8 bits lands on its nearest step (p / 257;
+// 257 is odd, so no value lies halfway), and every effect value written to an
+// 8-bit-only format on the nearest of v * 255 / 32768.
+TEST(FileMapping, SixteenBitValuesAtEightBitsRoundToTheNearestStep) {
+  for (int32_t p = 0; p <= 65535; ++p) {
+    ASSERT_EQ(From16BitFileTo8(p), static_cast<int32_t>(std::floor(p / 257.0 + 0.5))) << p;
+  }
+  for (int32_t v = 0; v <= 32768; ++v) {
+    ASSERT_EQ(From16To8(v), static_cast<int32_t>(std::floor(v * 255.0 / 32768.0 + 0.5))) << v;
+  }
+}
+
 TEST(FileMapping, FloatsRoundToTheNearestStepAndClamp) {
   EXPECT_EQ(FromFloat(0.5f, 8), 128);
   EXPECT_EQ(FromFloat(0.5f, 16), 16384);

@@ -4,12 +4,11 @@
 #include <OpenImageIO/imagebufalgo.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <mutex>
 
 #include "tools/tilvane/core/errors.h"
-#include "tools/tilvane/core/pixels.h"
+#include "tools/tilvane/core/pixel_rows.h"
 
 namespace tilvane_tool {
 namespace {
@@ -96,82 +95,6 @@ void ConvertColour(std::vector<float>& rgba, int width, int height, bool premult
     throw UsageError(what + ": cannot convert colour from '" + from + "' to '" + to + "' (" +
                      image.geterror() + "); choose other colour spaces");
   }
-}
-
-// Four channels at once in the compiler's vector types: the same IEEE
-// operation on each as one at a time would do, in a quarter of the
-// instructions (these conversions run on every pixel of every fitted frame).
-using Floats4 = float __attribute__((vector_size(16)));
-using Doubles4 = double __attribute__((vector_size(32)));
-using Ints4 = int32_t __attribute__((vector_size(16)));
-
-void FloatsFromRow(const standin::World& frame, int32_t y, int32_t x, int32_t count, float* rgba) {
-  const float full = static_cast<float>(FullScale(frame.depth()));
-  const Floats4 divisor = {full, full, full, full};
-  const auto put = [&](Ints4 v) {
-    const Floats4 f = __builtin_convertvector(v, Floats4) / divisor;
-    std::memcpy(rgba, &f, sizeof f);
-    rgba += 4;
-  };
-  if (frame.depth() == 16) {
-    const PF_Pixel16* row = &frame.at16(x, y);
-    for (int32_t i = 0; i < count; ++i)
-      put(Ints4{row[i].red, row[i].green, row[i].blue, row[i].alpha});
-  } else {
-    const PF_Pixel* row = &frame.at8(x, y);
-    for (int32_t i = 0; i < count; ++i)
-      put(Ints4{row[i].red, row[i].green, row[i].blue, row[i].alpha});
-  }
-}
-
-void RowFromFloats(const float* rgba, standin::World& frame, int32_t y) {
-  const int32_t width = frame.width();
-  const double full = FullScale(frame.depth());
-  const Floats4 zero = {0.0f, 0.0f, 0.0f, 0.0f}, one = {1.0f, 1.0f, 1.0f, 1.0f};
-  // FromFloat on each channel: clamped (NaN to 0), scaled, rounded.
-  const auto steps = [&](const float* p) {
-    Floats4 f;
-    std::memcpy(&f, p, sizeof f);
-    f = f > zero ? f : zero;
-    f = f < one ? f : one;
-    return __builtin_convertvector(__builtin_convertvector(f, Doubles4) * full + 0.5, Ints4);
-  };
-  if (frame.depth() == 16) {
-    PF_Pixel16* row = &frame.at16(0, y);
-    for (int32_t x = 0; x < width; ++x, rgba += 4) {
-      const Ints4 v = steps(rgba);
-      row[x] =
-          PF_Pixel16{static_cast<A_u_short>(v[3]), static_cast<A_u_short>(std::min(v[0], v[3])),
-                     static_cast<A_u_short>(std::min(v[1], v[3])),
-                     static_cast<A_u_short>(std::min(v[2], v[3]))};
-    }
-  } else {
-    PF_Pixel* row = &frame.at8(0, y);
-    for (int32_t x = 0; x < width; ++x, rgba += 4) {
-      const Ints4 v = steps(rgba);
-      row[x] = PF_Pixel{static_cast<A_u_char>(v[3]), static_cast<A_u_char>(std::min(v[0], v[3])),
-                        static_cast<A_u_char>(std::min(v[1], v[3])),
-                        static_cast<A_u_char>(std::min(v[2], v[3]))};
-    }
-  }
-}
-
-std::vector<float> FloatsFromWorld(const standin::World& frame) {
-  const size_t w = static_cast<size_t>(frame.width());
-  std::vector<float> rgba(w * static_cast<size_t>(frame.height()) * 4);
-  for (int32_t y = 0; y < frame.height(); ++y) {
-    FloatsFromRow(frame, y, 0, frame.width(), rgba.data() + static_cast<size_t>(y) * w * 4);
-  }
-  return rgba;
-}
-
-standin::WorldPtr WorldFromFloats(const std::vector<float>& rgba, int32_t width, int32_t height,
-                                  int depth) {
-  auto out = std::make_shared<standin::World>(width, height, depth);
-  for (int32_t y = 0; y < height; ++y) {
-    RowFromFloats(rgba.data() + static_cast<size_t>(y) * static_cast<size_t>(width) * 4, *out, y);
-  }
-  return out;
 }
 
 namespace {

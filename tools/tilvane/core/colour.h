@@ -43,19 +43,9 @@ bool IsWorkingSpace(const std::string& space);
 void ConvertColour(std::vector<float>& rgba, int width, int height, bool premultiplied,
                    const std::string& from, const std::string& to, const std::string& what);
 
-// A frame's premultiplied channels as RGBA floats (1.0 full scale), and back
-// to the nearest step, clamped, with no colour above its alpha.
-std::vector<float> FloatsFromWorld(const standin::World& frame);
-standin::WorldPtr WorldFromFloats(const std::vector<float>& rgba, int32_t width, int32_t height,
-                                  int depth);
-// The same a row at a time: count pixels of row y from column x into rgba,
-// and a whole row y of frame from rgba.
-void FloatsFromRow(const standin::World& frame, int32_t y, int32_t x, int32_t count, float* rgba);
-void RowFromFloats(const float* rgba, standin::World& frame, int32_t y);
-
 // An 8-bit frame's premultiplied RGBA as half floats (their bits) with its
 // colour converted from the working space to space, for an EXR: the values
-// FloatsFromWorld, ConvertColour and OpenImageIO's conversion to half give.
+// FloatsFromWorld (pixel_rows.h), ConvertColour and OpenImageIO's conversion to half give.
 // Looked up in a table of every value under every alpha, made once per space,
 // when the conversion treats each channel on its own (as every conversion
 // between sRGB and linear light does, checked on a pattern when the table is

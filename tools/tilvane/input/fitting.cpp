@@ -10,8 +10,8 @@
 #include <new>
 #include <vector>
 
-#include "tools/tilvane/core/colour.h"
 #include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/pixel_rows.h"
 
 namespace tilvane_tool {
 namespace {
@@ -171,15 +171,13 @@ standin::WorldPtr Resized(const standin::World& frame, int32_t fullWidth, int32_
 standin::WorldPtr Window(const standin::World& frame, int32_t x0, int32_t y0, int32_t width,
                          int32_t height) {
   auto window = std::make_shared<standin::World>(width, height, frame.depth());
-  const bool deep = frame.depth() == 16;
-  const size_t bytes = static_cast<size_t>(width) * (deep ? 8 : 4);
-  for (int32_t y = 0; y < height; ++y) {
-    if (deep) {
-      std::memcpy(&window->at16(0, y), &frame.at16(x0, y0 + y), bytes);
-    } else {
-      std::memcpy(&window->at8(0, y), &frame.at8(x0, y0 + y), bytes);
+  WithPixel(frame.depth(), [&](auto pixel) {
+    using Pixel = decltype(pixel);
+    const size_t bytes = static_cast<size_t>(width) * sizeof(Pixel);
+    for (int32_t y = 0; y < height; ++y) {
+      std::memcpy(RowOf<Pixel>(*window, y), RowOf<Pixel>(frame, y0 + y, x0), bytes);
     }
-  }
+  });
   return window;
 }
 

@@ -9,12 +9,14 @@
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
 #include "tools/tilvane/core/colour.h"
 #include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/frame_pattern.h"
-#include "tools/tilvane/core/pixels.h"
+#include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/input/movie_reader.h"
 
 namespace tilvane_tool {
@@ -59,19 +61,18 @@ std::unique_ptr<ImageInput> OpenInput(const std::string& option, const std::stri
 
 bool IsAnimated(const ImageInput& in) { return in.spec().get_int_attribute("oiio:Movie", 0) != 0; }
 
-int32_t ChannelValue(const unsigned char* data, TypeDesc type, int depth) {
-  if (type == TypeDesc::UINT8) {
-    const int32_t c = *data;
-    return depth == 16 ? From8To16(c) : c;
-  }
+// A file value as a value on the effect's scale for Pixel.
+template <typename Pixel>
+int32_t ChannelValue(const unsigned char* data, TypeDesc type) {
+  if (type == TypeDesc::UINT8) return PixelDepth<Pixel>::From8BitFile(*data);
   if (type == TypeDesc::UINT16) {
     uint16_t p;
     std::memcpy(&p, data, sizeof p);
-    return depth == 16 ? From16BitFile(p) : From16BitFileTo8(p);
+    return PixelDepth<Pixel>::From16BitFile(p);
   }
   float f;
   std::memcpy(&f, data, sizeof f);
-  return FromFloat(f, depth);
+  return FromFloat(f, PixelDepth<Pixel>::kBits);
 }
 
 float ChannelFloat(const unsigned char* data, TypeDesc type) {
@@ -158,8 +159,6 @@ FileFrame MovieFrame(const std::string& movie, MoviePicture picture) {
   return frame;
 }
 
-// The frame as the effect takes it: premultiplied, in the working space,
-// at depth. colourSpace is the one asked for, else the file's own.
 // Frames of one size come and go all through a sequence. Their buffers are
 // kept for the next few rather than handed back to the system, which would
 // give fresh pages to fault in and clear at every frame. A frame taken holds
@@ -199,125 +198,134 @@ class SpareFrames : public std::enable_shared_from_this<SpareFrames> {
   std::vector<std::unique_ptr<standin::World>> spare_;
 };
 
-standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string& colourSpace,
-                          const std::string& option) {
-  const ImageSpec& spec = source.spec;
+// Where a file frame keeps its channels.
+struct ChannelLayout {
+  int alpha = -1;             // none when negative
+  int colour[3] = {0, 0, 0};  // red, green and blue; one alone is grey
+  bool straight = false;      // the colour is not multiplied by alpha
+  bool inOrder() const { return colour[0] == 0 && colour[1] == 1 && colour[2] == 2; }
+};
+
+ChannelLayout LayoutOf(const ImageSpec& spec) {
   const int channels = spec.nchannels;
-  const TypeDesc type = spec.format;
-  const size_t pixelBytes = type.size() * static_cast<size_t>(channels);
+  ChannelLayout layout;
   // Some readers name no alpha channel, or one past the last (GIF frames after
   // the first): the second of two channels or the fourth of four or more is it.
-  int alpha = spec.alpha_channel < channels ? spec.alpha_channel : -1;
-  if (alpha < 0 && (channels == 2 || channels >= 4)) alpha = channels == 2 ? 1 : 3;
-  const bool straight = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
-  // The first three channels that are not alpha are red, green and blue; one
-  // alone is grey.
-  std::vector<int> colour;
-  for (int c = 0; c < channels && colour.size() < 3; ++c) {
-    if (c != alpha) colour.push_back(c);
+  layout.alpha = spec.alpha_channel < channels ? spec.alpha_channel : -1;
+  if (layout.alpha < 0 && (channels == 2 || channels >= 4)) layout.alpha = channels == 2 ? 1 : 3;
+  layout.straight = layout.alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
+  // The first three channels that are not alpha are red, green and blue.
+  int found = 0;
+  for (int c = 0; c < channels && found < 3; ++c) {
+    if (c != layout.alpha) layout.colour[found++] = c;
   }
-  if (colour.empty()) colour.push_back(0);
-  while (colour.size() < 3) colour.push_back(colour[0]);
+  for (int c = std::max(found, 1); c < 3; ++c) layout.colour[c] = layout.colour[0];
+  return layout;
+}
 
-  // The layer is the display window; what the data window does not cover is
-  // transparent, and data outside the display window is not shown.
+// n pixels of a file row as the effect's premultiplied pixels.
+template <typename Pixel>
+void PixelsFromFile(const unsigned char* px, int32_t n, const ChannelLayout& layout,
+                    const ImageSpec& spec, Pixel* out) {
+  const TypeDesc type = spec.format;
+  if constexpr (std::is_same_v<Pixel, PF_Pixel>) {
+    // RGB and RGBA bytes, most files, in loops the compiler keeps tight.
+    if (type == TypeDesc::UINT8 && layout.inOrder()) {
+      if (spec.nchannels == 3 && layout.alpha < 0) return RowFromOpaqueBytes8(px, n, out);
+      if (spec.nchannels == 4 && layout.alpha == 3) {
+        return RowFromBytes8(px, n, layout.straight, out);
+      }
+    }
+  }
+  const size_t size = type.size();
+  const size_t pixelBytes = size * static_cast<size_t>(spec.nchannels);
+  for (int32_t x = 0; x < n; ++x, px += pixelBytes) {
+    const auto channel = [&](int c) { return ChannelValue<Pixel>(px + c * size, type); };
+    const int32_t rgba[4] = {channel(layout.colour[0]), channel(layout.colour[1]),
+                             channel(layout.colour[2]),
+                             layout.alpha >= 0 ? channel(layout.alpha) : PixelDepth<Pixel>::kFull};
+    out[x] = Premultiplied<Pixel>(rgba, layout.straight);
+  }
+}
+
+// File values in the effect's encoding map exactly, in integers, a row at a
+// time. The layer is the display window; what the data window does not cover
+// is transparent, and data outside the display window is not shown.
+standin::WorldPtr InWorkingSpace(const FileFrame& source, int depth) {
+  const ImageSpec& spec = source.spec;
+  const ChannelLayout layout = LayoutOf(spec);
   const int32_t w = spec.full_width;
   const int32_t h = spec.full_height;
-  const auto pixel = [&](int32_t x, int32_t y) -> const unsigned char* {
-    const int32_t dx = x + spec.full_x - spec.x;
-    const int32_t dy = y + spec.full_y - spec.y;
-    if (dx < 0 || dy < 0 || dx >= spec.width || dy >= spec.height) return nullptr;
-    return source.data.data() + (static_cast<size_t>(dy) * spec.width + dx) * pixelBytes;
-  };
-  const std::string space = !colourSpace.empty()    ? colourSpace
-                            : !source.space.empty() ? source.space
-                                                    : kWorkingSpace;
   const bool wholeWindow =
       spec.x == spec.full_x && spec.y == spec.full_y && spec.width == w && spec.height == h;
-  if (IsWorkingSpace(space) && type == TypeDesc::UINT8 && depth == 8 && wholeWindow) {
-    // The common case, row by row: the same values as the general loop below.
-    constexpr int32_t kFull = 255;
-    auto world = SpareFrames::Take(w, h, depth);
-    const bool inOrder = colour[0] == 0 && colour[1] == 1 && colour[2] == 2;
-    for (int32_t y = 0; y < h; ++y) {
-      const unsigned char* px = source.data.data() + static_cast<size_t>(y) * w * pixelBytes;
-      PF_Pixel* out = &world->at8(0, y);
-      // RGB and RGBA, most files, in loops the compiler keeps tight.
-      if (inOrder && channels == 3 && alpha < 0) {
-        for (int32_t x = 0; x < w; ++x, px += 3) out[x] = PF_Pixel{kFull, px[0], px[1], px[2]};
-        continue;
-      }
-      if (inOrder && channels == 4 && alpha == 3) {
-        const auto& premultiplied = PremultipliedBytes();
-        for (int32_t x = 0; x < w; ++x, px += 4) {
-          const unsigned char* under = straight ? &premultiplied[size_t{px[3]} * 256] : nullptr;
-          out[x] = under ? PF_Pixel{px[3], under[px[0]], under[px[1]], under[px[2]]}
-                         : PF_Pixel{px[3], px[0], px[1], px[2]};
-        }
-        continue;
-      }
-      for (int32_t x = 0; x < w; ++x, px += pixelBytes) {
-        const int32_t a = alpha >= 0 ? px[alpha] : kFull;
-        int32_t rgb[3] = {px[colour[0]], px[colour[1]], px[colour[2]]};
-        if (straight && a != kFull) {
-          for (int32_t& c : rgb) c = Premultiply(c, a, kFull);
-        }
-        out[x] = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(rgb[0]),
-                          static_cast<A_u_char>(rgb[1]), static_cast<A_u_char>(rgb[2])};
-      }
+  // Every pixel of a whole window is written, so the common frame may reuse a spare one.
+  const auto world = wholeWindow && spec.format == TypeDesc::UINT8 && depth == 8
+                         ? SpareFrames::Take(w, h, depth)
+                         : std::make_shared<standin::World>(w, h, depth);
+  const int32_t left = std::max(0, spec.x - spec.full_x);
+  const int32_t right = std::min(w, spec.x - spec.full_x + spec.width);
+  const size_t pixelBytes = spec.format.size() * static_cast<size_t>(spec.nchannels);
+  WithPixel(depth, [&](auto pixel) {
+    using Pixel = decltype(pixel);
+    for (int32_t y = 0; y < h && left < right; ++y) {
+      const int32_t dy = y + spec.full_y - spec.y;
+      if (dy < 0 || dy >= spec.height) continue;
+      const int32_t dx = left + spec.full_x - spec.x;
+      const unsigned char* px =
+          source.data.data() + (static_cast<size_t>(dy) * spec.width + dx) * pixelBytes;
+      PixelsFromFile(px, right - left, layout, spec, RowOf<Pixel>(*world, y, left));
     }
-    return world;
-  }
-  if (IsWorkingSpace(space)) {
-    // File values in the effect's encoding map exactly, in integers.
-    const int32_t full = FullScale(depth);
-    auto world = std::make_shared<standin::World>(w, h, depth);
-    for (int32_t y = 0; y < h; ++y) {
-      for (int32_t x = 0; x < w; ++x) {
-        const unsigned char* px = pixel(x, y);
-        if (!px) continue;  // the world starts transparent
-        auto channel = [&](int c) { return ChannelValue(px + c * type.size(), type, depth); };
-        const int32_t a = alpha >= 0 ? channel(alpha) : full;
-        int32_t rgb[3] = {channel(colour[0]), channel(colour[1]), channel(colour[2])};
-        for (int32_t& c : rgb) {
-          if (straight) c = Premultiply(c, a, full);
-        }
-        if (depth == 16) {
-          world->at16(x, y) =
-              PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(rgb[0]),
-                         static_cast<A_u_short>(rgb[1]), static_cast<A_u_short>(rgb[2])};
-        } else {
-          world->at8(x, y) = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(rgb[0]),
-                                      static_cast<A_u_char>(rgb[1]), static_cast<A_u_char>(rgb[2])};
-        }
-      }
-    }
-    return world;
-  }
+  });
+  return world;
+}
 
-  // Otherwise through premultiplied floats, converted to the effect's encoding.
+// Files in another colour space: through premultiplied floats, converted to
+// the effect's encoding.
+standin::WorldPtr ThroughFloats(const FileFrame& source, int depth, const std::string& space,
+                                const std::string& option) {
+  const ImageSpec& spec = source.spec;
+  const ChannelLayout layout = LayoutOf(spec);
+  const TypeDesc type = spec.format;
+  const size_t pixelBytes = type.size() * static_cast<size_t>(spec.nchannels);
+  const int32_t w = spec.full_width;
+  const int32_t h = spec.full_height;
   std::vector<float> rgba(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0.0f);
   for (int32_t y = 0; y < h; ++y) {
+    const int32_t dy = y + spec.full_y - spec.y;
     for (int32_t x = 0; x < w; ++x) {
-      const unsigned char* px = pixel(x, y);
-      if (!px) continue;
+      const int32_t dx = x + spec.full_x - spec.x;
+      if (dx < 0 || dy < 0 || dx >= spec.width || dy >= spec.height) continue;
+      const unsigned char* px =
+          source.data.data() + (static_cast<size_t>(dy) * spec.width + dx) * pixelBytes;
       auto channel = [&](int c) { return ChannelFloat(px + c * type.size(), type); };
       float* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
-      p[3] = alpha >= 0 ? channel(alpha) : 1.0f;
-      for (int c = 0; c < 3; ++c) p[c] = channel(colour[c]) * (straight ? p[3] : 1.0f);
+      p[3] = layout.alpha >= 0 ? channel(layout.alpha) : 1.0f;
+      for (int c = 0; c < 3; ++c)
+        p[c] = channel(layout.colour[c]) * (layout.straight ? p[3] : 1.0f);
     }
   }
   ConvertColour(rgba, w, h, true, space, kWorkingSpace, option + " " + Quoted(source.file));
   return WorldFromFloats(rgba, w, h, depth);
 }
 
+// The frame as the effect takes it: premultiplied, in the working space,
+// at depth. colourSpace is the one asked for, else the file's own.
+standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string& colourSpace,
+                          const std::string& option) {
+  const std::string space = !colourSpace.empty()    ? colourSpace
+                            : !source.space.empty() ? source.space
+                                                    : kWorkingSpace;
+  if (IsWorkingSpace(space)) return InWorkingSpace(source, depth);
+  return ThroughFloats(source, depth, space, option);
+}
+
 // --- The kinds of layer ---------------------------------------------------------
 
 // A layer read from files, converted from colourSpace ("" by each file).
-class FileLayer : public LayerFile {
+class DiskLayer : public Layer {
  protected:
-  FileLayer(const std::string& option, const std::string& path, std::string colourSpace)
-      : LayerFile(option, path), colourSpace_(std::move(colourSpace)) {}
+  DiskLayer(const std::string& option, const std::string& path, std::string colourSpace)
+      : Layer(option, path), colourSpace_(std::move(colourSpace)) {}
   standin::WorldPtr picture(const std::string& file, int subimage, int depth) const {
     // Each thread keeps the file's pixels between frames; they are converted
     // into a frame of their own before the next read.
@@ -334,10 +342,10 @@ class FileLayer : public LayerFile {
 };
 
 // One image, shown at every time.
-class StillLayer final : public FileLayer {
+class StillLayer final : public DiskLayer {
  public:
   StillLayer(const std::string& option, const std::string& file, std::string colourSpace)
-      : FileLayer(option, file, std::move(colourSpace)) {
+      : DiskLayer(option, file, std::move(colourSpace)) {
     files_.push_back(file);
     const auto in = OpenInput(option, file);
     setSize(in->spec().full_width, in->spec().full_height);
@@ -351,11 +359,11 @@ class StillLayer final : public FileLayer {
 
 // Numbered images, one file a frame (a missing number repeats the file
 // before it); the first file gives the size.
-class SequenceLayer final : public FileLayer {
+class SequenceLayer final : public DiskLayer {
  public:
   SequenceLayer(const std::string& option, const std::string& path, std::vector<std::string> files,
                 std::string colourSpace)
-      : FileLayer(option, path, std::move(colourSpace)) {
+      : DiskLayer(option, path, std::move(colourSpace)) {
     files_ = std::move(files);
     const auto in = OpenInput(option, files_.front());
     setSize(in->spec().full_width, in->spec().full_height);
@@ -377,11 +385,11 @@ class SequenceLayer final : public FileLayer {
 
 // A movie (every decoded picture a frame), or an image file holding several
 // (OpenImageIO's animated formats).
-class AnimatedLayer final : public FileLayer {
+class AnimatedLayer final : public DiskLayer {
  public:
   AnimatedLayer(const std::string& option, const std::string& file, std::string colourSpace,
                 bool movie)
-      : FileLayer(option, file, std::move(colourSpace)) {
+      : DiskLayer(option, file, std::move(colourSpace)) {
     files_.push_back(file);
     if (movie) {
       movie_ = std::make_unique<MovieReader>(option, file);
@@ -411,10 +419,10 @@ class AnimatedLayer final : public FileLayer {
 };
 
 // Frames made in memory, for the built-in demo.
-class MemoryLayer final : public LayerFile {
+class MemoryLayer final : public Layer {
  public:
   explicit MemoryLayer(std::vector<standin::WorldPtr> frames)
-      : LayerFile("built-in layer", ""), frames_(std::move(frames)) {
+      : Layer("built-in layer", ""), frames_(std::move(frames)) {
     setSize(frames_.at(0)->width(), frames_.at(0)->height());
   }
   int64_t frameCount() const override { return static_cast<int64_t>(frames_.size()); }
@@ -468,21 +476,21 @@ std::vector<std::string> SequenceFiles(const std::string& option, const std::str
 
 }  // namespace
 
-LayerFile::LayerFile(std::string option, std::string path)
+Layer::Layer(std::string option, std::string path)
     : option_(std::move(option)), path_(std::move(path)) {}
 
-LayerFile::~LayerFile() = default;
+Layer::~Layer() = default;
 
-void LayerFile::checkFrames(int64_t, int64_t) const {}
+void Layer::checkFrames(int64_t, int64_t) const {}
 
-std::string LayerFile::describe() const {
+std::string Layer::describe() const {
   const int64_t n = frameCount();
   return path_ + " (" + std::to_string(width_) + "x" + std::to_string(height_) +
          (n == 1 ? ", a still)" : ", " + std::to_string(n) + " frames)");
 }
 
-std::shared_ptr<LayerFile> LayerFile::Open(const std::string& option, const std::string& path,
-                                           const std::string& colourSpace) {
+std::shared_ptr<Layer> Layer::Open(const std::string& option, const std::string& path,
+                                   const std::string& colourSpace) {
   std::vector<std::string> files;
   if (const auto pattern = FramePattern::Find(path)) {
     files = SequenceFiles(option, path, *pattern);
@@ -504,7 +512,7 @@ std::shared_ptr<LayerFile> LayerFile::Open(const std::string& option, const std:
   return std::make_shared<SequenceLayer>(option, path, std::move(files), colourSpace);
 }
 
-std::shared_ptr<const LayerFile> LayerFile::FromFrames(std::vector<standin::WorldPtr> frames) {
+std::shared_ptr<const Layer> Layer::FromFrames(std::vector<standin::WorldPtr> frames) {
   return std::make_shared<MemoryLayer>(std::move(frames));
 }
 

@@ -15,7 +15,7 @@
 
 namespace tilvane_tool {
 
-class LayerFile {
+class Layer {
  public:
   // option names the command-line option in messages; colourSpace is the
   // space its values are in ("" by each file: its own tag, else linear for
@@ -23,14 +23,14 @@ class LayerFile {
   // unconverted). Throws UsageError when the file is missing, a directory or
   // unreadable, or a sequence has no frames; warns once about the numbers a
   // sequence lacks.
-  static std::shared_ptr<LayerFile> Open(const std::string& option, const std::string& path,
-                                         const std::string& colourSpace = "");
+  static std::shared_ptr<Layer> Open(const std::string& option, const std::string& path,
+                                     const std::string& colourSpace = "");
   // A layer held in memory, for the built-in demo.
-  static std::shared_ptr<const LayerFile> FromFrames(std::vector<standin::WorldPtr> frames);
+  static std::shared_ptr<const Layer> FromFrames(std::vector<standin::WorldPtr> frames);
 
-  virtual ~LayerFile();
-  LayerFile(const LayerFile&) = delete;
-  LayerFile& operator=(const LayerFile&) = delete;
+  virtual ~Layer();
+  Layer(const Layer&) = delete;
+  Layer& operator=(const Layer&) = delete;
 
   // Reads the header of every file frames first to last (clamped to the
   // layer) come from. Throws UsageError naming the first bad one.
@@ -48,7 +48,7 @@ class LayerFile {
   const std::string& path() const { return path_; }
 
  protected:
-  LayerFile(std::string option, std::string path);
+  Layer(std::string option, std::string path);
   void setSize(int32_t width, int32_t height) { width_ = width, height_ = height; }
 
   std::string option_;

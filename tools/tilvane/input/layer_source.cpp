@@ -35,7 +35,7 @@ bool AnyVisible(const standin::World& w) {
 
 class CachedLayer {
  public:
-  CachedLayer(std::shared_ptr<const LayerFile> layer, std::shared_ptr<FailureSlot> failures,
+  CachedLayer(std::shared_ptr<const Layer> layer, std::shared_ptr<FailureSlot> failures,
               SourceOptions options)
       : layer_(std::move(layer)), failures_(std::move(failures)), options_(std::move(options)) {}
 
@@ -124,7 +124,7 @@ class CachedLayer {
     cache_.erase(oldest);
   }
 
-  std::shared_ptr<const LayerFile> layer_;
+  std::shared_ptr<const Layer> layer_;
   std::shared_ptr<FailureSlot> failures_;
   SourceOptions options_;
   std::mutex mutex_;
@@ -136,7 +136,7 @@ class CachedLayer {
 
 }  // namespace
 
-standin::FrameSourcePtr LayerSource(std::shared_ptr<const LayerFile> layer,
+standin::FrameSourcePtr LayerSource(std::shared_ptr<const Layer> layer,
                                     std::shared_ptr<FailureSlot> failures, SourceOptions options) {
   auto cached =
       std::make_shared<CachedLayer>(std::move(layer), std::move(failures), std::move(options));

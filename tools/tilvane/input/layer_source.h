@@ -49,7 +49,7 @@ struct SourceOptions {
 // threads) up to cacheBytes, fitted when the options say so; a frame several
 // threads want at once is decoded and fitted by one of them while the others
 // wait for it. After the first failure it serves no pixels.
-standin::FrameSourcePtr LayerSource(std::shared_ptr<const LayerFile> layer,
+standin::FrameSourcePtr LayerSource(std::shared_ptr<const Layer> layer,
                                     std::shared_ptr<FailureSlot> failures,
                                     SourceOptions options = {});
 

@@ -31,16 +31,6 @@ std::string AvError(int code) {
 
 }  // namespace
 
-bool IsMovieName(const std::string& path) {
-  // GIF too: its frames are often stored as changes to the previous frame,
-  // which FFmpeg's decoder composes.
-  static const std::array<std::string_view, 15> kExtensions = {
-      ".mp4", ".mov", ".m4v", ".mkv", ".webm", ".avi", ".mpg", ".mpeg",
-      ".mxf", ".ogv", ".qt",  ".3gp", ".flv",  ".wmv", ".gif"};
-  const std::string ext = Lower(std::filesystem::path(path).extension().string());
-  return std::find(kExtensions.begin(), kExtensions.end(), ext) != kExtensions.end();
-}
-
 struct MovieReader::State {
   std::string option;
   std::string path;

@@ -13,9 +13,6 @@
 
 namespace tilvane_tool {
 
-// File names that are read as movies.
-bool IsMovieName(const std::string& path);
-
 // A decoded picture: straight RGBA rows, 8 bits per channel or, from sources
 // with more than 8 bits, 16 (in the machine's byte order).
 struct MoviePicture {

@@ -12,7 +12,7 @@
 
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/frame_pattern.h"
-#include "tools/tilvane/core/pixels.h"
+#include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/job/controls.h"
 #include "tools/tilvane/job/render_job.h"
 #include "tools/tilvane/output/image_writer.h"
@@ -28,21 +28,14 @@ struct Rgba {
 };
 
 void Put(standin::World& world, int32_t x, int32_t y, const Rgba& c) {
-  const int32_t full = FullScale(world.depth());
-  auto level = [full](double v) {
-    return static_cast<int32_t>(std::lround(std::clamp(v, 0.0, 1.0) * full));
-  };
-  const int32_t a = level(c.a);
-  const int32_t r = Premultiply(level(c.r), a, full);
-  const int32_t g = Premultiply(level(c.g), a, full);
-  const int32_t b = Premultiply(level(c.b), a, full);
-  if (world.depth() == 16) {
-    world.at16(x, y) = PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(r),
-                                  static_cast<A_u_short>(g), static_cast<A_u_short>(b)};
-  } else {
-    world.at8(x, y) = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(r),
-                               static_cast<A_u_char>(g), static_cast<A_u_char>(b)};
-  }
+  WithPixel(world.depth(), [&](auto pixel) {
+    using Pixel = decltype(pixel);
+    const auto level = [](double v) {
+      return static_cast<int32_t>(std::lround(std::clamp(v, 0.0, 1.0) * PixelDepth<Pixel>::kFull));
+    };
+    const int32_t straight[4] = {level(c.r), level(c.g), level(c.b), level(c.a)};
+    *RowOf<Pixel>(world, y, x) = Premultiplied<Pixel>(straight, true);
+  });
 }
 
 // A right-pointing arrow, turned by `turn` (in turns), in an icon of the
@@ -146,7 +139,7 @@ PF_Pixel OverBackground(const standin::World& frame, int32_t x, int32_t y) {
 }
 
 standin::WorldPtr ReadBack(const std::string& file) {
-  return LayerFile::Open("demo", file)->decode(0, 8);
+  return Layer::Open("demo", file)->decode(0, 8);
 }
 
 // Writes the frames, over the background, as one looping animated GIF.
@@ -203,8 +196,8 @@ std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
     scene.width = width;
     scene.height = GridHeight(width);
     scene.depth = depth;
-    scene.icon = LayerFile::FromFrames({Arrow(kIconWidth, kIconHeight, depth, 0.0)});
-    scene.displacement = LayerFile::FromFrames({Landscape(scene.width, scene.height, depth)});
+    scene.icon = Layer::FromFrames({Arrow(kIconWidth, kIconHeight, depth, 0.0)});
+    scene.displacement = Layer::FromFrames({Landscape(scene.width, scene.height, depth)});
     scene.controls = Controls(table, settings);
     CheckOutputPath(file);
     RenderFrames(plugin, scene, {{0, file}}, options.threads, bar);
@@ -277,8 +270,8 @@ std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
   for (int i = 0; i < kIconFrames; ++i) {
     spin.push_back(Arrow(kIconWidth, kIconHeight, 8, static_cast<double>(i) / kIconFrames));
   }
-  scene.icon = LayerFile::FromFrames(std::move(spin));
-  scene.displacement = LayerFile::FromFrames({Landscape(scene.width, scene.height, 8)});
+  scene.icon = Layer::FromFrames(std::move(spin));
+  scene.displacement = Layer::FromFrames({Landscape(scene.width, scene.height, 8)});
   // The icon time wraps at one step before the total time: one more than the
   // icon's frames shows each of them once per cycle.
   scene.totalTime = kIconFrames + 1;

@@ -61,9 +61,9 @@ void OpenLayers(Scene& scene, const std::string& icon, const std::string& displa
   const std::string space =
       options.inputColourSpace ? ResolveColourSpace("--input-colorspace", *options.inputColourSpace)
                                : "";
-  if (!icon.empty()) scene.icon = LayerFile::Open("--icon", icon, space);
+  if (!icon.empty()) scene.icon = Layer::Open("--icon", icon, space);
   if (!displacement.empty())
-    scene.displacement = LayerFile::Open("--displacement", displacement, space);
+    scene.displacement = Layer::Open("--displacement", displacement, space);
 }
 
 namespace {

@@ -18,8 +18,8 @@
 namespace tilvane_tool {
 
 struct Scene {
-  std::shared_ptr<const LayerFile> icon;          // null: no layer
-  std::shared_ptr<const LayerFile> displacement;  // null: no layer
+  std::shared_ptr<const Layer> icon;          // null: no layer
+  std::shared_ptr<const Layer> displacement;  // null: no layer
   int32_t width = 0;
   int32_t height = 0;
   int depth = 8;

@@ -20,22 +20,16 @@ extern "C" {
 #include <map>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "tools/tilvane/core/colour.h"
 #include "tools/tilvane/core/errors.h"
-#include "tools/tilvane/core/pixels.h"
+#include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/core/text.h"
 #include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
 namespace {
-
-struct Container {
-  const char* extension;
-  const char* muxer;
-};
-constexpr Container kContainers[] = {
-    {".mov", "mov"}, {".mp4", "mp4"}, {".webm", "webm"}, {".mkv", "matroska"}, {".gif", "gif"}};
 
 // What a codec keeps of a frame, and what it needs of it.
 struct Codec {
@@ -58,18 +52,6 @@ constexpr Codec kCodecs[] = {
     {"ffv1", "FFV1", "ffv1", ".mkv", true, true, false, 16},
     {"gif", "GIF", "gif", ".gif", true, false, false, 8},
 };
-
-std::string ExtensionOf(const std::string& path) {
-  return Lower(std::filesystem::path(path).extension().string());
-}
-
-const Container* ContainerOf(const std::string& path) {
-  const std::string ext = ExtensionOf(path);
-  for (const Container& c : kContainers) {
-    if (ext == c.extension) return &c;
-  }
-  return nullptr;
-}
 
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -178,19 +160,8 @@ void FreeFormat(AVFormatContext* f) {
 
 }  // namespace
 
-bool IsMovieOutput(const std::string& path) { return ContainerOf(path) != nullptr; }
-
 std::string MovieCodecName(const std::string& path, const std::string& codec) {
   return ChooseCodec(path, codec).name;
-}
-
-std::string MovieExtensions() {
-  std::string list;
-  const size_t n = std::size(kContainers);
-  for (size_t i = 0; i < n; ++i) {
-    list += std::string(i == 0 ? "" : i + 1 == n ? " or " : ", ") + kContainers[i].extension;
-  }
-  return list;
 }
 
 struct MovieWriter::State {
@@ -213,6 +184,7 @@ struct MovieWriter::State {
   int32_t width = 0;  // encoded: padded to even where the codec needs it
   int32_t height = 0;
   std::vector<unsigned char> straight;
+  std::vector<uint16_t> words;  // a row of 16-bit values on its way into straight
   int64_t written = 0;
   bool warnedAlpha = false;
   bool finished = false;
@@ -275,9 +247,21 @@ struct MovieWriter::State {
   }
 
   void open() {
+    chooseFormats();
+    av_log_set_level(AV_LOG_QUIET);  // failures are reported once, here
+    openEncoder();
+    if (encodedFormat == AV_PIX_FMT_PAL8) {
+      openGraph();
+    } else {
+      openScaler();
+    }
+    openFile();
+  }
+
+  // The codec, its tuning, the pixel formats and the encoded size.
+  void chooseFormats() {
     codec = &ChooseCodec(path, options.codec);
     tuning = Tune(*codec, options.quality);
-    const Container& container = *ContainerOf(path);
     encodedFormat = EncodedFormat(*codec, options.depth);
     straightDepth = options.depth == 16 && codec->bits > 8 ? 16 : 8;
     straightFormat = straightDepth == 16 ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGBA;
@@ -296,8 +280,11 @@ struct MovieWriter::State {
       Warn(std::string("--quality has no effect on ") + codec->title +
            ", which is lossless; the frames are kept exactly");
     }
+  }
 
-    av_log_set_level(AV_LOG_QUIET);  // failures are reported once, here
+  // The container, the encoder and its stream.
+  void openEncoder() {
+    const MovieContainer& container = *ContainerOf(path);
     const AVCodec* found = avcodec_find_encoder_by_name(codec->encoder);
     if (!found) {
       throw UsageError("-o " + Quoted(path) + ": this FFmpeg has no " + codec->encoder +
@@ -340,26 +327,28 @@ struct MovieWriter::State {
     stream->r_frame_rate = c.framerate;
     // Players on Apple systems take HEVC in MP4 only with this tag.
     if (std::string(codec->name) == "hevc") stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+  }
 
-    if (encodedFormat == AV_PIX_FMT_PAL8) {
-      openGraph();
-    } else {
-      scaler =
-          sws_getContext(width, height, straightFormat, width, height, encodedFormat,
-                         SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
-      if (!scaler) failed("setting up the pixel conversion", AVERROR(EINVAL));
-      if (IsYuv(encodedFormat)) {
-        // RGB in full range, YUV out with BT.709's matrix in limited range, as tagged.
-        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-        sws_setColorspaceDetails(scaler, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
-      }
+  void openScaler() {
+    scaler =
+        sws_getContext(width, height, straightFormat, width, height, encodedFormat,
+                       SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
+    if (!scaler) failed("setting up the pixel conversion", AVERROR(EINVAL));
+    if (IsYuv(encodedFormat)) {
+      // RGB in full range, YUV out with BT.709's matrix in limited range, as tagged.
+      const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+      sws_setColorspaceDetails(scaler, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
     }
+  }
 
-    // The muxer opens the file by name: a movie's index is written by seeking
-    // back, and MP4's moved to the front by reading it again.
+  // The muxer opens the file by name: a movie's index is written by seeking
+  // back, and MP4's moved to the front by reading it again.
+  void openFile() {
+    AVFormatContext* f = format.get();
+    const MovieContainer& container = *ContainerOf(path);
     const std::string url = "file:" + out.temporaryPath();
     f->url = av_strdup(url.c_str());
-    r = avio_open2(&f->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
+    int r = avio_open2(&f->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
     if (r < 0) failed("opening the temporary file", r);
     AVDictionary* muxing = nullptr;
     if (std::string(container.muxer) == "mp4" || std::string(container.muxer) == "mov") {
@@ -373,40 +362,34 @@ struct MovieWriter::State {
   // The frame as straight (or, for a codec without alpha, premultiplied: over
   // black) RGBA at straightDepth, padded by repeating the last column and row.
   void fillStraight(const standin::World& frame) {
-    const int depth = frame.depth();
-    const int32_t full = FullScale(depth);
     const size_t pixel = straightDepth == 16 ? 8 : 4;
-    straight.resize(static_cast<size_t>(width) * height * pixel);
+    const size_t rowBytes = static_cast<size_t>(width) * pixel;
+    const int32_t given = std::min(frame.width(), width);
+    const FileAlpha alpha = codec->alpha ? FileAlpha::Straight : FileAlpha::OverBlack;
+    straight.resize(rowBytes * height);
     bool transparent = false;
-    for (int32_t y = 0; y < height; ++y) {
-      const int32_t sy = std::min(y, frame.height() - 1);
-      for (int32_t x = 0; x < width; ++x) {
-        const int32_t sx = std::min(x, frame.width() - 1);
-        int32_t v[4];
-        if (depth == 16) {
-          const PF_Pixel16& p = frame.at16(sx, sy);
-          v[0] = p.red, v[1] = p.green, v[2] = p.blue, v[3] = p.alpha;
-        } else {
-          const PF_Pixel& p = frame.at8(sx, sy);
-          v[0] = p.red, v[1] = p.green, v[2] = p.blue, v[3] = p.alpha;
-        }
-        if (v[3] < full) transparent = true;
-        if (codec->alpha) {
-          for (int c = 0; c < 3; ++c) v[c] = Unpremultiply(v[c], v[3], full);
-        } else {
-          v[3] = full;
-        }
-        const size_t at = (static_cast<size_t>(y) * width + x) * pixel;
-        for (int c = 0; c < 4; ++c) {
+    WithPixel(frame.depth(), [&](auto p) {
+      using Pixel = decltype(p);
+      for (int32_t y = 0; y < height; ++y) {
+        const Pixel* row = RowOf<Pixel>(frame, std::min(y, frame.height() - 1));
+        unsigned char* out = &straight[static_cast<size_t>(y) * rowBytes];
+        transparent = transparent || AnyTransparent(row, given);
+        if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
           if (straightDepth == 16) {
-            const uint16_t word = static_cast<uint16_t>(To16BitFile(v[c]));
-            std::memcpy(&straight[at + 2 * c], &word, 2);
+            words.resize(static_cast<size_t>(given) * 4);
+            FileRow(row, given, alpha, 4, words.data());
+            std::memcpy(out, words.data(), words.size() * sizeof(uint16_t));
           } else {
-            straight[at + c] = static_cast<unsigned char>(depth == 16 ? From16To8(v[c]) : v[c]);
+            FileRow(row, given, alpha, 4, out);
           }
+        } else {
+          FileRow(row, given, alpha, 4, out);
+        }
+        for (int32_t x = given; x < width; ++x) {
+          std::memcpy(out + x * pixel, out + (given - 1) * pixel, pixel);
         }
       }
-    }
+    });
     if (transparent && !codec->alpha && !warnedAlpha) {
       warnedAlpha = true;
       Warn("-o " + Quoted(path) + ": " + codec->title +

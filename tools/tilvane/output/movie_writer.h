@@ -17,14 +17,10 @@
 #include <vector>
 
 #include "standin/world.h"
+#include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/output/frame_sink.h"
 
 namespace tilvane_tool {
-
-// True for a name the tool writes as a movie (by extension, in any case).
-bool IsMovieOutput(const std::string& path);
-// ".mov, .mp4, .webm, .mkv or .gif", for messages.
-std::string MovieExtensions();
 
 // The codec a movie of this name is written with: --codec's value, or the
 // container's default. Throws UsageError as MovieWriter does.

@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "tools/tilvane/core/errors.h"
-#include "tools/tilvane/output/movie_writer.h"
+#include "tools/tilvane/core/formats.h"
 
 namespace tilvane_tool {
 namespace fs = std::filesystem;
@@ -157,20 +157,10 @@ int FlushDirectory(const std::string& file) {
 
 }  // namespace
 
-std::optional<OutputFormat> FormatOf(const std::string& path) {
-  const std::string ext = Lower(fs::path(path).extension().string());
-  if (ext == ".png" || ext == ".tif" || ext == ".tiff") return OutputFormat::Straight;
-  if (ext == ".exr") return OutputFormat::Exr;
-  if (ext == ".jpg" || ext == ".jpeg") return OutputFormat::Jpeg;
-  return std::nullopt;
-}
-
 void CheckOutputPath(const std::string& path) {
   if (!FormatOf(path) && !IsMovieOutput(path)) {
-    throw UsageError("-o " + Quoted(path) +
-                     ": unknown image format; end the name with .png, .tif, .exr or .jpg, or "
-                     "for a movie " +
-                     MovieExtensions());
+    throw UsageError("-o " + Quoted(path) + ": unknown image format; end the name with " +
+                     kImageExtensionsShown + ", or for a movie " + MovieExtensions());
   }
   const std::string target = WriteTarget(path);
   const fs::path dir = fs::path(target).parent_path();
@@ -280,7 +270,7 @@ void SetPngFilter(PngFilter filter) { gPngFilter.store(filter); }
 void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& given, OIIO::TypeDesc type,
                     const void* data) {
   OIIO::ImageSpec spec = given;
-  if (Lower(fs::path(path).extension().string()) == ".png") {
+  if (IsPng(path)) {
     if (!spec.find_attribute("png:compressionLevel")) {
       spec.attribute("png:compressionLevel", gPngCompression.load());
     }
@@ -291,7 +281,7 @@ void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& given, OIIO:
   auto out = OIIO::ImageOutput::create(path);
   if (!out) {
     throw UsageError("-o " + Quoted(path) + ": no writer for this format (" +
-                     OneLine(OIIO::geterror()) + "); end the name with .png, .tif, .exr or .jpg");
+                     OneLine(OIIO::geterror()) + "); end the name with " + kImageExtensionsShown);
   }
   // In memory first: the library's own file handling reports no full disk,
   // and the writes below check every byte.

@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/tilvane/core/formats.h"
+
 namespace tilvane_tool {
-
-enum class OutputFormat { Straight, Exr, Jpeg };
-
-// By the name's extension, in any case: .png/.tif/.tiff, .exr, .jpg/.jpeg.
-std::optional<OutputFormat> FormatOf(const std::string& path);
 
 // Throws UsageError unless path names a format the tool writes (.png, .tif,
 // .tiff, .exr, .jpg, .jpeg) in a writable directory, or one that

@@ -1,0 +1,92 @@
+// The file names the tool reads and writes, by extension (in any case), and
+// what each means: the image formats written, the movie containers written,
+// and the names read as movies.
+#pragma once
+
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tools/tilvane/core/errors.h"
+
+namespace tilvane_tool {
+
+// The name's extension, lower case, with its dot; "" without one.
+inline std::string ExtensionOf(const std::string& path) {
+  return Lower(std::filesystem::path(path).extension().string());
+}
+
+// How an image file keeps a frame: straight alpha at the frame's depth (PNG,
+// TIFF), premultiplied half floats (EXR), or 8 bits over black (JPEG).
+enum class OutputFormat { Straight, Exr, Jpeg };
+
+struct ImageExtension {
+  std::string_view extension;
+  OutputFormat format;
+};
+inline constexpr ImageExtension kImageExtensions[] = {
+    {".png", OutputFormat::Straight},  {".tif", OutputFormat::Straight},
+    {".tiff", OutputFormat::Straight}, {".exr", OutputFormat::Exr},
+    {".jpg", OutputFormat::Jpeg},      {".jpeg", OutputFormat::Jpeg},
+};
+// The image extensions as messages name them.
+inline constexpr const char* kImageExtensionsShown = ".png, .tif, .exr or .jpg";
+
+inline std::optional<OutputFormat> FormatOf(const std::string& path) {
+  const std::string ext = ExtensionOf(path);
+  for (const ImageExtension& e : kImageExtensions) {
+    if (ext == e.extension) return e.format;
+  }
+  return std::nullopt;
+}
+
+// PNG takes a compression level, a row filter and its colour space as a chunk.
+inline bool IsPng(const std::string& path) { return ExtensionOf(path) == ".png"; }
+
+// A movie container the tool writes, and FFmpeg's muxer for it.
+struct MovieContainer {
+  std::string_view extension;
+  const char* muxer;
+};
+inline constexpr MovieContainer kMovieContainers[] = {
+    {".mov", "mov"}, {".mp4", "mp4"}, {".webm", "webm"}, {".mkv", "matroska"}, {".gif", "gif"}};
+
+inline const MovieContainer* ContainerOf(const std::string& path) {
+  const std::string ext = ExtensionOf(path);
+  for (const MovieContainer& c : kMovieContainers) {
+    if (ext == c.extension) return &c;
+  }
+  return nullptr;
+}
+
+// True for a name the tool writes as a movie.
+inline bool IsMovieOutput(const std::string& path) { return ContainerOf(path) != nullptr; }
+
+// ".mov, .mp4, .webm, .mkv or .gif", for messages.
+inline std::string MovieExtensions() {
+  std::string list;
+  const size_t n = std::size(kMovieContainers);
+  for (size_t i = 0; i < n; ++i) {
+    list += std::string(i == 0 ? "" : i + 1 == n ? " or " : ", ");
+    list += kMovieContainers[i].extension;
+  }
+  return list;
+}
+
+// Names read as movies through FFmpeg rather than as images. GIF too: its
+// frames are often stored as changes to the previous frame, which FFmpeg's
+// decoder composes.
+inline constexpr std::string_view kMovieInputExtensions[] = {
+    ".mp4", ".mov", ".m4v", ".mkv", ".webm", ".avi", ".mpg", ".mpeg",
+    ".mxf", ".ogv", ".qt",  ".3gp", ".flv",  ".wmv", ".gif"};
+
+inline bool IsMovieName(const std::string& path) {
+  const std::string ext = ExtensionOf(path);
+  return std::find(std::begin(kMovieInputExtensions), std::end(kMovieInputExtensions), ext) !=
+         std::end(kMovieInputExtensions);
+}
+
+}  // namespace tilvane_tool
