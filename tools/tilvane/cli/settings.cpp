@@ -217,6 +217,30 @@ LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOp
   return loaded;
 }
 
+std::vector<std::string> WithSettings(std::vector<std::string> words,
+                                      const std::vector<ControlOption>& controls,
+                                      const std::string& effectVersion,
+                                      std::optional<LoadedSettings>& loaded) {
+  const auto command = std::find(words.begin() + 1, words.end(), "render");
+  if (command == words.end()) return words;
+  std::string file;
+  std::vector<std::string> given;
+  for (auto it = command + 1; it != words.end(); ++it) {
+    if (it->size() < 2 || (*it)[0] != '-') continue;
+    const std::string name = it->substr(0, it->find('='));
+    if (name == "--settings") {
+      file = name.size() < it->size() ? it->substr(name.size() + 1)
+             : it + 1 != words.end()  ? *(it + 1)
+                                      : "";
+    }
+    given.push_back(name);
+  }
+  if (file.empty()) return words;
+  loaded = LoadSettings(file, controls, given, effectVersion);
+  words.insert(command + 1, loaded->args.begin(), loaded->args.end());
+  return words;
+}
+
 struct SettingsRecord::Json {
   tilvane_tool::Json render = tilvane_tool::Json::object();
   tilvane_tool::Json controls = tilvane_tool::Json::object();

@@ -15,6 +15,7 @@
 #include "tools/tilvane/core/pixels.h"
 #include "tools/tilvane/job/controls.h"
 #include "tools/tilvane/job/render_job.h"
+#include "tools/tilvane/job/threads.h"
 #include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/output_file.h"
 
@@ -132,6 +133,9 @@ int32_t GridHeight(int32_t width) {
   return static_cast<int32_t>(int64_t{width - 1} * (kIconHeight - 1) / (kIconWidth - 1)) + 2;
 }
 
+// The frames of the demo's sequence.
+constexpr int kSequenceFrames = 24;
+
 // The background the contact sheet and the GIF are laid on.
 constexpr PF_Pixel kBackground{255, 24, 26, 34};
 
@@ -186,6 +190,9 @@ std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
                                  const std::vector<standin::RegisteredParam>& table,
                                  const DemoOptions& options) {
   namespace fs = std::filesystem;
+  // The sequence's frames share the cores; the stills take the same threads
+  // per frame, since they are fixed before any thread starts.
+  FixThreadsPerFrame(FramesAtOnce(options.threads, kSequenceFrames));
   std::error_code ec;
   fs::create_directories(options.directory, ec);
   if (!fs::is_directory(options.directory) || access(options.directory.c_str(), W_OK) != 0) {
@@ -269,7 +276,6 @@ std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
   // column one frame later and "Time Offset" shifts every cell a little more,
   // while the landscape scales the cells.
   constexpr int kIconFrames = 12;
-  constexpr int kFrames = 24;
   Scene scene;
   scene.width = 960;
   scene.height = GridHeight(scene.width);
@@ -290,7 +296,7 @@ std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
                                     {"--time-offset", "40"}});
   const FramePattern pattern = *FramePattern::Find(path("demo-sequence.####.png"));
   std::vector<FrameJob> jobs;
-  for (int f = 0; f < kFrames; ++f) jobs.push_back({f, pattern.name(f)});
+  for (int f = 0; f < kSequenceFrames; ++f) jobs.push_back({f, pattern.name(f)});
   CheckOutputPath(jobs[0].path);
   RenderFrames(plugin, scene, jobs, options.threads, bar);
   std::vector<std::string> frames;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,6 +15,7 @@
 #include "tools/tilvane/core/colour.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/job/progress.h"
+#include "tools/tilvane/job/threads.h"
 #include "tools/tilvane/output/frames_written.h"
 #include "tools/tilvane/output/image_writer.h"
 
@@ -116,21 +116,11 @@ std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin) {
   return host;
 }
 
-void ShareCoresAmongFrames(int framesAtOnce) {
-  // The plug-in reads its thread count at every render; one the user set wins.
-  if (std::getenv("TILVANE_THREADS") != nullptr) return;
-  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const int perFrame = std::max(1, cores / std::max(1, framesAtOnce));
-  setenv("TILVANE_THREADS", std::to_string(perFrame).c_str(), 1);
-}
-
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
                            const std::vector<FrameJob>& jobs, int threads, bool progress,
                            FrameSink* sink) {
   const auto start = std::chrono::steady_clock::now();
-  const int workers =
-      static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(jobs.size())));
-  ShareCoresAmongFrames(workers);
+  const int workers = FramesAtOnce(threads, jobs.size());
   // A terminal gets a bar redrawn in place; a pipe or a log file plain lines.
   ProgressBar bar(static_cast<int64_t>(jobs.size()), workers,
                   !progress        ? ProgressStyle::Off
@@ -211,7 +201,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
           output.reset();
         } else {
           written.writing(i);
-          WriteImage(*output, job.path, scene.outputColourSpace);
+          WriteImage(*output, job.path, scene.outputColourSpace, scene.png);
           written.mark(i);
         }
         bar.frameDone(worker);

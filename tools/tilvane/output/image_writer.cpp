@@ -63,7 +63,7 @@ void StraightRgba8(const standin::World& frame, unsigned char* out) {
 }  // namespace
 
 void WriteImage(const standin::World& rendered, const std::string& path,
-                const std::string& colourSpace) {
+                const std::string& colourSpace, const PngOptions& png) {
   const auto format = FormatOf(path);
   if (!format) CheckOutputPath(path);
   // Colour: EXR holds linear light, the others the effect's own encoding.
@@ -153,7 +153,7 @@ void WriteImage(const standin::World& rendered, const std::string& path,
     spec.attribute("oiio:ColorSpace", held);
   }
 
-  EncodeAndWrite(path, spec, dataType, data);
+  EncodeAndWrite(path, spec, dataType, data, png);
 }
 
 }  // namespace tilvane_tool
