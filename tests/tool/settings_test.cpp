@@ -75,6 +75,11 @@ struct RoundTrip {
   std::string saved;  // in both files
 };
 
+void PrintTo(const RoundTrip& r, std::ostream* os) {
+  for (const std::string& a : r.args) *os << a << " ";
+  *os << "saves " << r.saved;
+}
+
 class SettingsRoundTrip : public Settings, public ::testing::WithParamInterface<RoundTrip> {};
 
 TEST_P(SettingsRoundTrip, ASavedValueReadsBackAsItWasGiven) {

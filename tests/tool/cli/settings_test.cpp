@@ -61,6 +61,8 @@ struct Read {
   std::vector<std::string> words;  // the file adds
 };
 
+void PrintTo(const Read& r, std::ostream* os) { *os << r.json; }
+
 class SettingsWords : public SettingsFile, public ::testing::WithParamInterface<Read> {};
 
 TEST_P(SettingsWords, AFileBecomesTheWordsOfTheOptionsItSets) {

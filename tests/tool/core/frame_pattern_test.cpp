@@ -14,6 +14,8 @@ struct Found {
   int width;
 };
 
+void PrintTo(const Found& f, std::ostream* os) { *os << f.path; }
+
 class Finding : public ::testing::TestWithParam<Found> {};
 
 TEST_P(Finding, TheNumbersPlaceIsFoundInTheNameOnly) {
@@ -45,6 +47,8 @@ struct Named {
   int64_t frame;
   std::string name;
 };
+
+void PrintTo(const Named& n, std::ostream* os) { *os << n.pattern << " " << n.frame; }
 
 class Naming : public ::testing::TestWithParam<Named> {};
 
