@@ -82,7 +82,7 @@ struct RegisteredParam {
   std::string checkboxLabel;  // checkboxes
 };
 
-class Host : private ledger::FailureCue {
+class Host final : private ledger::FailureCue {
  public:
   // paramCount: the parameters the plug-in registers, its input layer
   // included, as in_data's num_params tells it.

@@ -99,6 +99,13 @@ TEST_F(Commands, RenderPrintsASummaryUnlessQuiet) {
     const RunResult asked = run({"render", "--icon", "icon.png", "-o", "d.png"});
     EXPECT_NE(asked.out.find(", sse2 path"), std::string::npos) << asked.out;
   }
+  {
+    // Threads per frame the user set are kept, however the frames share the cores.
+    const ScopedEnv threads("TILVANE_THREADS", "7");
+    const RunResult asked =
+        run({"render", "--icon", "icon.png", "--frames", "0-1", "-o", "e.#.png"});
+    EXPECT_NE(asked.out.find(" path, 7 threads per frame\n"), std::string::npos) << asked.out;
+  }
   const RunResult quiet = run({"render", "--quiet", "--icon", "icon.png", "-o", "b.png"});
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.out, "");
@@ -149,6 +156,19 @@ TEST_F(Commands, DemoWritesAndListsItsPictures) {
   // The sequence moves: neighbouring frames differ. The GIF stays small.
   EXPECT_NE(read(listed[4]).values, read(listed[5]).values);
   EXPECT_LT(std::filesystem::file_size(path(listed[3])), 2u << 20);
+}
+
+// The frames rendered at once share the cores for the whole run: on 8 cores,
+// 4 frames at once render on 2 threads each, stills included, so no more
+// threads run at once than there are cores.
+TEST_F(Commands, TheDemoSharesTheCoresAmongTheFramesAtOnce) {
+  const ScopedEnv cores("TILVANE_TEST_CORES", "8");
+  const ScopedEnv peak("TILVANE_TEST_THREAD_PEAK", path("peak.txt").c_str());
+  const RunResult r = runWithFault("none", {"demo", "--quiet", "--threads", "4", "-o", "pictures"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string threads = bytes("peak.txt");
+  ASSERT_FALSE(threads.empty());
+  EXPECT_LE(std::stoi(threads), 8);
 }
 
 }  // namespace

@@ -60,12 +60,61 @@ TEST_F(Settings, ASavedFileRendersTheIdenticalFrame) {
   for (const std::string key :
        {"\"tool\": \"tilvane ", "\"version\": \"", "\"units\": 5", "\"effect-intensity\": 37.25",
         "\"border\": true", "\"color-a\": \"123456\"", "\"color-mapping\": \"displacement\"",
-        "\"time-step\": 2", "\"time-scale\": 60", "\"depth\": 16", "\"frame\": 3",
-        "\"size\": \"40x30\"", "\"seed\": 12345", "\"time-mapping\": \"constant\"",
+        "\"time-step\": 2", "\"time-scale\": 60", "\"duration\": 300", "\"depth\": 16",
+        "\"frame\": 3", "\"size\": \"40x30\"", "\"seed\": 12345", "\"time-mapping\": \"constant\"",
         "\"output-colorspace\": null"}) {
     EXPECT_NE(text.find(key), std::string::npos) << key << " in\n" << text;
   }
 }
+
+// A value saved, read back and saved again comes out as it went in: the
+// second file equals the first, and holds the value as given. Each row sets
+// one value a careless reading or writing would lose.
+struct RoundTrip {
+  std::vector<std::string> args;
+  std::string saved;  // in both files
+};
+
+void PrintTo(const RoundTrip& r, std::ostream* os) {
+  for (const std::string& a : r.args) *os << a << " ";
+  *os << "saves " << r.saved;
+}
+
+class SettingsRoundTrip : public Settings, public ::testing::WithParamInterface<RoundTrip> {};
+
+TEST_P(SettingsRoundTrip, ASavedValueReadsBackAsItWasGiven) {
+  std::vector<std::string> first = {"render", "--quiet", "--icon", "icon.png",        "--size",
+                                    "8x6",    "-o",      "a.png",  "--save-settings", "first.json"};
+  first.insert(first.end(), GetParam().args.begin(), GetParam().args.end());
+  ASSERT_EQ(run(first).status, 0);
+  const RunResult r = run({"render", "--quiet", "--settings", "first.json", "-o", "b.png",
+                           "--save-settings", "second.json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string text = readText("second.json");
+  EXPECT_NE(text.find(GetParam().saved), std::string::npos) << GetParam().saved << " in\n" << text;
+  // Only the output differs.
+  std::string expected = readText("first.json");
+  expected.replace(expected.find("\"a.png\""), 7, "\"b.png\"");
+  EXPECT_EQ(text, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, SettingsRoundTrip,
+    ::testing::Values(
+        // Every digit of a fraction, not six.
+        RoundTrip{{"--effect-intensity", "37.123456789"}, "\"effect-intensity\": 37.123456789"},
+        // A flag left off stays off.
+        RoundTrip{{}, "\"loop-icon\": false"}, RoundTrip{{"--loop-icon"}, "\"loop-icon\": true"},
+        RoundTrip{{"--no-border"}, "\"border\": false"},
+        // The last item of each popup is an item like the others.
+        RoundTrip{{"--displacement-effect", "none"}, "\"displacement-effect\": \"none\""},
+        RoundTrip{{"--time-mapping", "inverse-displacement"},
+                  "\"time-mapping\": \"inverse-displacement\""},
+        RoundTrip{{"--transparency-mapping", "inverse-displacement"},
+                  "\"transparency-mapping\": \"inverse-displacement\""},
+        // The duration in frames, whatever the time step.
+        RoundTrip{{"--time-step", "2", "--duration", "40"}, "\"duration\": 40"},
+        RoundTrip{{"--time-step", "3"}, "\"duration\": 300"}));
 
 // Options on the command line override the file, checkboxes and the frame
 // choice included.

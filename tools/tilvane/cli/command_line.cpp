@@ -73,4 +73,27 @@ void RefuseLeftovers(const CLI::App& app) {
                    "; options take the form --name VALUE," + HelpHint(command));
 }
 
+std::optional<int> ParseWords(CLI::App& app, std::vector<std::string> words,
+                              const std::function<void()>& explainFirst) {
+  std::vector<char*> pointers;
+  for (std::string& w : words) pointers.push_back(w.data());
+  try {
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
+  } catch (const CLI::Success& e) {
+    return app.exit(e);  // --help, --help-all, --version
+  } catch (const CLI::ParseError& e) {
+    explainFirst();
+    std::string command = "tilvane";
+    for (const CLI::App* sub : app.get_subcommands()) command += " " + sub->get_name();
+    throw UsageError(std::string(e.what()) + "; see '" + command + " --help'");
+  }
+  try {
+    RefuseLeftovers(app);
+  } catch (const UsageError&) {
+    explainFirst();
+    throw;
+  }
+  return std::nullopt;
+}
+
 }  // namespace tilvane_tool

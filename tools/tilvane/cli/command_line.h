@@ -3,6 +3,8 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,5 +20,12 @@ void AddExitStatusHelp(CLI::App& app);
 // After parsing: throws UsageError for a missing or unknown command, or the
 // first argument no option took, with the nearest name and where help is.
 void RefuseLeftovers(const CLI::App& app);
+
+// Parses the words (the program's name first) and refuses leftovers; returns
+// the exit status when help or the version was asked for. Before a usage
+// error is thrown, `explainFirst` may throw one that explains it better (an
+// unknown option may be a control of a plug-in that did not load).
+std::optional<int> ParseWords(CLI::App& app, std::vector<std::string> words,
+                              const std::function<void()>& explainFirst);
 
 }  // namespace tilvane_tool

@@ -111,12 +111,10 @@ std::string LoadedSettings::explain(const std::string& message) const {
   return "--settings " + Quoted(path) + ", key " + it->second + ": " + message;
 }
 
-LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOption>& controls,
-                            const std::vector<std::string>& given,
-                            const std::string& effectVersion) {
-  LoadedSettings loaded;
-  loaded.path = path;
-  const std::string file = "--settings " + Quoted(path);
+namespace {
+
+// The file's JSON object, its sections checked. Throws UsageError.
+Json ReadSettingsObject(const std::string& path, const std::string& file) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     throw UsageError(file +
@@ -143,18 +141,17 @@ LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOp
       throw UsageError(file + ": " + key + " must be a JSON object of keys and values");
     }
   }
-  const std::set<std::string> commandLine(given.begin(), given.end());
-  if (json.contains("effect") && json["effect"].is_object() && json["effect"].contains("version") &&
-      json["effect"]["version"].is_string() && !effectVersion.empty() &&
-      json["effect"]["version"] != effectVersion) {
-    Warn(file + " was saved with the effect at version " +
-         json["effect"]["version"].get<std::string>() + "; this one is " + effectVersion +
-         ", so the frames may differ");
-  }
+  return json;
+}
 
-  // Adds one setting as arguments, unless the command line gave it.
-  const auto add = [&](const std::string& section, const std::string& key, Kind kind,
-                       const Json& value, bool checkbox) {
+// The settings of one file turned into words, unless the command line gave them.
+struct SettingsWords {
+  LoadedSettings& loaded;
+  const std::string& file;  // "--settings 'name'"
+  std::set<std::string> commandLine;
+
+  void add(const std::string& section, const std::string& key, Kind kind, const Json& value,
+           bool checkbox) {
     const std::string name = section + "." + key;
     const std::string flag = "--" + key;
     const bool overridden = commandLine.count(flag) ||
@@ -182,11 +179,11 @@ LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOp
     }
     loaded.args.push_back(flag);
     loaded.args.push_back(kind == Kind::Number ? NumberText(value) : value.get<std::string>());
-  };
+  }
 
-  if (json.contains("render")) {
+  void render(const Json& section, const std::vector<ControlOption>& controls) {
     const std::vector<std::string>& names = SettingsRenderKeys();
-    for (const auto& [key, value] : json["render"].items()) {
+    for (const auto& [key, value] : section.items()) {
       const auto it = std::find_if(std::begin(kRenderKeys), std::end(kRenderKeys),
                                    [&](const RenderKey& k) { return key == k.name; });
       if (it == std::end(kRenderKeys)) {
@@ -201,10 +198,11 @@ LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOp
       add("render", key, it->kind, value, false);
     }
   }
-  if (json.contains("controls")) {
+
+  void controls(const Json& section, const std::vector<ControlOption>& controls) {
     std::vector<std::string> names;
     for (const ControlOption& c : controls) names.push_back(c.flag.substr(2));
-    for (const auto& [key, value] : json["controls"].items()) {
+    for (const auto& [key, value] : section.items()) {
       const auto it = std::find_if(controls.begin(), controls.end(),
                                    [&](const ControlOption& c) { return c.flag == "--" + key; });
       if (it == controls.end()) {
@@ -214,7 +212,52 @@ LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOp
       add("controls", key, ControlKind(*it), value, it->param.def.param_type == PF_Param_CHECKBOX);
     }
   }
+};
+
+}  // namespace
+
+LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOption>& controls,
+                            const std::vector<std::string>& given,
+                            const std::string& effectVersion) {
+  LoadedSettings loaded;
+  loaded.path = path;
+  const std::string file = "--settings " + Quoted(path);
+  Json json = ReadSettingsObject(path, file);
+  if (json.contains("effect") && json["effect"].is_object() && json["effect"].contains("version") &&
+      json["effect"]["version"].is_string() && !effectVersion.empty() &&
+      json["effect"]["version"] != effectVersion) {
+    Warn(file + " was saved with the effect at version " +
+         json["effect"]["version"].get<std::string>() + "; this one is " + effectVersion +
+         ", so the frames may differ");
+  }
+  SettingsWords words{loaded, file, {given.begin(), given.end()}};
+  if (json.contains("render")) words.render(json["render"], controls);
+  if (json.contains("controls")) words.controls(json["controls"], controls);
   return loaded;
+}
+
+std::vector<std::string> WithSettings(std::vector<std::string> words,
+                                      const std::vector<ControlOption>& controls,
+                                      const std::string& effectVersion,
+                                      std::optional<LoadedSettings>& loaded) {
+  const auto command = std::find(words.begin() + 1, words.end(), "render");
+  if (command == words.end()) return words;
+  std::string file;
+  std::vector<std::string> given;
+  for (auto it = command + 1; it != words.end(); ++it) {
+    if (it->size() < 2 || (*it)[0] != '-') continue;
+    const std::string name = it->substr(0, it->find('='));
+    if (name == "--settings") {
+      file = name.size() < it->size() ? it->substr(name.size() + 1)
+             : it + 1 != words.end()  ? *(it + 1)
+                                      : "";
+    }
+    given.push_back(name);
+  }
+  if (file.empty()) return words;
+  loaded = LoadSettings(file, controls, given, effectVersion);
+  words.insert(command + 1, loaded->args.begin(), loaded->args.end());
+  return words;
 }
 
 struct SettingsRecord::Json {

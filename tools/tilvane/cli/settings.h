@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,14 @@ struct LoadedSettings {
 LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOption>& controls,
                             const std::vector<std::string>& given,
                             const std::string& effectVersion);
+
+// The words of the command line with the file of a render's --settings read
+// into them just after the command, so that the options given on the command
+// line, which come after, win. `loaded` keeps what the file set.
+std::vector<std::string> WithSettings(std::vector<std::string> words,
+                                      const std::vector<ControlOption>& controls,
+                                      const std::string& effectVersion,
+                                      std::optional<LoadedSettings>& loaded);
 
 // Collects what a render used, then saves it.
 class SettingsRecord {

@@ -15,6 +15,7 @@
 #include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/job/controls.h"
 #include "tools/tilvane/job/render_job.h"
+#include "tools/tilvane/job/threads.h"
 #include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/output_file.h"
 
@@ -125,6 +126,9 @@ int32_t GridHeight(int32_t width) {
   return static_cast<int32_t>(int64_t{width - 1} * (kIconHeight - 1) / (kIconWidth - 1)) + 2;
 }
 
+// The frames of the demo's sequence.
+constexpr int kSequenceFrames = 24;
+
 // The background the contact sheet and the GIF are laid on.
 constexpr PF_Pixel kBackground{255, 24, 26, 34};
 
@@ -173,25 +177,14 @@ void WriteGif(const std::vector<std::string>& frames, const std::string& file, i
   }
 }
 
-}  // namespace
+// The demo's renders, each through the same plug-in, controls table and options.
+struct Demo {
+  const standin::PluginLibrary& plugin;
+  const std::vector<standin::RegisteredParam>& table;
+  const DemoOptions& options;
+  bool bar;
 
-std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
-                                 const std::vector<standin::RegisteredParam>& table,
-                                 const DemoOptions& options) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::create_directories(options.directory, ec);
-  if (!fs::is_directory(options.directory) || access(options.directory.c_str(), W_OK) != 0) {
-    throw UsageError("-o '" + options.directory +
-                     "': cannot create or write this directory; choose another place");
-  }
-  const auto path = [&](const std::string& name) {
-    return (fs::path(options.directory) / name).string();
-  };
-  const bool bar = !options.quiet && isatty(2);
-  std::vector<std::string> written;
-  const auto still = [&](int32_t width, int depth, const Settings& settings,
-                         const std::string& file) {
+  void still(int32_t width, int depth, const Settings& settings, const std::string& file) const {
     Scene scene;
     scene.width = width;
     scene.height = GridHeight(width);
@@ -201,93 +194,123 @@ std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
     scene.controls = Controls(table, settings);
     CheckOutputPath(file);
     RenderFrames(plugin, scene, {{0, file}}, options.threads, bar);
-  };
+  }
 
+  // A contact sheet of the main mappings, three by two, left to right and top
+  // to bottom: "Rotation", "Scale", "Both", "Color Mapping", "Transparency
+  // Mapping" and a border. Each panel is rendered to `scratch` and read back.
+  void contactSheet(const std::string& file, const std::string& scratch) const {
+    const std::vector<Settings> panels = {
+        {{"--displacement-effect", "rotation"}},
+        {{"--displacement-effect", "scale"},
+         {"--effect-intensity", "90"},
+         {"--scale-offset", "20"}},
+        {{"--displacement-effect", "both"}, {"--effect-intensity", "85"}, {"--scale-offset", "25"}},
+        {{"--displacement-effect", "none"},
+         {"--color-mapping", "displacement"},
+         {"--color-a", "ffd166"},
+         {"--color-b", "7b2cbf"}},
+        {{"--displacement-effect", "none"}, {"--transparency-mapping", "displacement"}},
+        {{"--displacement-effect", "rotation"}, {"--border", "on"}, {"--border-color", "3a86ff"}},
+    };
+    constexpr int32_t kPanelWidth = 480;
+    constexpr int32_t kGap = 12;
+    const int32_t panelHeight = GridHeight(kPanelWidth);
+    standin::World sheet(3 * kPanelWidth + 4 * kGap, 2 * panelHeight + 3 * kGap, 8);
+    sheet.fill(PF_Pixel16{kBackground.alpha, kBackground.red, kBackground.green, kBackground.blue});
+    for (size_t i = 0; i < panels.size(); ++i) {
+      Settings settings = panels[i];
+      settings.emplace_back("--units", "8");
+      still(kPanelWidth, 8, settings, scratch);
+      const standin::WorldPtr panel = ReadBack(scratch);
+      std::error_code ec;
+      std::filesystem::remove(scratch, ec);
+      const int32_t left = kGap + static_cast<int32_t>(i % 3) * (kPanelWidth + kGap);
+      const int32_t top = kGap + static_cast<int32_t>(i / 3) * (panelHeight + kGap);
+      for (int32_t y = 0; y < panel->height(); ++y) {
+        for (int32_t x = 0; x < panel->width(); ++x) {
+          sheet.at8(left + x, top + y) = OverBackground(*panel, x, y);
+        }
+      }
+    }
+    WriteImage(sheet, file);
+  }
+
+  // An arrow that turns once in twelve frames; "Horizontal Units" starts each
+  // column one frame later and "Time Offset" shifts every cell a little more,
+  // while the landscape scales the cells. Returns the frames' files.
+  std::vector<std::string> sequence(const FramePattern& pattern) const {
+    constexpr int kIconFrames = 12;
+    Scene scene;
+    scene.width = 960;
+    scene.height = GridHeight(scene.width);
+    std::vector<standin::WorldPtr> spin;
+    for (int i = 0; i < kIconFrames; ++i) {
+      spin.push_back(Arrow(kIconWidth, kIconHeight, 8, static_cast<double>(i) / kIconFrames));
+    }
+    scene.icon = Layer::FromFrames(std::move(spin));
+    scene.displacement = Layer::FromFrames({Landscape(scene.width, scene.height, 8)});
+    // The icon time wraps at one step before the total time: one more than the
+    // icon's frames shows each of them once per cycle.
+    scene.totalTime = kIconFrames + 1;
+    scene.controls = Controls(table, {{"--units", "10"},
+                                      {"--displacement-effect", "scale"},
+                                      {"--effect-intensity", "80"},
+                                      {"--scale-offset", "30"},
+                                      {"--time-mapping", "horizontal-units"},
+                                      {"--time-offset", "40"}});
+    std::vector<FrameJob> jobs;
+    for (int f = 0; f < kSequenceFrames; ++f) jobs.push_back({f, pattern.name(f)});
+    CheckOutputPath(jobs[0].path);
+    RenderFrames(plugin, scene, jobs, options.threads, bar);
+    std::vector<std::string> frames;
+    for (const FrameJob& job : jobs) frames.push_back(job.path);
+    return frames;
+  }
+};
+
+}  // namespace
+
+std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
+                                 const std::vector<standin::RegisteredParam>& table,
+                                 const DemoOptions& options) {
+  namespace fs = std::filesystem;
+  // The sequence's frames share the cores; the stills take the same threads
+  // per frame, since they are fixed before any thread starts.
+  FixThreadsPerFrame(FramesAtOnce(options.threads, kSequenceFrames));
+  std::error_code ec;
+  fs::create_directories(options.directory, ec);
+  if (!fs::is_directory(options.directory) || access(options.directory.c_str(), W_OK) != 0) {
+    throw UsageError("-o '" + options.directory +
+                     "': cannot create or write this directory; choose another place");
+  }
+  const auto path = [&](const std::string& name) {
+    return (fs::path(options.directory) / name).string();
+  };
+  const Demo demo{plugin, table, options, !options.quiet && isatty(2)};
+  std::vector<std::string> written;
   // Two stills: at 8 bits the arrows keep their colours and turn with the
   // landscape's brightness; at 16 bits they also grow with it and take their
   // colour between two colours by it.
   written.push_back(path("demo-rotation.png"));
-  still(1280, 8,
-        {{"--units", "12"}, {"--displacement-effect", "rotation"}, {"--effect-intensity", "100"}},
-        written.back());
+  demo.still(
+      1280, 8,
+      {{"--units", "12"}, {"--displacement-effect", "rotation"}, {"--effect-intensity", "100"}},
+      written.back());
   written.push_back(path("demo-scale-colour.png"));
-  still(1280, 16,
-        {{"--units", "12"},
-         {"--displacement-effect", "both"},
-         {"--effect-intensity", "85"},
-         {"--scale-offset", "25"},
-         {"--color-mapping", "displacement"},
-         {"--color-a", "ffd166"},
-         {"--color-b", "3a86ff"}},
-        written.back());
-
-  // A contact sheet of the main mappings, three by two, left to right and top
-  // to bottom: "Rotation", "Scale", "Both", "Color Mapping", "Transparency
-  // Mapping" and a border.
-  const std::vector<Settings> panels = {
-      {{"--displacement-effect", "rotation"}},
-      {{"--displacement-effect", "scale"}, {"--effect-intensity", "90"}, {"--scale-offset", "20"}},
-      {{"--displacement-effect", "both"}, {"--effect-intensity", "85"}, {"--scale-offset", "25"}},
-      {{"--displacement-effect", "none"},
-       {"--color-mapping", "displacement"},
-       {"--color-a", "ffd166"},
-       {"--color-b", "7b2cbf"}},
-      {{"--displacement-effect", "none"}, {"--transparency-mapping", "displacement"}},
-      {{"--displacement-effect", "rotation"}, {"--border", "on"}, {"--border-color", "3a86ff"}},
-  };
-  constexpr int32_t kPanelWidth = 480;
-  constexpr int32_t kGap = 12;
-  const int32_t panelHeight = GridHeight(kPanelWidth);
-  standin::World sheet(3 * kPanelWidth + 4 * kGap, 2 * panelHeight + 3 * kGap, 8);
-  sheet.fill(PF_Pixel16{kBackground.alpha, kBackground.red, kBackground.green, kBackground.blue});
-  for (size_t i = 0; i < panels.size(); ++i) {
-    Settings settings = panels[i];
-    settings.emplace_back("--units", "8");
-    const std::string file = path(".demo-panel.png");
-    still(kPanelWidth, 8, settings, file);
-    const standin::WorldPtr panel = ReadBack(file);
-    fs::remove(file, ec);
-    const int32_t left = kGap + static_cast<int32_t>(i % 3) * (kPanelWidth + kGap);
-    const int32_t top = kGap + static_cast<int32_t>(i / 3) * (panelHeight + kGap);
-    for (int32_t y = 0; y < panel->height(); ++y) {
-      for (int32_t x = 0; x < panel->width(); ++x) {
-        sheet.at8(left + x, top + y) = OverBackground(*panel, x, y);
-      }
-    }
-  }
+  demo.still(1280, 16,
+             {{"--units", "12"},
+              {"--displacement-effect", "both"},
+              {"--effect-intensity", "85"},
+              {"--scale-offset", "25"},
+              {"--color-mapping", "displacement"},
+              {"--color-a", "ffd166"},
+              {"--color-b", "3a86ff"}},
+             written.back());
   written.push_back(path("demo-contact-sheet.png"));
-  WriteImage(sheet, written.back());
-
-  // An arrow that turns once in twelve frames; "Horizontal Units" starts each
-  // column one frame later and "Time Offset" shifts every cell a little more,
-  // while the landscape scales the cells.
-  constexpr int kIconFrames = 12;
-  constexpr int kFrames = 24;
-  Scene scene;
-  scene.width = 960;
-  scene.height = GridHeight(scene.width);
-  std::vector<standin::WorldPtr> spin;
-  for (int i = 0; i < kIconFrames; ++i) {
-    spin.push_back(Arrow(kIconWidth, kIconHeight, 8, static_cast<double>(i) / kIconFrames));
-  }
-  scene.icon = Layer::FromFrames(std::move(spin));
-  scene.displacement = Layer::FromFrames({Landscape(scene.width, scene.height, 8)});
-  // The icon time wraps at one step before the total time: one more than the
-  // icon's frames shows each of them once per cycle.
-  scene.totalTime = kIconFrames + 1;
-  scene.controls = Controls(table, {{"--units", "10"},
-                                    {"--displacement-effect", "scale"},
-                                    {"--effect-intensity", "80"},
-                                    {"--scale-offset", "30"},
-                                    {"--time-mapping", "horizontal-units"},
-                                    {"--time-offset", "40"}});
-  const FramePattern pattern = *FramePattern::Find(path("demo-sequence.####.png"));
-  std::vector<FrameJob> jobs;
-  for (int f = 0; f < kFrames; ++f) jobs.push_back({f, pattern.name(f)});
-  CheckOutputPath(jobs[0].path);
-  RenderFrames(plugin, scene, jobs, options.threads, bar);
-  std::vector<std::string> frames;
-  for (const FrameJob& job : jobs) frames.push_back(job.path);
+  demo.contactSheet(written.back(), path(".demo-panel.png"));
+  const std::vector<std::string> frames =
+      demo.sequence(*FramePattern::Find(path("demo-sequence.####.png")));
   written.push_back(path("demo-sequence.gif"));
   WriteGif(frames, written.back(), 12);
   written.insert(written.end(), frames.begin(), frames.end());

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,6 +15,7 @@
 #include "tools/tilvane/core/colour.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/job/progress.h"
+#include "tools/tilvane/job/threads.h"
 #include "tools/tilvane/output/frames_written.h"
 #include "tools/tilvane/output/image_writer.h"
 
@@ -118,42 +118,32 @@ std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin) {
   return host;
 }
 
-void ShareCoresAmongFrames(int framesAtOnce) {
-  // The plug-in reads its thread count at every render; one the user set wins.
-  if (std::getenv("TILVANE_THREADS") != nullptr) return;
-  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const int perFrame = std::max(1, cores / std::max(1, framesAtOnce));
-  setenv("TILVANE_THREADS", std::to_string(perFrame).c_str(), 1);
-}
+namespace {
 
-RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const std::vector<FrameJob>& jobs, int threads, bool progress,
-                           FrameSink* sink) {
-  const auto start = std::chrono::steady_clock::now();
-  const int workers =
-      static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(jobs.size())));
-  ShareCoresAmongFrames(workers);
-  // A terminal gets a bar redrawn in place; a pipe or a log file plain lines.
-  ProgressBar bar(static_cast<int64_t>(jobs.size()), workers,
-                  !progress        ? ProgressStyle::Off
-                  : isatty(2) != 0 ? ProgressStyle::Bar
-                                   : ProgressStyle::Lines);
-  auto failures = std::make_shared<FailureSlot>();
+// The layers' sources, one per layer for every worker, so that the decoded
+// frames are shared.
+struct Sources {
+  std::shared_ptr<FailureSlot> failures = std::make_shared<FailureSlot>();
+  std::shared_ptr<LayerUsage> iconUsage = std::make_shared<LayerUsage>();
+  std::shared_ptr<LayerUsage> displacementUsage = std::make_shared<LayerUsage>();
+  standin::FrameSourcePtr icon;
+  standin::FrameSourcePtr displacement;
+};
+
+Sources OpenSources(const Scene& scene, int workers) {
+  Sources sources;
   if (!scene.icon) {
     Warn("no --icon layer: every cell is empty, so the output is transparent; give --icon PATH");
   }
-  // One source per layer for every thread, so the decoded frames are shared.
   SourceOptions looped;
   looped.loop = scene.loopIcon;
-  looped.usage = std::make_shared<LayerUsage>();
-  const LayerUsage& iconUsage = *looped.usage;
-  const standin::FrameSourcePtr icon =
-      scene.icon ? LayerSource(scene.icon, failures, looped) : nullptr;
+  looped.usage = sources.iconUsage;
+  if (scene.icon) sources.icon = LayerSource(scene.icon, sources.failures, looped);
   SourceOptions fitted;
   fitted.fit = scene.displacementFit;
   fitted.width = scene.width;
   fitted.height = scene.height;
-  fitted.usage = std::make_shared<LayerUsage>();
+  fitted.usage = sources.displacementUsage;
   if (scene.displacement) {
     // The displacement layer is taken at each frame's own time and the frames
     // come in order, so a frame is wanted again only by the frames rendering
@@ -164,97 +154,129 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
                                 uint64_t(fits ? scene.height : scene.displacement->height()) *
                                 (scene.depth == 16 ? 8 : 4);
     fitted.cacheBytes = std::min(fitted.cacheBytes, frameBytes * uint64_t(workers + 2));
+    sources.displacement = LayerSource(scene.displacement, sources.failures, fitted);
   }
-  const LayerUsage& displacementUsage = *fitted.usage;
-  const standin::FrameSourcePtr displacement =
-      scene.displacement ? LayerSource(scene.displacement, failures, fitted) : nullptr;
+  return sources;
+}
 
-  std::vector<int64_t> numbers;
-  for (const FrameJob& job : jobs) numbers.push_back(job.frame);
-  FramesWritten written(std::move(numbers));
-  const InterruptReport interrupts(written);
-
+// The workers of one render: each takes the next job in order until none is
+// left or one of them has failed.
+struct Workers {
+  const standin::PluginLibrary& plugin;
+  const Scene& scene;
+  const std::vector<FrameJob>& jobs;
+  FrameSink* sink;
+  const Sources& sources;
+  ProgressBar& bar;
+  FramesWritten& written;
   std::atomic<size_t> next{0};
   FirstError error;
-  auto work = [&](int worker) {
+
+  void work(int worker) {
     try {
       auto host = SetUpHost(plugin);
       ApplyControls(*host, scene.controls);
-      if (icon) host->setLayer(PARAM_ICON_LAYER, icon);
-      if (displacement) host->setLayer(PARAM_DISPLACEMENT_LAYER, displacement);
+      if (sources.icon) host->setLayer(PARAM_ICON_LAYER, sources.icon);
+      if (sources.displacement) host->setLayer(PARAM_DISPLACEMENT_LAYER, sources.displacement);
       host->setProgressObserver(
-          [&bar, worker](int32_t current, int32_t total) { bar.rows(worker, current, total); });
+          [this, worker](int32_t current, int32_t total) { bar.rows(worker, current, total); });
       std::optional<standin::World> output;
       for (size_t i = next++; i < jobs.size() && !error.failed(); i = next++) {
-        const FrameJob& job = jobs[i];
-        bar.frameStarted(worker, job.frame);
-        standin::HostTime& time = host->time();
-        time.step = scene.timeStep;
-        time.scale = scene.timeScale;
-        time.total = scene.totalTime;
-        time.current = static_cast<int32_t>(job.frame * scene.timeStep);
-        // The effect clears its whole output before drawing, so this worker's
-        // frame is rendered into again as it is; only a frame handed to the
-        // sink is given away and made anew.
-        if (!output) {
-          output.emplace(WithMemoryFor(
-              "a " + std::to_string(scene.width) + "x" + std::to_string(scene.height) +
-                  " frame at " + std::to_string(scene.depth) + " bits per channel",
-              uint64_t(scene.width) * uint64_t(scene.height) * (scene.depth == 16 ? 8 : 4),
-              [&] { return standin::World(scene.width, scene.height, scene.depth); }));
-        }
-        const PF_Err err = host->render(*output);
-        if (err) {
-          throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
-        }
-        if (auto message = failures->first()) throw UsageError(*message);
-        if (sink) {
-          sink->put(i, std::move(*output));
-          output.reset();
-        } else {
-          written.writing(i);
-          WriteImage(*output, job.path, scene.outputColourSpace);
-          written.mark(i);
-        }
+        bar.frameStarted(worker, jobs[i].frame);
+        render(*host, output, i);
         bar.frameDone(worker);
       }
     } catch (...) {
       error.set(std::current_exception());
       if (sink) sink->abort();
     }
-  };
+  }
 
-  if (workers == 1) {
-    work(0);
-  } else {
-    // A thread the system refuses is reported; the frames go to the threads
-    // already started, or to this one if none started. The started ones are
-    // always joined: a joinable thread destroyed would end the process.
+  void render(standin::Host& host, std::optional<standin::World>& output, size_t i) {
+    const FrameJob& job = jobs[i];
+    standin::HostTime& time = host.time();
+    time.step = scene.timeStep;
+    time.scale = scene.timeScale;
+    time.total = scene.totalTime;
+    time.current = static_cast<int32_t>(job.frame * scene.timeStep);
+    // The effect clears its whole output before drawing, so this worker's
+    // frame is rendered into again as it is; only a frame handed to the sink
+    // is given away and made anew.
+    if (!output) {
+      output.emplace(WithMemoryFor(
+          "a " + std::to_string(scene.width) + "x" + std::to_string(scene.height) + " frame at " +
+              std::to_string(scene.depth) + " bits per channel",
+          uint64_t(scene.width) * uint64_t(scene.height) * (scene.depth == 16 ? 8 : 4),
+          [&] { return standin::World(scene.width, scene.height, scene.depth); }));
+    }
+    const PF_Err err = host.render(*output);
+    if (err) {
+      throw EffectFailed(err, "rendering frame " + std::to_string(job.frame));
+    }
+    if (auto message = sources.failures->first()) throw UsageError(*message);
+    if (sink) {
+      sink->put(i, std::move(*output));
+      output.reset();
+    } else {
+      written.writing(i);
+      WriteImage(*output, job.path, scene.outputColourSpace, scene.png);
+      written.mark(i);
+    }
+  }
+
+  // On `count` threads, or on this one alone. A thread the system refuses is
+  // reported; the frames go to the threads already started, or to this one if
+  // none started. The started ones are always joined: a joinable thread
+  // destroyed would end the process.
+  void run(int count) {
+    if (count == 1) return work(0);
     std::vector<std::thread> pool;
     try {
-      for (int w = 0; w < workers; ++w) pool.emplace_back(work, w);
+      for (int w = 0; w < count; ++w) pool.emplace_back([this, w] { work(w); });
     } catch (const std::system_error& e) {
-      Warn("could start only " + std::to_string(pool.size()) + " of " + std::to_string(workers) +
+      Warn("could start only " + std::to_string(pool.size()) + " of " + std::to_string(count) +
            " frame threads (" + e.what() + "); rendering with " +
            std::to_string(std::max<size_t>(pool.size(), 1)) + ", lower --threads to avoid this");
       if (pool.empty()) work(0);
     }
     for (std::thread& t : pool) t.join();
   }
+};
+
+}  // namespace
+
+RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
+                           const std::vector<FrameJob>& jobs, int threads, bool progress,
+                           FrameSink* sink) {
+  const auto start = std::chrono::steady_clock::now();
+  const int workers = FramesAtOnce(threads, jobs.size());
+  // A terminal gets a bar redrawn in place; a pipe or a log file plain lines.
+  ProgressBar bar(static_cast<int64_t>(jobs.size()), workers,
+                  !progress        ? ProgressStyle::Off
+                  : isatty(2) != 0 ? ProgressStyle::Bar
+                                   : ProgressStyle::Lines);
+  const Sources sources = OpenSources(scene, workers);
+  std::vector<int64_t> numbers;
+  for (const FrameJob& job : jobs) numbers.push_back(job.frame);
+  FramesWritten written(std::move(numbers));
+  const InterruptReport interrupts(written);
+
+  Workers team{plugin, scene, jobs, sink, sources, bar, written, {0}, {}};
+  team.run(workers);
   bar.finish();
   if (jobs.size() > 1) {
     // Frames in flight finish after a failure, so what is on disk may have holes.
-    error.rethrow("; " + written.describe());
+    team.error.rethrow("; " + written.describe());
   }
-  error.rethrow();
-  if (scene.icon && iconUsage.served && !iconUsage.visible) {
+  team.error.rethrow();
+  if (scene.icon && sources.iconUsage->served && !sources.iconUsage->visible) {
     Warn("--icon '" + scene.icon->path() +
          "' is fully transparent where the render used it, so the output is transparent; "
          "check the icon's alpha channel");
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   return RenderSummary{static_cast<int64_t>(jobs.size()), elapsed.count(),
-                       displacementUsage.fitted.load()};
+                       sources.displacementUsage->fitted.load()};
 }
 
 }  // namespace tilvane_tool

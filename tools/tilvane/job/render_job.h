@@ -14,6 +14,7 @@
 #include "tools/tilvane/job/controls.h"
 #include "tools/tilvane/output/frame_sink.h"
 #include "tools/tilvane/output/frames_written.h"
+#include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
 
@@ -30,6 +31,7 @@ struct Scene {
   bool loopIcon = false;  // an icon shorter than the duration repeats
   Fit displacementFit = Fit::None;
   std::string outputColourSpace;  // "" by the output's format
+  PngOptions png;
 };
 
 // The render options about layers and colour, as given.
@@ -59,12 +61,7 @@ struct RenderSummary {
 // code the effect returned (exit 1), UsageError for a layer that failed or
 // memory that ran short (exit 2) and WriteError for an output that could not
 // be written (exit 3); frames already finished stay written, the failing one
-// is not.
-// Frames at once × threads per frame never exceed the cores: one frame at a
-// time renders on all of them, a sequence shares them. Sets the plug-in's
-// TILVANE_THREADS unless the user has; call before any thread starts.
-void ShareCoresAmongFrames(int framesAtOnce);
-
+// is not. Each frame renders on the threads FixThreadsPerFrame fixed.
 // With a sink, frames go to it (by job index) instead of to their paths.
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
                            const std::vector<FrameJob>& jobs, int threads, bool progress,

@@ -96,7 +96,7 @@ Values StraightValues(const standin::World& frame, const std::string& path) {
 }  // namespace
 
 void WriteImage(const standin::World& rendered, const std::string& path,
-                const std::string& colourSpace) {
+                const std::string& colourSpace, const PngOptions& png) {
   const auto format = FormatOf(path);
   if (!format) CheckOutputPath(path);
   // Colour: EXR holds linear light, the others the effect's own encoding.
@@ -124,7 +124,7 @@ void WriteImage(const standin::World& rendered, const std::string& path,
   // given one writes a file without its image length.
   if (IsPng(path)) spec.attribute("oiio:ColorSpace", held);
 
-  EncodeAndWrite(path, spec, values.type, values.data);
+  EncodeAndWrite(path, spec, values.type, values.data, png);
 }
 
 }  // namespace tilvane_tool

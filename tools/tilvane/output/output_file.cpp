@@ -234,9 +234,6 @@ void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<Inp
 }
 
 namespace {
-std::atomic<int> gPngCompression{kDefaultPngCompression};
-std::atomic<PngFilter> gPngFilter{kDefaultPngFilter};
-
 const PngFilterEntry& EntryOf(PngFilter filter) {
   for (const PngFilterEntry& e : kPngFilters) {
     if (e.filter == filter) return e;
@@ -244,8 +241,6 @@ const PngFilterEntry& EntryOf(PngFilter filter) {
   return kPngFilters[0];
 }
 }  // namespace
-
-void SetPngCompression(int level) { gPngCompression.store(level); }
 
 const char* PngFilterName(PngFilter filter) { return EntryOf(filter).name; }
 
@@ -265,17 +260,15 @@ std::string PngFilterNames() {
   return names;
 }
 
-void SetPngFilter(PngFilter filter) { gPngFilter.store(filter); }
-
 void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& given, OIIO::TypeDesc type,
-                    const void* data) {
+                    const void* data, const PngOptions& png) {
   OIIO::ImageSpec spec = given;
   if (IsPng(path)) {
     if (!spec.find_attribute("png:compressionLevel")) {
-      spec.attribute("png:compressionLevel", gPngCompression.load());
+      spec.attribute("png:compressionLevel", png.compression);
     }
     if (!spec.find_attribute("png:filter")) {
-      spec.attribute("png:filter", PngFilterFlags(gPngFilter.load()));
+      spec.attribute("png:filter", PngFilterFlags(png.filter));
     }
   }
   auto out = OIIO::ImageOutput::create(path);

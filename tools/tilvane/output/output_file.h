@@ -39,8 +39,6 @@ void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<Inp
 // zlib's level for PNG outputs, 0 (none) to 9 (smallest). The default trades
 // about 8% larger files for a third less encoding time than zlib's own 6.
 inline constexpr int kDefaultPngCompression = 3;
-// Sets the level for every PNG the run writes from here on.
-void SetPngCompression(int level);
 
 // The row filter libpng applies before zlib. A frame of icons on a flat or
 // transparent ground is smaller and about 2.5 times faster to encode unfiltered
@@ -65,13 +63,17 @@ int PngFilterFlags(PngFilter filter);
 std::optional<PngFilter> PngFilterNamed(const std::string& name);
 // Every name, separated by commas, for messages and help.
 std::string PngFilterNames();
-// Sets the filter for every PNG the run writes from here on.
-void SetPngFilter(PngFilter filter);
+
+// How a PNG output is encoded, unless the spec says.
+struct PngOptions {
+  int compression = kDefaultPngCompression;
+  PngFilter filter = kDefaultPngFilter;
+};
 
 // Encodes the image in memory with OpenImageIO's writer for path's extension,
 // then writes it as WriteFileAtomically does. Throws WriteError.
 void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& spec, OIIO::TypeDesc type,
-                    const void* data);
+                    const void* data, const PngOptions& png = {});
 
 // Writes bytes to a hidden temporary file beside path's target (a symbolic
 // link is followed and stays a link), every write, the flush to disk and the

@@ -1,0 +1,54 @@
+// A render planned from the request: the scene, its frames and where they
+// go, every input and output checked before anything is written; then run.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "standin/host.h"
+#include "tools/tilvane/job/controls.h"
+#include "tools/tilvane/job/render_job.h"
+#include "tools/tilvane/output/output_file.h"
+
+namespace tilvane_tool {
+
+// A render as asked for, each value checked and typed.
+struct RenderRequest {
+  std::string icon;          // "" no layer
+  std::string displacement;  // "" no layer
+  std::string output;
+  std::optional<std::pair<int32_t, int32_t>> size;  // none: the layers'
+  int depth = 8;
+  int32_t timeStep = 1;
+  uint32_t timeScale = 30;
+  int32_t totalTime = 300;
+  std::vector<FrameJob> jobs;  // in order
+  bool movie = false;
+  std::string codec;           // movies only; "" the format's own
+  std::optional<int> quality;  // movies only
+  PngOptions png;
+  int threads = 1;  // frames at once
+  bool quiet = false;
+  bool noOverwrite = false;
+};
+
+struct RenderPlan {
+  Scene scene;
+  std::vector<FrameJob> jobs;
+};
+
+// Fixes the threads per frame for the run, reads the controls and opens the
+// layers, takes the size from them when none was given, checks every output
+// and input frame, and makes the output's directory. Throws UsageError.
+RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls,
+                    const LayerOptions& layers);
+
+// Renders the plan, into a movie or one file per frame, and prints the
+// summary unless quiet; returns the exit status.
+int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
+           const RenderPlan& plan);
+
+}  // namespace tilvane_tool

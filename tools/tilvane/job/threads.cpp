@@ -1,0 +1,37 @@
+#include "tools/tilvane/job/threads.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <thread>
+
+#include "src/render/render_options.h"
+
+namespace tilvane_tool {
+
+int DefaultFrameThreads() {
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+int FramesAtOnce(int threads, size_t frames) {
+  return static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(frames)));
+}
+
+void FixThreadsPerFrame(int framesAtOnce) {
+  if (std::getenv("TILVANE_THREADS") != nullptr) return;
+  const int perFrame = std::max(1, DefaultFrameThreads() / std::max(1, framesAtOnce));
+  setenv("TILVANE_THREADS", std::to_string(perFrame).c_str(), 1);
+}
+
+std::string PathAndThreads() {
+  const tilvane::RenderOptions options = tilvane::ReadRenderOptions();
+  const tilvane::SimdPath best = tilvane::BestSimdPath();
+  std::string text = std::string(tilvane::SimdPathName(options.simd)) + " path";
+  if (options.simd != best) {
+    text += std::string(" (TILVANE_SIMD; this CPU offers ") + tilvane::SimdPathName(best) + ")";
+  }
+  return text + ", " + std::to_string(options.threads) + " thread" +
+         (options.threads == 1 ? "" : "s") + " per frame";
+}
+
+}  // namespace tilvane_tool
