@@ -351,7 +351,7 @@ void HostileHost::FillParams() {
     at(index).param_type = PF_Param_FLOAT_SLIDER;
     at(index).u.fs_d.value = value;
   };
-  const auto colour = [&](int index, PF_Pixel value) {
+  const auto color = [&](int index, PF_Pixel value) {
     at(index).param_type = PF_Param_COLOR;
     at(index).u.cd.value = value;
   };
@@ -362,9 +362,9 @@ void HostileHost::FillParams() {
   real(PARAM_SCALE_OFFSET, plan_.scaleOffset);
   real(PARAM_TIME_OFFSET, plan_.timeOffset);
   integer(PARAM_BORDER, PF_Param_CHECKBOX, plan_.border);
-  colour(PARAM_BORDER_COLOR, plan_.borderColor);
-  colour(PARAM_COLOR_A, plan_.colorA);
-  colour(PARAM_COLOR_B, plan_.colorB);
+  color(PARAM_BORDER_COLOR, plan_.borderColor);
+  color(PARAM_COLOR_A, plan_.colorA);
+  color(PARAM_COLOR_B, plan_.colorB);
   integer(PARAM_TIME_MAPPING, PF_Param_POPUP, plan_.timeMapping);
   integer(PARAM_COLOR_MAPPING, PF_Param_POPUP, plan_.colorMapping);
   integer(PARAM_TRANSPARENCY_MAPPING, PF_Param_POPUP, plan_.transparencyMapping);

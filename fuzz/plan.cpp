@@ -86,7 +86,7 @@ int32_t PopupValue(Rng& rng, int32_t choices) {
                                 : static_cast<int32_t>(rng.Between(1, choices));
 }
 
-PF_Pixel Colour(Rng& rng) {
+PF_Pixel Color(Rng& rng) {
   const uint64_t bits = rng.Next();
   return PF_Pixel{static_cast<A_u_char>(bits), static_cast<A_u_char>(bits >> 8),
                   static_cast<A_u_char>(bits >> 16), static_cast<A_u_char>(bits >> 24)};
@@ -252,9 +252,9 @@ void PickValues(Rng& rng, Plan& p) {
   p.timeOffset = FloatValue(rng, -100, 100);
   const int32_t checkbox[] = {0, 0, 1, 1, 2, -1, INT32_MIN, INT32_MAX};
   p.border = rng.Pick(checkbox);
-  p.borderColor = Colour(rng);
-  p.colorA = Colour(rng);
-  p.colorB = Colour(rng);
+  p.borderColor = Color(rng);
+  p.colorA = Color(rng);
+  p.colorB = Color(rng);
   p.timeMapping = PopupValue(rng, kTimeMappingChoices);
   p.colorMapping = PopupValue(rng, kColorMappingChoices);
   p.transparencyMapping = PopupValue(rng, kTransparencyMappingChoices);

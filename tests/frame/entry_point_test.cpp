@@ -41,7 +41,7 @@ TEST(GlobalSetup, VersionIsOnePointZeroAsTheHostPacksIt) {
   EXPECT_EQ(tilvane::kEffectVersion, PF_VERSION(1, 0, 0, PF_Stage_DEVELOP, 1));
 }
 
-TEST(GlobalSetup, FlagsDeepColourAndIconTimesOtherThanTheCurrent) {
+TEST(GlobalSetup, FlagsDeepColorAndIconTimesOtherThanTheCurrent) {
   EXPECT_EQ(tilvane::kOutFlags, PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_WIDE_TIME_INPUT);
   EXPECT_EQ(PF_OutFlag_WIDE_TIME_INPUT, 2);
   EXPECT_EQ(tilvane::kOutFlags2, 0);

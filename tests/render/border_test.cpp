@@ -13,14 +13,14 @@ using standin::World;
 constexpr Argb kWhite{255, 255, 255, 255};
 
 // Border colour (10, 20, 30) with a transparent alpha byte: drawn opaque.
-constexpr PF_Pixel kBorderColour{0, 10, 20, 30};
+constexpr PF_Pixel kBorderColor{0, 10, 20, 30};
 constexpr Argb kBorder{255, 10, 20, 30};
 
 std::unique_ptr<standin::Host> BorderHost() {
   auto host = RenderHost();
   host->setInt(PARAM_UNITS, 2);
   host->setInt(PARAM_BORDER, 1);
-  host->setColor(PARAM_BORDER_COLOR, kBorderColour);
+  host->setColor(PARAM_BORDER_COLOR, kBorderColor);
   return host;
 }
 

@@ -33,7 +33,7 @@ class Scenes {
   int Between(int low, int high) {  // both included
     return low + static_cast<int>(engine_() % static_cast<uint32_t>(high - low + 1));
   }
-  PF_Pixel Colour() { return PF_Pixel{Byte(), Byte(), Byte(), Byte()}; }
+  PF_Pixel Color() { return PF_Pixel{Byte(), Byte(), Byte(), Byte()}; }
   WorldPtr Frame(int w, int h, int depth) {
     auto frame = std::make_shared<World>(w, h, depth, Between(0, 2) * 4, Between(0, 1) == 1);
     const int full = depth == 16 ? 32768 : 255;
@@ -78,9 +78,9 @@ void CompareRandomScenes(uint32_t seed, int count, const Sizes& sizes) {
     s.scaleOffset = real(-100, 100);
     s.timeOffset = real(-100, 100);
     s.border = pick.Between(1, sizes.borderOneIn) == 1 ? 1 : 0;
-    s.borderColor = pick.Colour();
-    s.colorA = pick.Colour();
-    s.colorB = pick.Colour();
+    s.borderColor = pick.Color();
+    s.colorA = pick.Color();
+    s.colorB = pick.Color();
     s.timeMapping = pick.Between(1, 5);
     s.colorMapping = pick.Between(1, 3);
     s.transparencyMapping = pick.Between(1, 3);

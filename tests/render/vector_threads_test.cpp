@@ -58,7 +58,7 @@ class Pick {
     }
     return frame;
   }
-  PF_Pixel Colour() { return PF_Pixel{Channel8(), Channel8(), Channel8(), Channel8()}; }
+  PF_Pixel Color() { return PF_Pixel{Channel8(), Channel8(), Channel8(), Channel8()}; }
 
  private:
   A_u_char Channel8() { return static_cast<A_u_char>(Between(0, 255)); }
@@ -159,9 +159,9 @@ Scene MakeScene(Pick& pick) {
   host.setFloat(PARAM_SCALE_OFFSET, Slider(pick, -100, 100));
   host.setFloat(PARAM_TIME_OFFSET, pick.Real(-100, 100));
   host.setInt(PARAM_BORDER, pick.OneIn(3) ? 1 : 0);
-  host.setColor(PARAM_BORDER_COLOR, pick.Colour());
-  host.setColor(PARAM_COLOR_A, pick.Colour());
-  host.setColor(PARAM_COLOR_B, pick.Colour());
+  host.setColor(PARAM_BORDER_COLOR, pick.Color());
+  host.setColor(PARAM_COLOR_A, pick.Color());
+  host.setColor(PARAM_COLOR_B, pick.Color());
   host.setInt(PARAM_TIME_MAPPING, pick.Between(1, 5));
   host.setInt(PARAM_COLOR_MAPPING, pick.Between(1, 3));
   host.setInt(PARAM_TRANSPARENCY_MAPPING, pick.Between(1, 3));

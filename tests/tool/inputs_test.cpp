@@ -227,14 +227,14 @@ TEST_F(Inputs, FitDisplacementStretchesOrFills) {
 
 // Three icon frames over seven output frames: held at the end, or repeated.
 TEST_F(Inputs, LoopIconRepeatsAShortAnimation) {
-  const Rgba colours[3] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}};
-  for (int k = 0; k < 3; ++k) writeUniform(Numbered("i.%04d.png", k), kW, kH, 8, colours[k]);
+  const Rgba colors[3] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}};
+  for (int k = 0; k < 3; ++k) writeUniform(Numbered("i.%04d.png", k), kW, kH, 8, colors[k]);
   for (const bool loop : {false, true}) {
     std::vector<std::string> args = {"--icon", "i.####.png", "--frames", "0-6", "-o", "l.####.png"};
     if (loop) args.push_back("--loop-icon");
     ASSERT_EQ(run(OneToOne(args)).status, 0);
     for (int f = 0; f <= 6; ++f) {
-      EXPECT_EQ(read(Numbered("l.%04d.png", f)).at(8, 8), colours[loop ? f % 3 : std::min(f, 2)])
+      EXPECT_EQ(read(Numbered("l.%04d.png", f)).at(8, 8), colors[loop ? f % 3 : std::min(f, 2)])
           << (loop ? "looped" : "held") << " frame " << f;
     }
   }

@@ -25,8 +25,8 @@ namespace fs = std::filesystem;
 constexpr int kFrames = 6;
 constexpr double kLuma[3] = {0.2126, 0.7152, 0.0722};
 // Saturated colours, one per frame: a wrong matrix or range moves them far.
-const Rgba kColours[kFrames] = {{230, 20, 20, 255},  {20, 200, 40, 255},  {30, 40, 220, 255},
-                                {240, 220, 30, 255}, {200, 30, 210, 255}, {40, 210, 220, 255}};
+const Rgba kColors[kFrames] = {{230, 20, 20, 255},  {20, 200, 40, 255},  {30, 40, 220, 255},
+                               {240, 220, 30, 255}, {200, 30, 210, 255}, {40, 210, 220, 255}};
 
 // How far a decoded movie is from the PNG sequence, in 8-bit steps of
 // premultiplied colour (colour over black where the codec keeps no alpha).
@@ -51,7 +51,7 @@ class Movies : public ToolTest {
         for (int x = 0; x < 12; ++x) {
           const double d = std::hypot(x - 5.5, y - 5.5);
           const int a = d < 3.5 ? 255 : d < 5 ? int((5 - d) / 1.5 * 255) : 0;
-          const Rgba c = kColours[f];
+          const Rgba c = kColors[f];
           icon.push_back(a ? Rgba{c.r, c.g, c.b, a} : Rgba{0, 0, 0, 0});
         }
       }
@@ -245,7 +245,7 @@ TEST_F(Movies, YuvCodecsConvertWithTheMatrixTheyAreTaggedWith) {
   for (int f = 0; f < kFrames; ++f) {
     char name[32];
     std::snprintf(name, sizeof name, "flat.%04d.png", f);
-    writeUniform(name, 4, 4, 8, kColours[f]);
+    writeUniform(name, 4, 4, 8, kColors[f]);
   }
   for (const std::string file : {"flat.mov", "flat.mp4", "flat.webm"}) {
     ASSERT_EQ(
@@ -258,7 +258,7 @@ TEST_F(Movies, YuvCodecsConvertWithTheMatrixTheyAreTaggedWith) {
       char name[64];
       std::snprintf(name, sizeof name, "%s.%04d.png", file.c_str(), f);
       const Rgba got = read(name).at(8, 8);
-      const Rgba want = kColours[f];
+      const Rgba want = kColors[f];
       EXPECT_NEAR(got.r, want.r, 3) << file << " frame " << f;
       EXPECT_NEAR(got.g, want.g, 3) << file << " frame " << f;
       EXPECT_NEAR(got.b, want.b, 3) << file << " frame " << f;

@@ -318,7 +318,7 @@ TEST_F(References, OutputsArePremultipliedLinearExrAndTaggedWithTheirSpace) {
 
 // Every name `info` lists converts, as input and as output; an empty or
 // unknown name is refused with the names that work.
-TEST_F(References, EveryListedColourSpaceWorksBothWays) {
+TEST_F(References, EveryListedColorSpaceWorksBothWays) {
   writeSoftIcon("soft.png");
   const std::string listing = run({"info"}).out;
   const size_t heading = listing.find("Colour spaces");

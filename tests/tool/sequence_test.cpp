@@ -23,13 +23,13 @@ class Sequences : public ToolTest {
  protected:
   // What each output frame shows, read at one pixel.
   std::vector<Rgba> shown(const std::string& pattern, int first, int last) {
-    std::vector<Rgba> colours;
+    std::vector<Rgba> colors;
     for (int f = first; f <= last; ++f) {
       char name[64];
       std::snprintf(name, sizeof name, pattern.c_str(), f);
-      colours.push_back(read(name).at(3, 2));
+      colors.push_back(read(name).at(3, 2));
     }
-    return colours;
+    return colors;
   }
 };
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "checker/version_info.h"
 #include "tools/tilvane/cli/command_line.h"
 #include "tools/tilvane/cli/info.h"
 #include "tools/tilvane/cli/plugin.h"
@@ -18,7 +19,7 @@ namespace tilvane_tool {
 namespace {
 
 std::string EffectVersion(const LoadedPlugin& plugin) {
-  return plugin.host ? VersionText(plugin.packedVersion()) : "";
+  return plugin.host ? checker::VersionText(plugin.packedVersion()) : "";
 }
 
 int RunRender(const LoadedPlugin& plugin, const RenderArgs& args,

@@ -18,10 +18,10 @@ using tilvane_test::ToolTest;
 class MovieWriters : public ToolTest {
  protected:
   // Writes `frames` frames of one straight colour, opaque, at 8 bits.
-  void writeMovie(const std::string& name, MovieOptions options, PF_Pixel colour) {
+  void writeMovie(const std::string& name, MovieOptions options, PF_Pixel color) {
     standin::World frame(options.width, options.height, 8);
     for (int32_t y = 0; y < options.height; ++y) {
-      for (int32_t x = 0; x < options.width; ++x) frame.at8(x, y) = colour;
+      for (int32_t x = 0; x < options.width; ++x) frame.at8(x, y) = color;
     }
     options.verbose = false;
     MovieWriter writer(path(name), options);

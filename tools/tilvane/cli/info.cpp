@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "checker/version_info.h"
 #include "src/frame/effect_info.h"
-#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/color.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/job/controls.h"
 #include "tools/tilvane/job/threads.h"
@@ -23,19 +24,6 @@ std::string IndentedAbout(const PF_OutData& out) {
 
 }  // namespace
 
-std::string VersionText(unsigned packed) {
-  const unsigned major = ((packed >> 26) & 0xF) << 3 | ((packed >> 19) & 0x7);
-  const unsigned minor = (packed >> 15) & 0xF;
-  const unsigned bugfix = (packed >> 11) & 0xF;
-  const unsigned stage = (packed >> 9) & 0x3;
-  const unsigned build = packed & 0x1FF;
-  static const char* const kStages[] = {"develop", "alpha", "beta", "release"};
-  char text[96];
-  std::snprintf(text, sizeof text, "%u.%u.%u (%s, build %u; packed 0x%X)", major, minor, bugfix,
-                kStages[stage], build, packed);
-  return text;
-}
-
 int Info(const LoadedPlugin& plugin) {
   plugin.require();
   standin::Host& host = *plugin.host;
@@ -49,13 +37,13 @@ int Info(const LoadedPlugin& plugin) {
   std::printf("Name:      %s\n", TILVANE_NAME);
   std::printf("Match:     %s\n", TILVANE_MATCH_NAME);
   std::printf("Category:  %s\n", TILVANE_CATEGORY);
-  std::printf("Version:   %s\n", VersionText(out.my_version).c_str());
+  std::printf("Version:   %s\n", checker::VersionText(out.my_version).c_str());
   std::printf("Render:    %s\n", PathAndThreads().c_str());
   std::printf("About:\n  %s\n", IndentedAbout(out).c_str());
   std::printf("Parameters (%zu, as registered at parameter set-up):\n%s", plugin.table().size(),
               DescribeParameters(plugin.table()).c_str());
   std::string spaces;
-  for (const std::string& name : ColourSpaceNames()) spaces += (spaces.empty() ? "" : ", ") + name;
+  for (const std::string& name : ColorSpaceNames()) spaces += (spaces.empty() ? "" : ", ") + name;
   std::printf("Colour spaces (--input-colorspace, --output-colorspace):\n  %s\n", spaces.c_str());
   return 0;
 }

@@ -132,7 +132,7 @@ void AddLayerOptions(CLI::App& render, LayerOptions& layers) {
   render
       .add_option_function<std::string>(
           "--input-colorspace",
-          [&layers](const std::string& name) { layers.inputColourSpace = name; },
+          [&layers](const std::string& name) { layers.inputColorSpace = name; },
           "The colour space of the input files (default: the file's own tag, linear in a PNG or a "
           "colorSpace attribute in an EXR; else linear for EXR and floating-point files, sRGB "
           "for the others; raw: no conversion; 'tilvane info' lists the names)")
@@ -140,7 +140,7 @@ void AddLayerOptions(CLI::App& render, LayerOptions& layers) {
   render
       .add_option_function<std::string>(
           "--output-colorspace",
-          [&layers](const std::string& name) { layers.outputColourSpace = name; },
+          [&layers](const std::string& name) { layers.outputColorSpace = name; },
           "The colour space of the output, which the file is tagged with (default: linear for "
           "EXR, sRGB for the others)")
       ->type_name("NAME");

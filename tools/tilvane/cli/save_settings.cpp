@@ -42,8 +42,8 @@ void SaveSettings(const RenderArgs& args, const RenderRequest& request, const Sc
   record.flag("loop-icon", layers.loopIcon);
   record.number("png-compression", request.png.compression);
   record.text("png-filter", PngFilterName(request.png.filter));
-  textOrUnset("input-colorspace", layers.inputColourSpace.value_or(""));
-  textOrUnset("output-colorspace", layers.outputColourSpace.value_or(""));
+  textOrUnset("input-colorspace", layers.inputColorSpace.value_or(""));
+  textOrUnset("output-colorspace", layers.outputColorSpace.value_or(""));
   if (request.movie) {
     record.text("codec", MovieCodecName(args.output, args.codec));
     if (request.quality) {

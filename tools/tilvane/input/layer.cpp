@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/color.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/frame_pattern.h"
@@ -100,10 +100,10 @@ struct FileFrame {
 // configuration converts (an EXR's colorSpace attribute; a PNG's gamma of 1,
 // which OpenImageIO reports as linear), else by its kind: EXR and
 // floating-point files hold linear light, the others sRGB-encoded values.
-std::string FileColourSpace(const ImageInput& in, const ImageSpec& spec) {
+std::string FileColorSpace(const ImageInput& in, const ImageSpec& spec) {
   const std::string format = Lower(in.format_name());
   if (format == "openexr") {
-    if (auto tagged = KnownColourSpace(spec.get_string_attribute(kColourSpaceAttribute))) {
+    if (auto tagged = KnownColorSpace(spec.get_string_attribute(kColorSpaceAttribute))) {
       if (*tagged != kRawSpace) return *tagged;
     }
   } else if (format == "png" && Lower(spec.get_string_attribute("oiio:ColorSpace")) == "linear") {
@@ -126,7 +126,7 @@ FileFrame ReadFile(const std::string& option, const std::string& file, int subim
   frame.file = file;
   frame.spec = in->spec();
   ImageSpec& spec = frame.spec;
-  frame.space = FileColourSpace(*in, spec);
+  frame.space = FileColorSpace(*in, spec);
   spec.format = spec.format == TypeDesc::UINT8    ? TypeDesc(TypeDesc::UINT8)
                 : spec.format == TypeDesc::UINT16 ? TypeDesc(TypeDesc::UINT16)
                                                   : TypeDesc(TypeDesc::FLOAT);
@@ -200,10 +200,10 @@ class SpareFrames : public std::enable_shared_from_this<SpareFrames> {
 
 // Where a file frame keeps its channels.
 struct ChannelLayout {
-  int alpha = -1;             // none when negative
-  int colour[3] = {0, 0, 0};  // red, green and blue; one alone is grey
-  bool straight = false;      // the colour is not multiplied by alpha
-  bool inOrder() const { return colour[0] == 0 && colour[1] == 1 && colour[2] == 2; }
+  int alpha = -1;            // none when negative
+  int color[3] = {0, 0, 0};  // red, green and blue; one alone is grey
+  bool straight = false;     // the colour is not multiplied by alpha
+  bool inOrder() const { return color[0] == 0 && color[1] == 1 && color[2] == 2; }
 };
 
 ChannelLayout LayoutOf(const ImageSpec& spec) {
@@ -217,9 +217,9 @@ ChannelLayout LayoutOf(const ImageSpec& spec) {
   // The first three channels that are not alpha are red, green and blue.
   int found = 0;
   for (int c = 0; c < channels && found < 3; ++c) {
-    if (c != layout.alpha) layout.colour[found++] = c;
+    if (c != layout.alpha) layout.color[found++] = c;
   }
-  for (int c = std::max(found, 1); c < 3; ++c) layout.colour[c] = layout.colour[0];
+  for (int c = std::max(found, 1); c < 3; ++c) layout.color[c] = layout.color[0];
   return layout;
 }
 
@@ -241,8 +241,8 @@ void PixelsFromFile(const unsigned char* px, int32_t n, const ChannelLayout& lay
   const size_t pixelBytes = size * static_cast<size_t>(spec.nchannels);
   for (int32_t x = 0; x < n; ++x, px += pixelBytes) {
     const auto channel = [&](int c) { return ChannelValue<Pixel>(px + c * size, type); };
-    const int32_t rgba[4] = {channel(layout.colour[0]), channel(layout.colour[1]),
-                             channel(layout.colour[2]),
+    const int32_t rgba[4] = {channel(layout.color[0]), channel(layout.color[1]),
+                             channel(layout.color[2]),
                              layout.alpha >= 0 ? channel(layout.alpha) : PixelDepth<Pixel>::kFull};
     out[x] = Premultiplied<Pixel>(rgba, layout.straight);
   }
@@ -300,19 +300,18 @@ standin::WorldPtr ThroughFloats(const FileFrame& source, int depth, const std::s
       auto channel = [&](int c) { return ChannelFloat(px + c * type.size(), type); };
       float* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
       p[3] = layout.alpha >= 0 ? channel(layout.alpha) : 1.0f;
-      for (int c = 0; c < 3; ++c)
-        p[c] = channel(layout.colour[c]) * (layout.straight ? p[3] : 1.0f);
+      for (int c = 0; c < 3; ++c) p[c] = channel(layout.color[c]) * (layout.straight ? p[3] : 1.0f);
     }
   }
-  ConvertColour(rgba, w, h, true, space, kWorkingSpace, option + " " + Quoted(source.file));
+  ConvertColor(rgba, w, h, true, space, kWorkingSpace, option + " " + Quoted(source.file));
   return WorldFromFloats(rgba, w, h, depth);
 }
 
 // The frame as the effect takes it: premultiplied, in the working space,
 // at depth. colourSpace is the one asked for, else the file's own.
-standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string& colourSpace,
+standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string& colorSpace,
                           const std::string& option) {
-  const std::string space = !colourSpace.empty()    ? colourSpace
+  const std::string space = !colorSpace.empty()     ? colorSpace
                             : !source.space.empty() ? source.space
                                                     : kWorkingSpace;
   if (IsWorkingSpace(space)) return InWorkingSpace(source, depth);
@@ -324,28 +323,28 @@ standin::WorldPtr ToWorld(const FileFrame& source, int depth, const std::string&
 // A layer read from files, converted from colourSpace ("" by each file).
 class DiskLayer : public Layer {
  protected:
-  DiskLayer(const std::string& option, const std::string& path, std::string colourSpace)
-      : Layer(option, path), colourSpace_(std::move(colourSpace)) {}
+  DiskLayer(const std::string& option, const std::string& path, std::string colorSpace)
+      : Layer(option, path), colorSpace_(std::move(colorSpace)) {}
   standin::WorldPtr picture(const std::string& file, int subimage, int depth) const {
     // Each thread keeps the file's pixels between frames; they are converted
     // into a frame of their own before the next read.
     thread_local std::vector<unsigned char> pixels;
     FileFrame frame = ReadFile(option_, file, subimage, std::move(pixels));
-    standin::WorldPtr world = ToWorld(frame, depth, colourSpace_, option_);
+    standin::WorldPtr world = ToWorld(frame, depth, colorSpace_, option_);
     pixels = std::move(frame.data);
     return world;
   }
   standin::WorldPtr picture(MoviePicture movie, int depth) const {
-    return ToWorld(MovieFrame(path_, std::move(movie)), depth, colourSpace_, option_);
+    return ToWorld(MovieFrame(path_, std::move(movie)), depth, colorSpace_, option_);
   }
-  std::string colourSpace_;
+  std::string colorSpace_;
 };
 
 // One image, shown at every time.
 class StillLayer final : public DiskLayer {
  public:
-  StillLayer(const std::string& option, const std::string& file, std::string colourSpace)
-      : DiskLayer(option, file, std::move(colourSpace)) {
+  StillLayer(const std::string& option, const std::string& file, std::string colorSpace)
+      : DiskLayer(option, file, std::move(colorSpace)) {
     files_.push_back(file);
     const auto in = OpenInput(option, file);
     setSize(in->spec().full_width, in->spec().full_height);
@@ -362,8 +361,8 @@ class StillLayer final : public DiskLayer {
 class SequenceLayer final : public DiskLayer {
  public:
   SequenceLayer(const std::string& option, const std::string& path, std::vector<std::string> files,
-                std::string colourSpace)
-      : DiskLayer(option, path, std::move(colourSpace)) {
+                std::string colorSpace)
+      : DiskLayer(option, path, std::move(colorSpace)) {
     files_ = std::move(files);
     const auto in = OpenInput(option, files_.front());
     setSize(in->spec().full_width, in->spec().full_height);
@@ -387,9 +386,9 @@ class SequenceLayer final : public DiskLayer {
 // (OpenImageIO's animated formats).
 class AnimatedLayer final : public DiskLayer {
  public:
-  AnimatedLayer(const std::string& option, const std::string& file, std::string colourSpace,
+  AnimatedLayer(const std::string& option, const std::string& file, std::string colorSpace,
                 bool movie)
-      : DiskLayer(option, file, std::move(colourSpace)) {
+      : DiskLayer(option, file, std::move(colorSpace)) {
     files_.push_back(file);
     if (movie) {
       movie_ = std::make_unique<MovieReader>(option, file);
@@ -490,7 +489,7 @@ std::string Layer::describe() const {
 }
 
 std::shared_ptr<Layer> Layer::Open(const std::string& option, const std::string& path,
-                                   const std::string& colourSpace) {
+                                   const std::string& colorSpace) {
   std::vector<std::string> files;
   if (const auto pattern = FramePattern::Find(path)) {
     files = SequenceFiles(option, path, *pattern);
@@ -502,14 +501,14 @@ std::shared_ptr<Layer> Layer::Open(const std::string& option, const std::string&
     if (!fs::exists(first)) {
       throw UsageError(option + " " + Quoted(first) + ": no such file; check the path");
     }
-    return std::make_shared<AnimatedLayer>(option, first, colourSpace, true);
+    return std::make_shared<AnimatedLayer>(option, first, colorSpace, true);
   }
   if (files.size() == 1 && IsAnimated(*OpenInput(option, first))) {
-    return std::make_shared<AnimatedLayer>(option, first, colourSpace, false);
+    return std::make_shared<AnimatedLayer>(option, first, colorSpace, false);
   }
   if (files.size() == 1 && first == path)
-    return std::make_shared<StillLayer>(option, first, colourSpace);
-  return std::make_shared<SequenceLayer>(option, path, std::move(files), colourSpace);
+    return std::make_shared<StillLayer>(option, first, colorSpace);
+  return std::make_shared<SequenceLayer>(option, path, std::move(files), colorSpace);
 }
 
 std::shared_ptr<const Layer> Layer::FromFrames(std::vector<standin::WorldPtr> frames) {

@@ -24,7 +24,7 @@ class Layer {
   // unreadable, or a sequence has no frames; warns once about the numbers a
   // sequence lacks.
   static std::shared_ptr<Layer> Open(const std::string& option, const std::string& path,
-                                     const std::string& colourSpace = "");
+                                     const std::string& colorSpace = "");
   // A layer held in memory, for the built-in demo.
   static std::shared_ptr<const Layer> FromFrames(std::vector<standin::WorldPtr> frames);
 

@@ -45,7 +45,7 @@ std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& 
   options.timeStep = scene.timeStep;
   options.timeScale = scene.timeScale;
   options.frames = static_cast<int64_t>(frames);
-  options.colourSpace = scene.outputColourSpace;
+  options.colorSpace = scene.outputColorSpace;
   options.verbose = !request.quiet;
   // Room for every frame in flight and as many again waiting for the encoder.
   return std::make_unique<MovieSink>(request.output, options,

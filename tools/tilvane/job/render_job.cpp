@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "src/params/params.h"
-#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/color.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/job/progress.h"
 #include "tools/tilvane/job/threads.h"
@@ -58,9 +58,9 @@ class FirstError {
 
 void OpenLayers(Scene& scene, const std::string& icon, const std::string& displacement,
                 const LayerOptions& options) {
-  const std::string space =
-      options.inputColourSpace ? ResolveColourSpace("--input-colorspace", *options.inputColourSpace)
-                               : "";
+  const std::string space = options.inputColorSpace
+                                ? ResolveColorSpace("--input-colorspace", *options.inputColorSpace)
+                                : "";
   if (!icon.empty()) scene.icon = Layer::Open("--icon", icon, space);
   if (!displacement.empty())
     scene.displacement = Layer::Open("--displacement", displacement, space);
@@ -93,8 +93,8 @@ void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<
                      "' is not valid; give none, stretch or fill");
   }
   scene.loopIcon = options.loopIcon;
-  if (options.outputColourSpace) {
-    scene.outputColourSpace = ResolveColourSpace("--output-colorspace", *options.outputColourSpace);
+  if (options.outputColorSpace) {
+    scene.outputColorSpace = ResolveColorSpace("--output-colorspace", *options.outputColorSpace);
   }
   scene.displacementFit = fit == "stretch" ? Fit::Stretch : fit == "fill" ? Fit::Fill : Fit::None;
   WarnOfEmptyFrames(scene);
@@ -219,7 +219,7 @@ struct Workers {
       output.reset();
     } else {
       written.writing(i);
-      WriteImage(*output, job.path, scene.outputColourSpace, scene.png);
+      WriteImage(*output, job.path, scene.outputColorSpace, scene.png);
       written.mark(i);
     }
   }

@@ -30,7 +30,7 @@ struct Scene {
   std::vector<ControlValue> controls;
   bool loopIcon = false;  // an icon shorter than the duration repeats
   Fit displacementFit = Fit::None;
-  std::string outputColourSpace;  // "" by the output's format
+  std::string outputColorSpace;  // "" by the output's format
   PngOptions png;
 };
 
@@ -38,8 +38,8 @@ struct Scene {
 struct LayerOptions {
   // Not given: by each file's kind, and by the output's format. Given, even
   // empty, it must name a space that works.
-  std::optional<std::string> inputColourSpace;
-  std::optional<std::string> outputColourSpace;
+  std::optional<std::string> inputColorSpace;
+  std::optional<std::string> outputColorSpace;
   std::string fitDisplacement = "none";
   bool loopIcon = false;
 };

@@ -5,7 +5,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/color.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/output/output_file.h"
@@ -70,7 +70,7 @@ Values ExrValues(const standin::World& frame, const std::string& space, const st
   for (int32_t y = 0; y < frame.height() && w > 0; ++y) {
     FloatsFromRow(frame, y, 0, w, tFloats.data() + static_cast<size_t>(y) * w * 4);
   }
-  ConvertColour(tFloats, w, frame.height(), true, kWorkingSpace, space, what);
+  ConvertColor(tFloats, w, frame.height(), true, kWorkingSpace, space, what);
   return {tFloats.data(), TypeDesc::FLOAT};
 }
 
@@ -96,11 +96,11 @@ Values StraightValues(const standin::World& frame, const std::string& path) {
 }  // namespace
 
 void WriteImage(const standin::World& rendered, const std::string& path,
-                const std::string& colourSpace, const PngOptions& png) {
+                const std::string& colorSpace, const PngOptions& png) {
   const auto format = FormatOf(path);
   if (!format) CheckOutputPath(path);
   // Colour: EXR holds linear light, the others the effect's own encoding.
-  const std::string space = !colourSpace.empty()           ? colourSpace
+  const std::string space = !colorSpace.empty()            ? colorSpace
                             : *format == OutputFormat::Exr ? kLinearSpace
                                                            : kWorkingSpace;
   // Raw values are the effect's own, unconverted.
@@ -115,7 +115,7 @@ void WriteImage(const standin::World& rendered, const std::string& path,
   const int channels = *format == OutputFormat::Jpeg ? 3 : 4;
   ImageSpec spec(frame.width(), frame.height(), channels,
                  *format == OutputFormat::Exr ? TypeDesc(TypeDesc::HALF) : values.type);
-  if (*format == OutputFormat::Exr) spec.attribute(kColourSpaceAttribute, held);
+  if (*format == OutputFormat::Exr) spec.attribute(kColorSpaceAttribute, held);
   // The values are straight already; the writer must not divide again.
   if (*format == OutputFormat::Straight) spec.attribute("oiio:UnassociatedAlpha", 1);
   spec.alpha_channel = channels == 4 ? 3 : -1;

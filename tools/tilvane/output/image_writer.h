@@ -15,6 +15,6 @@ namespace tilvane_tool {
 // EXR, else sRGB). Throws WriteError, or UsageError when memory is short or
 // the colour space is unknown.
 void WriteImage(const standin::World& frame, const std::string& path,
-                const std::string& colourSpace = "", const PngOptions& png = {});
+                const std::string& colorSpace = "", const PngOptions& png = {});
 
 }  // namespace tilvane_tool

@@ -22,7 +22,7 @@ extern "C" {
 #include <thread>
 #include <type_traits>
 
-#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/color.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/core/text.h"
@@ -434,8 +434,8 @@ struct MovieWriter::State {
       throw std::logic_error("more frames given to the movie than it was opened for");
     }
     standin::WorldPtr converted;
-    if (!options.colourSpace.empty() && !IsWorkingSpace(options.colourSpace)) {
-      converted = FrameInSpace(rendered, options.colourSpace, "-o " + Quoted(path));
+    if (!options.colorSpace.empty() && !IsWorkingSpace(options.colorSpace)) {
+      converted = FrameInSpace(rendered, options.colorSpace, "-o " + Quoted(path));
     }
     fillStraight(converted ? *converted : rendered);
     Frame frame(av_frame_alloc());

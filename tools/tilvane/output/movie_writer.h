@@ -34,9 +34,9 @@ struct MovieOptions {
   int depth = 8;         // of the frames handed in
   int32_t timeStep = 1;  // the rate is timeScale / timeStep frames per second
   uint32_t timeScale = 30;
-  int64_t frames = 1;       // how many frames the movie holds
-  std::string colourSpace;  // "" the effect's sRGB encoding
-  bool verbose = true;      // say which codec writes the movie
+  int64_t frames = 1;      // how many frames the movie holds
+  std::string colorSpace;  // "" the effect's sRGB encoding
+  bool verbose = true;     // say which codec writes the movie
 };
 
 // One movie being written. Frames go in in order; finish() completes the file.

@@ -40,9 +40,9 @@ Argb CellPixel(standin::Host& host, int depth, const Argb& icon,
   return pixel;
 }
 
-PF_Pixel Colour(A_u_char r, A_u_char g, A_u_char b) { return PF_Pixel{255, r, g, b}; }
+PF_Pixel Color(A_u_char r, A_u_char g, A_u_char b) { return PF_Pixel{255, r, g, b}; }
 
-TEST(RenderColour, IconLayerColourTruncatesTheSample) {
+TEST(RenderColor, IconLayerColorTruncatesTheSample) {
   // A 2 × 1 icon read a quarter of the way across (scale 4): alpha 255 →
   // 254 gives 254.75, red 200 → 203 gives 200.75, green 10 → 14 gives 11,
   // blue 0 → 3 gives 0.75. Each truncates.
@@ -58,7 +58,7 @@ TEST(RenderColour, IconLayerColourTruncatesTheSample) {
   ExpectBalanced(*host);
 }
 
-TEST(RenderColour, TransparencyScalesTheIconsColourButNotItsAlpha) {
+TEST(RenderColor, TransparencyScalesTheIconsColorButNotItsAlpha) {
   const Argb icon{200, 200, 11, 100};
   struct Case {
     int mapping;
@@ -80,7 +80,7 @@ TEST(RenderColour, TransparencyScalesTheIconsColourButNotItsAlpha) {
   }
 }
 
-TEST(RenderColour, TheFactorMultipliesTheTruncatedSample) {
+TEST(RenderColor, TheFactorMultipliesTheTruncatedSample) {
   // 16 bits, brightness 0.5: a red sample of 200.75 truncates to 200, then
   // 200 × 0.5 = 100; green 11 gives 5.5 → 5; alpha 32767.75 → 32767.
   auto icon16 = MakeFrame(2, 1, 16, [](int x, int) {
@@ -112,7 +112,7 @@ TEST(RenderColour, TheFactorMultipliesTheTruncatedSample) {
   ExpectBalanced(*host);
 }
 
-TEST(RenderColour, DisplacementColourMixesColorAByBrightnessAndColorBByTheRest) {
+TEST(RenderColor, DisplacementColorMixesColorAByBrightnessAndColorBByTheRest) {
   struct Case {
     const char* name;
     std::optional<Argb> displacement;
@@ -156,7 +156,7 @@ TEST(RenderColour, DisplacementColourMixesColorAByBrightnessAndColorBByTheRest) 
   }
 }
 
-TEST(RenderColour, InverseDisplacementColourExchangesColorAAndColorB) {
+TEST(RenderColor, InverseDisplacementColorExchangesColorAAndColorB) {
   auto host = RenderHost();
   host->setInt(PARAM_COLOR_MAPPING, COLOR_INVERSE_DISPLACEMENT);
   EXPECT_EQ(CellPixel(*host, 8, kWhite8), (Argb{255, 255, 0, 0})) << "white shows Color B";
@@ -166,58 +166,58 @@ TEST(RenderColour, InverseDisplacementColourExchangesColorAAndColorB) {
       << "black shows Color A";
 }
 
-TEST(RenderColour, WhiteReproducesEveryEightBitColourComponent) {
+TEST(RenderColor, WhiteReproducesEveryEightBitColorComponent) {
   // 255 × (1 × c / 255 × 1) comes back to c exactly for every byte c.
   for (int c = 0; c <= 255; c += 17) {
     auto host = RenderHost();
     host->setInt(PARAM_COLOR_MAPPING, COLOR_DISPLACEMENT);
-    host->setColor(PARAM_COLOR_A, Colour(static_cast<A_u_char>(c), static_cast<A_u_char>(255 - c),
-                                         static_cast<A_u_char>(c / 2)));
+    host->setColor(PARAM_COLOR_A, Color(static_cast<A_u_char>(c), static_cast<A_u_char>(255 - c),
+                                        static_cast<A_u_char>(c / 2)));
     EXPECT_EQ(CellPixel(*host, 8, kWhite8), (Argb{255, c, 255 - c, c / 2})) << c;
   }
 }
 
-TEST(RenderColour, SixteenBitsConvertColourComponentsBy32768Over255) {
+TEST(RenderColor, SixteenBitsConvertColorComponentsBy32768Over255) {
   // (c × 32768 + 128) / 255: 255 → 32768, 128 → 16448, 1 → 129. White
   // carries the converted component through unchanged.
   auto host = RenderHost();
   host->setInt(PARAM_COLOR_MAPPING, COLOR_DISPLACEMENT);
-  host->setColor(PARAM_COLOR_A, Colour(255, 128, 1));
+  host->setColor(PARAM_COLOR_A, Color(255, 128, 1));
   EXPECT_EQ(CellPixel(*host, 16, kWhite16), (Argb{32768, 32768, 16448, 129}));
 }
 
-TEST(RenderColour, SixteenBitMixAtHalfBrightness) {
+TEST(RenderColor, SixteenBitMixAtHalfBrightness) {
   // A red 255 and B red 0 over a full sample: 32768 × 0.5 = 16384. With the
   // defaults' red, A 170 → 21845 and B 255 → 32768: (21845 + 32768) / 2 =
   // 27306.5 → 27306; green and blue 32768 × 0.5.
   auto host = RenderHost();
   host->setInt(PARAM_COLOR_MAPPING, COLOR_DISPLACEMENT);
-  host->setColor(PARAM_COLOR_A, Colour(255, 255, 255));
-  host->setColor(PARAM_COLOR_B, Colour(0, 0, 0));
+  host->setColor(PARAM_COLOR_A, Color(255, 255, 255));
+  host->setColor(PARAM_COLOR_B, Color(0, 0, 0));
   EXPECT_EQ(CellPixel(*host, 16, kWhite16, kHalf16), (Argb{32768, 16384, 16384, 16384}));
   host = RenderHost();
   host->setInt(PARAM_COLOR_MAPPING, COLOR_DISPLACEMENT);
   EXPECT_EQ(CellPixel(*host, 16, kWhite16, kHalf16), (Argb{32768, 27306, 16384, 16384}));
 }
 
-TEST(RenderColour, SixteenBitValuesAboveFullScaleSaturateInsteadOfWrapping) {
+TEST(RenderColor, SixteenBitValuesAboveFullScaleSaturateInsteadOfWrapping) {
   // A host may hand 16-bit layers holding up to 65535. A displacement layer
   // of 65535 gives a brightness near 2, so the channels come out near twice
   // 65535: they stop at 65535 rather than wrap to small numbers.
   constexpr Argb kOver{65535, 65535, 65535, 65535};
   constexpr Argb kSaturated{65535, 65535, 65535, 65535};
-  for (const int colour : {COLOR_ICON_LAYER, COLOR_DISPLACEMENT}) {
-    SCOPED_TRACE(colour);
+  for (const int color : {COLOR_ICON_LAYER, COLOR_DISPLACEMENT}) {
+    SCOPED_TRACE(color);
     auto host = RenderHost();
-    host->setInt(PARAM_COLOR_MAPPING, colour);
+    host->setInt(PARAM_COLOR_MAPPING, color);
     host->setInt(PARAM_TRANSPARENCY_MAPPING, TRANSPARENCY_DISPLACEMENT);
-    host->setColor(PARAM_COLOR_A, Colour(255, 255, 255));
-    host->setColor(PARAM_COLOR_B, Colour(0, 0, 0));
+    host->setColor(PARAM_COLOR_A, Color(255, 255, 255));
+    host->setColor(PARAM_COLOR_B, Color(0, 0, 0));
     EXPECT_EQ(CellPixel(*host, 16, kOver, kOver), kSaturated);
   }
 }
 
-TEST(RenderColour, ColourMappingValuesOutsideTheListMixWithoutExchanging) {
+TEST(RenderColor, ColorMappingValuesOutsideTheListMixWithoutExchanging) {
   // Anything but 1 mixes; only 3 exchanges. White shows Color A.
   for (const int32_t value :
        {0, kColorMappingChoices + 1, -1, std::numeric_limits<int32_t>::max()}) {
@@ -228,7 +228,7 @@ TEST(RenderColour, ColourMappingValuesOutsideTheListMixWithoutExchanging) {
   }
 }
 
-TEST(RenderColour, TransparencyValuesOutsideTheListMeanConstant) {
+TEST(RenderColor, TransparencyValuesOutsideTheListMeanConstant) {
   // Over black, "Displacement" would clear the colour; "Constant" keeps it.
   for (const int32_t value :
        {0, kTransparencyMappingChoices + 1, -1, std::numeric_limits<int32_t>::min()}) {

@@ -1,4 +1,4 @@
-#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/color.h"
 
 #include <OpenImageIO/color.h>
 #include <OpenImageIO/imagebufalgo.h>
@@ -47,7 +47,7 @@ bool Converts(const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> ColourSpaceNames() {
+std::vector<std::string> ColorSpaceNames() {
   // Probed once: the configuration does not change during a run.
   static const std::vector<std::string> names = [] {
     std::vector<std::string> usable;
@@ -63,16 +63,16 @@ std::vector<std::string> ColourSpaceNames() {
   return names;
 }
 
-std::optional<std::string> KnownColourSpace(const std::string& name) {
-  for (const std::string& known : ColourSpaceNames()) {
+std::optional<std::string> KnownColorSpace(const std::string& name) {
+  for (const std::string& known : ColorSpaceNames()) {
     if (SameName(known, name)) return known;
   }
   return std::nullopt;
 }
 
-std::string ResolveColourSpace(const std::string& option, const std::string& name) {
-  if (auto known = KnownColourSpace(name)) return *known;
-  const std::vector<std::string> names = ColourSpaceNames();
+std::string ResolveColorSpace(const std::string& option, const std::string& name) {
+  if (auto known = KnownColorSpace(name)) return *known;
+  const std::vector<std::string> names = ColorSpaceNames();
   std::string list;
   for (const std::string& known : names) list += (list.empty() ? "" : ", ") + known;
   throw UsageError(option + " '" + name + "' is not a colour space the colour configuration " +
@@ -83,8 +83,8 @@ bool IsWorkingSpace(const std::string& space) {
   return space == kRawSpace || SameName(space, kWorkingSpace);
 }
 
-void ConvertColour(std::vector<float>& rgba, int width, int height, bool premultiplied,
-                   const std::string& from, const std::string& to, const std::string& what) {
+void ConvertColor(std::vector<float>& rgba, int width, int height, bool premultiplied,
+                  const std::string& from, const std::string& to, const std::string& what) {
   if (from == kRawSpace || to == kRawSpace || SameName(from, to)) return;
   OIIO::ImageSpec spec(width, height, 4, OIIO::TypeDesc::FLOAT);
   spec.alpha_channel = 3;
@@ -120,7 +120,7 @@ std::vector<uint16_t> AllBytesInSpace(const std::string& space, bool mixed,
       p[3] = static_cast<float>(a) / 255.0f;
     }
   }
-  ConvertColour(rgba, 256, 256, true, kWorkingSpace, space, what);
+  ConvertColor(rgba, 256, 256, true, kWorkingSpace, space, what);
   std::vector<uint16_t> halves;
   ToHalves(rgba, halves);
   return halves;
@@ -160,7 +160,7 @@ bool HalvesFromWorld8(const standin::World& frame, const std::string& space,
   const int32_t h = frame.height();
   if (table.empty()) {
     std::vector<float> rgba = FloatsFromWorld(frame);
-    ConvertColour(rgba, w, h, true, kWorkingSpace, space, what);
+    ConvertColor(rgba, w, h, true, kWorkingSpace, space, what);
     ToHalves(rgba, halves);
     return false;
   }
@@ -183,7 +183,7 @@ bool HalvesFromWorld8(const standin::World& frame, const std::string& space,
 standin::WorldPtr FrameInSpace(const standin::World& frame, const std::string& space,
                                const std::string& what) {
   std::vector<float> rgba = FloatsFromWorld(frame);
-  ConvertColour(rgba, frame.width(), frame.height(), true, kWorkingSpace, space, what);
+  ConvertColor(rgba, frame.width(), frame.height(), true, kWorkingSpace, space, what);
   return WorldFromFloats(rgba, frame.width(), frame.height(), frame.depth());
 }
 

@@ -1,7 +1,7 @@
 // An 8-bit frame converted for an EXR by table lookup holds, bit for bit, the
 // half floats that converting the whole frame as floats gives, whatever the
 // pixel's place in a row (OpenImageIO converts rows in vector-wide groups).
-#include "tools/tilvane/core/colour.h"
+#include "tools/tilvane/core/color.h"
 
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ namespace {
 
 std::vector<uint16_t> HalvesOfWholeFrame(const standin::World& frame, const std::string& space) {
   std::vector<float> rgba = FloatsFromWorld(frame);
-  ConvertColour(rgba, frame.width(), frame.height(), true, kWorkingSpace, space, "test");
+  ConvertColor(rgba, frame.width(), frame.height(), true, kWorkingSpace, space, "test");
   std::vector<uint16_t> halves(rgba.size());
   OIIO::convert_pixel_values(OIIO::TypeDesc::FLOAT, rgba.data(), OIIO::TypeDesc::HALF,
                              halves.data(), static_cast<int>(rgba.size()));

@@ -18,20 +18,20 @@ inline constexpr const char* kWorkingSpace = "sRGB";
 inline constexpr const char* kLinearSpace = "linear";
 // The EXR header attribute naming the space the values are in. OpenImageIO
 // reports every EXR as linear; this one it reads back as it was written.
-inline constexpr const char* kColourSpaceAttribute = "colorSpace";
+inline constexpr const char* kColorSpaceAttribute = "colorSpace";
 // Asked for instead of a colour space: the values pass as they are.
 inline constexpr const char* kRawSpace = "raw";
 
 // The names of the spaces the colour configuration converts to and from the
 // working space, then "raw".
-std::vector<std::string> ColourSpaceNames();
+std::vector<std::string> ColorSpaceNames();
 
 // The configuration's own spelling of a name given in any case, or "raw";
 // throws UsageError naming the option and the names that work (an empty name
 // is no name).
-std::string ResolveColourSpace(const std::string& option, const std::string& name);
+std::string ResolveColorSpace(const std::string& option, const std::string& name);
 // The same without a message: nothing when the name does not work.
-std::optional<std::string> KnownColourSpace(const std::string& name);
+std::optional<std::string> KnownColorSpace(const std::string& name);
 
 // True when values in space need no conversion to or from the working space.
 bool IsWorkingSpace(const std::string& space);
@@ -40,8 +40,8 @@ bool IsWorkingSpace(const std::string& space);
 // premultiplied says whether the colour is multiplied by alpha (it is then
 // divided out for the conversion and multiplied back). Throws UsageError
 // naming what when the configuration cannot convert.
-void ConvertColour(std::vector<float>& rgba, int width, int height, bool premultiplied,
-                   const std::string& from, const std::string& to, const std::string& what);
+void ConvertColor(std::vector<float>& rgba, int width, int height, bool premultiplied,
+                  const std::string& from, const std::string& to, const std::string& what);
 
 // An 8-bit frame's premultiplied RGBA as half floats (their bits) with its
 // colour converted from the working space to space, for an EXR: the values
