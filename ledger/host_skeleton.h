@@ -33,7 +33,7 @@ struct HostTime {
   uint32_t scale = 30;
 };
 
-// The in_data fields every host here sets alike: the effect_ref, the spec
+// The in_data fields every host here sets alike: the effect_ref, the API
 // version, full quality, an unscaled square-pixel frame and the number of
 // parameters, the input layer included.
 void SetInDataDefaults(PF_InData& in, PF_ProgPtr effectRef, int32_t paramCount);

@@ -64,7 +64,7 @@ std::optional<PngFilter> PngFilterNamed(const std::string& name);
 // Every name, separated by commas, for messages and help.
 std::string PngFilterNames();
 
-// How a PNG output is encoded, unless the spec says.
+// How a PNG output is encoded: zlib level and row filter, from the command line.
 struct PngOptions {
   int compression = kDefaultPngCompression;
   PngFilter filter = kDefaultPngFilter;
