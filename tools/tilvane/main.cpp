@@ -2,36 +2,18 @@
 // plug-in through the stand-in host.
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <optional>
 
-#include "checker/version_info.h"
 #include "tools/tilvane/cli/command_line.h"
 #include "tools/tilvane/cli/info.h"
 #include "tools/tilvane/cli/plugin.h"
+#include "tools/tilvane/cli/render_command.h"
 #include "tools/tilvane/cli/request.h"
-#include "tools/tilvane/cli/save_settings.h"
-#include "tools/tilvane/cli/settings.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/job/demo.h"
 #include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
 namespace {
-
-std::string EffectVersion(const LoadedPlugin& plugin) {
-  return plugin.host ? checker::VersionText(plugin.packedVersion()) : "";
-}
-
-int RunRender(const LoadedPlugin& plugin, const RenderArgs& args,
-              const std::vector<ControlOption>& controls) {
-  const RenderRequest request = ParseRequest(args);
-  plugin.require();
-  const RenderPlan plan = MakePlan(request, controls, args.layers);
-  if (!args.saveSettings.empty()) {
-    SaveSettings(args, request, plan.scene, controls, EffectVersion(plugin));
-  }
-  return Render(*plugin.library, request, plan);
-}
 
 int Main(int argc, char** argv) {
   const LoadedPlugin plugin = LoadPlugin(argc, argv);
@@ -57,10 +39,9 @@ int Main(int argc, char** argv) {
   AddControlOptions(*render, controls);
   AddExitStatusHelp(app);
 
-  std::optional<LoadedSettings> settings;
-  const std::vector<std::string> words =
-      WithSettings({argv, argv + argc}, controls, EffectVersion(plugin), settings);
-  if (const auto status = ParseWords(app, words, [&] { plugin.require(); })) return *status;
+  if (const auto status = ParseWords(app, {argv, argv + argc}, [&] { plugin.require(); })) {
+    return *status;
+  }
   if (info->parsed()) return Info(plugin);
   if (demoCommand->parsed()) {
     demo.threads = ParseThreads(demoThreads);
@@ -70,12 +51,7 @@ int Main(int argc, char** argv) {
     }
     return 0;
   }
-  try {
-    return RunRender(plugin, args, controls);
-  } catch (const UsageError& e) {
-    if (settings) throw UsageError(settings->explain(e.what()));
-    throw;
-  }
+  return RunRenderCommand(plugin, *render, args, controls);
 }
 
 }  // namespace

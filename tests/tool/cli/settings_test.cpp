@@ -1,9 +1,10 @@
-// Settings files read into command-line words and written from a render's
-// values, against the controls the built plug-in registers.
+// Settings files read into the options and controls, and written from a
+// render's values, against the controls the built plug-in registers.
 #include "tools/tilvane/cli/settings.h"
 
 #include <gtest/gtest.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,11 +36,48 @@ class SettingsFile : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   static std::vector<ControlOption> Controls() { return ControlOptions(host_->registered()); }
-  // The words a file holding `json` adds, with `given` on the command line.
-  LoadedSettings load(const std::string& json, const std::vector<std::string>& given = {}) const {
+
+  // What a file holding `json` sets, as "--option value" in the order of the
+  // options' names, with `commandLine` given too (through the real parse, so
+  // that an option counts as given under any of its names).
+  struct Loaded {
+    LoadedSettings settings;
+    std::vector<std::string> set{};
+  };
+  Loaded load(const std::string& json, std::vector<std::string> commandLine = {}) const {
     const std::string file = (dir_ / "s.json").string();
     std::ofstream(file) << json;
-    return LoadSettings(file, Controls(), given, "");
+    RenderArgs args;
+    std::vector<ControlOption> controls = Controls();
+    CLI::App render;
+    AddRenderOptions(render, args);
+    AddControlOptions(render, controls);
+    commandLine.insert(commandLine.begin(), "render");
+    std::vector<char*> argv;
+    for (std::string& word : commandLine) argv.push_back(word.data());
+    render.parse(static_cast<int>(argv.size()), argv.data());
+    Loaded loaded{LoadSettings(
+        file, args, controls, [&](const std::string& flag) { return render.count(flag) > 0; }, "")};
+    for (const auto& [flag, key] : loaded.settings.keys) {
+      loaded.set.push_back(flag + " " + ValueOf(flag, args, controls));
+    }
+    return loaded;
+  }
+  static std::string ValueOf(const std::string& flag, const RenderArgs& args,
+                             const std::vector<ControlOption>& controls) {
+    if (const RenderOption* o = FindRenderOption(flag.substr(2))) {
+      if (const auto* text = std::get_if<std::string RenderArgs::*>(&o->slot)) return args.**text;
+      if (const auto* text = std::get_if<std::optional<std::string> RenderArgs::*>(&o->slot)) {
+        return (args.**text).value_or("(none)");
+      }
+      return args.*std::get<bool RenderArgs::*>(o->slot) ? "true" : "false";
+    }
+    for (const ControlOption& c : controls) {
+      if (c.flag != flag) continue;
+      if (c.param.def.param_type == PF_Param_CHECKBOX) return c.checked ? "true" : "false";
+      return c.text;
+    }
+    return "(no such option)";
   }
   std::string saved(const SettingsRecord& record) const {
     const std::string file = (dir_ / "saved.json").string();
@@ -57,49 +95,64 @@ class SettingsFile : public ::testing::Test {
 
 struct Read {
   std::string json;
-  std::vector<std::string> given;  // on the command line
-  std::vector<std::string> words;  // the file adds
+  std::vector<std::string> commandLine;
+  std::vector<std::string> set;  // by the file
 };
 
 void PrintTo(const Read& r, std::ostream* os) { *os << r.json; }
 
-class SettingsWords : public SettingsFile, public ::testing::WithParamInterface<Read> {};
+class SettingsValues : public SettingsFile, public ::testing::WithParamInterface<Read> {};
 
-TEST_P(SettingsWords, AFileBecomesTheWordsOfTheOptionsItSets) {
-  EXPECT_EQ(load(GetParam().json, GetParam().given).args, GetParam().words) << GetParam().json;
+TEST_P(SettingsValues, AFileSetsTheOptionsTheCommandLineLeftOut) {
+  EXPECT_EQ(load(GetParam().json, GetParam().commandLine).set, GetParam().set) << GetParam().json;
 }
 
 using Words = std::vector<std::string>;
 INSTANTIATE_TEST_SUITE_P(
-    Files, SettingsWords,
+    Files, SettingsValues,
     ::testing::Values(
-        Read{R"({"render": {"depth": 16, "icon": "a.png"}})",
-             {},
-             {"--depth", "16", "--icon", "a.png"}},
-        // A flag is given when true, left out when false; a checkbox either way.
-        Read{R"({"render": {"loop-icon": true}})", {}, {"--loop-icon"}},
-        Read{R"({"render": {"loop-icon": false}})", {}, {}},
-        Read{R"({"controls": {"border": false}})", {}, {"--no-border"}},
-        Read{R"({"controls": {"border": true}})", {}, {"--border"}},
-        // null is the default: no word at all.
+        Read{R"({"render": {"depth": 16, "icon": "a.png"}})", {}, {"--depth 16", "--icon a.png"}},
+        // A flag is set either way, a checkbox too.
+        Read{R"({"render": {"loop-icon": true}})", {}, {"--loop-icon true"}},
+        Read{R"({"render": {"loop-icon": false}})", {}, {"--loop-icon false"}},
+        Read{R"({"controls": {"border": false}})", {}, {"--border false"}},
+        Read{R"({"controls": {"border": true}})", {}, {"--border true"}},
+        // null is the default: nothing set.
         Read{R"({"render": {"quality": null, "icon": null}})", {}, {}},
+        Read{R"({"render": {"output-colorspace": "linear"}})", {}, {"--output-colorspace linear"}},
         // A fraction keeps every digit; a whole number none.
         Read{R"({"controls": {"effect-intensity": 37.123456789}})",
              {},
-             {"--effect-intensity", "37.123456789000002"}},
+             {"--effect-intensity 37.123456789000002"}},
         Read{R"({"controls": {"effect-intensity": 0.1}})",
              {},
-             {"--effect-intensity", "0.10000000000000001"}},
-        Read{R"({"controls": {"units": 12}})", {}, {"--units", "12"}},
+             {"--effect-intensity 0.10000000000000001"}},
+        Read{R"({"controls": {"units": 12}})", {}, {"--units 12"}},
         // The command line wins, under any of its names.
-        Read{R"({"render": {"output": "f.png", "depth": 8}})", Words{"-o"}, {"--depth", "8"}},
-        Read{R"({"render": {"frame": 3}})", Words{"--frames"}, {}},
-        Read{R"({"render": {"frames": "1-2"}})", Words{"--frame"}, {}},
+        Read{R"({"render": {"output": "f.png", "depth": 8}})", Words{"-o", "x.png"}, {"--depth 8"}},
+        Read{R"({"render": {"frame": 3}})", Words{"--frames", "1-2"}, {}},
+        Read{R"({"render": {"frames": "1-2"}})", Words{"--frame", "1"}, {}},
+        // Both frame keys are moot when the command line picks the frames.
+        Read{R"({"render": {"frame": 2, "frames": "1-2"}})", Words{"--frame", "1"}, {}},
+        Read{R"({"render": {"frame": null, "frames": "1-2"}})", {}, {"--frames 1-2"}},
         Read{R"({"controls": {"border": true}})", Words{"--no-border"}, {}},
-        Read{R"({"controls": {"units": 4, "seed": 9}})", Words{"--units"}, {"--seed", "9"}}));
+        Read{R"({"controls": {"units": 4, "seed": 9}})", Words{"--units", "5"}, {"--seed 9"}}));
+
+TEST_F(SettingsFile, BothFrameKeysAreRefused) {
+  try {
+    load(R"({"render": {"frame": 2, "frames": "1-2"}})");
+    FAIL() << "accepted";
+  } catch (const UsageError& e) {
+    EXPECT_NE(std::string(e.what()).find("render.frame and render.frames exclude each other; keep "
+                                         "one"),
+              std::string::npos)
+        << e.what();
+  }
+}
 
 TEST_F(SettingsFile, AMessageAboutAnOptionTheFileSetNamesTheKey) {
-  const LoadedSettings loaded = load(R"({"controls": {"units": 500}, "render": {"depth": 12}})");
+  const LoadedSettings loaded =
+      load(R"({"controls": {"units": 500}, "render": {"depth": 12}})").settings;
   const std::string file = "--settings " + Quoted((dir_ / "s.json").string());
   EXPECT_EQ(loaded.explain("--units 500 is out of range"),
             file + ", key controls.units: --units 500 is out of range");
@@ -113,7 +166,7 @@ TEST_F(SettingsFile, AMessageAboutAnOptionTheFileSetNamesTheKey) {
 TEST_F(SettingsFile, ValuesOfTheWrongTypeAreRefusedEvenWhenOverridden) {
   for (const char* json : {R"({"render": {"depth": "16"}})", R"({"render": {"loop-icon": 1}})",
                            R"({"controls": {"units": "4"}})"}) {
-    EXPECT_THROW(load(json, {"--depth", "--loop-icon", "--units"}), UsageError) << json;
+    EXPECT_THROW(load(json, {"--depth", "16", "--loop-icon", "--units", "4"}), UsageError) << json;
   }
 }
 

@@ -46,10 +46,7 @@ void RefuseLeftovers(const CLI::App& app) {
     std::vector<std::string> commands;
     for (const CLI::App* sub : app.get_subcommands({})) commands.push_back(sub->get_name());
     const std::vector<std::string> rest = app.remaining();
-    std::string list;
-    for (size_t i = 0; i < commands.size(); ++i) {
-      list += (i == 0 ? "" : i + 1 == commands.size() ? " or " : ", ") + commands[i];
-    }
+    const std::string list = OrList(commands);
     if (rest.empty() || rest[0].rfind('-', 0) == 0) {
       throw UsageError("give a command: " + list + ";" + HelpHint(app));
     }

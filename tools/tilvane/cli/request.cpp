@@ -3,7 +3,6 @@
 #include <charconv>
 #include <limits>
 
-#include "tools/tilvane/cli/settings.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/frame_pattern.h"
 #include "tools/tilvane/core/text.h"
@@ -117,157 +116,7 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
   CheckOutputPath(request.jobs.front().path);
 }
 
-void AddLayerOptions(CLI::App& render, LayerOptions& layers) {
-  render
-      .add_option("--fit-displacement", layers.fitDisplacement,
-                  "A displacement layer of another size than the output: none (its own size), "
-                  "stretch (resized to the output) or fill (keeps its aspect, cropped)")
-      ->type_name("none|stretch|fill")
-      ->capture_default_str();
-  render.add_flag("--loop-icon", layers.loopIcon,
-                  "An animated icon shorter than the duration repeats instead of holding its last "
-                  "frame");
-  // Taken as given, even empty, so that an empty name is refused rather than
-  // read as no option at all.
-  render
-      .add_option_function<std::string>(
-          "--input-colorspace",
-          [&layers](const std::string& name) { layers.inputColorSpace = name; },
-          "The colour space of the input files (default: the file's own tag, linear in a PNG or a "
-          "colorSpace attribute in an EXR; else linear for EXR and floating-point files, sRGB "
-          "for the others; raw: no conversion; 'tilvane info' lists the names)")
-      ->type_name("NAME");
-  render
-      .add_option_function<std::string>(
-          "--output-colorspace",
-          [&layers](const std::string& name) { layers.outputColorSpace = name; },
-          "The colour space of the output, which the file is tagged with (default: linear for "
-          "EXR, sRGB for the others)")
-      ->type_name("NAME");
-}
-
-void AddInputAndTimeOptions(CLI::App& render, RenderArgs& args) {
-  render
-      .add_option("--icon", args.icon,
-                  "Icon layer: a still, a sequence (name.####.png) or a movie. Its edge "
-                  "pixels extend across the cell, so give icons a transparent margin")
-      ->type_name("PATH");
-  render.add_option("--displacement", args.displacement, "Displacement layer, as --icon")
-      ->type_name("PATH");
-  render
-      .add_option("-o,--output", args.output,
-                  "Output image (PNG, TIFF, EXR or JPEG) or movie (.mov, .mp4, .webm, .mkv, "
-                  ".gif)")
-      ->type_name("PATH")
-      ->required();
-  render
-      .add_option("--size", args.size,
-                  "WIDTHxHEIGHT (default: the displacement layer's, else the icon's)")
-      ->type_name("WxH");
-  render.add_option("--depth", args.depth, "Bits per channel, 8 or 16")
-      ->type_name("8|16")
-      ->capture_default_str();
-  render.add_option("--time-step", args.timeStep, "Host time units per frame")
-      ->type_name("S")
-      ->capture_default_str();
-  render
-      .add_option("--time-scale", args.timeScale, "Host time units per second (default 30 x step)")
-      ->type_name("TS");
-  render
-      .add_option("--duration", args.duration,
-                  "The layer's length in frames: total time = N x step")
-      ->type_name("N")
-      ->capture_default_str();
-  CLI::Option* frame =
-      render.add_option("--frame", args.frame, "The frame to render: current time = F x step")
-          ->type_name("F")
-          ->capture_default_str();
-  render.add_option("--frames", args.frames, "A range A-B; the output name needs #### or %04d")
-      ->type_name("A-B")
-      ->excludes(frame);
-  render.add_option("--threads", args.threads, kThreadsHelp)->type_name("N");
-}
-
-void AddOutputOptions(CLI::App& render, RenderArgs& args) {
-  render
-      .add_option("--codec", args.codec,
-                  "A movie's codec: .mov prores-4444 (default), png or prores-422; .mp4 h264 "
-                  "(default) or hevc; .webm vp9; .mkv ffv1; .gif gif")
-      ->type_name("NAME");
-  render
-      .add_option("--quality", args.quality,
-                  "A movie's quality, 0-100, on its codec's own scale: crf for h264, hevc and "
-                  "vp9, the profile for ProRes, the dithering for GIF (default: each codec's "
-                  "own)")
-      ->type_name("0-100");
-  render
-      .add_option("--png-compression", args.pngCompression,
-                  "zlib's level for PNG outputs, 0 (fastest, largest) to 9 (smallest, slowest)")
-      ->type_name("0-9")
-      ->default_str(std::to_string(kDefaultPngCompression));
-  render
-      .add_option("--png-filter", args.pngFilter,
-                  "libpng's row filter for PNG outputs: none (fastest; smallest for icons on a "
-                  "flat or transparent ground), sub, up, average, paeth, or adaptive (tries "
-                  "each on every row; often smaller for photographic icons in large cells)")
-      ->type_name("NAME")
-      ->default_str(PngFilterName(kDefaultPngFilter));
-  render.add_flag("--quiet", args.quiet, "No progress bar or summary");
-  render
-      .add_option("--settings", args.settings,
-                  "Read the options and controls from a JSON file, as --save-settings writes "
-                  "it; options on the command line override the file")
-      ->type_name("FILE");
-  render
-      .add_option("--save-settings", args.saveSettings,
-                  "Write every option and control of this render, defaults included, to a JSON "
-                  "file (before rendering)")
-      ->type_name("FILE.json");
-  render.add_flag("-n,--no-overwrite", args.noOverwrite,
-                  "Refuse to replace existing outputs (checked before anything renders)");
-}
-
 }  // namespace
-
-void AddDemoOptions(CLI::App& demo, DemoOptions& options, std::string& threads) {
-  demo.add_option("-o,--output", options.directory, "Directory for the pictures")
-      ->type_name("DIR")
-      ->capture_default_str();
-  demo.add_option("--threads", threads, kThreadsHelp)->type_name("N");
-  demo.add_flag("--quiet", options.quiet, "No progress bar");
-}
-
-void AddRenderOptions(CLI::App& render, RenderArgs& args) {
-  AddInputAndTimeOptions(render, args);
-  AddOutputOptions(render, args);
-  AddLayerOptions(render, args.layers);
-  for (const std::string& key : SettingsRenderKeys()) {
-    // Settings keys are option names: a renamed option must rename its key.
-    if (!render.get_option_no_throw("--" + key)) {
-      throw std::logic_error("settings key " + key + " is no render option");
-    }
-  }
-}
-
-void AddControlOptions(CLI::App& render, std::vector<ControlOption>& controls) {
-  for (ControlOption& c : controls) {
-    if (c.param.def.param_type == PF_Param_CHECKBOX) {
-      // One option under both names, so that the last one given wins.
-      const std::string off = "--no-" + c.flag.substr(2);
-      render.add_flag(c.flag + ",!" + off, c.checked, "Turn " + c.help() + "; " + off + " off")
-          ->each([&c](const std::string&) { c.given = true; });
-    } else {
-      const PF_ParamType type = c.param.def.param_type;
-      render
-          .add_option_function<std::string>(
-              c.flag, [&c](const std::string& text) { c.text = text, c.given = true; }, c.help())
-          ->type_name(type == PF_Param_POPUP    ? "CHOICE"
-                      : type == PF_Param_COLOR  ? "RRGGBB"
-                      : type == PF_Param_SLIDER ? "N"
-                                                : "X");
-    }
-  }
-}
 
 int ParseThreads(const std::string& text) {
   if (text.empty()) return DefaultFrameThreads();
@@ -276,6 +125,8 @@ int ParseThreads(const std::string& text) {
 }
 
 RenderRequest ParseRequest(const RenderArgs& args) {
+  // Not left to the parse, since a settings file may give it.
+  if (args.output.empty()) throw UsageError("--output is required; see 'tilvane render --help'");
   RenderRequest request;
   request.icon = args.icon;
   request.displacement = args.displacement;
@@ -283,6 +134,8 @@ RenderRequest ParseRequest(const RenderArgs& args) {
   request.codec = args.codec;
   request.quiet = args.quiet;
   request.noOverwrite = args.noOverwrite;
+  request.layers = {args.inputColorSpace, args.outputColorSpace, args.fitDisplacement,
+                    args.loopIcon};
   ParseScene(args, request);
   ParseFrames(args, request);
   return request;

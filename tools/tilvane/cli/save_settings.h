@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/tilvane/cli/request.h"
+#include "tools/tilvane/cli/options.h"
 
 namespace tilvane_tool {
 

@@ -17,54 +17,26 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-enum class Kind { Text, Number, Flag };
-
-struct RenderKey {
-  const char* name;
-  Kind kind;
-};
-// In the order a file lists them.
-constexpr RenderKey kRenderKeys[] = {
-    {"icon", Kind::Text},
-    {"displacement", Kind::Text},
-    {"output", Kind::Text},
-    {"size", Kind::Text},
-    {"depth", Kind::Number},
-    {"time-step", Kind::Number},
-    {"time-scale", Kind::Number},
-    {"duration", Kind::Number},
-    {"frame", Kind::Number},
-    {"frames", Kind::Text},
-    {"fit-displacement", Kind::Text},
-    {"loop-icon", Kind::Flag},
-    {"input-colorspace", Kind::Text},
-    {"output-colorspace", Kind::Text},
-    {"codec", Kind::Text},
-    {"quality", Kind::Number},
-    {"png-compression", Kind::Number},
-    {"png-filter", Kind::Text},
-};
-
-const char* KindName(Kind kind) {
+const char* KindName(ValueKind kind) {
   switch (kind) {
-    case Kind::Number:
+    case ValueKind::Number:
       return "a number";
-    case Kind::Flag:
+    case ValueKind::Flag:
       return "true or false";
     default:
       return "a string";
   }
 }
 
-Kind ControlKind(const ControlOption& c) {
+ValueKind ControlKind(const ControlOption& c) {
   switch (c.param.def.param_type) {
     case PF_Param_SLIDER:
     case PF_Param_FLOAT_SLIDER:
-      return Kind::Number;
+      return ValueKind::Number;
     case PF_Param_CHECKBOX:
-      return Kind::Flag;
+      return ValueKind::Flag;
     default:
-      return Kind::Text;
+      return ValueKind::Text;
   }
 }
 
@@ -94,15 +66,6 @@ std::string JsonReason(const std::exception& e) {
 }
 
 }  // namespace
-
-const std::vector<std::string>& SettingsRenderKeys() {
-  static const std::vector<std::string> keys = [] {
-    std::vector<std::string> out;
-    for (const RenderKey& k : kRenderKeys) out.push_back(k.name);
-    return out;
-  }();
-  return keys;
-}
 
 std::string LoadedSettings::explain(const std::string& message) const {
   const size_t end = message.find_first_of(" :");
@@ -144,49 +107,40 @@ Json ReadSettingsObject(const std::string& path, const std::string& file) {
   return json;
 }
 
-// The settings of one file turned into words, unless the command line gave them.
-struct SettingsWords {
+// The values of one file set into the options, unless the command line gave them.
+struct SettingsReader {
   LoadedSettings& loaded;
   const std::string& file;  // "--settings 'name'"
-  std::set<std::string> commandLine;
+  const std::function<bool(const std::string& flag)>& given;
 
-  void add(const std::string& section, const std::string& key, Kind kind, const Json& value,
-           bool checkbox) {
-    const std::string name = section + "." + key;
-    const std::string flag = "--" + key;
-    const bool overridden = commandLine.count(flag) ||
-                            (checkbox && commandLine.count("--no-" + key)) ||
-                            (key == "output" && commandLine.count("-o")) ||
-                            ((key == "frame" || key == "frames") &&
-                             (commandLine.count("--frame") || commandLine.count("--frames")));
-    if (value.is_null()) return;  // the default
-    const bool fits = kind == Kind::Number ? value.is_number()
-                      : kind == Kind::Flag ? value.is_boolean()
-                                           : value.is_string();
+  // The value as the option takes it: its text, or whether a flag is set.
+  // Returns false for null, the default, which sets nothing.
+  bool read(const std::string& name, ValueKind kind, const Json& value, std::string& text,
+            bool& flag) const {
+    if (value.is_null()) return false;
+    const bool fits = kind == ValueKind::Number ? value.is_number()
+                      : kind == ValueKind::Flag ? value.is_boolean()
+                                                : value.is_string();
     if (!fits) {
       throw UsageError(file + ", key " + name + ": " + value.dump() + " is not " + KindName(kind) +
                        "; give " + KindName(kind) + " (or null for the default)");
     }
-    if (overridden) return;
-    loaded.keys[flag] = name;
-    if (kind == Kind::Flag) {
-      if (checkbox) {
-        loaded.args.push_back((value.get<bool>() ? "--" : "--no-") + key);
-      } else if (value.get<bool>()) {
-        loaded.args.push_back(flag);
-      }
-      return;
+    if (kind == ValueKind::Flag) {
+      flag = value.get<bool>();
+    } else {
+      text = kind == ValueKind::Number ? NumberText(value) : value.get<std::string>();
     }
-    loaded.args.push_back(flag);
-    loaded.args.push_back(kind == Kind::Number ? NumberText(value) : value.get<std::string>());
+    return true;
   }
 
-  void render(const Json& section, const std::vector<ControlOption>& controls) {
-    const std::vector<std::string>& names = SettingsRenderKeys();
+  void render(const Json& section, RenderArgs& args, const std::vector<ControlOption>& controls) {
+    std::vector<std::string> names;
+    for (const RenderOption& o : RenderOptions()) {
+      if (o.kept) names.push_back(o.key());
+    }
     for (const auto& [key, value] : section.items()) {
-      const auto it = std::find_if(std::begin(kRenderKeys), std::end(kRenderKeys),
-                                   [&](const RenderKey& k) { return key == k.name; });
-      if (it == std::end(kRenderKeys)) {
+      const RenderOption* option = FindRenderOption(key);
+      if (!option || !option->kept) {
         if (std::any_of(controls.begin(), controls.end(),
                         [&](const ControlOption& c) { return c.flag == "--" + key; })) {
           throw UsageError(file + ": render." + key + " is a control; put it under \"controls\"");
@@ -195,11 +149,21 @@ struct SettingsWords {
                          "; the render keys are the render options without their dashes "
                          "(controls go under \"controls\")");
       }
-      add("render", key, it->kind, value, false);
+      std::string text;
+      bool flag = false;
+      if (!read("render." + key, option->kind(), value, text, flag)) continue;
+      const RenderOption* other = ExcludedWith(*option);
+      if (given("--" + key) || (other && given("--" + other->key()))) continue;
+      if (other && section.contains(other->key()) && !section[other->key()].is_null()) {
+        throw UsageError(file + ": render." + key + " and render." + other->key() +
+                         " exclude each other; keep one");
+      }
+      loaded.keys["--" + key] = "render." + key;
+      SetFromSettings(*option, args, text, flag);
     }
   }
 
-  void controls(const Json& section, const std::vector<ControlOption>& controls) {
+  void controls(const Json& section, std::vector<ControlOption>& controls) {
     std::vector<std::string> names;
     for (const ControlOption& c : controls) names.push_back(c.flag.substr(2));
     for (const auto& [key, value] : section.items()) {
@@ -209,15 +173,25 @@ struct SettingsWords {
         throw UsageError(file + ": unknown key controls." + key + DidYouMean(key, names) +
                          "; 'tilvane info' lists the controls (names in lower case with hyphens)");
       }
-      add("controls", key, ControlKind(*it), value, it->param.def.param_type == PF_Param_CHECKBOX);
+      std::string text;
+      bool flag = false;
+      if (!read("controls." + key, ControlKind(*it), value, text, flag) || it->given) continue;
+      loaded.keys[it->flag] = "controls." + key;
+      it->given = true;
+      if (it->param.def.param_type == PF_Param_CHECKBOX) {
+        it->checked = flag;
+      } else {
+        it->text = text;
+      }
     }
   }
 };
 
 }  // namespace
 
-LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOption>& controls,
-                            const std::vector<std::string>& given,
+LoadedSettings LoadSettings(const std::string& path, RenderArgs& args,
+                            std::vector<ControlOption>& controls,
+                            const std::function<bool(const std::string& flag)>& given,
                             const std::string& effectVersion) {
   LoadedSettings loaded;
   loaded.path = path;
@@ -230,34 +204,10 @@ LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOp
          json["effect"]["version"].get<std::string>() + "; this one is " + effectVersion +
          ", so the frames may differ");
   }
-  SettingsWords words{loaded, file, {given.begin(), given.end()}};
-  if (json.contains("render")) words.render(json["render"], controls);
-  if (json.contains("controls")) words.controls(json["controls"], controls);
+  SettingsReader reader{loaded, file, given};
+  if (json.contains("render")) reader.render(json["render"], args, controls);
+  if (json.contains("controls")) reader.controls(json["controls"], controls);
   return loaded;
-}
-
-std::vector<std::string> WithSettings(std::vector<std::string> words,
-                                      const std::vector<ControlOption>& controls,
-                                      const std::string& effectVersion,
-                                      std::optional<LoadedSettings>& loaded) {
-  const auto command = std::find(words.begin() + 1, words.end(), "render");
-  if (command == words.end()) return words;
-  std::string file;
-  std::vector<std::string> given;
-  for (auto it = command + 1; it != words.end(); ++it) {
-    if (it->size() < 2 || (*it)[0] != '-') continue;
-    const std::string name = it->substr(0, it->find('='));
-    if (name == "--settings") {
-      file = name.size() < it->size() ? it->substr(name.size() + 1)
-             : it + 1 != words.end()  ? *(it + 1)
-                                      : "";
-    }
-    given.push_back(name);
-  }
-  if (file.empty()) return words;
-  loaded = LoadSettings(file, controls, given, effectVersion);
-  words.insert(command + 1, loaded->args.begin(), loaded->args.end());
-  return words;
 }
 
 struct SettingsRecord::Json {
@@ -268,12 +218,25 @@ struct SettingsRecord::Json {
 SettingsRecord::SettingsRecord() : json_(std::make_unique<Json>()) {}
 SettingsRecord::~SettingsRecord() = default;
 
-void SettingsRecord::text(const std::string& key, const std::string& value) {
-  json_->render[key] = value;
+void SettingsRecord::render(const std::string& key, const SavedValue& value) {
+  using Is = SavedValue::Is;
+  switch (value.is) {
+    case Is::Nothing:
+      break;
+    case Is::Null:
+      json_->render[key] = nullptr;
+      break;
+    case Is::Text:
+      json_->render[key] = value.text;
+      break;
+    case Is::Number:
+      json_->render[key] = value.number;
+      break;
+    case Is::Flag:
+      json_->render[key] = value.flag;
+      break;
+  }
 }
-void SettingsRecord::number(const std::string& key, int64_t value) { json_->render[key] = value; }
-void SettingsRecord::flag(const std::string& key, bool value) { json_->render[key] = value; }
-void SettingsRecord::unset(const std::string& key) { json_->render[key] = nullptr; }
 
 void SettingsRecord::controls(const std::vector<ControlOption>& options,
                               const std::vector<ControlValue>& values) {

@@ -12,25 +12,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/tilvane/cli/options.h"
 #include "tools/tilvane/job/controls.h"
 
 namespace tilvane_tool {
 
-// The render options a settings file may hold, without dashes. Options about
-// this run alone (--threads, --quiet, --no-overwrite, --plugin and the
-// settings options themselves) are not among them.
-const std::vector<std::string>& SettingsRenderKeys();
-
-// A settings file turned into command-line arguments.
+// What a settings file set, to name its keys in messages.
 struct LoadedSettings {
   std::string path;
-  std::vector<std::string> args;            // "--units", "8", "--border", ...
   std::map<std::string, std::string> keys;  // "--units" -> "controls.units"
 
   // A message about an option the file set (it starts with the option's name)
@@ -38,33 +33,25 @@ struct LoadedSettings {
   std::string explain(const std::string& message) const;
 };
 
-// Reads the file. Unknown sections and keys are refused with the nearest
-// name, values of the wrong JSON type with the type wanted; the values
-// themselves are checked where the command line's are, and explain() names
-// the key then. Options given on the command line (`given`, with dashes)
-// are left out, so that they win. A file saved with another version of the
-// effect than effectVersion ("" unknown) gets a warning. Throws UsageError.
-LoadedSettings LoadSettings(const std::string& path, const std::vector<ControlOption>& controls,
-                            const std::vector<std::string>& given,
+// Reads the file into the options and controls it sets, as the command line
+// would have given them; those `given` on the command line (by any of their
+// names, or an option they exclude) are left as they are, so that the command
+// line wins. Unknown sections and keys are refused with the nearest name,
+// values of the wrong JSON type with the type wanted; the values themselves
+// are checked where the command line's are, and explain() names the key then.
+// A file saved with another version of the effect than effectVersion (""
+// unknown) gets a warning. Throws UsageError.
+LoadedSettings LoadSettings(const std::string& path, RenderArgs& args,
+                            std::vector<ControlOption>& controls,
+                            const std::function<bool(const std::string& flag)>& given,
                             const std::string& effectVersion);
-
-// The words of the command line with the file of a render's --settings read
-// into them just after the command, so that the options given on the command
-// line, which come after, win. `loaded` keeps what the file set.
-std::vector<std::string> WithSettings(std::vector<std::string> words,
-                                      const std::vector<ControlOption>& controls,
-                                      const std::string& effectVersion,
-                                      std::optional<LoadedSettings>& loaded);
 
 // Collects what a render used, then saves it.
 class SettingsRecord {
  public:
   SettingsRecord();
   ~SettingsRecord();
-  void text(const std::string& key, const std::string& value);
-  void number(const std::string& key, int64_t value);
-  void flag(const std::string& key, bool value);
-  void unset(const std::string& key);  // a default that is no value: null
+  void render(const std::string& key, const SavedValue& value);
   // Every control: the value given, else the control's default.
   void controls(const std::vector<ControlOption>& options, const std::vector<ControlValue>& values);
   // Writes the file as images are written (complete or not at all), with the

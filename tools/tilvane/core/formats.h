@@ -9,8 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/text.h"
 
 namespace tilvane_tool {
 
@@ -32,8 +34,9 @@ inline constexpr ImageExtension kImageExtensions[] = {
     {".tiff", OutputFormat::Straight}, {".exr", OutputFormat::Exr},
     {".jpg", OutputFormat::Jpeg},      {".jpeg", OutputFormat::Jpeg},
 };
-// The image extensions as messages name them.
+// The image extensions as messages name them, and the formats as help does.
 inline constexpr const char* kImageExtensionsShown = ".png, .tif, .exr or .jpg";
+inline constexpr const char* kImageFormatsShown = "PNG, TIFF, EXR or JPEG";
 
 inline std::optional<OutputFormat> FormatOf(const std::string& path) {
   const std::string ext = ExtensionOf(path);
@@ -67,13 +70,9 @@ inline bool IsMovieOutput(const std::string& path) { return ContainerOf(path) !=
 
 // ".mov, .mp4, .webm, .mkv or .gif", for messages.
 inline std::string MovieExtensions() {
-  std::string list;
-  const size_t n = std::size(kMovieContainers);
-  for (size_t i = 0; i < n; ++i) {
-    list += std::string(i == 0 ? "" : i + 1 == n ? " or " : ", ");
-    list += kMovieContainers[i].extension;
-  }
-  return list;
+  std::vector<std::string> extensions;
+  for (const MovieContainer& c : kMovieContainers) extensions.emplace_back(c.extension);
+  return OrList(extensions);
 }
 
 // Names read as movies through FFmpeg rather than as images. GIF too: its

@@ -38,6 +38,14 @@ std::string Slug(const std::string& text) {
   return out;
 }
 
+std::string OrList(const std::vector<std::string>& items) {
+  std::string list;
+  for (size_t i = 0; i < items.size(); ++i) {
+    list += (i == 0 ? "" : i + 1 == items.size() ? " or " : ", ") + items[i];
+  }
+  return list;
+}
+
 std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {
   const std::string* best = nullptr;
   size_t bestDistance = std::max<size_t>(1, word.size() / 3) + 1;

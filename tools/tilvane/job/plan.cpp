@@ -54,8 +54,7 @@ std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& 
 
 }  // namespace
 
-RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls,
-                    const LayerOptions& layers) {
+RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls) {
   // Before the layers open, since their readers may start threads.
   FixThreadsPerFrame(FramesAtOnce(request.threads, request.jobs.size()));
   RenderPlan plan;
@@ -67,7 +66,7 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   scene.totalTime = request.totalTime;
   scene.png = request.png;
   scene.controls = ParseControls(controls);
-  OpenLayers(scene, request.icon, request.displacement, layers);
+  OpenLayers(scene, request.icon, request.displacement, request.layers);
   std::pair<int32_t, int32_t> size;
   if (request.size) {
     size = *request.size;
@@ -84,7 +83,7 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   std::vector<std::string> outputs;
   for (const FrameJob& job : plan.jobs) outputs.push_back(job.path);
   CheckOutputs(outputs, InputFiles(scene), request.noOverwrite);
-  PrepareLayers(scene, layers, plan.jobs);
+  PrepareLayers(scene, request.layers, plan.jobs);
   MakeOutputDirectory(plan.jobs.front().path);  // a numbered output's frames share it
   return plan;
 }

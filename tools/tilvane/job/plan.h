@@ -30,6 +30,7 @@ struct RenderRequest {
   std::string codec;           // movies only; "" the format's own
   std::optional<int> quality;  // movies only
   PngOptions png;
+  LayerOptions layers;
   int threads = 1;  // frames at once
   bool quiet = false;
   bool noOverwrite = false;
@@ -43,8 +44,7 @@ struct RenderPlan {
 // Fixes the threads per frame for the run, reads the controls and opens the
 // layers, takes the size from them when none was given, checks every output
 // and input frame, and makes the output's directory. Throws UsageError.
-RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls,
-                    const LayerOptions& layers);
+RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls);
 
 // Renders the plan, into a movie or one file per frame, and prints the
 // summary unless quiet; returns the exit status.

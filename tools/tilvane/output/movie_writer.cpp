@@ -59,26 +59,28 @@ std::string AvError(int code) {
   return text;
 }
 
-const Codec& ChooseCodec(const std::string& path, const std::string& given) {
-  const std::string ext = ExtensionOf(path);
+// The codecs a container takes, its default first.
+std::vector<std::string> CodecsIn(std::string_view ext) {
   std::vector<std::string> names;
   for (const Codec& c : kCodecs) {
     if (ext == c.extension) names.push_back(c.name);
   }
+  return names;
+}
+
+const Codec& ChooseCodec(const std::string& path, const std::string& given) {
+  const std::string ext = ExtensionOf(path);
+  const std::vector<std::string> names = CodecsIn(ext);
   const std::string wanted = given.empty() ? names.front() : Slug(given);
   for (const Codec& c : kCodecs) {
     if (ext == c.extension && wanted == c.name) return c;
-  }
-  std::string list;
-  for (size_t i = 0; i < names.size(); ++i) {
-    list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
   }
   std::string elsewhere;
   for (const Codec& c : kCodecs) {
     if (wanted == c.name) elsewhere = "; " + std::string(c.title) + " goes in " + c.extension;
   }
   throw UsageError("--codec " + Quoted(given) + " cannot be written to a " + ext + " movie" +
-                   DidYouMean(wanted, names) + "; give " + list + elsewhere);
+                   DidYouMean(wanted, names) + "; give " + OrList(names) + elsewhere);
 }
 
 // --quality 0-100 on each codec's own scale, as encoder options; `shown`
@@ -162,6 +164,16 @@ void FreeFormat(AVFormatContext* f) {
 
 std::string MovieCodecName(const std::string& path, const std::string& codec) {
   return ChooseCodec(path, codec).name;
+}
+
+std::string CodecsByContainer() {
+  std::string text;
+  for (const MovieContainer& container : kMovieContainers) {
+    std::vector<std::string> names = CodecsIn(container.extension);
+    if (names.size() > 1) names.front() += " (default)";
+    text += (text.empty() ? "" : "; ") + std::string(container.extension) + " " + OrList(names);
+  }
+  return text;
 }
 
 struct MovieWriter::State {

@@ -26,6 +26,10 @@ namespace tilvane_tool {
 // container's default. Throws UsageError as MovieWriter does.
 std::string MovieCodecName(const std::string& path, const std::string& codec);
 
+// Each container's codecs, its default first: ".mov prores-4444 (default),
+// png or prores-422; .mp4 h264 (default) or hevc; .webm vp9; ...".
+std::string CodecsByContainer();
+
 struct MovieOptions {
   std::string codec;           // as --codec gave it; "" the container's default
   std::optional<int> quality;  // 0-100 (--quality); none: the codec's default

@@ -1,0 +1,270 @@
+#include "tools/tilvane/cli/options.h"
+
+#include <algorithm>
+
+#include "tools/tilvane/core/formats.h"
+#include "tools/tilvane/core/text.h"
+#include "tools/tilvane/output/movie_writer.h"
+
+namespace tilvane_tool {
+namespace {
+
+constexpr const char* kThreadsHelp =
+    "Frames rendered at once (default: cores). The cores are shared: each frame renders on cores "
+    "/ N threads (at least 1), so one frame at a time uses them all; TILVANE_THREADS, when set, "
+    "fixes the threads of each frame instead";
+
+SavedValue Text(std::string text) { return {.is = SavedValue::Is::Text, .text = std::move(text)}; }
+SavedValue Number(int64_t n) { return {.is = SavedValue::Is::Number, .number = n}; }
+SavedValue Null() { return {.is = SavedValue::Is::Null}; }
+
+// The movie containers as "(.mov, .mp4, ...)".
+std::string MovieList() {
+  std::string list;
+  for (const MovieContainer& c : kMovieContainers) {
+    list += std::string(list.empty() ? "" : ", ") + std::string(c.extension);
+  }
+  return "(" + list + ")";
+}
+
+using A = RenderArgs;
+using R = const Resolved&;
+
+// clang-format off
+// The layers, the frame's size and times, and which frames.
+std::vector<RenderOption> SceneOptions() {
+  return {
+      {.names = "--icon", .typeName = "PATH",
+       .help = "Icon layer: a still, a sequence (name.####.png) or a movie. Its edge pixels extend "
+               "across the cell, so give icons a transparent margin",
+       .slot = &A::icon, .kept = true},
+      {.names = "--displacement", .typeName = "PATH", .help = "Displacement layer, as --icon",
+       .slot = &A::displacement, .kept = true},
+      {.names = "-o,--output", .typeName = "PATH",
+       .help = std::string("Output image (") + kImageFormatsShown + ") or movie " + MovieList(),
+       .slot = &A::output, .kept = true, .required = true},
+      {.names = "--size", .typeName = "WxH",
+       .help = "WIDTHxHEIGHT (default: the displacement layer's, else the icon's)",
+       .slot = &A::size, .kept = true,
+       .save = [](R r) {
+         return Text(std::to_string(r.scene.width) + "x" + std::to_string(r.scene.height));
+       }},
+      {.names = "--depth", .typeName = "8|16", .help = "Bits per channel, 8 or 16",
+       .slot = &A::depth, .number = true, .kept = true,
+       .save = [](R r) { return Number(r.scene.depth); }},
+      {.names = "--time-step", .typeName = "S", .help = "Host time units per frame",
+       .slot = &A::timeStep, .number = true, .kept = true,
+       .save = [](R r) { return Number(r.scene.timeStep); }},
+      {.names = "--time-scale", .typeName = "TS",
+       .help = "Host time units per second (default 30 x step)",
+       .slot = &A::timeScale, .number = true, .kept = true,
+       .save = [](R r) { return Number(r.scene.timeScale); }},
+      {.names = "--duration", .typeName = "N",
+       .help = "The layer's length in frames: total time = N x step",
+       .slot = &A::duration, .number = true, .kept = true,
+       // In frames, as given, whatever the time step.
+       .save = [](R r) { return Number(r.scene.totalTime / r.scene.timeStep); }},
+      {.names = "--frame", .typeName = "F", .help = "The frame to render: current time = F x step",
+       .slot = &A::frame, .number = true, .kept = true,
+       .save = [](R r) {
+         return r.args.frames.empty() ? Number(r.request.jobs.front().frame) : SavedValue{};
+       }},
+      {.names = "--frames", .typeName = "A-B",
+       .help = "A range A-B; the output name needs #### or %04d",
+       .slot = &A::frames, .kept = true,
+       .save = [](R r) { return r.args.frames.empty() ? SavedValue{} : Text(r.args.frames); },
+       .excludes = "--frame"},
+  };
+}
+
+// How the layers are read and the output written.
+std::vector<RenderOption> FileOptions() {
+  return {
+      {.names = "--fit-displacement", .typeName = "none|stretch|fill",
+       .help = "A displacement layer of another size than the output: none (its own size), "
+               "stretch (resized to the output) or fill (keeps its aspect, cropped)",
+       .slot = &A::fitDisplacement, .kept = true,
+       .save = [](R r) { return Text(Lower(r.args.fitDisplacement)); }},
+      {.names = "--loop-icon", .typeName = nullptr,
+       .help = "An animated icon shorter than the duration repeats instead of holding its last "
+               "frame",
+       .slot = &A::loopIcon, .kept = true},
+      {.names = "--png-compression", .typeName = "0-9",
+       .help = "zlib's level for PNG outputs, 0 (fastest, largest) to 9 (smallest, slowest)",
+       .slot = &A::pngCompression, .number = true, .kept = true,
+       .save = [](R r) { return Number(r.request.png.compression); }},
+      {.names = "--png-filter", .typeName = "NAME",
+       .help = "libpng's row filter for PNG outputs: none (fastest; smallest for icons on a flat "
+               "or transparent ground), sub, up, average, paeth, or adaptive (tries each on "
+               "every row; often smaller for photographic icons in large cells)",
+       .slot = &A::pngFilter, .kept = true,
+       .save = [](R r) { return Text(PngFilterName(r.request.png.filter)); }},
+      {.names = "--input-colorspace", .typeName = "NAME",
+       .help = "The colour space of the input files (default: the file's own tag, linear in a PNG "
+               "or a colorSpace attribute in an EXR; else linear for EXR and floating-point "
+               "files, sRGB for the others; raw: no conversion; 'tilvane info' lists the names)",
+       .slot = &A::inputColorSpace, .kept = true},
+      {.names = "--output-colorspace", .typeName = "NAME",
+       .help = "The colour space of the output, which the file is tagged with (default: linear "
+               "for EXR, sRGB for the others)",
+       .slot = &A::outputColorSpace, .kept = true},
+      {.names = "--codec", .typeName = "NAME",
+       .help = "A movie's codec: " + CodecsByContainer(),
+       .slot = &A::codec, .kept = true,
+       .save = [](R r) {
+         return r.request.movie ? Text(MovieCodecName(r.args.output, r.args.codec)) : SavedValue{};
+       }},
+      {.names = "--quality", .typeName = "0-100",
+       .help = "A movie's quality, 0-100, on its codec's own scale: crf for h264, hevc and vp9, "
+               "the profile for ProRes, the dithering for GIF (default: each codec's own)",
+       .slot = &A::quality, .number = true, .kept = true,
+       .save = [](R r) {
+         return !r.request.movie   ? SavedValue{}
+                : r.request.quality ? Number(*r.request.quality)
+                                    : Null();
+       }},
+  };
+}
+
+// About this run alone: not kept in settings files.
+std::vector<RenderOption> RunOptions() {
+  return {
+      {.names = "--threads", .typeName = "N", .help = kThreadsHelp, .slot = &A::threads},
+      {.names = "--quiet", .typeName = nullptr, .help = "No progress bar or summary",
+       .slot = &A::quiet},
+      {.names = "--settings", .typeName = "FILE",
+       .help = "Read the options and controls from a JSON file, as --save-settings writes it; "
+               "options on the command line override the file",
+       .slot = &A::settings},
+      {.names = "--save-settings", .typeName = "FILE.json",
+       .help = "Write every option and control of this render, defaults included, to a JSON file "
+               "(before rendering)",
+       .slot = &A::saveSettings},
+      {.names = "-n,--no-overwrite", .typeName = nullptr,
+       .help = "Refuse to replace existing outputs (checked before anything renders)",
+       .slot = &A::noOverwrite},
+  };
+}
+// clang-format on
+
+std::vector<RenderOption> MakeRenderOptions() {
+  std::vector<RenderOption> all = SceneOptions();
+  for (auto part : {FileOptions(), RunOptions()}) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+
+CLI::Option* AddOne(CLI::App& render, RenderArgs& args, const RenderOption& o) {
+  CLI::Option* added = std::visit(
+      Overloaded{[&](std::string RenderArgs::*s) {
+                   return render.add_option(o.names, args.*s, o.help)->capture_default_str();
+                 },
+                 // Taken as given, even empty, so that an empty name is refused
+                 // rather than read as no option at all.
+                 [&](std::optional<std::string> RenderArgs::*s) {
+                   return render.add_option_function<std::string>(
+                       o.names, [&args, s](const std::string& text) { args.*s = text; }, o.help);
+                 },
+                 [&](bool RenderArgs::*s) { return render.add_flag(o.names, args.*s, o.help); }},
+      o.slot);
+  if (o.typeName) added->type_name(o.typeName);
+  if (o.required) added->option_text(std::string(o.typeName) + " REQUIRED");
+  if (o.excludes) added->excludes(o.excludes);
+  return added;
+}
+
+}  // namespace
+
+std::string RenderOption::key() const {
+  const std::string all = names;
+  return all.substr(all.rfind("--") + 2);
+}
+
+ValueKind RenderOption::kind() const {
+  if (std::holds_alternative<bool RenderArgs::*>(slot)) return ValueKind::Flag;
+  return number ? ValueKind::Number : ValueKind::Text;
+}
+
+const std::vector<RenderOption>& RenderOptions() {
+  static const std::vector<RenderOption> options = MakeRenderOptions();
+  return options;
+}
+
+const RenderOption* FindRenderOption(const std::string& key) {
+  const std::vector<RenderOption>& all = RenderOptions();
+  const auto it =
+      std::find_if(all.begin(), all.end(), [&](const RenderOption& o) { return o.key() == key; });
+  return it == all.end() ? nullptr : &*it;
+}
+
+const RenderOption* ExcludedWith(const RenderOption& option) {
+  if (option.excludes) return FindRenderOption(std::string(option.excludes).substr(2));
+  const std::string name = "--" + option.key();
+  for (const RenderOption& o : RenderOptions()) {
+    if (o.excludes && o.excludes == name) return &o;
+  }
+  return nullptr;
+}
+
+SavedValue SavedFor(const RenderOption& option, const Resolved& resolved) {
+  if (option.save) return option.save(resolved);
+  return std::visit(Overloaded{[&](std::string RenderArgs::*s) {
+                                 const std::string& text = resolved.args.*s;
+                                 return text.empty() ? Null() : Text(text);
+                               },
+                               [&](std::optional<std::string> RenderArgs::*s) {
+                                 const std::string text = (resolved.args.*s).value_or("");
+                                 return text.empty() ? Null() : Text(text);
+                               },
+                               [&](bool RenderArgs::*s) {
+                                 return SavedValue{.is = SavedValue::Is::Flag,
+                                                   .flag = resolved.args.*s};
+                               }},
+                    option.slot);
+}
+
+void SetFromSettings(const RenderOption& option, RenderArgs& args, const std::string& text,
+                     bool flag) {
+  std::visit(Overloaded{[&](std::string RenderArgs::*s) { args.*s = text; },
+                        [&](std::optional<std::string> RenderArgs::*s) { args.*s = text; },
+                        [&](bool RenderArgs::*s) { args.*s = flag; }},
+             option.slot);
+}
+
+void AddDemoOptions(CLI::App& demo, DemoOptions& options, std::string& threads) {
+  demo.add_option("-o,--output", options.directory, "Directory for the pictures")
+      ->type_name("DIR")
+      ->capture_default_str();
+  demo.add_option("--threads", threads, kThreadsHelp)->type_name("N");
+  demo.add_flag("--quiet", options.quiet, "No progress bar");
+}
+
+void AddRenderOptions(CLI::App& render, RenderArgs& args) {
+  for (const RenderOption& o : RenderOptions()) AddOne(render, args, o);
+}
+
+void AddControlOptions(CLI::App& render, std::vector<ControlOption>& controls) {
+  for (ControlOption& c : controls) {
+    if (c.param.def.param_type == PF_Param_CHECKBOX) {
+      // One option under both names, so that the last one given wins.
+      const std::string off = "--no-" + c.flag.substr(2);
+      render.add_flag(c.flag + ",!" + off, c.checked, "Turn " + c.help() + "; " + off + " off")
+          ->each([&c](const std::string&) { c.given = true; });
+    } else {
+      const PF_ParamType type = c.param.def.param_type;
+      render
+          .add_option_function<std::string>(
+              c.flag, [&c](const std::string& text) { c.text = text, c.given = true; }, c.help())
+          ->type_name(type == PF_Param_POPUP    ? "CHOICE"
+                      : type == PF_Param_COLOR  ? "RRGGBB"
+                      : type == PF_Param_SLIDER ? "N"
+                                                : "X");
+    }
+  }
+}
+
+}  // namespace tilvane_tool

@@ -1,0 +1,105 @@
+// The render command's options, each described once: its names, its value's
+// name and help, where the command line puts it, whether a settings file
+// keeps it and what --save-settings writes for it. Registration, settings
+// files, --save-settings and --help all read this one table, so adding an
+// option is one entry.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "tools/tilvane/job/controls.h"
+#include "tools/tilvane/job/demo.h"
+#include "tools/tilvane/job/plan.h"
+
+namespace tilvane_tool {
+
+// The render options as given, on the command line or in a settings file;
+// ParseRequest checks them. A string's first value is the default --help shows.
+struct RenderArgs {
+  std::string icon, displacement, output, size, depth = "8";
+  std::string timeStep = "1", timeScale, duration = "300", frame = "0", frames;
+  std::string fitDisplacement = "none";
+  bool loopIcon = false;
+  std::string pngCompression = std::to_string(kDefaultPngCompression);
+  std::string pngFilter = PngFilterName(kDefaultPngFilter);
+  // Not given: by each file's kind, and by the output's format. Given, even
+  // empty, it must name a space that works.
+  std::optional<std::string> inputColorSpace, outputColorSpace;
+  std::string codec, quality;  // movies only
+  std::string threads, settings, saveSettings;
+  bool quiet = false;
+  bool noOverwrite = false;
+};
+
+// A value's type in a settings file.
+enum class ValueKind { Text, Number, Flag };
+
+// What --save-settings writes for an option: nothing, null (a default that is
+// no value, such as "by the file's kind"), or a value.
+struct SavedValue {
+  enum class Is { Nothing, Null, Text, Number, Flag } is = Is::Nothing;
+  std::string text{};
+  int64_t number = 0;
+  bool flag = false;
+};
+
+// What a render resolved, for --save-settings: the size, times and encoding
+// it used, not only what was given.
+struct Resolved {
+  const RenderArgs& args;
+  const RenderRequest& request;
+  const Scene& scene;
+};
+
+struct RenderOption {
+  using Slot = std::variant<std::string RenderArgs::*, std::optional<std::string> RenderArgs::*,
+                            bool RenderArgs::*>;
+  const char* names;     // as CLI11 takes them: "-o,--output"
+  const char* typeName;  // the value's name in --help; nullptr for a flag
+  std::string help;
+  Slot slot;
+  bool number = false;  // a settings file holds it as a JSON number
+  // Whether settings files hold it. Options about this run alone (threads,
+  // quiet, overwriting, the settings files themselves) are not kept.
+  bool kept = false;
+  // What --save-settings writes; nullptr: the value as given, null if none.
+  SavedValue (*save)(const Resolved&) = nullptr;
+  const char* excludes = nullptr;  // an option that cannot be given with it
+  // Needed, but a settings file may give it, so the parse does not insist.
+  bool required = false;
+
+  // The long name without dashes: the option's key in a settings file.
+  std::string key() const;
+  ValueKind kind() const;
+};
+
+// Every render option, in the order --help and settings files list them.
+const std::vector<RenderOption>& RenderOptions();
+
+// The option named key, or nullptr.
+const RenderOption* FindRenderOption(const std::string& key);
+
+// The option that cannot be given with this one, either way round, or nullptr.
+const RenderOption* ExcludedWith(const RenderOption& option);
+
+// What a render option saves: the resolved value, or the one given.
+SavedValue SavedFor(const RenderOption& option, const Resolved& resolved);
+
+// Sets an option from a settings file's value, checked where the command
+// line's are: a number as its digits, every one of a fraction kept.
+void SetFromSettings(const RenderOption& option, RenderArgs& args, const std::string& text,
+                     bool flag);
+
+// Adds the demo command's options; --threads as given, for ParseThreads.
+void AddDemoOptions(CLI::App& demo, DemoOptions& options, std::string& threads);
+
+// Adds the render command's own options, and one per control of the plug-in.
+void AddRenderOptions(CLI::App& render, RenderArgs& args);
+void AddControlOptions(CLI::App& render, std::vector<ControlOption>& controls);
+
+}  // namespace tilvane_tool
