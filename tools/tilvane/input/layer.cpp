@@ -61,30 +61,45 @@ std::unique_ptr<ImageInput> OpenInput(const std::string& option, const std::stri
 
 bool IsAnimated(const ImageInput& in) { return in.spec().get_int_attribute("oiio:Movie", 0) != 0; }
 
-// A file value as a value on the effect's scale for Pixel.
-template <typename Pixel>
-int32_t ChannelValue(const unsigned char* data, TypeDesc type) {
-  if (type == TypeDesc::UINT8) return PixelDepth<Pixel>::From8BitFile(*data);
-  if (type == TypeDesc::UINT16) {
-    uint16_t p;
-    std::memcpy(&p, data, sizeof p);
-    return PixelDepth<Pixel>::From16BitFile(p);
-  }
-  float f;
-  std::memcpy(&f, data, sizeof f);
-  return FromFloat(f, PixelDepth<Pixel>::kBits);
+// Calls f with a value of the C type a file's channels are stored in (8 or 16
+// bits, else 32-bit float), so that a frame picks its reading once.
+template <typename F>
+void WithFileChannel(TypeDesc type, F&& f) {
+  if (type == TypeDesc::UINT8) return f(uint8_t{});
+  if (type == TypeDesc::UINT16) return f(uint16_t{});
+  return f(float{});
 }
 
-float ChannelFloat(const unsigned char* data, TypeDesc type) {
-  if (type == TypeDesc::UINT8) return *data / 255.0f;
-  if (type == TypeDesc::UINT16) {
-    uint16_t p;
-    std::memcpy(&p, data, sizeof p);
-    return p / 65535.0f;
+template <typename Channel>
+Channel ChannelAt(const unsigned char* data) {
+  Channel v;
+  std::memcpy(&v, data, sizeof v);
+  return v;
+}
+
+// A file value as a value on the effect's scale for Pixel.
+template <typename Pixel, typename Channel>
+int32_t ChannelValue(const unsigned char* data) {
+  const Channel v = ChannelAt<Channel>(data);
+  if constexpr (std::is_same_v<Channel, uint8_t>) {
+    return PixelDepth<Pixel>::From8BitFile(v);
+  } else if constexpr (std::is_same_v<Channel, uint16_t>) {
+    return PixelDepth<Pixel>::From16BitFile(v);
+  } else {
+    return FromFloat(v, PixelDepth<Pixel>::kBits);
   }
-  float f;
-  std::memcpy(&f, data, sizeof f);
-  return f;
+}
+
+template <typename Channel>
+float ChannelFloat(const unsigned char* data) {
+  const Channel v = ChannelAt<Channel>(data);
+  if constexpr (std::is_same_v<Channel, uint8_t>) {
+    return v / 255.0f;
+  } else if constexpr (std::is_same_v<Channel, uint16_t>) {
+    return v / 65535.0f;
+  } else {
+    return v;
+  }
 }
 
 // One frame as its file holds it: the data window's pixels in spec.format
@@ -237,15 +252,19 @@ void PixelsFromFile(const unsigned char* px, int32_t n, const ChannelLayout& lay
       }
     }
   }
-  const size_t size = type.size();
-  const size_t pixelBytes = size * static_cast<size_t>(spec.nchannels);
-  for (int32_t x = 0; x < n; ++x, px += pixelBytes) {
-    const auto channel = [&](int c) { return ChannelValue<Pixel>(px + c * size, type); };
-    const int32_t rgba[4] = {channel(layout.color[0]), channel(layout.color[1]),
-                             channel(layout.color[2]),
-                             layout.alpha >= 0 ? channel(layout.alpha) : PixelDepth<Pixel>::kFull};
-    out[x] = Premultiplied<Pixel>(rgba, layout.straight);
-  }
+  WithFileChannel(type, [&](auto stored) {
+    using Channel = decltype(stored);
+    const size_t pixelBytes = sizeof(Channel) * static_cast<size_t>(spec.nchannels);
+    for (int32_t x = 0; x < n; ++x, px += pixelBytes) {
+      const auto channel = [&](int c) {
+        return ChannelValue<Pixel, Channel>(px + c * sizeof(Channel));
+      };
+      const int32_t rgba[4] = {
+          channel(layout.color[0]), channel(layout.color[1]), channel(layout.color[2]),
+          layout.alpha >= 0 ? channel(layout.alpha) : PixelDepth<Pixel>::kFull};
+      out[x] = Premultiplied<Pixel>(rgba, layout.straight);
+    }
+  });
 }
 
 // File values in the effect's encoding map exactly, in integers, a row at a
@@ -290,19 +309,24 @@ standin::WorldPtr ThroughFloats(const FileFrame& source, int depth, const std::s
   const int32_t w = spec.full_width;
   const int32_t h = spec.full_height;
   std::vector<float> rgba(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0.0f);
-  for (int32_t y = 0; y < h; ++y) {
-    const int32_t dy = y + spec.full_y - spec.y;
-    for (int32_t x = 0; x < w; ++x) {
-      const int32_t dx = x + spec.full_x - spec.x;
-      if (dx < 0 || dy < 0 || dx >= spec.width || dy >= spec.height) continue;
-      const unsigned char* px =
-          source.data.data() + (static_cast<size_t>(dy) * spec.width + dx) * pixelBytes;
-      auto channel = [&](int c) { return ChannelFloat(px + c * type.size(), type); };
-      float* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
-      p[3] = layout.alpha >= 0 ? channel(layout.alpha) : 1.0f;
-      for (int c = 0; c < 3; ++c) p[c] = channel(layout.color[c]) * (layout.straight ? p[3] : 1.0f);
+  WithFileChannel(type, [&](auto stored) {
+    using Channel = decltype(stored);
+    for (int32_t y = 0; y < h; ++y) {
+      const int32_t dy = y + spec.full_y - spec.y;
+      for (int32_t x = 0; x < w; ++x) {
+        const int32_t dx = x + spec.full_x - spec.x;
+        if (dx < 0 || dy < 0 || dx >= spec.width || dy >= spec.height) continue;
+        const unsigned char* px =
+            source.data.data() + (static_cast<size_t>(dy) * spec.width + dx) * pixelBytes;
+        auto channel = [&](int c) { return ChannelFloat<Channel>(px + c * sizeof(Channel)); };
+        float* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
+        p[3] = layout.alpha >= 0 ? channel(layout.alpha) : 1.0f;
+        for (int c = 0; c < 3; ++c) {
+          p[c] = channel(layout.color[c]) * (layout.straight ? p[3] : 1.0f);
+        }
+      }
     }
-  }
+  });
   ConvertColor(rgba, w, h, true, space, kWorkingSpace, option + " " + Quoted(source.file));
   return WorldFromFloats(rgba, w, h, depth);
 }
