@@ -169,5 +169,52 @@ TEST_F(Settings, BadFilesAreRefusedNamingTheKey) {
       << r.err;
 }
 
+// A look describes the picture and the job, not the container: a movie's
+// file renders a sequence and a sequence's a movie, and the movie's settings
+// are kept only when they were set.
+TEST_F(Settings, ALookRendersAMovieOrASequence) {
+  ASSERT_EQ(run(Look({"--frames", "0-1", "-o", "a.mp4", "--codec", "h264", "--quality", "60",
+                      "--save-settings", "movie.json"}))
+                .status,
+            0);
+  RunResult r = run({"render", "--quiet", "--settings", "movie.json", "-o", "seq.####.png",
+                     "--save-settings", "again.json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(path("seq.0001.png")));
+  // Still the movie's, for the next movie.
+  EXPECT_NE(readText("again.json").find("\"codec\": \"h264\""), std::string::npos);
+  EXPECT_NE(readText("again.json").find("\"quality\": 60"), std::string::npos);
+
+  ASSERT_EQ(
+      run(Look({"--frames", "0-1", "-o", "s.####.png", "--save-settings", "seq.json"})).status, 0);
+  EXPECT_EQ(readText("seq.json").find("codec"), std::string::npos);
+  EXPECT_EQ(readText("seq.json").find("quality"), std::string::npos);
+  r = run({"render", "--quiet", "--settings", "seq.json", "-o", "b.mov"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(path("b.mov")));
+  // On the command line, a movie's option for images is still a mistake.
+  r = run({"render", "--quiet", "--settings", "seq.json", "--codec", "h264"});
+  EXPECT_NE(r.err.find("--codec applies to movies only"), std::string::npos) << r.err;
+}
+
+// File names in a settings file are the file's own, relative to where it
+// lies, so that a look and its layers move together.
+TEST_F(Settings, FileNamesAreReadFromTheSettingsFilesDirectory) {
+  fs::create_directories(path("looks/layers"));
+  fs::copy_file(path("icon.png"), path("looks/layers/icon.png"));
+  ASSERT_EQ(run({"render", "--quiet", "--icon", "looks/layers/icon.png", "--displacement",
+                 "ramp.png", "-o", "first.png", "--save-settings", "looks/look.json"})
+                .status,
+            0);
+  const std::string text = readText("looks/look.json");
+  EXPECT_NE(text.find("\"icon\": \"layers/icon.png\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"displacement\": \"../ramp.png\""), std::string::npos) << text;
+  fs::remove(path("icon.png"));  // only the look's own copy is left to read
+  fs::rename(path("first.png"), path("kept.png"));
+  const RunResult r = run({"render", "--quiet", "--settings", "looks/look.json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(bytes("first.png"), bytes("kept.png"));
+}
+
 }  // namespace
 }  // namespace tilvane_test

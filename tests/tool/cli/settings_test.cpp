@@ -111,7 +111,10 @@ using Words = std::vector<std::string>;
 INSTANTIATE_TEST_SUITE_P(
     Files, SettingsValues,
     ::testing::Values(
-        Read{R"({"render": {"depth": 16, "icon": "a.png"}})", {}, {"--depth 16", "--icon a.png"}},
+        // An absolute file name stays as it is.
+        Read{R"({"render": {"depth": 16, "icon": "/layers/a.png"}})",
+             {},
+             {"--depth 16", "--icon /layers/a.png"}},
         // A flag is set either way, a checkbox too.
         Read{R"({"render": {"loop-icon": true}})", {}, {"--loop-icon true"}},
         Read{R"({"render": {"loop-icon": false}})", {}, {"--loop-icon false"}},

@@ -1,6 +1,7 @@
 #include "tools/tilvane/cli/options.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/text.h"
@@ -8,6 +9,8 @@
 
 namespace tilvane_tool {
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr const char* kThreadsHelp =
     "Frames rendered at once (default: cores). The cores are shared: each frame renders on cores "
@@ -37,12 +40,12 @@ std::vector<RenderOption> SceneOptions() {
       {.names = "--icon", .typeName = "PATH",
        .help = "Icon layer: a still, a sequence (name.####.png) or a movie. Its edge pixels extend "
                "across the cell, so give icons a transparent margin",
-       .slot = &A::icon, .kept = true},
+       .slot = &A::icon, .kept = true, .path = true},
       {.names = "--displacement", .typeName = "PATH", .help = "Displacement layer, as --icon",
-       .slot = &A::displacement, .kept = true},
+       .slot = &A::displacement, .kept = true, .path = true},
       {.names = "-o,--output", .typeName = "PATH",
        .help = std::string("Output image (") + kImageFormatsShown + ") or movie " + MovieList(),
-       .slot = &A::output, .kept = true, .required = true},
+       .slot = &A::output, .kept = true, .required = true, .path = true},
       {.names = "--size", .typeName = "WxH",
        .help = "WIDTHxHEIGHT (default: the displacement layer's, else the icon's)",
        .slot = &A::size, .kept = true,
@@ -108,21 +111,22 @@ std::vector<RenderOption> FileOptions() {
        .help = "The colour space of the output, which the file is tagged with (default: linear "
                "for EXR, sRGB for the others)",
        .slot = &A::outputColorSpace, .kept = true},
+      // A look saved from a movie also renders a sequence, so the movie's
+      // settings are kept only when they were set, and a settings file's
+      // apply only to a movie.
       {.names = "--codec", .typeName = "NAME",
        .help = "A movie's codec: " + CodecsByContainer(),
        .slot = &A::codec, .kept = true,
        .save = [](R r) {
-         return r.request.movie ? Text(MovieCodecName(r.args.output, r.args.codec)) : SavedValue{};
+         return r.args.codec.empty() ? SavedValue{}
+                : r.request.movie    ? Text(MovieCodecName(r.args.output, r.args.codec))
+                                     : Text(r.args.codec);
        }},
       {.names = "--quality", .typeName = "0-100",
        .help = "A movie's quality, 0-100, on its codec's own scale: crf for h264, hevc and vp9, "
                "the profile for ProRes, the dithering for GIF (default: each codec's own)",
        .slot = &A::quality, .number = true, .kept = true,
-       .save = [](R r) {
-         return !r.request.movie   ? SavedValue{}
-                : r.request.quality ? Number(*r.request.quality)
-                                    : Null();
-       }},
+       .save = [](R r) { return r.request.quality ? Number(*r.request.quality) : SavedValue{}; }},
   };
 }
 
@@ -151,6 +155,23 @@ std::vector<RenderOption> MakeRenderOptions() {
   std::vector<RenderOption> all = SceneOptions();
   for (auto part : {FileOptions(), RunOptions()}) all.insert(all.end(), part.begin(), part.end());
   return all;
+}
+
+// A file name given from the working directory, as a settings file at
+// `settings` holds it: relative to its directory. Absolute names stay so.
+std::string RelativeTo(const std::string& settings, const std::string& name) {
+  const fs::path dir = fs::path(settings).parent_path();
+  if (dir.empty() || fs::path(name).is_absolute()) return name;
+  const fs::path relative = fs::absolute(name).lexically_normal().lexically_relative(
+      fs::absolute(dir).lexically_normal());
+  return relative.empty() ? fs::absolute(name).lexically_normal().string() : relative.string();
+}
+
+// A file name as a settings file at `settings` holds it, from the working directory.
+std::string FromDirectoryOf(const std::string& settings, const std::string& name) {
+  const fs::path dir = fs::path(settings).parent_path();
+  if (dir.empty() || fs::path(name).is_absolute()) return name;
+  return (dir / name).string();
 }
 
 template <class... F>
@@ -212,24 +233,28 @@ const RenderOption* ExcludedWith(const RenderOption& option) {
 
 SavedValue SavedFor(const RenderOption& option, const Resolved& resolved) {
   if (option.save) return option.save(resolved);
-  return std::visit(Overloaded{[&](std::string RenderArgs::*s) {
-                                 const std::string& text = resolved.args.*s;
-                                 return text.empty() ? Null() : Text(text);
-                               },
-                               [&](std::optional<std::string> RenderArgs::*s) {
-                                 const std::string text = (resolved.args.*s).value_or("");
-                                 return text.empty() ? Null() : Text(text);
-                               },
-                               [&](bool RenderArgs::*s) {
-                                 return SavedValue{.is = SavedValue::Is::Flag,
-                                                   .flag = resolved.args.*s};
-                               }},
-                    option.slot);
+  return std::visit(
+      Overloaded{[&](std::string RenderArgs::*s) {
+                   const std::string& text = resolved.args.*s;
+                   if (text.empty()) return Null();
+                   return Text(option.path ? RelativeTo(resolved.args.saveSettings, text) : text);
+                 },
+                 [&](std::optional<std::string> RenderArgs::*s) {
+                   const std::string text = (resolved.args.*s).value_or("");
+                   return text.empty() ? Null() : Text(text);
+                 },
+                 [&](bool RenderArgs::*s) {
+                   return SavedValue{.is = SavedValue::Is::Flag, .flag = resolved.args.*s};
+                 }},
+      option.slot);
 }
 
 void SetFromSettings(const RenderOption& option, RenderArgs& args, const std::string& text,
-                     bool flag) {
-  std::visit(Overloaded{[&](std::string RenderArgs::*s) { args.*s = text; },
+                     bool flag, const std::string& settings) {
+  args.fromSettings.insert(option.key());
+  std::visit(Overloaded{[&](std::string RenderArgs::*s) {
+                          args.*s = option.path ? FromDirectoryOf(settings, text) : text;
+                        },
                         [&](std::optional<std::string> RenderArgs::*s) { args.*s = text; },
                         [&](bool RenderArgs::*s) { args.*s = flag; }},
              option.slot);

@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <variant>
 #include <vector>
@@ -34,6 +35,7 @@ struct RenderArgs {
   std::string threads, settings, saveSettings;
   bool quiet = false;
   bool noOverwrite = false;
+  std::set<std::string> fromSettings;  // the keys a settings file set
 };
 
 // A value's type in a settings file.
@@ -72,6 +74,8 @@ struct RenderOption {
   const char* excludes = nullptr;  // an option that cannot be given with it
   // Needed, but a settings file may give it, so the parse does not insist.
   bool required = false;
+  // A file name: a settings file holds it relative to the file itself.
+  bool path = false;
 
   // The long name without dashes: the option's key in a settings file.
   std::string key() const;
@@ -91,9 +95,10 @@ const RenderOption* ExcludedWith(const RenderOption& option);
 SavedValue SavedFor(const RenderOption& option, const Resolved& resolved);
 
 // Sets an option from a settings file's value, checked where the command
-// line's are: a number as its digits, every one of a fraction kept.
+// line's are: a number as its digits, every one of a fraction kept, and a
+// relative file name read from the directory of the file (`settings`).
 void SetFromSettings(const RenderOption& option, RenderArgs& args, const std::string& text,
-                     bool flag);
+                     bool flag, const std::string& settings);
 
 // Adds the demo command's options; --threads as given, for ParseThreads.
 void AddDemoOptions(CLI::App& demo, DemoOptions& options, std::string& threads);

@@ -84,8 +84,12 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
                      ": a movie holds every frame in one file; take the frame number (#### or "
                      "%04d) out of its name");
   }
-  if (!request.movie && (!args.codec.empty() || !args.quality.empty())) {
-    throw UsageError(std::string(args.codec.empty() ? "--quality" : "--codec") +
+  // A settings file's movie settings wait for a movie; the command line's are a mistake.
+  const auto given = [&](const std::string& key, const std::string& value) {
+    return !value.empty() && !args.fromSettings.count(key);
+  };
+  if (!request.movie && (given("codec", args.codec) || given("quality", args.quality))) {
+    throw UsageError(std::string(given("codec", args.codec) ? "--codec" : "--quality") +
                      " applies to movies only; end -o with " + MovieExtensions() +
                      ", or leave it out");
   }

@@ -159,7 +159,7 @@ struct SettingsReader {
                          " exclude each other; keep one");
       }
       loaded.keys["--" + key] = "render." + key;
-      SetFromSettings(*option, args, text, flag);
+      SetFromSettings(*option, args, text, flag, loaded.path);
     }
   }
 
