@@ -65,6 +65,46 @@ TEST_F(CommandLine, MisspeltNamesGetTheNearestOne) {
   EXPECT_EQ(files(), (std::vector<std::string>{"icon.png", "ramp.png"}));
 }
 
+// What people bring from other tools: ffmpeg's options are answered with
+// ours, a one-letter option gets no guess (every one is a letter from -h), an
+// output format is refused by its name even with a range, "help COMMAND"
+// helps, and a TILVANE_THREADS the plug-in could not read is refused.
+TEST_F(CommandLine, HabitsFromOtherToolsGetAPlainAnswer) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"render", "-y", "-o", "o.png"}, "'-y'; outputs are replaced unless -n/--no-overwrite"},
+      {{"render", "-i", "icon.png", "-o", "o.png"}, "'-i'; give the layers with --icon and"},
+      {{"render", "-r", "25", "-o", "o.png"}, "'-r'; give the rate with --time-scale"},
+      {{"render", "-t", "2", "-o", "o.png"}, "'-t'; give the frames with --frames A-B"},
+      {{"render", "-v", "-o", "o.png"}, "unknown option '-v'; see 'tilvane render --help'"},
+      {{"render", "-o", "o.avi", "--frames", "0-1"},
+       "-o 'o.avi': tilvane does not write .avi files; end the name with .png"},
+      {{"render", "-o", "o.m4v"}, "tilvane does not write .m4v files"},
+      {{"render", "-o", "out"}, "-o 'out': no extension to say the format"},
+  };
+  for (const auto& [args, expected] : cases) {
+    const RunResult r = run(args);
+    EXPECT_TRUE(OneLineError(r)) << args[1];
+    EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("did you mean"), std::string::npos) << r.err;
+  }
+  const RunResult help = run({"help", "render"});
+  EXPECT_EQ(help.status, 0) << help.err;
+  EXPECT_EQ(help.out, run({"render", "--help"}).out);
+  {
+    const ScopedEnv threads("TILVANE_THREADS", "abc");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"render", "--icon", "icon.png", "-o", "o.png"},
+          std::vector<std::string>{"demo", "-o", "demo"}}) {
+      const RunResult r = run(args);
+      EXPECT_TRUE(OneLineError(r)) << args[0];
+      EXPECT_NE(r.err.find("TILVANE_THREADS 'abc' is not valid; give the threads of each frame"),
+                std::string::npos)
+          << r.err;
+    }
+  }
+  EXPECT_EQ(files(), (std::vector<std::string>{"icon.png", "ramp.png"}));
+}
+
 TEST(DidYouMean, AWordTwoNamesStartWithGetsTheNearestOfThem) {
   using tilvane_tool::DidYouMean;
   // Choices come from the plug-in, in its order: the nearest wins, not the first.

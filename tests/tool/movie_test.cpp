@@ -296,7 +296,7 @@ TEST_F(Movies, OddSizesAndLostAlphaAreSaidOnce) {
   };
   RunResult r = run(with({"-o", "odd.mp4"}));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("writing 'odd.mp4' as H.264 (libx264, yuv420p, crf 18)"), std::string::npos)
+  EXPECT_NE(r.err.find("writing 'odd.mp4' as H.264 (libx264, yuv420p, crf 18)"), std::string::npos)
       << r.out;
   EXPECT_NE(r.err.find("H.264 needs an even width and height; the 33x21 frames are padded to "
                        "34x22"),
@@ -306,8 +306,8 @@ TEST_F(Movies, OddSizesAndLostAlphaAreSaidOnce) {
   EXPECT_EQ(probe("odd.mp4")["width"], "34");
   r = run(with({"-o", "odd.mov", "--quality", "95"}));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("ProRes 4444 (prores_ks, yuva444p10le, profile 4444xq)"), std::string::npos)
-      << r.out;
+  EXPECT_NE(r.err.find("ProRes 4444 (prores_ks, yuva444p10le, profile 4444xq)"), std::string::npos)
+      << r.err;
   EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;  // progress lines only
   EXPECT_EQ(probe("odd.mov")["width"] + "x" + probe("odd.mov")["height"], "33x21");
 }

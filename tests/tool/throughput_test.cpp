@@ -63,11 +63,11 @@ TEST_F(Reuse, EachDisplacementFrameIsFittedOnceAndMatchesOiiotool) {
             0);
   const RunResult still = run(ShowDisplacement("still.png", "fill", "0-5", "still.####.png"));
   ASSERT_EQ(still.status, 0) << still.err;
-  EXPECT_NE(still.out.find("fitted 1 displacement frame to the output"), std::string::npos)
-      << still.out;
+  EXPECT_NE(still.err.find("fitted 1 displacement frame to the output"), std::string::npos)
+      << still.err;
   const RunResult reference = run(ShowDisplacement("fitted.png", "none", "0-0", "ref.####.png"));
   ASSERT_EQ(reference.status, 0) << reference.err;
-  EXPECT_EQ(reference.out.find("fitted"), std::string::npos) << reference.out;
+  EXPECT_EQ(reference.err.find("fitted"), std::string::npos) << reference.err;
   for (const char* frame : {"0000", "0003", "0005"}) {
     EXPECT_LE(MaxDifference(read(std::string("still.") + frame + ".png"), read("ref.0000.png")), 2)
         << frame;
@@ -82,7 +82,7 @@ TEST_F(Reuse, EachDisplacementFrameIsFittedOnceAndMatchesOiiotool) {
   }
   const RunResult seq = run(ShowDisplacement("seq.####.png", "fill", "0-2", "seq-out.####.png"));
   ASSERT_EQ(seq.status, 0) << seq.err;
-  EXPECT_NE(seq.out.find("fitted 3 displacement frames"), std::string::npos) << seq.out;
+  EXPECT_NE(seq.err.find("fitted 3 displacement frames"), std::string::npos) << seq.err;
   for (int k = 0; k < 3; ++k) {
     const std::string ref = "fit-ref" + std::to_string(k) + ".####.png";
     ASSERT_EQ(run(ShowDisplacement("fit" + std::to_string(k) + ".png", "none", "0-0", ref)).status,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -74,5 +75,15 @@ class ToolTest : public ::testing::Test {
 
 // Every error is one line on standard error, status 2 unless stated.
 ::testing::AssertionResult OneLineError(const RunResult& r, int status = 2);
+
+// An environment variable the tool inherits, for one test.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) { setenv(name, value, 1); }
+  ~ScopedEnv() { unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
 
 }  // namespace tilvane_test

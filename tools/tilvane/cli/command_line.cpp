@@ -18,6 +18,14 @@ std::vector<std::string> OptionNames(const CLI::App& app) {
   return names;
 }
 
+// Options people type from ffmpeg, and what this tool has instead.
+constexpr std::pair<const char*, const char*> kHabits[] = {
+    {"-y", "outputs are replaced unless -n/--no-overwrite is given"},
+    {"-i", "give the layers with --icon and --displacement"},
+    {"-r", "give the rate with --time-scale (units per second) and --time-step (units per frame)"},
+    {"-t", "give the frames with --frames A-B or --frame F"},
+};
+
 std::string HelpHint(const CLI::App& app) {
   std::string command = app.get_parent() ? "tilvane " + app.get_name() : "tilvane";
   return " see '" + command + " --help'";
@@ -60,11 +68,17 @@ void RefuseLeftovers(const CLI::App& app) {
   if (rest.empty()) return;
   const std::string word = rest[0].substr(0, rest[0].find('='));
   if (word.size() > 1 && word[0] == '-') {
+    for (const auto& [habit, ours] : kHabits) {
+      if (word == habit) {
+        throw UsageError("unknown option " + Quoted(word) + "; " + ours + ";" + HelpHint(command));
+      }
+    }
     std::vector<std::string> names = OptionNames(command);
     const std::vector<std::string> common = OptionNames(app);
     names.insert(names.end(), common.begin(), common.end());
-    throw UsageError("unknown option " + Quoted(word) + DidYouMean(word, names) + ";" +
-                     HelpHint(command));
+    // Every one-letter option is a letter away from every other: no guess.
+    const std::string guess = word.size() == 2 ? "" : DidYouMean(word, names);
+    throw UsageError("unknown option " + Quoted(word) + guess + ";" + HelpHint(command));
   }
   throw UsageError("unexpected argument " + Quoted(rest[0]) +
                    "; options take the form --name VALUE," + HelpHint(command));
@@ -72,6 +86,11 @@ void RefuseLeftovers(const CLI::App& app) {
 
 std::optional<int> ParseWords(CLI::App& app, std::vector<std::string> words,
                               const std::function<void()>& explainFirst) {
+  // "tilvane help render" is "tilvane render --help".
+  if (words.size() > 1 && words[1] == "help") {
+    words.erase(words.begin() + 1);
+    words.push_back("--help");
+  }
   std::vector<char*> pointers;
   for (std::string& w : words) pointers.push_back(w.data());
   try {

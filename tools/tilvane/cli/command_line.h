@@ -21,7 +21,8 @@ void AddExitStatusHelp(CLI::App& app);
 // first argument no option took, with the nearest name and where help is.
 void RefuseLeftovers(const CLI::App& app);
 
-// Parses the words (the program's name first) and refuses leftovers; returns
+// Parses the words (the program's name first; "help COMMAND" is taken as
+// "COMMAND --help") and refuses leftovers; returns
 // the exit status when help or the version was asked for. Before a usage
 // error is thrown, `explainFirst` may throw one that explains it better (an
 // unknown option may be a control of a plug-in that did not load).

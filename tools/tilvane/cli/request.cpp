@@ -77,6 +77,7 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
   const std::string frameLimit =
       "a whole number from 0 to " + std::to_string(last) + " (frame × time step must fit)";
   std::vector<int64_t> frames;
+  CheckOutputFormat(args.output);  // before a range asks for a frame number in it
   request.movie = IsMovieOutput(args.output);
   const auto pattern = request.movie ? std::nullopt : FramePattern::Find(args.output);
   if (request.movie && FramePattern::Find(args.output)) {

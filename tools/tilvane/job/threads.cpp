@@ -1,11 +1,13 @@
 #include "tools/tilvane/job/threads.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <thread>
 
 #include "src/render/render_options.h"
+#include "tools/tilvane/core/errors.h"
 
 namespace tilvane_tool {
 
@@ -18,7 +20,20 @@ int FramesAtOnce(int threads, size_t frames) {
 }
 
 void FixThreadsPerFrame(int framesAtOnce) {
-  if (std::getenv("TILVANE_THREADS") != nullptr) return;
+  if (const char* given = std::getenv("TILVANE_THREADS")) {
+    // The plug-in ignores what it cannot read; the user meant something by it.
+    const std::string text = given;
+    long n = -1;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || n < 0) {
+      throw UsageError("TILVANE_THREADS " + Quoted(text) +
+                       " is not valid; give the threads of each frame as a whole number from 1 "
+                       "to " +
+                       std::to_string(tilvane::kMaxRenderThreads) +
+                       " (0: one per core), or unset it");
+    }
+    return;
+  }
   const int perFrame = std::max(1, DefaultFrameThreads() / std::max(1, framesAtOnce));
   setenv("TILVANE_THREADS", std::to_string(perFrame).c_str(), 1);
 }

@@ -18,7 +18,8 @@ int FramesAtOnce(int threads, size_t frames);
 // TILVANE_THREADS when set, else the cores shared among the frames rendered
 // at once, so that one frame at a time renders on all of them. The
 // environment may not change while other threads run: call this once, before
-// the process starts any thread.
+// the process starts any thread. Throws UsageError for a TILVANE_THREADS the
+// plug-in could not read.
 void FixThreadsPerFrame(int framesAtOnce);
 
 // The vector path and threads the plug-in takes for a frame here: its own

@@ -556,9 +556,8 @@ struct MovieSink::Queue {
 MovieSink::MovieSink(const std::string& path, const MovieOptions& options, size_t window)
     : queue_(std::make_unique<Queue>(path, options, window)) {
   if (options.verbose) {
-    std::printf("tilvane: writing %s as %s\n", Quoted(path).c_str(),
-                queue_->writer.describe().c_str());
-    std::fflush(stdout);
+    std::fprintf(stderr, "tilvane: writing %s as %s\n", Quoted(path).c_str(),
+                 queue_->writer.describe().c_str());
   }
   queue_->thread = std::thread([q = queue_.get()] { q->run(); });
 }

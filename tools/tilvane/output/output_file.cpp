@@ -157,11 +157,18 @@ int FlushDirectory(const std::string& file) {
 
 }  // namespace
 
+void CheckOutputFormat(const std::string& path) {
+  if (FormatOf(path) || IsMovieOutput(path)) return;
+  const std::string ext = ExtensionOf(path);
+  throw UsageError("-o " + Quoted(path) + ": " +
+                   (ext.empty() ? std::string("no extension to say the format")
+                                : "tilvane does not write " + ext + " files") +
+                   "; end the name with " + kImageExtensionsShown + ", or for a movie " +
+                   MovieExtensions());
+}
+
 void CheckOutputPath(const std::string& path) {
-  if (!FormatOf(path) && !IsMovieOutput(path)) {
-    throw UsageError("-o " + Quoted(path) + ": unknown image format; end the name with " +
-                     kImageExtensionsShown + ", or for a movie " + MovieExtensions());
-  }
+  CheckOutputFormat(path);
   const std::string target = WriteTarget(path);
   const fs::path dir = fs::path(target).parent_path();
   const std::string shown = dir.empty() ? "." : dir.string();

@@ -13,6 +13,10 @@
 
 namespace tilvane_tool {
 
+// Throws UsageError, naming the extension, unless path ends with one the tool
+// writes, as an image or a movie.
+void CheckOutputFormat(const std::string& path);
+
 // Throws UsageError unless path names a format the tool writes (.png, .tif,
 // .tiff, .exr, .jpg, .jpeg) in a writable directory, or one that
 // MakeOutputDirectory can make in the nearest that exists.
