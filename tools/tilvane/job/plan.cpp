@@ -26,13 +26,13 @@ void PrintSummary(const RenderSummary& s) {
   // On stderr with the warnings and the progress, so that one log holds them all
   // and stdout only what a script reads.
   std::fprintf(stderr, "tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second), %s\n",
-              static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
-              s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0,
-              PathAndThreads().c_str());
+               static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
+               s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0,
+               PathAndThreads().c_str());
   // Each displacement frame is resized once, however many output frames show it.
   if (s.fittedFrames > 0) {
     std::fprintf(stderr, "tilvane: fitted %lld displacement frame%s to the output\n",
-                static_cast<long long>(s.fittedFrames), s.fittedFrames == 1 ? "" : "s");
+                 static_cast<long long>(s.fittedFrames), s.fittedFrames == 1 ? "" : "s");
   }
 }
 
