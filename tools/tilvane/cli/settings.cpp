@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <set>
-#include <sstream>
 
 #include "tools/tilvane/cli/command_line.h"
 #include "tools/tilvane/core/errors.h"
