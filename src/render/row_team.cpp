@@ -46,9 +46,11 @@ int NextOf(uint64_t state) { return static_cast<int>(state & 0xFFFF); }
 
 RowTeam::RowTeam(int members) {
   for (int member = 1; member < members; ++member) {
+    starting_.fetch_add(1, std::memory_order_relaxed);
     try {
       workers_.emplace_back([this] { Serve(); });
     } catch (const std::exception&) {
+      starting_.fetch_sub(1, std::memory_order_relaxed);
       break;  // no more threads: the team draws with those it has
     }
   }
@@ -83,6 +85,7 @@ int RowTeam::TakeChunks(uint32_t generation) {
 }
 
 void RowTeam::Serve() {
+  starting_.fetch_sub(1, std::memory_order_relaxed);
   uint32_t seen = 0;
   for (;;) {
     uint64_t state = 0;
@@ -131,10 +134,11 @@ RowTeam::Report RowTeam::Run(Job job, const void* work, int chunks) {
   // this job or it is counted here and woken.
   state_.store(State(generation, chunks, 0), std::memory_order_seq_cst);
   if (sleepers_.load(std::memory_order_seq_cst) > 0) {
-    report.wokeMembers = true;
+    report.membersAsleep = true;
     std::lock_guard<std::mutex> lock(mutex_);
     wake_.notify_all();
   }
+  if (starting_.load(std::memory_order_relaxed) > 0) report.membersAsleep = true;
   const int64_t drawing = NowNs();
   report.callerChunks = TakeChunks(generation);
   report.callerNs = NowNs() - drawing;
@@ -160,17 +164,13 @@ SharingMemory& SharingMemory::Process() {
   return memory;
 }
 
-void SharingPolicy::Late(int64_t lostNs, int64_t nowNs, bool setAside, TeamTally* tally) {
+void SharingPolicy::Late(int64_t lostNs, int64_t nowNs, TeamTally* tally) {
   ++tally->lateJoins;
   tally->lateNs += lostNs;
-  goodRuns_ = 0;
-  int64_t aloneNs = lostNs * kLossFactor;
-  if (setAside) {
-    const int shift = memory_->lateShift.load(std::memory_order_relaxed);
-    aloneNs = std::max(aloneNs, kMinAloneNs << shift);
-    memory_->lateShift.store(std::min(shift + 1, kMaxLateShift), std::memory_order_relaxed);
-  }
-  const int64_t until = nowNs + aloneNs;
+  onTimeRuns_ = 0;
+  const int shift = memory_->lateShift.load(std::memory_order_relaxed);
+  memory_->lateShift.store(std::min(shift + 1, kMaxLateShift), std::memory_order_relaxed);
+  const int64_t until = nowNs + std::max(lostNs * kLossFactor, kMinAloneNs << shift);
   // The latest verdict stands; renders at once may write over each other.
   if (until > memory_->aloneUntilNs.load(std::memory_order_relaxed)) {
     memory_->aloneUntilNs.store(until, std::memory_order_relaxed);
@@ -178,16 +178,23 @@ void SharingPolicy::Late(int64_t lostNs, int64_t nowNs, bool setAside, TeamTally
 }
 
 void SharingPolicy::OnTime() {
-  if (++goodRuns_ >= kForgivingRuns) memory_->lateShift.store(0, std::memory_order_relaxed);
+  if (++onTimeRuns_ >= kForgivingRuns) memory_->lateShift.store(0, std::memory_order_relaxed);
 }
 
 void SharingPolicy::Record(const RowTeam::Report& report, int64_t pixels, TeamTally* tally) {
   if (report.chunks <= 0) return;
   const int64_t waitNs = report.totalNs - report.callerNs;
+  const bool woken = wokeLast_;
+  wokeLast_ = false;
   if (report.callerChunks == report.chunks) {
-    // Awake members that drew nothing are waiting for a core; woken ones
-    // may only have come after the cell, so only the wake-up counts.
-    Late(waitNs, report.endNs, !report.wokeMembers, tally);
+    // Awake members that drew nothing wait for a core. Woken or starting
+    // ones may only have come after the cell, a virtual CPU's wake-up taking
+    // up to a large cell's time: late only when they miss the next one too.
+    if (!report.membersAsleep || woken) {
+      Late(waitNs, report.endNs, tally);
+    } else {
+      wokeLast_ = true;
+    }
     return;
   }
   const int64_t chunkPixels = std::max<int64_t>(pixels / report.chunks, 1);
@@ -199,14 +206,14 @@ void SharingPolicy::Record(const RowTeam::Report& report, int64_t pixels, TeamTa
   if (paceNs_ == kNoPace) return;
   const int64_t chunkNs = paceNs_ * chunkPixels / kPacePixels;
   if (waitNs > kLateChunks * chunkNs + kGraceNs) {
-    Late(waitNs, report.endNs, true, tally);
+    Late(waitNs, report.endNs, tally);
   } else {
     OnTime();
   }
 }
 
 void SharingPolicy::RecordStop(int64_t ns, int64_t nowNs, TeamTally* tally) {
-  if (ns > kStopGraceNs) Late(ns, nowNs, true, tally);
+  if (ns > kStopGraceNs) Late(ns, nowNs, tally);
 }
 
 }  // namespace tilvane

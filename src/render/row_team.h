@@ -32,12 +32,12 @@ class RowTeam {
 
   // What one Run cost the calling thread, in steady-clock nanoseconds.
   struct Report {
-    int chunks = 0;            // chunks in the job
-    int callerChunks = 0;      // of them, drawn by the calling thread
-    int64_t callerNs = 0;      // its time drawing them
-    int64_t totalNs = 0;       // its time in Run, publishing and waiting included
-    int64_t endNs = 0;         // when Run returned
-    bool wokeMembers = false;  // some members slept when the job was handed over
+    int chunks = 0;              // chunks in the job
+    int callerChunks = 0;        // of them, drawn by the calling thread
+    int64_t callerNs = 0;        // its time drawing them
+    int64_t totalNs = 0;         // its time in Run, publishing and waiting included
+    int64_t endNs = 0;           // when Run returned
+    bool membersAsleep = false;  // some members slept, or had not started, at the hand-over
   };
 
   // Runs job(work, c) for every chunk c from 0 to chunks − 1 and returns
@@ -69,6 +69,7 @@ class RowTeam {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::atomic<int> sleepers_{0};  // changed under mutex_
+  std::atomic<int> starting_{0};  // members not yet watching for jobs
 };
 
 // Why the painter drew a cell as it did.
@@ -111,7 +112,9 @@ struct SharingMemory {
 // was all cost), or when its join waited longer than kLateChunks chunks at
 // the caller's fastest pace in this render, plus kGraceNs (a member set
 // aside while drawing, back a time slice later); the fastest pace, because
-// the caller's own chunks slow down when it is set aside itself. After a
+// the caller's own chunks slow down when it is set aside itself. Members
+// woken for a cell may come only after it, so a run that woke members who
+// then drew nothing is late only when the next run is no better. After a
 // late run the caller goes on alone for kLossFactor times the time it lost,
 // so trying the team costs a busy machine about a sixteenth of what it
 // loses, and at least kMinAloneNs, long enough for the members to fall
@@ -120,11 +123,8 @@ struct SharingMemory {
 // a core also takes one from the caller, which no join shows, and goes back
 // to kMinAloneNs after kForgivingRuns runs on time in a row. A quiet
 // machine, whose members are late only now and then, loses almost nothing.
-// Members woken for a cell that draw none of it cost only the wake-up,
-// since a small cell may be done before they come: that is booked without
-// the minimum. The stop at the end of a render counts when it takes longer
-// than kStopGraceNs: on a busy machine the members must wait their turn to
-// leave.
+// The stop at the end of a render counts when it takes longer than
+// kStopGraceNs: on a busy machine the members must wait their turn to leave.
 class SharingPolicy {
  public:
   static constexpr int kLateChunks = 4;
@@ -132,7 +132,7 @@ class SharingPolicy {
   static constexpr int64_t kStopGraceNs = 200'000;
   static constexpr int64_t kMinAloneNs = 1'000'000;
   static constexpr int kMaxLateShift = 10;
-  static constexpr int kForgivingRuns = 64;
+  static constexpr int kForgivingRuns = 32;
   static constexpr int64_t kLossFactor = 16;
 
   explicit SharingPolicy(SharingMemory* memory) : memory_(memory) {}
@@ -150,9 +150,9 @@ class SharingPolicy {
   static int64_t NowNs();
 
  private:
-  // Sends the caller alone for kLossFactor times `lostNs`, and, when a
-  // member was `setAside`, at least the minimum, which then doubles.
-  void Late(int64_t lostNs, int64_t nowNs, bool setAside, TeamTally* tally);
+  // Sends the caller alone for kLossFactor times `lostNs`, and at least the
+  // minimum, which then doubles.
+  void Late(int64_t lostNs, int64_t nowNs, TeamTally* tally);
   void OnTime();
 
   // The caller's fastest pace this render, in ns per kPacePixels walked pixels.
@@ -160,7 +160,8 @@ class SharingPolicy {
   static constexpr int64_t kNoPace = INT64_MAX;
   SharingMemory* memory_;
   int64_t paceNs_ = kNoPace;
-  int goodRuns_ = 0;  // on time in a row
+  int onTimeRuns_ = 0;     // since the team was last late
+  bool wokeLast_ = false;  // the last run woke members that then drew nothing
 };
 
 }  // namespace tilvane

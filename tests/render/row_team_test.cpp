@@ -130,7 +130,7 @@ tilvane::RowTeam::Report RunOf(int callerChunks, int64_t callerNs, int64_t waitN
   report.callerNs = callerNs;
   report.totalNs = callerNs + waitNs;
   report.endNs = kEnd;
-  report.wokeMembers = woke;
+  report.membersAsleep = woke;
   return report;
 }
 constexpr int64_t kCellPixels = 3072;
@@ -177,10 +177,32 @@ INSTANTIATE_TEST_SUITE_P(
         LateCase{"CallerHeldUpToo", RunOf(2, 900'000, 40'000), kEnd + kMinAlone},
         // Awake members that drew nothing wait for a core.
         LateCase{"AwakeMembersDrewNothing", RunOf(3, 12'000, 300), kEnd + kMinAlone},
-        // Woken ones may come after a small cell: only the wake-up counts.
-        LateCase{"WokenMembersCameAfterTheCell", RunOf(3, 12'000, 4'000, true),
-                 kEnd + kLoss * 4'000}),
+        // Woken ones may come after the cell: they have the next one.
+        LateCase{"WokenMembersCameAfterTheCell", RunOf(3, 12'000, 4'000, true), 0}),
     [](const testing::TestParamInfo<LateCase>& info) { return std::string(info.param.name); });
+
+TEST(SharingPolicy, WokenMembersThatMissTheNextCellTooAreLate) {
+  SharingMemory memory;
+  SharingPolicy policy(&memory);
+  TeamTally tally;
+  policy.Record(RunOf(3, 12'000, 4'000, true), kCellPixels, &tally);
+  policy.Record(RunOf(2, 8'000, 1'000), kCellPixels, &tally);
+  policy.Record(RunOf(3, 12'000, 4'000, true), kCellPixels, &tally);
+  EXPECT_EQ(tally.lateJoins, 0) << "each time, they came for the next cell";
+  policy.Record(RunOf(3, 12'000, 3'000, true), kCellPixels, &tally);
+  EXPECT_EQ(tally.lateJoins, 1);
+  EXPECT_EQ(memory.aloneUntilNs.load(), kEnd + kMinAlone);
+}
+
+TEST(RowTeam, ReportsMembersAsleepAtTheHandOver) {
+  tilvane::RowTeam team(2);
+  if (team.size() < 2) GTEST_SKIP() << "no thread to start";
+  Tally first(4);
+  team.Run(&Count, &first, 4);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  Tally later(4);
+  EXPECT_TRUE(team.Run(&Count, &later, 4).membersAsleep) << "asleep after 50 ms without a job";
+}
 
 TEST(SharingPolicy, ARunTheCallerDrewNothingOfIsJudgedOnlyAgainstAPaceAlreadySeen) {
   SharingMemory memory;
