@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -140,6 +141,8 @@ struct LateCase {
   tilvane::RowTeam::Report run;
   int64_t aloneUntil;  // 0: the team shares on
 };
+
+void PrintTo(const LateCase& c, std::ostream* os) { *os << c.name; }
 
 class LateRuns : public testing::TestWithParam<LateCase> {};
 
