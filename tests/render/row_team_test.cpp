@@ -354,6 +354,9 @@ TEST(CellPainter, TheTeamReportsHowManyCellsItSharedAndWhy) {
   }
   gSetAside = nullptr;
   EXPECT_TRUE(setAside.heldUp) << "a member drew a chunk";
+  // The renders of later tests share again.
+  SharingMemory::Process().aloneUntilNs = 0;
+  SharingMemory::Process().lateShift = 0;
 }
 
 }  // namespace
