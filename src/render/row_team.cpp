@@ -184,19 +184,22 @@ void SharingPolicy::OnTime() {
 void SharingPolicy::Record(const RowTeam::Report& report, int64_t pixels, TeamTally* tally) {
   if (report.chunks <= 0) return;
   const int64_t waitNs = report.totalNs - report.callerNs;
-  const bool woken = wokeLast_;
-  wokeLast_ = false;
   if (report.callerChunks == report.chunks) {
     // Awake members that drew nothing wait for a core. Woken or starting
-    // ones may only have come after the cell, a virtual CPU's wake-up taking
-    // up to a large cell's time: late only when they miss the next one too.
-    if (!report.membersAsleep || woken) {
+    // ones may come only after several cells, a thread's start or a virtual
+    // CPU's wake-up taking a tenth of a millisecond or more: late when they
+    // have not come within kWakeNs.
+    if (!report.membersAsleep) {
       Late(waitNs, report.endNs, tally);
-    } else {
-      wokeLast_ = true;
+    } else if (asleepSinceNs_ < 0) {
+      asleepSinceNs_ = report.endNs - report.totalNs;
+    } else if (report.endNs - asleepSinceNs_ > kWakeNs) {
+      asleepSinceNs_ = -1;
+      Late(waitNs, report.endNs, tally);
     }
     return;
   }
+  asleepSinceNs_ = -1;
   const int64_t chunkPixels = std::max<int64_t>(pixels / report.chunks, 1);
   if (report.callerChunks > 0) {
     const int64_t pace = report.callerNs * kPacePixels / (report.callerChunks * chunkPixels);

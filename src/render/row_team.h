@@ -113,8 +113,8 @@ struct SharingMemory {
 // the caller's fastest pace in this render, plus kGraceNs (a member set
 // aside while drawing, back a time slice later); the fastest pace, because
 // the caller's own chunks slow down when it is set aside itself. Members
-// woken for a cell may come only after it, so a run that woke members who
-// then drew nothing is late only when the next run is no better. After a
+// woken, or starting, may come only several cells later, so runs they draw
+// nothing of are late only once kWakeNs have passed since the first. After a
 // late run the caller goes on alone for kLossFactor times the time it lost,
 // so trying the team costs a busy machine about a sixteenth of what it
 // loses, and at least kMinAloneNs, long enough for the members to fall
@@ -130,6 +130,7 @@ class SharingPolicy {
   static constexpr int kLateChunks = 4;
   static constexpr int64_t kGraceNs = 5'000;
   static constexpr int64_t kStopGraceNs = 200'000;
+  static constexpr int64_t kWakeNs = 300'000;
   static constexpr int64_t kMinAloneNs = 1'000'000;
   static constexpr int kMaxLateShift = 10;
   static constexpr int kForgivingRuns = 32;
@@ -160,8 +161,8 @@ class SharingPolicy {
   static constexpr int64_t kNoPace = INT64_MAX;
   SharingMemory* memory_;
   int64_t paceNs_ = kNoPace;
-  int onTimeRuns_ = 0;     // since the team was last late
-  bool wokeLast_ = false;  // the last run woke members that then drew nothing
+  int onTimeRuns_ = 0;          // since the team was last late
+  int64_t asleepSinceNs_ = -1;  // since when woken members have drawn nothing; -1: they have
 };
 
 }  // namespace tilvane

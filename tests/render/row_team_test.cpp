@@ -184,17 +184,31 @@ INSTANTIATE_TEST_SUITE_P(
         LateCase{"WokenMembersCameAfterTheCell", RunOf(3, 12'000, 4'000, true), 0}),
     [](const testing::TestParamInfo<LateCase>& info) { return std::string(info.param.name); });
 
-TEST(SharingPolicy, WokenMembersThatMissTheNextCellTooAreLate) {
+// Each run returns at kEnd on the runs' clock; `at` moves the clock.
+tilvane::RowTeam::Report At(tilvane::RowTeam::Report report, int64_t at) {
+  report.endNs = at;
+  return report;
+}
+
+TEST(SharingPolicy, WokenMembersAreLateOnlyWhenTheyHaveNotComeWithinTheirWakeTime) {
+  constexpr int64_t kWake = SharingPolicy::kWakeNs;
   SharingMemory memory;
   SharingPolicy policy(&memory);
   TeamTally tally;
-  policy.Record(RunOf(3, 12'000, 4'000, true), kCellPixels, &tally);
-  policy.Record(RunOf(2, 8'000, 1'000), kCellPixels, &tally);
-  policy.Record(RunOf(3, 12'000, 4'000, true), kCellPixels, &tally);
-  EXPECT_EQ(tally.lateJoins, 0) << "each time, they came for the next cell";
-  policy.Record(RunOf(3, 12'000, 3'000, true), kCellPixels, &tally);
+  const tilvane::RowTeam::Report missed = RunOf(3, 12'000, 4'000, true);
+  // Handed over at kEnd − 16 µs; still not there when kWakeNs have passed.
+  policy.Record(missed, kCellPixels, &tally);
+  policy.Record(At(missed, kEnd - missed.totalNs + kWake), kCellPixels, &tally);
+  EXPECT_EQ(tally.lateJoins, 0) << "a thread's start, a core's wake-up";
+  // They came and helped: the next time they sleep, they have kWakeNs again.
+  policy.Record(At(RunOf(2, 8'000, 1'000), kEnd + 1), kCellPixels, &tally);
+  const int64_t handedOver = kEnd + 2 - missed.totalNs;
+  policy.Record(At(missed, kEnd + 2), kCellPixels, &tally);
+  policy.Record(At(missed, handedOver + kWake), kCellPixels, &tally);
+  EXPECT_EQ(tally.lateJoins, 0);
+  policy.Record(At(missed, handedOver + kWake + 1), kCellPixels, &tally);
   EXPECT_EQ(tally.lateJoins, 1);
-  EXPECT_EQ(memory.aloneUntilNs.load(), kEnd + kMinAlone);
+  EXPECT_EQ(memory.aloneUntilNs.load(), handedOver + kWake + 1 + kMinAlone);
 }
 
 TEST(RowTeam, ReportsMembersAsleepAtTheHandOver) {
