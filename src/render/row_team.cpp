@@ -186,9 +186,10 @@ void SharingPolicy::Record(const RowTeam::Report& report, int64_t pixels, TeamTa
   const int64_t waitNs = report.totalNs - report.callerNs;
   if (report.callerChunks == report.chunks) {
     // Awake members that drew nothing wait for a core. Woken or starting
-    // ones may come only after several cells, a thread's start or a virtual
-    // CPU's wake-up taking a tenth of a millisecond or more: late when they
-    // have not come within kWakeNs.
+    // ones may come only after many small cells, a thread's start or a
+    // virtual CPU's wake-up taking up to several tenths of a millisecond, and
+    // cost only the wake-up meanwhile: late when they have not come within
+    // kWakeNs.
     if (!report.membersAsleep) {
       Late(waitNs, report.endNs, tally);
     } else if (asleepSinceNs_ < 0) {

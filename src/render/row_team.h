@@ -130,7 +130,7 @@ class SharingPolicy {
   static constexpr int kLateChunks = 4;
   static constexpr int64_t kGraceNs = 5'000;
   static constexpr int64_t kStopGraceNs = 200'000;
-  static constexpr int64_t kWakeNs = 300'000;
+  static constexpr int64_t kWakeNs = 2'000'000;
   static constexpr int64_t kMinAloneNs = 1'000'000;
   static constexpr int kMaxLateShift = 10;
   static constexpr int kForgivingRuns = 32;
