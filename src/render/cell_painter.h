@@ -20,7 +20,7 @@ inline constexpr int64_t kMinOutputPixelsToShare = int64_t{1} << 16;
 // A cell with fewer walked pixels than this is drawn by the calling thread
 // alone: a hand-over and join cost up to a microsecond, the time of about 150
 // pixels, too much of what sharing such a cell could save. Above it, the
-// team's timing of itself decides.
+// team's joins decide (SharingPolicy).
 inline constexpr int64_t kMinPixelsToShare = 512;
 // Cells are cut into chunks of about this many pixels, several per member,
 // so members that come free early take more of the cell.
@@ -31,9 +31,11 @@ static_assert(kMaxCellChunks <= RowTeam::kMaxChunks,
               "a job's chunk count must fit the team's state word");
 
 // Draws cell windows with the chosen walk, sharing large ones among the
-// render's threads while that pays (SharingPolicy). The team is started at
-// the first cell shared and joined when the painter goes, before the render
-// returns.
+// render's threads while their members arrive in time (SharingPolicy). The
+// team is started at the first cell shared, so a render that never shares
+// starts no thread, and joined when the painter goes, before the render
+// returns. A member starting late costs nothing: the caller draws every
+// chunk no member has claimed.
 template <typename Pixel>
 class CellPainter {
  public:
@@ -45,7 +47,7 @@ class CellPainter {
         draw_(draw),
         threads_(options.threads),
         alwaysShare_(options.alwaysShare),
-        policy_(&SharingMemory::Process(), SharingPolicy::NowNs()) {
+        policy_(&SharingMemory::Process()) {
     // Output rows that overlap in memory would be written by two threads.
     const int64_t rowSize = int64_t{context.output->width} * int64_t{sizeof(Pixel)};
     const int64_t stride = context.output->rowbytes;
@@ -62,23 +64,16 @@ class CellPainter {
     CellRoute route = CellRoute::kShared;
     if (threads_ <= 1) {
       route = CellRoute::kTeamOfOne;
-    } else {
-      // Every cell books its time, the small ones too: they are part of
-      // what either way costs.
-      const bool share = alwaysShare_ || policy_.ShareNext(SharingPolicy::NowNs(), pixels, &tally_);
-      if (rows < 2 || pixels < kMinPixelsToShare) {
-        route = CellRoute::kTooSmall;
-      } else if (!share) {
-        route = CellRoute::kAlone;
-      }
+    } else if (rows < 2 || pixels < kMinPixelsToShare) {
+      route = CellRoute::kTooSmall;
+    } else if (!alwaysShare_ && !policy_.ShareNext(SharingPolicy::NowNs())) {
+      route = CellRoute::kAlone;
     }
     ++tally_.cells[static_cast<int>(route)];
     if (route != CellRoute::kShared) {
       draw_(context_, walk, 0, rows);
       return;
     }
-    // Started at the first cell shared, so a render that never shares starts
-    // no thread; what starting costs is the team's, booked to that cell.
     if (!team_) team_.emplace(threads_);
     // One chunk per member at least; more, up to kChunksPerMember each, as
     // the cell has pixels for: each chunk costs a hand-over between cores.
@@ -90,14 +85,15 @@ class CellPainter {
     Job job{this, &walk, {}};
     const int count = SplitRows(walk, static_cast<int>(chunks), job.bounds);
     const RowTeam::Report report = team_->Run(&DrawChunk, &job, count);
-    if (!alwaysShare_) policy_.Record(report, &tally_);
+    if (!alwaysShare_) policy_.Record(report, pixels, &tally_);
   }
 
   ~CellPainter() {
     if (!team_) return;
     const int64_t start = SharingPolicy::NowNs();
     team_.reset();
-    policy_.ChargeTeam(SharingPolicy::NowNs() - start);
+    const int64_t end = SharingPolicy::NowNs();
+    if (!alwaysShare_) policy_.RecordStop(end - start, end, &tally_);
   }
   CellPainter(const CellPainter&) = delete;
   CellPainter& operator=(const CellPainter&) = delete;

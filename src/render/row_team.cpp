@@ -1,5 +1,6 @@
 #include "src/render/row_team.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,13 +10,33 @@ namespace tilvane {
 
 namespace {
 
-// How long an idle member watches for the next job before it sleeps: about
-// the time between two small cells, so a busy render never sleeps.
-constexpr int kIdleSpins = 4096;
+// How long an idle member watches for the next job before it sleeps: fifty
+// times the host calls between two cells, so that it never sleeps while
+// cells keep coming, yet gives its core back soon after they stop.
+constexpr int64_t kIdleSpinNs = 100'000;
+// How long the caller spins for the members' last chunks before it yields
+// at each further look: a member on another core finishes within a chunk,
+// and one waiting for the caller's own core needs it given up.
+constexpr int64_t kJoinSpinNs = 20'000;
 
 inline void Relax() { __builtin_ia32_pause(); }
 
 int64_t NowNs() { return SharingPolicy::NowNs(); }
+
+// Spins until ready() or for about `ns`, reading the clock now and then
+// rather than at every look; returns ready().
+template <typename Ready>
+bool SpinUntil(int64_t ns, Ready ready) {
+  constexpr int kLooksPerClockRead = 64;
+  const int64_t end = NowNs() + ns;
+  for (;;) {
+    for (int look = 0; look < kLooksPerClockRead; ++look) {
+      if (ready()) return true;
+      Relax();
+    }
+    if (NowNs() >= end) return ready();
+  }
+}
 
 uint32_t GenerationOf(uint64_t state) { return static_cast<uint32_t>(state >> 32); }
 int ChunksOf(uint64_t state) { return static_cast<int>((state >> 16) & 0xFFFF); }
@@ -25,9 +46,11 @@ int NextOf(uint64_t state) { return static_cast<int>(state & 0xFFFF); }
 
 RowTeam::RowTeam(int members) {
   for (int member = 1; member < members; ++member) {
+    starting_.fetch_add(1, std::memory_order_relaxed);
     try {
       workers_.emplace_back([this] { Serve(); });
     } catch (const std::exception&) {
+      starting_.fetch_sub(1, std::memory_order_relaxed);
       break;  // no more threads: the team draws with those it has
     }
   }
@@ -62,14 +85,15 @@ int RowTeam::TakeChunks(uint32_t generation) {
 }
 
 void RowTeam::Serve() {
+  starting_.fetch_sub(1, std::memory_order_relaxed);
   uint32_t seen = 0;
   for (;;) {
-    uint64_t state = state_.load(std::memory_order_acquire);
-    for (int spin = 0; GenerationOf(state) == seen && spin < kIdleSpins; ++spin) {
-      Relax();
+    uint64_t state = 0;
+    const bool arrived = SpinUntil(kIdleSpinNs, [&] {
       state = state_.load(std::memory_order_acquire);
-    }
-    if (GenerationOf(state) == seen) {
+      return GenerationOf(state) != seen;
+    });
+    if (!arrived) {
       std::unique_lock<std::mutex> lock(mutex_);
       ++sleepers_;
       wake_.wait(lock, [&] {
@@ -110,20 +134,19 @@ RowTeam::Report RowTeam::Run(Job job, const void* work, int chunks) {
   // this job or it is counted here and woken.
   state_.store(State(generation, chunks, 0), std::memory_order_seq_cst);
   if (sleepers_.load(std::memory_order_seq_cst) > 0) {
+    report.membersAsleep = true;
     std::lock_guard<std::mutex> lock(mutex_);
     wake_.notify_all();
   }
+  if (starting_.load(std::memory_order_relaxed) > 0) report.membersAsleep = true;
   const int64_t drawing = NowNs();
   report.callerChunks = TakeChunks(generation);
   report.callerNs = NowNs() - drawing;
   // Only chunks other members are drawing are left: short waits, unless
   // the system has put one of them aside.
-  for (int spin = 0; done_.load(std::memory_order_acquire) < chunks; ++spin) {
-    if (spin < kIdleSpins) {
-      Relax();
-    } else {
-      std::this_thread::yield();
-    }
+  const auto allDone = [&] { return done_.load(std::memory_order_acquire) >= chunks; };
+  if (!SpinUntil(kJoinSpinNs, allDone)) {
+    while (!allDone()) std::this_thread::yield();
   }
   report.endNs = NowNs();
   report.totalNs = report.endNs - start;
@@ -141,90 +164,60 @@ SharingMemory& SharingMemory::Process() {
   return memory;
 }
 
-SharingPolicy::SharingPolicy(SharingMemory* memory, int64_t nowNs) : memory_(memory) {
-  keepTeam_ = memory->keepTeam.load(std::memory_order_relaxed) != 0;
-  keepShift_ = memory->keepShift.load(std::memory_order_relaxed);
-  const int64_t until = memory->keepUntilNs.load(std::memory_order_relaxed);
-  if (nowNs < until) {
-    timing_ = false;
-    phaseEndNs_ = until;
+void SharingPolicy::Late(int64_t lostNs, int64_t nowNs, TeamTally* tally) {
+  ++tally->lateJoins;
+  tally->lateNs += lostNs;
+  onTimeRuns_ = 0;
+  const int shift = memory_->lateShift.load(std::memory_order_relaxed);
+  memory_->lateShift.store(std::min(shift + 1, kMaxLateShift), std::memory_order_relaxed);
+  const int64_t until = nowNs + std::max(lostNs * kLossFactor, kMinAloneNs << shift);
+  // The latest verdict stands; renders at once may write over each other.
+  if (until > memory_->aloneUntilNs.load(std::memory_order_relaxed)) {
+    memory_->aloneUntilNs.store(until, std::memory_order_relaxed);
   }
 }
 
-SharingPolicy::~SharingPolicy() {
-  memory_->keepTeam.store(keepTeam_ ? 1 : 0, std::memory_order_relaxed);
-  memory_->keepShift.store(keepShift_, std::memory_order_relaxed);
-  memory_->keepUntilNs.store(timing_ ? 0 : phaseEndNs_, std::memory_order_relaxed);
+void SharingPolicy::OnTime() {
+  if (++onTimeRuns_ >= kForgivingRuns) memory_->lateShift.store(0, std::memory_order_relaxed);
 }
 
-void SharingPolicy::Keep(bool team, int64_t nowNs, TeamTally* tally) {
-  ++tally->rounds;
-  if (!team) ++tally->aloneWins;
-  if (keepShift_ >= 0 && team == keepTeam_) {
-    if (keepShift_ < kMaxKeepShift) ++keepShift_;
-  } else {
-    keepShift_ = 0;
-  }
-  keepTeam_ = team;
-  timing_ = false;
-  stalled_ = false;
-  paces_[0] = paces_[1] = Pace{};
-  int64_t keepNs = (kRoundNs * 8) << keepShift_;
-  if (!team && keepNs < lostNs_ * kLossFactor) keepNs = lostNs_ * kLossFactor;
-  lostNs_ = 0;
-  phaseEndNs_ = nowNs + keepNs;
-}
-
-void SharingPolicy::ChargeTeam(int64_t ns) {
-  if (!timing_ && !keepTeam_) phaseEndNs_ += ns * kLossFactor;
-}
-
-bool SharingPolicy::ShareNext(int64_t nowNs, int64_t pixels, TeamTally* tally) {
-  if (phaseEndNs_ < 0) {
-    phaseEndNs_ = nowNs + kRoundNs;
-  } else if (timing_) {
-    Pace& pace = paces_[lastShared_ ? 0 : 1];
-    pace.ns += nowNs - lastNs_;
-    pace.pixels += lastPixels_;
-  }
-  if (timing_ && stalled_) {
-    Keep(false, nowNs, tally);
-  } else if (nowNs >= phaseEndNs_) {
-    if (timing_) {
-      const Pace& team = paces_[0];
-      const Pace& alone = paces_[1];
-      // What the team's cells would have taken alone, at the caller's pace.
-      const double teamCellsAlone = alone.pixels > 0 ? static_cast<double>(alone.ns) *
-                                                           static_cast<double>(team.pixels) /
-                                                           static_cast<double>(alone.pixels)
-                                                     : static_cast<double>(team.ns);
-      const double lost = static_cast<double>(team.ns) - teamCellsAlone;
-      if (lost > 0) lostNs_ += static_cast<int64_t>(lost);
-      Keep(lost <= 0, nowNs, tally);
-    } else {
-      timing_ = true;
-      phaseEndNs_ = nowNs + kRoundNs;
-    }
-  }
-  lastNs_ = nowNs;
-  lastPixels_ = pixels;
-  // In a round, the team takes every other cell, starting where it last stopped.
-  lastShared_ = timing_ ? !lastShared_ : keepTeam_;
-  return lastShared_;
-}
-
-void SharingPolicy::Record(const RowTeam::Report& report, TeamTally* tally) {
-  // A run the caller drew nothing of tells nothing of its own pace.
-  if (report.callerChunks == 0) return;
-  const int64_t aloneNs = report.callerNs * report.chunks / report.callerChunks;
+void SharingPolicy::Record(const RowTeam::Report& report, int64_t pixels, TeamTally* tally) {
+  if (report.chunks <= 0) return;
   const int64_t waitNs = report.totalNs - report.callerNs;
-  if (waitNs > aloneNs + kGraceNs) {
-    ++tally->stalls;
-    lostNs_ += waitNs;
-    // Kept or timed, the team's way ends with the next cell.
-    timing_ = true;
-    stalled_ = true;
+  if (report.callerChunks == report.chunks) {
+    // Awake members that drew nothing wait for a core. Woken or starting
+    // ones may come only after many small cells, a thread's start or a
+    // virtual CPU's wake-up taking up to several tenths of a millisecond, and
+    // cost only the wake-up meanwhile: late when they have not come within
+    // kWakeNs.
+    if (!report.membersAsleep) {
+      Late(waitNs, report.endNs, tally);
+    } else if (asleepSinceNs_ < 0) {
+      asleepSinceNs_ = report.endNs - report.totalNs;
+    } else if (report.endNs - asleepSinceNs_ > kWakeNs) {
+      asleepSinceNs_ = -1;
+      Late(waitNs, report.endNs, tally);
+    }
+    return;
   }
+  asleepSinceNs_ = -1;
+  const int64_t chunkPixels = std::max<int64_t>(pixels / report.chunks, 1);
+  if (report.callerChunks > 0) {
+    const int64_t pace = report.callerNs * kPacePixels / (report.callerChunks * chunkPixels);
+    paceNs_ = std::min(paceNs_, pace);
+  }
+  // The first run of a render the caller drew nothing of tells nothing.
+  if (paceNs_ == kNoPace) return;
+  const int64_t chunkNs = paceNs_ * chunkPixels / kPacePixels;
+  if (waitNs > kLateChunks * chunkNs + kGraceNs) {
+    Late(waitNs, report.endNs, tally);
+  } else {
+    OnTime();
+  }
+}
+
+void SharingPolicy::RecordStop(int64_t ns, int64_t nowNs, TeamTally* tally) {
+  if (ns > kStopGraceNs) Late(ns, nowNs, tally);
 }
 
 }  // namespace tilvane

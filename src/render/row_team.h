@@ -32,11 +32,12 @@ class RowTeam {
 
   // What one Run cost the calling thread, in steady-clock nanoseconds.
   struct Report {
-    int chunks = 0;        // chunks in the job
-    int callerChunks = 0;  // of them, drawn by the calling thread
-    int64_t callerNs = 0;  // its time drawing them
-    int64_t totalNs = 0;   // its time in Run, publishing and waiting included
-    int64_t endNs = 0;     // when Run returned
+    int chunks = 0;              // chunks in the job
+    int callerChunks = 0;        // of them, drawn by the calling thread
+    int64_t callerNs = 0;        // its time drawing them
+    int64_t totalNs = 0;         // its time in Run, publishing and waiting included
+    int64_t endNs = 0;           // when Run returned
+    bool membersAsleep = false;  // some members slept, or had not started, at the hand-over
   };
 
   // Runs job(work, c) for every chunk c from 0 to chunks − 1 and returns
@@ -68,6 +69,7 @@ class RowTeam {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::atomic<int> sleepers_{0};  // changed under mutex_
+  std::atomic<int> starting_{0};  // members not yet watching for jobs
 };
 
 // Why the painter drew a cell as it did.
@@ -76,89 +78,91 @@ enum class CellRoute : int {
   kTeamOfOne,   // one thread: asked for, an output too small to pay for a
                 // team, or output rows that overlap in memory
   kTooSmall,    // too few rows or pixels for a hand-over to pay
-  kAlone,       // drawn by the caller alone, the team being slower lately
-                // or being timed against the caller alone
+  kAlone,       // drawn by the caller alone: the team was late lately
 };
 inline constexpr int kCellRouteCount = 4;
 
 // What a render's painter did with its cells, for tests and reports.
 struct TeamTally {
   int64_t cells[kCellRouteCount] = {};  // by CellRoute
-  int64_t rounds = 0;                   // times the team was timed against the caller alone
-  int64_t aloneWins = 0;                // of them, those the caller alone won
-  int64_t stalls = 0;  // joins that waited longer than the caller would have taken alone
+  int64_t lateJoins = 0;                // runs the members did not help, or whose join waited
+  int64_t lateNs = 0;                   // the caller's time lost in them
   int64_t Cells(CellRoute route) const { return cells[static_cast<int>(route)]; }
 };
 
-// The way a SharingPolicy kept, handed from one render to the next, so a
-// render starts where the last left off: the machine is as busy as it was a
-// moment ago. Renders at once share it; a lost update costs one round.
+// What the team's lateness has taught, handed from one render to the next:
+// until when the caller goes alone, and how many times in a row the team
+// has been late. It outlives a render because a render is often shorter
+// than the time alone that keeps tries cheap (16 times a time slice or
+// more, growing while the team stays late): a verdict forgotten at each
+// render would try the team, and might wait a time slice for it, at every
+// frame. Renders at once share it, as they share the machine.
 struct SharingMemory {
-  std::atomic<int64_t> keepUntilNs{0};  // 0: time both ways at the first cell
-  std::atomic<int> keepTeam{1};
-  std::atomic<int> keepShift{-1};  // -1: no way kept yet
+  std::atomic<int64_t> aloneUntilNs{0};  // steady-clock ns; 0: share from the first cell
+  std::atomic<int> lateShift{0};         // the minimum time alone is kMinAloneNs << lateShift
 
   // The process's, for every render of the plug-in.
   static SharingMemory& Process();
 };
 
-// Decides whether the team shares cells, from what the render's time
-// actually buys. A round of kRoundNs gives the cells to the team and to the
-// caller alone in turn, cell by cell, so that both ways see neighbouring
-// cells and the same machine; each way's time is booked from one cell's
-// start to the next (host calls included) against its walked pixels. The
-// faster way is then kept for 8 rounds' time, doubling while the same way
-// keeps winning, up to kMaxKeepShift doublings; the caller alone is kept at
-// least kLossFactor times what the team lost, so that trying the team again
-// costs a busy machine little. A join that waited longer than the caller
-// would have taken alone for the whole cell means the system put a member
-// aside: the caller goes on alone at once, and the next round says when to
-// try again.
+// Decides whether the team shares cells, from its joins. A member the system
+// runs claims chunks as soon as a cell is handed over and finishes its last
+// within about a chunk of the caller's. A run is late when members that
+// were awake drew none of its chunks (they wait for a core: the hand-over
+// was all cost), or when its join waited longer than kLateChunks chunks at
+// the caller's fastest pace in this render, plus kGraceNs (a member set
+// aside while drawing, back a time slice later); the fastest pace, because
+// the caller's own chunks slow down when it is set aside itself. Members
+// woken, or starting, may come only several cells later, so runs they draw
+// nothing of are late only once kWakeNs have passed since the first. After a
+// late run the caller goes on alone for kLossFactor times the time it lost,
+// so trying the team costs a busy machine about a sixteenth of what it
+// loses, and at least kMinAloneNs, long enough for the members to fall
+// asleep and give their cores back; that minimum doubles each time the team
+// is late again (up to kMaxLateShift times), since a member that waits for
+// a core also takes one from the caller, which no join shows, and goes back
+// to kMinAloneNs after kForgivingRuns runs on time in a row. A quiet
+// machine, whose members are late only now and then, loses almost nothing.
+// The stop at the end of a render counts when it takes longer than
+// kStopGraceNs: on a busy machine the members must wait their turn to leave.
 class SharingPolicy {
  public:
-  static constexpr int64_t kRoundNs = 1'000'000;
-  static constexpr int64_t kGraceNs = 50'000;  // a sleeping member's wake-up
-  static constexpr int kMaxKeepShift = 10;
+  static constexpr int kLateChunks = 4;
+  static constexpr int64_t kGraceNs = 5'000;
+  static constexpr int64_t kStopGraceNs = 200'000;
+  static constexpr int64_t kWakeNs = 2'000'000;
+  static constexpr int64_t kMinAloneNs = 1'000'000;
+  static constexpr int kMaxLateShift = 10;
+  static constexpr int kForgivingRuns = 32;
   static constexpr int64_t kLossFactor = 16;
 
-  // Starts from what `memory` kept, if that is still in force at `nowNs`.
-  SharingPolicy(SharingMemory* memory, int64_t nowNs);
-  // Leaves the way kept, and until when, to the next render.
-  ~SharingPolicy();
-  SharingPolicy(const SharingPolicy&) = delete;
-  SharingPolicy& operator=(const SharingPolicy&) = delete;
+  explicit SharingPolicy(SharingMemory* memory) : memory_(memory) {}
 
-  // Books the time since the previous cell began to that cell's way, and
-  // says whether the cell beginning at `nowNs`, of `pixels` walked pixels,
-  // goes to the team.
-  bool ShareNext(int64_t nowNs, int64_t pixels, TeamTally* tally);
-  // Books one run of the team.
-  void Record(const RowTeam::Report& report, TeamTally* tally);
-  // Books the `ns` the team took to stop at the end of the render: on a busy
-  // machine, its members must wait their turn to leave.
-  void ChargeTeam(int64_t ns);
+  // Whether the cell beginning at `nowNs` goes to the team.
+  bool ShareNext(int64_t nowNs) const {
+    return nowNs >= memory_->aloneUntilNs.load(std::memory_order_relaxed);
+  }
+  // Books one run of the team on a cell of `pixels` walked pixels.
+  void Record(const RowTeam::Report& report, int64_t pixels, TeamTally* tally);
+  // Books the `ns` the team took to stop, ending at `nowNs`.
+  void RecordStop(int64_t ns, int64_t nowNs, TeamTally* tally);
 
   // The steady clock, in nanoseconds, that the team's reports use.
   static int64_t NowNs();
 
  private:
-  struct Pace {
-    int64_t ns = 0;
-    int64_t pixels = 0;
-  };
-  void Keep(bool team, int64_t nowNs, TeamTally* tally);
+  // Sends the caller alone for kLossFactor times `lostNs`, and at least the
+  // minimum, which then doubles.
+  void Late(int64_t lostNs, int64_t nowNs, TeamTally* tally);
+  void OnTime();
 
+  // The caller's fastest pace this render, in ns per kPacePixels walked pixels.
+  static constexpr int64_t kPacePixels = 1024;
+  static constexpr int64_t kNoPace = INT64_MAX;
   SharingMemory* memory_;
-  bool timing_ = true;  // in a round; otherwise keeping keepTeam_'s way
-  bool keepTeam_ = true;
-  int keepShift_ = -1;       // keeping lasts 8 × 2^keepShift rounds' time; -1: none yet
-  int64_t phaseEndNs_ = -1;  // -1: the first cell starts the first round
-  int64_t lastNs_ = 0;       // when the previous cell began
-  int64_t lastPixels_ = 0;
-  bool lastShared_ = false;
-  bool stalled_ = false;
-  int64_t lostNs_ = 0;  // by the team, this round
-  Pace paces_[2];       // this round's: [0] the team, [1] the caller alone
+  int64_t paceNs_ = kNoPace;
+  int onTimeRuns_ = 0;          // since the team was last late
+  int64_t asleepSinceNs_ = -1;  // since when woken members have drawn nothing; -1: they have
 };
 
 }  // namespace tilvane

@@ -1,7 +1,8 @@
 // The render's thread team on its own: every chunk of every job runs exactly
 // once and before Run returns, whatever the team's size and however slow
-// some chunks are; the policy that decides whether cells are shared, on a
-// clock of the test's; and the painter's account of the cells it shared.
+// some chunks are; the policy that decides from the team's joins whether
+// cells are shared, on runs and a clock of the test's; and the painter's
+// account of the cells it shared.
 #include "src/render/row_team.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -116,149 +118,162 @@ using tilvane::SharingMemory;
 using tilvane::SharingPolicy;
 using tilvane::TeamTally;
 
-constexpr int64_t kRound = SharingPolicy::kRoundNs;
+constexpr int64_t kMinAlone = SharingPolicy::kMinAloneNs;
+constexpr int64_t kLoss = SharingPolicy::kLossFactor;
+constexpr int64_t kEnd = 1'000'000'000;  // when every run below returns
 
-// A render's cells on the test's clock: each takes teamNs or aloneNs as the
-// policy gives it to the team or not.
-struct Cells {
-  SharingMemory* memory;
-  int64_t teamNs, aloneNs;
-  int64_t now = 0;
-  TeamTally tally;
-  std::unique_ptr<SharingPolicy> policy;
-
-  Cells(SharingMemory* m, int64_t team, int64_t alone, int64_t start)
-      : memory(m),
-        teamNs(team),
-        aloneNs(alone),
-        now(start),
-        policy(std::make_unique<SharingPolicy>(m, start)) {}
-
-  // Whether the next cell went to the team.
-  bool Next() {
-    const bool shared = policy->ShareNext(now, 1000, &tally);
-    now += shared ? teamNs : aloneNs;
-    return shared;
-  }
-  // The ways of the cells until `until`.
-  std::vector<bool> Until(int64_t until) {
-    std::vector<bool> ways;
-    while (now < until) ways.push_back(Next());
-    return ways;
-  }
-};
-
-bool All(const std::vector<bool>& ways, bool way) {
-  for (const bool w : ways) {
-    if (w != way) return false;
-  }
-  return !ways.empty();
+// A run of 3 chunks of a 3072-pixel cell that returned at kEnd.
+tilvane::RowTeam::Report RunOf(int callerChunks, int64_t callerNs, int64_t waitNs,
+                               bool woke = false) {
+  tilvane::RowTeam::Report report;
+  report.chunks = 3;
+  report.callerChunks = callerChunks;
+  report.callerNs = callerNs;
+  report.totalNs = callerNs + waitNs;
+  report.endNs = kEnd;
+  report.membersAsleep = woke;
+  return report;
 }
+constexpr int64_t kCellPixels = 3072;
 
-bool Alternate(const std::vector<bool>& ways) {
-  for (size_t i = 1; i < ways.size(); ++i) {
-    if (ways[i] == ways[i - 1]) return false;
-  }
-  return ways.size() > 1;
-}
-
-struct Race {
+struct LateCase {
   const char* name;
-  int64_t teamNs, aloneNs;  // per cell of 1000 pixels
-  bool teamKept;
+  tilvane::RowTeam::Report run;
+  int64_t aloneUntil;  // 0: the team shares on
 };
 
-class SharingRounds : public testing::TestWithParam<Race> {};
+void PrintTo(const LateCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_P(SharingRounds, TheFasterWayIsKeptTwiceAsLongEachTimeItWinsAgain) {
-  const Race& race = GetParam();
+class LateRuns : public testing::TestWithParam<LateCase> {};
+
+// The caller first draws a chunk of 1024 pixels in 4 µs, which sets its pace.
+TEST_P(LateRuns, ALateRunSendsTheCallerAloneForSixteenTimesWhatItLost) {
+  const LateCase& c = GetParam();
   SharingMemory memory;
-  Cells cells(&memory, race.teamNs, race.aloneNs, 1'000'000'000);
-  int64_t roundStart = cells.now;
-  for (int round = 0; round < 3; ++round) {
-    SCOPED_TRACE(testing::Message() << "round " << round);
-    // A round gives cells to both ways in turn...
-    EXPECT_TRUE(Alternate(cells.Until(roundStart + kRound)));
-    // ...then keeps the faster for 8, 16, 32 rounds' time.
-    const int64_t keepEnd = cells.now + (8 * kRound << round);
-    EXPECT_TRUE(All(cells.Until(keepEnd - race.aloneNs), race.teamKept));
-    cells.Until(keepEnd);
-    roundStart = cells.now;
+  SharingPolicy policy(&memory);
+  TeamTally tally;
+  policy.Record(RunOf(2, 8'000, 1'000), kCellPixels, &tally);
+  ASSERT_EQ(tally.lateJoins, 0);
+  policy.Record(c.run, kCellPixels, &tally);
+  EXPECT_EQ(memory.aloneUntilNs.load(), c.aloneUntil);
+  EXPECT_EQ(tally.lateJoins, c.aloneUntil != 0 ? 1 : 0);
+  EXPECT_EQ(policy.ShareNext(kEnd), c.aloneUntil == 0);
+  if (c.aloneUntil != 0) {
+    EXPECT_EQ(tally.lateNs, c.run.totalNs - c.run.callerNs);
+    EXPECT_FALSE(policy.ShareNext(c.aloneUntil - 1));
+    EXPECT_TRUE(policy.ShareNext(c.aloneUntil));
   }
-  EXPECT_EQ(cells.tally.rounds, 3);
-  EXPECT_EQ(cells.tally.aloneWins, race.teamKept ? 0 : 3);
-  EXPECT_EQ(cells.tally.stalls, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Races, SharingRounds,
-    testing::Values(Race{"TeamTwiceAsFast", 20'000, 40'000, true},
-                    Race{"TeamBarelyFaster", 39'000, 40'000, true},
-                    // A member that takes the caller's own core.
-                    Race{"TeamSlower", 45'000, 40'000, false},
-                    Race{"EvenlyMatchedCellsStayShared", 40'000, 40'000, true}),
-    [](const testing::TestParamInfo<Race>& info) { return std::string(info.param.name); });
+    Joins, LateRuns,
+    testing::Values(
+        // A member on a slower core finishing its chunk, and an interrupt:
+        // within 4 chunks (16 µs) and 5 µs of grace.
+        LateCase{"WaitWithinFourChunksAndTheGrace", RunOf(2, 8'000, 21'000), 0},
+        LateCase{"MembersDrewMostOfTheCell", RunOf(1, 4'000, 6'000), 0},
+        // A member set aside while drawing: 16 times 3 ms.
+        LateCase{"WaitForAMemberSetAside", RunOf(2, 8'000, 3'000'000), kEnd + kLoss * 3'000'000},
+        // Just late: at least the minimum, for the members to fall asleep.
+        LateCase{"JustLate", RunOf(2, 8'000, 21'001), kEnd + kMinAlone},
+        // The caller set aside itself drew slowly: its fastest pace still counts.
+        LateCase{"CallerHeldUpToo", RunOf(2, 900'000, 40'000), kEnd + kMinAlone},
+        // Awake members that drew nothing wait for a core.
+        LateCase{"AwakeMembersDrewNothing", RunOf(3, 12'000, 300), kEnd + kMinAlone},
+        // Woken ones may come after the cell: they have the next one.
+        LateCase{"WokenMembersCameAfterTheCell", RunOf(3, 12'000, 4'000, true), 0}),
+    [](const testing::TestParamInfo<LateCase>& info) { return std::string(info.param.name); });
 
-tilvane::RowTeam::Report RunOf(int chunks, int callerChunks, int64_t callerNs, int64_t totalNs,
-                               int64_t endNs) {
-  tilvane::RowTeam::Report report;
-  report.chunks = chunks;
-  report.callerChunks = callerChunks;
-  report.callerNs = callerNs;
-  report.totalNs = totalNs;
-  report.endNs = endNs;
+// Each run returns at kEnd on the runs' clock; `at` moves the clock.
+tilvane::RowTeam::Report At(tilvane::RowTeam::Report report, int64_t at) {
+  report.endNs = at;
   return report;
 }
 
-TEST(SharingPolicy, AJoinHeldUpByAMemberSetAsideSendsTheCallerOnAloneAtOnce) {
+TEST(SharingPolicy, WokenMembersAreLateOnlyWhenTheyHaveNotComeWithinTheirWakeTime) {
+  constexpr int64_t kWake = SharingPolicy::kWakeNs;
   SharingMemory memory;
-  Cells cells(&memory, 20'000, 40'000, 0);
-  cells.Until(kRound);
-  ASSERT_TRUE(All(cells.Until(2 * kRound), true)) << "the faster team is kept";
-  // Two chunks; the caller drew one in 10 µs and waited 3 ms for the other.
-  struct Case {
-    int64_t waitNs;
-    bool stall;
-  };
-  for (const Case c : {Case{30'000, false}, Case{3'000'000, true}}) {
-    SCOPED_TRACE(testing::Message() << "a wait of " << c.waitNs << " ns");
-    cells.policy->Record(RunOf(2, 1, 10'000, 10'000 + c.waitNs, cells.now), &cells.tally);
-    EXPECT_EQ(cells.Next(), !c.stall);
-  }
-  EXPECT_EQ(cells.tally.stalls, 1);
-  EXPECT_EQ(cells.tally.aloneWins, 1);
-  // Alone for 16 times the 3 ms lost (more than 8 rounds' time), and 16
-  // times more what the team then took to stop; then both ways are timed again.
-  cells.policy->ChargeTeam(1'000'000);
-  const int64_t keepEnd =
-      cells.now - cells.aloneNs + SharingPolicy::kLossFactor * (3'000'000 + 1'000'000);
-  EXPECT_TRUE(All(cells.Until(keepEnd - cells.aloneNs), false));
-  cells.Until(keepEnd);
-  EXPECT_TRUE(Alternate(cells.Until(keepEnd + kRound)));
-  // A run the caller drew no chunk of tells nothing.
-  cells.policy->Record(RunOf(2, 0, 0, 5'000'000, cells.now), &cells.tally);
-  EXPECT_EQ(cells.tally.stalls, 1);
+  SharingPolicy policy(&memory);
+  TeamTally tally;
+  const tilvane::RowTeam::Report missed = RunOf(3, 12'000, 4'000, true);
+  // Handed over at kEnd − 16 µs; still not there when kWakeNs have passed.
+  policy.Record(missed, kCellPixels, &tally);
+  policy.Record(At(missed, kEnd - missed.totalNs + kWake), kCellPixels, &tally);
+  EXPECT_EQ(tally.lateJoins, 0) << "a thread's start, a core's wake-up";
+  // They came and helped: the next time they sleep, they have kWakeNs again.
+  policy.Record(At(RunOf(2, 8'000, 1'000), kEnd + 1), kCellPixels, &tally);
+  const int64_t handedOver = kEnd + 2 - missed.totalNs;
+  policy.Record(At(missed, kEnd + 2), kCellPixels, &tally);
+  policy.Record(At(missed, handedOver + kWake), kCellPixels, &tally);
+  EXPECT_EQ(tally.lateJoins, 0);
+  policy.Record(At(missed, handedOver + kWake + 1), kCellPixels, &tally);
+  EXPECT_EQ(tally.lateJoins, 1);
+  EXPECT_EQ(memory.aloneUntilNs.load(), handedOver + kWake + 1 + kMinAlone);
 }
 
-TEST(SharingPolicy, TheNextRenderStartsWithTheWayKeptUntilItsTimeIsUp) {
-  for (const bool teamFaster : {true, false}) {
-    SCOPED_TRACE(teamFaster ? "team kept" : "caller alone kept");
-    SharingMemory memory;
-    int64_t keptUntil = 0;
-    {
-      Cells first(&memory, teamFaster ? 20'000 : 60'000, 40'000, 0);
-      first.Until(kRound);
-      keptUntil = first.now + 8 * kRound;
-      first.Until(first.now + kRound);
-    }
-    // A render within the time kept goes on that way from its first cell.
-    Cells second(&memory, 20'000, 40'000, keptUntil - 4 * kRound);
-    EXPECT_TRUE(All(second.Until(keptUntil - 4 * kRound + kRound), teamFaster));
-    second.policy.reset();
-    // One after it times both ways again.
-    Cells third(&memory, 20'000, 40'000, keptUntil + kRound);
-    EXPECT_TRUE(Alternate(third.Until(keptUntil + 2 * kRound)));
+TEST(RowTeam, ReportsMembersAsleepAtTheHandOver) {
+  tilvane::RowTeam team(2);
+  if (team.size() < 2) GTEST_SKIP() << "no thread to start";
+  Tally first(4);
+  team.Run(&Count, &first, 4);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  Tally later(4);
+  EXPECT_TRUE(team.Run(&Count, &later, 4).membersAsleep) << "asleep after 50 ms without a job";
+}
+
+TEST(SharingPolicy, ARunTheCallerDrewNothingOfIsJudgedOnlyAgainstAPaceAlreadySeen) {
+  SharingMemory memory;
+  SharingPolicy policy(&memory);
+  TeamTally tally;
+  policy.Record(RunOf(0, 0, 500'000), kCellPixels, &tally);
+  EXPECT_EQ(tally.lateJoins, 0) << "no pace yet";
+  policy.Record(RunOf(2, 8'000, 1'000), kCellPixels, &tally);
+  policy.Record(RunOf(0, 0, 500'000), kCellPixels, &tally);
+  EXPECT_EQ(tally.lateJoins, 1);
+}
+
+TEST(SharingPolicy, TheLeastTimeAloneDoublesWhileTheTeamStaysLateAndResetsAfterRunsOnTime) {
+  SharingMemory memory;
+  TeamTally tally;
+  const auto aloneAfterLateRun = [&] {
+    SharingPolicy render(&memory);
+    render.Record(RunOf(2, 8'000, 1'000), kCellPixels, &tally);
+    render.Record(RunOf(2, 8'000, 30'000), kCellPixels, &tally);
+    return memory.aloneUntilNs.load() - kEnd;
+  };
+  EXPECT_EQ(aloneAfterLateRun(), kMinAlone);
+  // The next render remembers: the team was late before.
+  EXPECT_EQ(aloneAfterLateRun(), 2 * kMinAlone);
+  EXPECT_EQ(aloneAfterLateRun(), 4 * kMinAlone);
+  SharingPolicy render(&memory);
+  for (int run = 1; run < SharingPolicy::kForgivingRuns; ++run) {
+    render.Record(RunOf(2, 8'000, 1'000), kCellPixels, &tally);
   }
+  EXPECT_EQ(memory.lateShift.load(), 3);
+  render.Record(RunOf(2, 8'000, 1'000), kCellPixels, &tally);
+  EXPECT_EQ(memory.lateShift.load(), 0);
+  memory.aloneUntilNs = 0;
+  EXPECT_EQ(aloneAfterLateRun(), kMinAlone);
+}
+
+TEST(SharingPolicy, ASlowStopCountsAndTheVerdictCarriesOverToTheNextRender) {
+  SharingMemory memory;
+  TeamTally tally;
+  {
+    SharingPolicy render(&memory);
+    render.RecordStop(SharingPolicy::kStopGraceNs, kEnd, &tally);
+    EXPECT_EQ(tally.lateJoins, 0) << "members waking to leave";
+    render.RecordStop(3'000'000, kEnd, &tally);
+    EXPECT_EQ(tally.lateJoins, 1);
+  }
+  const int64_t until = kEnd + kLoss * 3'000'000;
+  SharingPolicy next(&memory);
+  EXPECT_FALSE(next.ShareNext(until - 1));
+  EXPECT_TRUE(next.ShareNext(until));
+  // An earlier verdict, from a render at once, does not cut it short.
+  TeamTally other;
+  SharingPolicy(&memory).RecordStop(300'000, kEnd, &other);
+  EXPECT_EQ(memory.aloneUntilNs.load(), until);
 }
 
 // Painting through the team: one thread that asks for no team, cells too
@@ -334,8 +349,8 @@ TEST(CellPainter, TheTeamReportsHowManyCellsItSharedAndWhy) {
     EXPECT_EQ(painter.tally().Cells(c.route), 5);
   }
 
-  // A fresh start: the process's last render may have kept either way.
-  SharingMemory::Process().keepUntilNs = 0;
+  // A fresh start: the process's last render may have sent the caller alone.
+  SharingMemory::Process().aloneUntilNs = 0;
   PaintScene scene;
   const tilvane::DrawContext<PF_Pixel> context = scene.Context(40);
   SetAside setAside;
@@ -345,14 +360,17 @@ TEST(CellPainter, TheTeamReportsHowManyCellsItSharedAndWhy) {
     tilvane::CellPainter<PF_Pixel> painter(context, {SimdPath::kScalar, &RowsWithAMemberSetAside},
                                            tilvane::RenderOptions{SimdPath::kScalar, 2});
     painter.Paint(scene.Cell(), 0, 0);
-    EXPECT_EQ(painter.tally().Cells(CellRoute::kShared), 1) << "a round starts with the team";
-    EXPECT_EQ(painter.tally().stalls, 1);
+    EXPECT_EQ(painter.tally().Cells(CellRoute::kShared), 1) << "a render starts with the team";
+    EXPECT_EQ(painter.tally().lateJoins, 1);
+    EXPECT_GE(painter.tally().lateNs, 400'000'000);
     painter.Paint(scene.Cell(), 0, 0);
     EXPECT_EQ(painter.tally().Cells(CellRoute::kAlone), 1) << "the next cell is the caller's";
-    EXPECT_EQ(painter.tally().aloneWins, 1);
   }
   gSetAside = nullptr;
   EXPECT_TRUE(setAside.heldUp) << "a member drew a chunk";
+  // The renders of later tests share again.
+  SharingMemory::Process().aloneUntilNs = 0;
+  SharingMemory::Process().lateShift = 0;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // Threads and vector paths inside one render: whatever TILVANE_THREADS and
 // TILVANE_SIMD say, whether the team shares every large cell
-// (TILVANE_SHARING=always) or times itself against one thread, the host sees the same calls with
-// the same arguments in the same order, every one from the thread that called the entry point, and
-// the frame is the one the scalar path renders on one thread. The scenes are
+// (TILVANE_SHARING=always) or decides from its joins, the host sees the same
+// calls with the same arguments in the same order, every one from the thread
+// that called the entry point, and the frame is the one the scalar path
+// renders on one thread. The scenes are
 // large enough for the render to split its cells' windows among workers.
 #include <cstdint>
 #include <sstream>
