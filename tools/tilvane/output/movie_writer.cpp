@@ -281,6 +281,14 @@ struct MovieWriter::State {
   void chooseFormats() {
     codec = &ChooseCodec(path, options.codec);
     tuning = Tune(*codec, options.quality);
+    // x265 sets the decode times of a movie of fewer frames than its B-frame
+    // delay (2) from a value it never initialised, which MP4 then refuses;
+    // without B-frames it does not read it.
+    if (std::string(codec->name) == "hevc" && options.frames <= 2) {
+      for (auto& [key, value] : tuning.options) {
+        if (key == "x265-params") value += ":bframes=0";
+      }
+    }
     encodedFormat = EncodedFormat(*codec, options.depth);
     straightDepth = options.depth == 16 && codec->bits > 8 ? 16 : 8;
     straightFormat = straightDepth == 16 ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGBA;
