@@ -7,13 +7,15 @@ packages=(
   cmake g++ make pkg-config
   libgtest-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools libcli11-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev ffmpeg
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev libswresample-dev
+  ffmpeg
   nlohmann-json3-dev zlib1g-dev time clang-format git
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis
 )
 if [ "${1:-}" = "--native-only" ]; then
   packages=(cmake g++ make pkg-config libopenimageio-dev libcli11-dev
-    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev nlohmann-json3-dev)
+    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev libswresample-dev
+    nlohmann-json3-dev)
 fi
 
 missing=()

@@ -127,6 +127,12 @@ std::vector<RenderOption> FileOptions() {
                "the profile for ProRes, the dithering for GIF (default: each codec's own)",
        .slot = &A::quality, .number = true, .kept = true,
        .save = [](R r) { return r.request.quality ? Number(*r.request.quality) : SavedValue{}; }},
+      {.names = "--no-audio", .typeName = nullptr,
+       .help = "A movie without sound. Otherwise a movie (but not a GIF) carries the first audio "
+               "track of the displacement movie, else of the icon movie, trimmed to the frames "
+               "rendered: copied where the container takes its codec, else re-encoded (AAC in "
+               ".mp4 and .mov, Opus in .webm, FLAC in .mkv)",
+       .slot = &A::noAudio, .kept = true},
   };
 }
 

@@ -32,6 +32,7 @@ struct RenderArgs {
   // empty, it must name a space that works.
   std::optional<std::string> inputColorSpace, outputColorSpace;
   std::string codec, quality;  // movies only
+  bool noAudio = false;
   std::string threads, settings, saveSettings;
   bool quiet = false;
   bool noOverwrite = false;

@@ -139,6 +139,7 @@ RenderRequest ParseRequest(const RenderArgs& args) {
   request.codec = args.codec;
   request.quiet = args.quiet;
   request.noOverwrite = args.noOverwrite;
+  request.audio = !args.noAudio;
   request.layers = {args.inputColorSpace, args.outputColorSpace, args.fitDisplacement,
                     args.loopIcon};
   ParseScene(args, request);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/job/threads.h"
 #include "tools/tilvane/output/movie_writer.h"
 
@@ -36,8 +37,19 @@ void PrintSummary(const RenderSummary& s) {
   }
 }
 
+// The movie whose sound the output carries: the displacement layer's, else
+// the icon layer's.
+std::optional<std::string> SoundOf(const Scene& scene) {
+  for (const auto& layer : {scene.displacement, scene.icon}) {
+    if (layer && IsMovieName(layer->path()) && HasSound(layer->path())) return layer->path();
+  }
+  return std::nullopt;
+}
+
 std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& scene,
-                                     size_t frames) {
+                                     const std::vector<FrameJob>& jobs,
+                                     const std::optional<std::string>& sound) {
+  const size_t frames = jobs.size();
   MovieOptions options;
   options.codec = request.codec;
   options.quality = request.quality;
@@ -49,6 +61,13 @@ std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& 
   options.frames = static_cast<int64_t>(frames);
   options.colorSpace = scene.outputColorSpace;
   options.verbose = !request.quiet;
+  if (sound) {
+    // The range rendered, in the layer's own seconds.
+    const int64_t step = scene.timeStep;
+    options.audio = AudioSource{*sound,
+                                {jobs.front().frame * step, scene.timeScale},
+                                {static_cast<int64_t>(frames) * step, scene.timeScale}};
+  }
   // Room for every frame in flight and as many again waiting for the encoder.
   return std::make_unique<MovieSink>(request.output, options,
                                      2 * static_cast<size_t>(std::max(1, request.threads)));
@@ -92,8 +111,17 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
 
 int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
            const RenderPlan& plan) {
+  const std::optional<std::string> sound =
+      request.audio ? SoundOf(plan.scene) : std::optional<std::string>{};
+  const bool keepsSound = request.movie && TakesSound(request.output);
+  if (sound && !keepsSound) {
+    Warn("the sound of " + Quoted(*sound) +
+         " is not kept: " + (request.movie ? "a GIF" : "an image file") +
+         " carries none (--no-audio leaves this note out)");
+  }
   const std::unique_ptr<MovieSink> sink =
-      request.movie ? OpenMovie(request, plan.scene, plan.jobs.size()) : nullptr;
+      request.movie ? OpenMovie(request, plan.scene, plan.jobs, keepsSound ? sound : std::nullopt)
+                    : nullptr;
   const RenderSummary summary =
       RenderFrames(plugin, plan.scene, plan.jobs, request.threads, !request.quiet, sink.get());
   if (sink) sink->finish();

@@ -29,6 +29,7 @@ struct RenderRequest {
   bool movie = false;
   std::string codec;           // movies only; "" the format's own
   std::optional<int> quality;  // movies only
+  bool audio = true;           // movies carry a layer's sound (--no-audio: none)
   PngOptions png;
   LayerOptions layers;
   int threads = 1;  // frames at once

@@ -196,7 +196,8 @@ struct MovieWriter::State {
   int32_t width = 0;  // encoded: padded to even where the codec needs it
   int32_t height = 0;
   std::vector<unsigned char> straight;
-  std::vector<uint16_t> words;  // a row of 16-bit values on its way into straight
+  std::vector<uint16_t> words;        // a row of 16-bit values on its way into straight
+  std::unique_ptr<AudioTrack> audio;  // writes into format, so it goes first
   int64_t written = 0;
   bool warnedAlpha = false;
   bool finished = false;
@@ -262,6 +263,12 @@ struct MovieWriter::State {
     chooseFormats();
     av_log_set_level(AV_LOG_QUIET);  // failures are reported once, here
     openEncoder();
+    if (options.audio) {
+      if (!TakesSound(path)) throw std::logic_error("a sound for a movie that carries none");
+      audio = std::make_unique<AudioTrack>(
+          *options.audio, format.get(),
+          [this](const std::string& doing, int code) { failed(doing, code); });
+    }
     if (encodedFormat == AV_PIX_FMT_PAL8) {
       openGraph();
     } else {
@@ -274,6 +281,14 @@ struct MovieWriter::State {
   void chooseFormats() {
     codec = &ChooseCodec(path, options.codec);
     tuning = Tune(*codec, options.quality);
+    // x265 sets the decode times of a movie of fewer frames than its B-frame
+    // delay (2) from a value it never initialised, which MP4 then refuses;
+    // without B-frames it does not read it.
+    if (std::string(codec->name) == "hevc" && options.frames <= 2) {
+      for (auto& [key, value] : tuning.options) {
+        if (key == "x265-params") value += ":bframes=0";
+      }
+    }
     encodedFormat = EncodedFormat(*codec, options.depth);
     straightDepth = options.depth == 16 && codec->bits > 8 ? 16 : 8;
     straightFormat = straightDepth == 16 ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGBA;
@@ -475,6 +490,8 @@ struct MovieWriter::State {
       encode(frame.get());
     }
     ++written;
+    // The sound up to the end of this frame, to interleave with it.
+    if (audio) audio->writeUntil({written * options.timeStep, options.timeScale});
   }
 
   void finish() {
@@ -487,6 +504,7 @@ struct MovieWriter::State {
       drainGraph();
     }
     encode(nullptr);
+    if (audio) audio->finish();
     int r = av_write_trailer(format.get());
     if (r < 0 || format->pb->error < 0)
       failed("writing the trailer", r < 0 ? r : format->pb->error);
@@ -507,7 +525,8 @@ MovieWriter::~MovieWriter() = default;
 std::string MovieWriter::describe() const {
   const State& s = *state_;
   return std::string(s.codec->title) + " (" + s.codec->encoder + ", " +
-         av_get_pix_fmt_name(s.encodedFormat) + ", " + s.tuning.shown + ")";
+         av_get_pix_fmt_name(s.encodedFormat) + ", " + s.tuning.shown + ")" +
+         (s.audio ? " with " + s.audio->describe() : "");
 }
 
 void MovieWriter::write(const standin::World& frame) { state_->write(frame); }

@@ -6,8 +6,9 @@
 //   .mkv   ffv1 (lossless, alpha)
 //   .gif   gif (one palette for the whole movie, dithered, transparency kept)
 // YUV codecs are tagged BT.709 (primaries, transfer, limited range) and
-// converted with its matrix. The file is written under a temporary name and
-// takes its own only once complete.
+// converted with its matrix. A movie may carry a sound beside the picture
+// (audio_track.h); a GIF carries none. The file is written under a temporary
+// name and takes its own only once complete.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 
 #include "standin/world.h"
 #include "tools/tilvane/core/formats.h"
+#include "tools/tilvane/output/audio_track.h"
 #include "tools/tilvane/output/frame_sink.h"
 
 namespace tilvane_tool {
@@ -38,9 +40,10 @@ struct MovieOptions {
   int depth = 8;         // of the frames handed in
   int32_t timeStep = 1;  // the rate is timeScale / timeStep frames per second
   uint32_t timeScale = 30;
-  int64_t frames = 1;      // how many frames the movie holds
-  std::string colorSpace;  // "" the effect's sRGB encoding
-  bool verbose = true;     // say which codec writes the movie
+  int64_t frames = 1;                // how many frames the movie holds
+  std::string colorSpace;            // "" the effect's sRGB encoding
+  bool verbose = true;               // say which codec writes the movie
+  std::optional<AudioSource> audio;  // none: a silent movie
 };
 
 // One movie being written. Frames go in in order; finish() completes the file.
@@ -54,7 +57,7 @@ class MovieWriter {
   MovieWriter(const MovieWriter&) = delete;
   MovieWriter& operator=(const MovieWriter&) = delete;
 
-  // "ProRes 4444 (prores_ks, yuva444p10le)".
+  // "ProRes 4444 (prores_ks, yuva444p10le)", and the sound's line when it has one.
   std::string describe() const;
   void write(const standin::World& frame);
   // Drains the encoder, writes the trailer and renames the file into place.
