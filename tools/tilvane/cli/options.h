@@ -32,6 +32,8 @@ struct RenderArgs {
   // empty, it must name a space that works.
   std::optional<std::string> inputColorSpace, outputColorSpace;
   std::string codec, quality;  // movies only
+  // Each for one image format only; "" the format's own default.
+  std::string exrCompression, exrType, jpegQuality, tiffCompression, dpxBits;
   std::string threads, settings, saveSettings;
   bool quiet = false;
   bool noOverwrite = false;

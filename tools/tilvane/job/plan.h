@@ -29,7 +29,7 @@ struct RenderRequest {
   bool movie = false;
   std::string codec;           // movies only; "" the format's own
   std::optional<int> quality;  // movies only
-  PngOptions png;
+  ImageOptions image;
   LayerOptions layers;
   int threads = 1;  // frames at once
   bool quiet = false;
