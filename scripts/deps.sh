@@ -9,7 +9,7 @@ packages=(
   libopenimageio-dev openimageio-tools libcli11-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev libswresample-dev
   ffmpeg
-  nlohmann-json3-dev zlib1g-dev time clang-format git
+  nlohmann-json3-dev zlib1g-dev time clang-format git libimage-exiftool-perl
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis
 )
 if [ "${1:-}" = "--native-only" ]; then

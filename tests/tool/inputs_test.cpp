@@ -1,8 +1,10 @@
 // Inputs as users have them: movies encoded with B-frames or a variable frame
-// rate, broken frames, EXR windows, linear light, layers of another size or
-// length than the render, and layers that show nothing.
+// rate, HDR and wide-gamut movies, broken frames, EXR windows, linear light,
+// layers of another size or length than the render, and layers that show
+// nothing.
 #include <OpenImageIO/imageio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -84,6 +86,44 @@ TEST_F(Inputs, MoviesReadToTheirLastFrameAndHoldIt) {
       EXPECT_NEAR(read(Numbered("m.%04d.png", f)).at(8, 8).g, expected, 3)
           << movie << " frame " << f;
     }
+  }
+}
+
+// 10-bit BT.2020 movies as ffmpeg tags them. PQ and HLG are refused in one
+// line naming the file and what it is; BT.2020 with an SDR curve is read with
+// one warning. Each message's ffmpeg command makes a copy read without a word.
+TEST_F(Inputs, HdrMoviesAreRefusedAndWideGamutOnesWarnedWithACommandThatConverts) {
+  struct Tagged {
+    const char* transfer;
+    const char* said;
+    bool refused;
+  };
+  for (const Tagged t :
+       {Tagged{"smpte2084", "is HDR video (PQ transfer, BT.2020 primaries)", true},
+        Tagged{"arib-std-b67", "is HDR video (HLG transfer, BT.2020 primaries)", true},
+        Tagged{"bt709", "has BT.2020 primaries and is read as BT.709", false}}) {
+    const std::string movie = std::string(t.transfer) + ".mp4";
+    ASSERT_EQ(shell("ffmpeg -y -f lavfi -i testsrc=s=16x16:r=10:d=0.3 -pix_fmt yuv420p10le "
+                    "-c:v libx264 -color_primaries bt2020 -colorspace bt2020nc -color_trc " +
+                    std::string(t.transfer) + " " + movie),
+              0);
+    const RunResult r = run(OneToOne({"--icon", movie, "-o", "out.png"}));
+    if (t.refused) {
+      EXPECT_TRUE(OneLineError(r)) << movie;
+    } else {
+      EXPECT_EQ(r.status, 0) << movie << ": " << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_NE(r.err.find("'" + movie + "' " + t.said), std::string::npos) << r.err;
+    const size_t command = r.err.find("ffmpeg -i ");
+    ASSERT_NE(command, std::string::npos) << r.err;
+    std::string convert = r.err.substr(command);
+    convert.erase(convert.find_last_not_of('\n') + 1);
+    ASSERT_EQ(shell("ffmpeg -v error -y" + convert.substr(6)), 0) << convert;
+    const RunResult copy = run(OneToOne(
+        {"--icon", std::string(t.transfer) + "-bt709.mp4", "--frames", "0-2", "-o", "c.####.png"}));
+    EXPECT_EQ(copy.status, 0) << convert << ": " << copy.err;
+    EXPECT_EQ(copy.err, "") << convert;
   }
 }
 

@@ -1,5 +1,5 @@
 // Layers read from files: what premultiplied values each kind of file gives
-// the effect, at each depth.
+// the effect, at each depth, and stills turned as their orientation asks.
 #include "tools/tilvane/input/layer.h"
 
 #include <OpenImageIO/imageio.h>
@@ -87,6 +87,64 @@ INSTANTIATE_TEST_SUITE_P(Files, StoredAlpha,
                                   name.substr(name.find('.') + 1);
                            return name + "_" + std::to_string(std::get<1>(info.param));
                          });
+
+// A still or sequence frame tagged with an EXIF/TIFF orientation, set by
+// exiftool, is read as oiiotool --reorient shows the same file: size and pixels.
+struct Oriented {
+  const char* layer;  // as given to the tool
+  const char* file;   // the one file written
+  int orientation;
+};
+
+void PrintTo(const Oriented& o, std::ostream* os) { *os << o.layer << " " << o.orientation; }
+
+class Orientation : public ToolTest, public ::testing::WithParamInterface<Oriented> {};
+
+TEST_P(Orientation, StillsAreReadAsOiiotoolReorientShowsThem) {
+  const Oriented& o = GetParam();
+  const std::string file = o.file;
+  // 6x4 pixels, each different from its mirror images, so that every turn and flip shows.
+  ASSERT_EQ(shell("oiiotool --pattern fill:topleft=1,0,0:topright=0,1,0:bottomleft=0,0,1:"
+                  "bottomright=1,1,1 6x4 3 -d uint8 -o " +
+                  file),
+            0);
+  ASSERT_EQ(shell("exiftool -q -overwrite_original -n -Orientation=" +
+                  std::to_string(o.orientation) + " " + file),
+            0);
+  ASSERT_EQ(shell("oiiotool " + file + " --reorient -d uint8 -o shown.tif"), 0);
+  const tilvane_test::Image shown = read("shown.tif");
+  ASSERT_EQ(shown.channels, 3);
+
+  const auto layer = Layer::Open("--icon", path(o.layer));
+  ASSERT_EQ(layer->width(), shown.width);
+  ASSERT_EQ(layer->height(), shown.height);
+  const standin::WorldPtr frame = layer->decode(0, 8);
+  ASSERT_EQ(frame->width(), shown.width);
+  ASSERT_EQ(frame->height(), shown.height);
+  for (int y = 0; y < shown.height; ++y) {
+    for (int x = 0; x < shown.width; ++x) {
+      const PF_Pixel& p = frame->at8(x, y);
+      const tilvane_test::Rgba want = shown.at(x, y);
+      ASSERT_EQ((tilvane_test::Rgba{p.red, p.green, p.blue, p.alpha}),
+                (tilvane_test::Rgba{want.r, want.g, want.b, 255}))
+          << "at " << x << "," << y;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, Orientation,
+    ::testing::Values(Oriented{"p.jpg", "p.jpg", 1}, Oriented{"p.jpg", "p.jpg", 2},
+                      Oriented{"p.jpg", "p.jpg", 3}, Oriented{"p.jpg", "p.jpg", 4},
+                      Oriented{"p.jpg", "p.jpg", 5}, Oriented{"p.jpg", "p.jpg", 6},
+                      Oriented{"p.jpg", "p.jpg", 7}, Oriented{"p.jpg", "p.jpg", 8},
+                      Oriented{"p.tif", "p.tif", 6}, Oriented{"p.tif", "p.tif", 7},
+                      Oriented{"seq.####.jpg", "seq.0001.jpg", 6}),
+    [](const auto& info) {
+      const std::string layer = info.param.layer;
+      return (layer[0] == 's' ? "sequence" : layer.substr(layer.find('.') + 1)) + std::string("_") +
+             std::to_string(info.param.orientation);
+    });
 
 }  // namespace
 }  // namespace tilvane_tool

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 
 #include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/text.h"
+#include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/movie_writer.h"
 
 namespace tilvane_tool {
@@ -28,6 +30,17 @@ std::string MovieList() {
     list += std::string(list.empty() ? "" : ", ") + std::string(c.extension);
   }
   return "(" + list + ")";
+}
+
+// Names for help: "a, b or c".
+template <size_t N>
+std::string Names(const char* const (&names)[N]) {
+  return OrList(std::vector<std::string>(std::begin(names), std::end(names)));
+}
+
+// A value saved only when the option was set.
+SavedValue IfGiven(const std::string& given, SavedValue value) {
+  return given.empty() ? SavedValue{} : value;
 }
 
 using A = RenderArgs;
@@ -95,13 +108,13 @@ std::vector<RenderOption> FileOptions() {
       {.names = "--png-compression", .typeName = "0-9",
        .help = "zlib's level for PNG outputs, 0 (fastest, largest) to 9 (smallest, slowest)",
        .slot = &A::pngCompression, .number = true, .kept = true,
-       .save = [](R r) { return Number(r.request.png.compression); }},
+       .save = [](R r) { return Number(r.request.image.png.compression); }},
       {.names = "--png-filter", .typeName = "NAME",
        .help = "libpng's row filter for PNG outputs: none (fastest; smallest for icons on a flat "
                "or transparent ground), sub, up, average, paeth, or adaptive (tries each on "
                "every row; often smaller for photographic icons in large cells)",
        .slot = &A::pngFilter, .kept = true,
-       .save = [](R r) { return Text(PngFilterName(r.request.png.filter)); }},
+       .save = [](R r) { return Text(PngFilterName(r.request.image.png.filter)); }},
       {.names = "--input-colorspace", .typeName = "NAME",
        .help = "The colour space of the input files (default: the file's own tag, linear in a PNG "
                "or a colorSpace attribute in an EXR; else linear for EXR and floating-point "
@@ -133,6 +146,37 @@ std::vector<RenderOption> FileOptions() {
                "rendered: copied where the container takes its codec, else re-encoded (AAC in "
                ".mp4 and .mov, Opus in .webm, FLAC in .mkv)",
        .slot = &A::noAudio, .kept = true},
+      // Like a movie's, each format's own settings are kept only when set,
+      // and a settings file's apply only to that format.
+      {.names = "--exr-compression", .typeName = "NAME",
+       .help = "EXR outputs' compression: " + Names(kExrCompressions) + " (default zip)",
+       .slot = &A::exrCompression, .kept = true,
+       .save = [](R r) {
+         return IfGiven(r.args.exrCompression, Text(r.request.image.exrCompression));
+       }},
+      {.names = "--exr-type", .typeName = "half|float",
+       .help = "EXR outputs' values: half (16-bit) or float (32-bit) floats (default half)",
+       .slot = &A::exrType, .kept = true,
+       .save = [](R r) {
+         return IfGiven(r.args.exrType, Text(r.request.image.exrFloat ? "float" : "half"));
+       }},
+      {.names = "--jpeg-quality", .typeName = "1-100",
+       .help = "JPEG outputs' quality, 1 (smallest) to 100 (best) (default 98)",
+       .slot = &A::jpegQuality, .number = true, .kept = true,
+       .save = [](R r) {
+         return IfGiven(r.args.jpegQuality, Number(r.request.image.jpegQuality.value_or(0)));
+       }},
+      {.names = "--tiff-compression", .typeName = "NAME",
+       .help = "TIFF outputs' compression: " + Names(kTiffCompressions) + " (default zip)",
+       .slot = &A::tiffCompression, .kept = true,
+       .save = [](R r) {
+         return IfGiven(r.args.tiffCompression, Text(r.request.image.tiffCompression));
+       }},
+      {.names = "--dpx-bits", .typeName = "10|16",
+       .help = "DPX outputs' bits per channel, 10 or 16 (default 10). DPX holds RGB over black, "
+               "sRGB-encoded unless --output-colorspace says otherwise",
+       .slot = &A::dpxBits, .number = true, .kept = true,
+       .save = [](R r) { return IfGiven(r.args.dpxBits, Number(r.request.image.dpxBits)); }},
   };
 }
 

@@ -33,6 +33,8 @@ struct RenderArgs {
   std::optional<std::string> inputColorSpace, outputColorSpace;
   std::string codec, quality;  // movies only
   bool noAudio = false;
+  // Each for one image format only; "" the format's own default.
+  std::string exrCompression, exrType, jpegQuality, tiffCompression, dpxBits;
   std::string threads, settings, saveSettings;
   bool quiet = false;
   bool noOverwrite = false;

@@ -1,12 +1,16 @@
 #include "tools/tilvane/cli/request.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <limits>
 
 #include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/frame_pattern.h"
 #include "tools/tilvane/core/text.h"
 #include "tools/tilvane/job/threads.h"
+#include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/movie_writer.h"
 
 namespace tilvane_tool {
@@ -57,7 +61,7 @@ void ParseScene(const RenderArgs& args, RenderRequest& request) {
   request.totalTime = static_cast<int32_t>(duration * step);
   request.threads = ParseThreads(args.threads);
   if (!args.pngCompression.empty()) {
-    request.png.compression =
+    request.image.png.compression =
         static_cast<int>(ParseInteger("--png-compression", args.pngCompression, 0, 9,
                                       "a whole number from 0 (none) to 9 (smallest)"));
   }
@@ -67,7 +71,7 @@ void ParseScene(const RenderArgs& args, RenderRequest& request) {
       throw UsageError("--png-filter '" + args.pngFilter + "' is not valid; give " +
                        PngFilterNames());
     }
-    request.png.filter = *filter;
+    request.image.png.filter = *filter;
   }
 }
 
@@ -121,6 +125,65 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
   CheckOutputPath(request.jobs.front().path);
 }
 
+// name, in any case, if it is one of names; else a message naming option.
+template <size_t N>
+std::string OneOf(const std::string& option, const std::string& name,
+                  const char* const (&names)[N]) {
+  const std::vector<std::string> all(std::begin(names), std::end(names));
+  if (std::find(all.begin(), all.end(), Lower(name)) == all.end()) {
+    throw UsageError(option + " '" + name + "' is not valid; give " + OrList(all));
+  }
+  return Lower(name);
+}
+
+// Each image format's own options. Given on the command line for an output
+// of another format they are a mistake; a settings file's wait for theirs.
+void ParseImageOptions(const RenderArgs& args, RenderRequest& request) {
+  const auto format = FormatOf(args.output);
+  const auto is = [&](OutputFormat f) { return format == f; };
+  const struct {
+    const char* key;
+    const std::string& value;
+    bool applies;
+    const char* outputs;  // as the message names them, the first the one to end -o with
+  } options[] = {
+      {"exr-compression", args.exrCompression, is(OutputFormat::Exr), ".exr"},
+      {"exr-type", args.exrType, is(OutputFormat::Exr), ".exr"},
+      {"jpeg-quality", args.jpegQuality, is(OutputFormat::Jpeg), ".jpg/.jpeg"},
+      {"tiff-compression", args.tiffCompression, IsTiff(args.output), ".tif/.tiff"},
+      {"dpx-bits", args.dpxBits, is(OutputFormat::Dpx), ".dpx"},
+  };
+  for (const auto& o : options) {
+    if (o.value.empty() || o.applies || args.fromSettings.count(o.key)) continue;
+    const std::string outputs = o.outputs;
+    throw UsageError("--" + std::string(o.key) + " applies to " + outputs +
+                     " outputs only; end -o with " + outputs.substr(0, outputs.find('/')) +
+                     ", or leave it out");
+  }
+  ImageOptions& image = request.image;
+  if (!args.exrCompression.empty()) {
+    image.exrCompression = OneOf("--exr-compression", args.exrCompression, kExrCompressions);
+  }
+  if (!args.exrType.empty()) {
+    const char* const types[] = {"half", "float"};
+    image.exrFloat = OneOf("--exr-type", args.exrType, types) == "float";
+  }
+  const std::string quality = "a whole number from 1 (smallest) to 100 (best)";
+  if (!args.jpegQuality.empty()) {
+    image.jpegQuality =
+        static_cast<int>(ParseInteger("--jpeg-quality", args.jpegQuality, 1, 100, quality));
+  }
+  if (!args.tiffCompression.empty()) {
+    image.tiffCompression = OneOf("--tiff-compression", args.tiffCompression, kTiffCompressions);
+  }
+  if (!args.dpxBits.empty()) {
+    if (args.dpxBits != "10" && args.dpxBits != "16") {
+      throw UsageError("--dpx-bits '" + args.dpxBits + "' is not valid; give 10 or 16");
+    }
+    image.dpxBits = args.dpxBits == "16" ? 16 : 10;
+  }
+}
+
 }  // namespace
 
 int ParseThreads(const std::string& text) {
@@ -144,6 +207,7 @@ RenderRequest ParseRequest(const RenderArgs& args) {
                     args.loopIcon};
   ParseScene(args, request);
   ParseFrames(args, request);
+  ParseImageOptions(args, request);
   return request;
 }
 

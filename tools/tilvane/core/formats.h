@@ -22,8 +22,9 @@ inline std::string ExtensionOf(const std::string& path) {
 }
 
 // How an image file keeps a frame: straight alpha at the frame's depth (PNG,
-// TIFF), premultiplied half floats (EXR), or 8 bits over black (JPEG).
-enum class OutputFormat { Straight, Exr, Jpeg };
+// TIFF), premultiplied floats (EXR), 8 bits over black (JPEG), or over black
+// at 10 or 16 bits (DPX).
+enum class OutputFormat { Straight, Exr, Jpeg, Dpx };
 
 struct ImageExtension {
   std::string_view extension;
@@ -33,10 +34,11 @@ inline constexpr ImageExtension kImageExtensions[] = {
     {".png", OutputFormat::Straight},  {".tif", OutputFormat::Straight},
     {".tiff", OutputFormat::Straight}, {".exr", OutputFormat::Exr},
     {".jpg", OutputFormat::Jpeg},      {".jpeg", OutputFormat::Jpeg},
+    {".dpx", OutputFormat::Dpx},
 };
 // The image extensions as messages name them, and the formats as help does.
-inline constexpr const char* kImageExtensionsShown = ".png, .tif, .exr or .jpg";
-inline constexpr const char* kImageFormatsShown = "PNG, TIFF, EXR or JPEG";
+inline constexpr const char* kImageExtensionsShown = ".png, .tif, .exr, .jpg or .dpx";
+inline constexpr const char* kImageFormatsShown = "PNG, TIFF, EXR, JPEG or DPX";
 
 inline std::optional<OutputFormat> FormatOf(const std::string& path) {
   const std::string ext = ExtensionOf(path);
@@ -44,6 +46,11 @@ inline std::optional<OutputFormat> FormatOf(const std::string& path) {
     if (ext == e.extension) return e.format;
   }
   return std::nullopt;
+}
+
+inline bool IsTiff(const std::string& path) {
+  const std::string ext = ExtensionOf(path);
+  return ext == ".tif" || ext == ".tiff";
 }
 
 // PNG takes a compression level, a row filter and its colour space as a chunk.

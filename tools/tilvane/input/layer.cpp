@@ -1,5 +1,7 @@
 #include "tools/tilvane/input/layer.h"
 
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <mutex>
 #include <system_error>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "tools/tilvane/core/color.h"
@@ -57,6 +60,19 @@ std::unique_ptr<ImageInput> OpenInput(const std::string& option, const std::stri
                      " has no pixels; give an image at least one pixel wide and high");
   }
   return in;
+}
+
+// The EXIF/TIFF orientation a still asks to be shown in (1 to 8; 1, as
+// stored, when it names none or an unknown one).
+int Orientation(const ImageSpec& spec) {
+  const int orientation = spec.get_int_attribute("Orientation", 1);
+  return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
+// The display window's size as shown: orientations 5 to 8 turn by a quarter.
+std::pair<int32_t, int32_t> ShownSize(const ImageSpec& spec) {
+  if (Orientation(spec) >= 5) return {spec.full_height, spec.full_width};
+  return {spec.full_width, spec.full_height};
 }
 
 bool IsAnimated(const ImageInput& in) { return in.spec().get_int_attribute("oiio:Movie", 0) != 0; }
@@ -127,6 +143,26 @@ std::string FileColorSpace(const ImageInput& in, const ImageSpec& spec) {
   return format == "openexr" || spec.format.is_floating_point() ? kLinearSpace : kWorkingSpace;
 }
 
+// Turns and flips the frame as its orientation asks, as players and
+// OpenImageIO's own reorient do; the windows move with the pixels.
+void Reorient(const std::string& option, FileFrame& frame) {
+  ImageSpec& spec = frame.spec;
+  if (Orientation(spec) == 1) return;
+  const OIIO::ImageBuf stored(spec, frame.data.data());
+  const OIIO::ImageBuf shown = OIIO::ImageBufAlgo::reorient(stored, 1);
+  const ImageSpec& turned = shown.spec();
+  if (shown.has_error() || turned.image_bytes() != frame.data.size() ||
+      !shown.get_pixels(shown.roi(), spec.format, frame.data.data())) {
+    throw UsageError(option + " " + Quoted(frame.file) + " cannot be turned as its orientation " +
+                     std::to_string(Orientation(spec)) + " asks (" + OneLine(shown.geterror()) +
+                     "); re-save the image upright");
+  }
+  spec.x = turned.x, spec.y = turned.y, spec.width = turned.width, spec.height = turned.height;
+  spec.full_x = turned.full_x, spec.full_y = turned.full_y;
+  spec.full_width = turned.full_width, spec.full_height = turned.full_height;
+  spec.attribute("Orientation", 1);
+}
+
 // The pixels of one image (subimage: an animated image's frame), as stored.
 // buffer's memory is taken for the pixels, so that a sequence read on one
 // thread reuses one allocation rather than touching fresh pages every frame.
@@ -160,6 +196,7 @@ FileFrame ReadFile(const std::string& option, const std::string& file, int subim
     throw UsageError(option + " " + Quoted(file) + " cannot be read (" + OneLine(in->geterror()) +
                      "); check that the file is complete");
   }
+  Reorient(option, frame);
   return frame;
 }
 
@@ -370,8 +407,8 @@ class StillLayer final : public DiskLayer {
   StillLayer(const std::string& option, const std::string& file, std::string colorSpace)
       : DiskLayer(option, file, std::move(colorSpace)) {
     files_.push_back(file);
-    const auto in = OpenInput(option, file);
-    setSize(in->spec().full_width, in->spec().full_height);
+    const auto [width, height] = ShownSize(OpenInput(option, file)->spec());
+    setSize(width, height);
   }
   int64_t frameCount() const override { return 1; }
   standin::WorldPtr decode(int64_t, int depth) const override {
@@ -388,8 +425,8 @@ class SequenceLayer final : public DiskLayer {
                 std::string colorSpace)
       : DiskLayer(option, path, std::move(colorSpace)) {
     files_ = std::move(files);
-    const auto in = OpenInput(option, files_.front());
-    setSize(in->spec().full_width, in->spec().full_height);
+    const auto [width, height] = ShownSize(OpenInput(option, files_.front())->spec());
+    setSize(width, height);
   }
   int64_t frameCount() const override { return static_cast<int64_t>(files_.size()); }
   standin::WorldPtr decode(int64_t index, int depth) const override {

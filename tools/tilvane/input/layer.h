@@ -2,8 +2,8 @@
 // time), a numbered sequence (from the lowest number found on disk to the
 // highest; a missing number holds the frame before it), a movie or animated
 // image (every frame one layer frame), or frames held in memory. A layer's
-// size is its image's display window, or its movie's picture as players show
-// it.
+// size is its image's display window, or its movie's picture, as players show
+// it: a still or sequence frame turned as its EXIF/TIFF orientation asks.
 #pragma once
 
 #include <cstdint>

@@ -21,6 +21,7 @@ extern "C" {
 #include "tools/tilvane/core/errors.h"
 
 namespace tilvane_tool {
+namespace fs = std::filesystem;
 namespace {
 
 std::string AvError(int code) {
@@ -90,6 +91,7 @@ struct MovieReader::State {
     if (stream < 0 || !decoder) {
       fail("has no video stream this build can decode; give a movie with video, or an image");
     }
+    CheckColor();
     decoder = AlphaDecoder(*decoder);
     rotation = QuarterTurns();
     codec = avcodec_alloc_context3(decoder);
@@ -105,6 +107,46 @@ struct MovieReader::State {
       fail("has no pixels; give a movie at least one pixel wide and high");
     }
     index();
+  }
+
+  // The movie's name with "-bt709" before its extension, beside it: where
+  // the commands suggested below write the converted copy.
+  std::string ConvertedName() const {
+    fs::path converted(path);
+    converted.replace_filename(converted.stem().string() + "-bt709" +
+                               converted.extension().string());
+    return converted.string();
+  }
+
+  // Pictures are read as BT.709, as players read untagged SDR video. A PQ or
+  // HLG picture holds light far above that range: read so, it looks dark and
+  // washed out, and how to bring it down is a look the user picks, so it is
+  // refused with a command that makes a BT.709 copy. BT.2020 primaries with
+  // an SDR curve only look less saturated than meant: warned about.
+  void CheckColor() const {
+    const AVCodecParameters& par = *format->streams[stream]->codecpar;
+    const bool pq = par.color_trc == AVCOL_TRC_SMPTE2084;
+    const bool hlg = par.color_trc == AVCOL_TRC_ARIB_STD_B67;
+    const bool wide = par.color_primaries == AVCOL_PRI_BT2020;
+    if (pq || hlg) {
+      const char* primaries = av_color_primaries_name(par.color_primaries);
+      fail(std::string("is HDR video (") + (pq ? "PQ" : "HLG") + " transfer, " +
+           (wide                                                         ? std::string("BT.2020")
+            : par.color_primaries == AVCOL_PRI_UNSPECIFIED || !primaries ? std::string("untagged")
+                                                                         : std::string(primaries)) +
+           " primaries), which this tool reads only as BT.709 SDR; make a BT.709 copy first, "
+           "e.g. ffmpeg -i " +
+           Quoted(path) +
+           " -vf zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,tonemap=hable:desat=0,"
+           "zscale=t=bt709:m=bt709:r=tv,format=yuv420p " +
+           Quoted(ConvertedName()));
+    }
+    if (wide) {
+      Warn(option + " " + Quoted(path) +
+           " has BT.2020 primaries and is read as BT.709, so its colours show less saturated "
+           "than meant; for a BT.709 copy: ffmpeg -i " +
+           Quoted(path) + " -vf colorspace=all=bt709:format=yuv420p " + Quoted(ConvertedName()));
+    }
   }
 
   // VP8 and VP9 carry alpha in a side channel that only libvpx's decoders

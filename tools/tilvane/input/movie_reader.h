@@ -4,6 +4,8 @@
 // seeks to the key frame before a frame and decodes forward from there.
 // Pictures are shown as players show them: turned by the stream's display
 // matrix (quarter turns), with the alpha of VP8/VP9 in WebM or Matroska.
+// Colour is read as BT.709: PQ and HLG movies are refused, and BT.2020 SDR
+// ones warned about, each with the ffmpeg command that makes a BT.709 copy.
 #pragma once
 
 #include <cstdint>

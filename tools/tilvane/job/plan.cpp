@@ -85,7 +85,7 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   scene.timeStep = request.timeStep;
   scene.timeScale = request.timeScale;
   scene.totalTime = request.totalTime;
-  scene.png = request.png;
+  scene.image = request.image;
   scene.controls = ParseControls(controls);
   OpenLayers(scene, request.icon, request.displacement, request.layers);
   std::pair<int32_t, int32_t> size;

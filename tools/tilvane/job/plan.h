@@ -30,7 +30,7 @@ struct RenderRequest {
   std::string codec;           // movies only; "" the format's own
   std::optional<int> quality;  // movies only
   bool audio = true;           // movies carry a layer's sound (--no-audio: none)
-  PngOptions png;
+  ImageOptions image;
   LayerOptions layers;
   int threads = 1;  // frames at once
   bool quiet = false;

@@ -219,7 +219,7 @@ struct Workers {
       output.reset();
     } else {
       written.writing(i);
-      WriteImage(*output, job.path, scene.outputColorSpace, scene.png);
+      WriteImage(*output, job.path, scene.outputColorSpace, scene.image);
       written.mark(i);
     }
   }

@@ -14,6 +14,7 @@
 #include "tools/tilvane/job/controls.h"
 #include "tools/tilvane/output/frame_sink.h"
 #include "tools/tilvane/output/frames_written.h"
+#include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
@@ -31,7 +32,7 @@ struct Scene {
   bool loopIcon = false;  // an icon shorter than the duration repeats
   Fit displacementFit = Fit::None;
   std::string outputColorSpace;  // "" by the output's format
-  PngOptions png;
+  ImageOptions image;
 };
 
 // The render options about layers and colour, as given.

@@ -7,6 +7,7 @@
 
 #include "tools/tilvane/core/color.h"
 #include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/output/output_file.h"
 
@@ -56,11 +57,12 @@ void FileRows(const standin::World& frame, FileAlpha alpha, int channels, Out* o
   });
 }
 
-// EXR: premultiplied half floats, the colour converted to space.
-Values ExrValues(const standin::World& frame, const std::string& space, const std::string& path) {
+// EXR: premultiplied half (or full) floats, the colour converted to space.
+Values ExrValues(const standin::World& frame, const std::string& space, const std::string& path,
+                 bool full) {
   const size_t count = CountOf(frame, 4);
   const std::string what = "-o " + Quoted(path);
-  if (frame.depth() == 8) {
+  if (frame.depth() == 8 && !full) {
     WithMemoryFor("writing " + Quoted(path), uint64_t{count} * 2,
                   [&] { HalvesFromWorld8(frame, space, what, tHalves); });
     return {tHalves.data(), TypeDesc::HALF};
@@ -74,8 +76,14 @@ Values ExrValues(const standin::World& frame, const std::string& space, const st
   return {tFloats.data(), TypeDesc::FLOAT};
 }
 
-// JPEG: no alpha to carry, so the premultiplied colour is the frame over black.
-Values JpegValues(const standin::World& frame, const std::string& path) {
+// JPEG and DPX: no alpha to carry, so the premultiplied colour is the frame
+// over black; in bytes for JPEG, at the frame's depth for DPX.
+Values OverBlackValues(const standin::World& frame, const std::string& path, bool bytes) {
+  if (!bytes && frame.depth() == 16) {
+    ResizeForWriting(tWords, CountOf(frame, 3), path);
+    FileRows(frame, FileAlpha::OverBlack, 3, tWords.data());
+    return {tWords.data(), TypeDesc::UINT16};
+  }
   ResizeForWriting(tBytes, CountOf(frame, 3), path);
   FileRows(frame, FileAlpha::OverBlack, 3, tBytes.data());
   return {tBytes.data(), TypeDesc::UINT8};
@@ -93,10 +101,33 @@ Values StraightValues(const standin::World& frame, const std::string& path) {
   return {tBytes.data(), TypeDesc::UINT8};
 }
 
+// The type the file stores its values in.
+TypeDesc StoredType(OutputFormat format, const Values& values, const ImageOptions& options) {
+  if (format == OutputFormat::Exr) return options.exrFloat ? TypeDesc::FLOAT : TypeDesc::HALF;
+  if (format == OutputFormat::Dpx) return TypeDesc::UINT16;  // 10 bits are packed from these
+  return values.type;
+}
+
+// The encoder's settings the options give; none for a default, so that a
+// file written without options stays as it always was.
+void SetEncoding(OutputFormat format, const std::string& path, const ImageOptions& options,
+                 ImageSpec& spec) {
+  if (format == OutputFormat::Exr && !options.exrCompression.empty()) {
+    spec.attribute("compression", options.exrCompression);
+  }
+  if (format == OutputFormat::Jpeg && options.jpegQuality) {
+    spec.attribute("compression", "jpeg:" + std::to_string(*options.jpegQuality));
+  }
+  if (IsTiff(path) && !options.tiffCompression.empty()) {
+    spec.attribute("compression", options.tiffCompression);
+  }
+  if (format == OutputFormat::Dpx) spec.attribute("oiio:BitsPerSample", options.dpxBits);
+}
+
 }  // namespace
 
 void WriteImage(const standin::World& rendered, const std::string& path,
-                const std::string& colorSpace, const PngOptions& png) {
+                const std::string& colorSpace, const ImageOptions& options) {
   const auto format = FormatOf(path);
   if (!format) CheckOutputPath(path);
   // Colour: EXR holds linear light, the others the effect's own encoding.
@@ -109,12 +140,13 @@ void WriteImage(const standin::World& rendered, const std::string& path,
                                           ? FrameInSpace(rendered, space, "-o " + Quoted(path))
                                           : nullptr;
   const standin::World& frame = converted ? *converted : rendered;
-  const Values values = *format == OutputFormat::Exr    ? ExrValues(frame, space, path)
-                        : *format == OutputFormat::Jpeg ? JpegValues(frame, path)
-                                                        : StraightValues(frame, path);
-  const int channels = *format == OutputFormat::Jpeg ? 3 : 4;
-  ImageSpec spec(frame.width(), frame.height(), channels,
-                 *format == OutputFormat::Exr ? TypeDesc(TypeDesc::HALF) : values.type);
+  const bool overBlack = *format == OutputFormat::Jpeg || *format == OutputFormat::Dpx;
+  const Values values = *format == OutputFormat::Exr
+                            ? ExrValues(frame, space, path, options.exrFloat)
+                        : overBlack ? OverBlackValues(frame, path, *format == OutputFormat::Jpeg)
+                                    : StraightValues(frame, path);
+  const int channels = overBlack ? 3 : 4;
+  ImageSpec spec(frame.width(), frame.height(), channels, StoredType(*format, values, options));
   if (*format == OutputFormat::Exr) spec.attribute(kColorSpaceAttribute, held);
   // The values are straight already; the writer must not divide again.
   if (*format == OutputFormat::Straight) spec.attribute("oiio:UnassociatedAlpha", 1);
@@ -123,8 +155,9 @@ void WriteImage(const standin::World& rendered, const std::string& path,
   // tag OpenImageIO reads (their readers assume sRGB), and its TIFF writer
   // given one writes a file without its image length.
   if (IsPng(path)) spec.attribute("oiio:ColorSpace", held);
+  SetEncoding(*format, path, options, spec);
 
-  EncodeAndWrite(path, spec, values.type, values.data, png);
+  EncodeAndWrite(path, spec, values.type, values.data, options.png);
 }
 
 }  // namespace tilvane_tool

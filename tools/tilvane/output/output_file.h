@@ -17,9 +17,9 @@ namespace tilvane_tool {
 // writes, as an image or a movie.
 void CheckOutputFormat(const std::string& path);
 
-// Throws UsageError unless path names a format the tool writes (.png, .tif,
-// .tiff, .exr, .jpg, .jpeg) in a writable directory, or one that
-// MakeOutputDirectory can make in the nearest that exists.
+// Throws UsageError unless path names an image format the tool writes (see
+// kImageExtensions) in a writable directory, or one that MakeOutputDirectory
+// can make in the nearest that exists.
 void CheckOutputPath(const std::string& path);
 
 // Makes the directory path goes in, and any missing above it, as mkdir -p
