@@ -22,9 +22,10 @@ std::vector<InputFile> InputFiles(const Scene& scene) {
   return files;
 }
 
-void PrintSummary(const RenderSummary& s) {
+void PrintSummary(const RenderSummary& s, const Timing& timing) {
   // On stderr with the warnings and the progress, so that one log holds them all
   // and stdout only what a script reads.
+  std::fprintf(stderr, "tilvane: %s\n", timing.describe().c_str());
   std::fprintf(stderr, "tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second), %s\n",
                static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
                s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0,
@@ -57,18 +58,29 @@ std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& 
 }  // namespace
 
 RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls) {
-  // Before the layers open, since their readers may start threads.
-  FixThreadsPerFrame(FramesAtOnce(request.threads, request.jobs.size()));
+  // Before the layers open, since their readers may start threads; a range
+  // the layers give is taken to be long.
+  const TimeRequest& time = request.time;
+  const size_t frames = time.frames ? static_cast<size_t>(time.frames->second - time.frames->first + 1)
+                        : time.manyFrames ? static_cast<size_t>(std::max(1, request.threads))
+                                          : 1;
+  FixThreadsPerFrame(FramesAtOnce(request.threads, frames));
   RenderPlan plan;
   Scene& scene = plan.scene;
-  plan.jobs = request.jobs;
   scene.depth = request.depth;
-  scene.timeStep = request.timeStep;
-  scene.timeScale = request.timeScale;
-  scene.totalTime = request.totalTime;
   scene.png = request.png;
   scene.controls = ParseControls(controls);
   OpenLayers(scene, request.icon, request.displacement, request.layers);
+  plan.timing = ResolveTiming(time, scene.icon.get(), scene.displacement.get(),
+                              request.layers.loopIcon);
+  const Timing& timing = plan.timing;
+  scene.timeStep = timing.timeStep;
+  scene.timeScale = timing.timeScale;
+  scene.totalTime = timing.totalTime;
+  scene.iconRate = time.iconRate;
+  scene.displacementRate = time.displacementRate;
+  plan.jobs = FrameJobs{timing.first, timing.last, request.output, request.pattern,
+                        request.startNumber.value_or(timing.first)};
   std::pair<int32_t, int32_t> size;
   if (request.size) {
     size = *request.size;
@@ -83,10 +95,10 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   scene.width = size.first;
   scene.height = size.second;
   std::vector<std::string> outputs;
-  for (const FrameJob& job : plan.jobs) outputs.push_back(job.path);
+  for (size_t i = 0; i < plan.jobs.size(); ++i) outputs.push_back(plan.jobs.path(i));
   CheckOutputs(outputs, InputFiles(scene), request.noOverwrite);
   PrepareLayers(scene, request.layers, plan.jobs);
-  MakeOutputDirectory(plan.jobs.front().path);  // a numbered output's frames share it
+  MakeOutputDirectory(plan.jobs.path(0));  // a numbered output's frames share it
   return plan;
 }
 
@@ -97,7 +109,7 @@ int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
   const RenderSummary summary =
       RenderFrames(plugin, plan.scene, plan.jobs, request.threads, !request.quiet, sink.get());
   if (sink) sink->finish();
-  if (!request.quiet) PrintSummary(summary);
+  if (!request.quiet) PrintSummary(summary, plan.timing);
   return 0;
 }
 
