@@ -28,21 +28,23 @@ class MediaTime : public ToolTest {
   }
   // The video stream's rate, frame count and duration as ffprobe reads them.
   std::string probe(const std::string& movie) const {
-    return output("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-                  "stream=r_frame_rate,nb_read_frames,duration -of csv=p=0 " +
-                  movie);
+    return output(
+        "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+        "stream=r_frame_rate,nb_read_frames,duration -of csv=p=0 " +
+        movie);
   }
   // Raw RGBA frames as ffmpeg decodes them: through filters, or each picture once.
   std::vector<std::string> rawFrames(const std::string& movie, const std::string& filters,
                                      int width, int height, bool pictures = false) const {
-    EXPECT_EQ(shell("ffmpeg -v error -y -i " + movie + (filters.empty() ? "" : " -vf " + filters) +
-                    (pictures ? " -fps_mode passthrough" : "") +
-                    " -f rawvideo -pix_fmt rgba ref.rgba"),
-              0);
+    EXPECT_EQ(
+        shell("ffmpeg -v error -y -i " + movie + (filters.empty() ? "" : " -vf " + filters) +
+              (pictures ? " -fps_mode passthrough" : "") + " -f rawvideo -pix_fmt rgba ref.rgba"),
+        0);
     const std::string all = bytes("ref.rgba");
     const size_t frame = size_t(width) * height * 4;
     std::vector<std::string> frames;
-    for (size_t at = 0; at + frame <= all.size(); at += frame) frames.push_back(all.substr(at, frame));
+    for (size_t at = 0; at + frame <= all.size(); at += frame)
+      frames.push_back(all.substr(at, frame));
     return frames;
   }
   // An 8-bit RGBA image's values as bytes, to compare with raw frames.
@@ -94,12 +96,12 @@ TEST_F(MediaTime, AVariableRateIconKeepsItsTimes) {
   EXPECT_EQ(ffmpeg[31], decoded[30]);
   EXPECT_EQ(ffmpeg[33], decoded[31]);
 
-  const RunResult r = run({"render", "--quiet", "--icon", "vfr.mov", "--units", "1",
-                           "--displacement-effect", "none", "--size", "32x24", "--rate", "30",
-                           // The effect wraps icon time just before the duration: kept out of reach.
-                           "--duration", "1000",
-                           "--frames", "0-" + std::to_string(ffmpeg.size() - 1), "-o",
-                           "out.####.png"});
+  const RunResult r =
+      run({"render", "--quiet", "--icon", "vfr.mov", "--units", "1", "--displacement-effect",
+           "none", "--size", "32x24", "--rate", "30",
+           // The effect wraps icon time just before the duration: kept out of reach.
+           "--duration", "1000", "--frames", "0-" + std::to_string(ffmpeg.size() - 1), "-o",
+           "out.####.png"});
   ASSERT_EQ(r.status, 0) << r.err;
   for (size_t f = 0; f < ffmpeg.size(); ++f) {
     char name[32];
@@ -113,27 +115,28 @@ TEST_F(MediaTime, AVariableRateIconKeepsItsTimes) {
 // outputs only; a range past the plate's end says so once.
 TEST_F(MediaTime, APlateKeepsItsFrameNumbers) {
   for (int n = 1001; n <= 1020; ++n) {
-    writeUniform("plate." + std::to_string(n) + ".png", 8, 8, 8, {(n - 1000) * 12, 80, 255 - n % 7 * 30, 255});
+    writeUniform("plate." + std::to_string(n) + ".png", 8, 8, 8,
+                 {(n - 1000) * 12, 80, 255 - n % 7 * 30, 255});
   }
-  const std::vector<std::string> look = {"render", "--quiet", "--units", "1",
-                                         "--displacement-effect", "none"};
+  const std::vector<std::string> look = {
+      "render", "--quiet", "--units", "1", "--displacement-effect", "none"};
   const auto with = [&](std::vector<std::string> extra) {
     std::vector<std::string> args = look;
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   };
-  ASSERT_EQ(run(with({"--icon", "plate.####.png", "--frames", "1001-1010", "-o", "out.####.png"}))
-                .status,
-            0);
+  ASSERT_EQ(
+      run(with({"--icon", "plate.####.png", "--frames", "1001-1010", "-o", "out.####.png"})).status,
+      0);
   ASSERT_EQ(run(with({"--icon", "plate.####.png", "--frames", "1001-1010", "--start-number", "1",
                       "-o", "renumbered.####.png"}))
                 .status,
             0);
   for (int n = 1001; n <= 1010; ++n) {
     const std::string number = std::to_string(n);
-    ASSERT_EQ(run(with({"--icon", "plate." + number + ".png", "-o", "still." + number + ".png"}))
-                  .status,
-              0);
+    ASSERT_EQ(
+        run(with({"--icon", "plate." + number + ".png", "-o", "still." + number + ".png"})).status,
+        0);
     EXPECT_EQ(bytes("out." + number + ".png"), bytes("still." + number + ".png")) << n;
     char renumbered[32];
     std::snprintf(renumbered, sizeof renumbered, "renumbered.%04d.png", n - 1000);
@@ -144,8 +147,8 @@ TEST_F(MediaTime, APlateKeepsItsFrameNumbers) {
         << name;
   }
 
-  const RunResult past = run(with({"--icon", "plate.####.png", "--frames", "1018-1025", "-o",
-                                   "past.####.png"}));
+  const RunResult past =
+      run(with({"--icon", "plate.####.png", "--frames", "1018-1025", "-o", "past.####.png"}));
   ASSERT_EQ(past.status, 0) << past.err;
   EXPECT_EQ(past.err,
             "tilvane: warning: --icon 'plate.####.png' ends at frame 1020; frames 1021-1025 show "
@@ -153,7 +156,7 @@ TEST_F(MediaTime, APlateKeepsItsFrameNumbers) {
 }
 
 // Without --frames, a numbered output takes a sequence's own numbers and a
-// single image one frame; the duration the effect sees runs to the icon's end.
+// single image one frame; the duration the effect sees runs a frame past the icon's end.
 TEST_F(MediaTime, RangeAndDurationComeFromTheLayers) {
   for (int n = 5; n <= 8; ++n) {
     writeUniform("seq." + std::to_string(n) + ".png", 8, 8, 8, {n * 20, 0, 0, 255});
@@ -168,14 +171,14 @@ TEST_F(MediaTime, RangeAndDurationComeFromTheLayers) {
                          "--icon 'seq.#.png')\n"),
             std::string::npos)
       << all.err;
-  EXPECT_NE(bytes("all.json").find("\"duration\": 9"), std::string::npos) << bytes("all.json");
+  EXPECT_NE(bytes("all.json").find("\"duration\": 10"), std::string::npos) << bytes("all.json");
   ASSERT_EQ(run({"render", "--quiet", "--icon", "seq.#.png", "-o", "one.png"}).status, 0);
   EXPECT_TRUE(std::filesystem::exists(path("one.png")));
 }
 
 TEST_F(MediaTime, RateAndHostTimeUnitsExcludeEachOther) {
-  const RunResult r = run({"render", "--icon", "white.png", "--rate", "25", "--time-scale", "25",
-                           "-o", "o.png"});
+  const RunResult r =
+      run({"render", "--icon", "white.png", "--rate", "25", "--time-scale", "25", "-o", "o.png"});
   EXPECT_TRUE(OneLineError(r));
   EXPECT_NE(r.err.find("--rate cannot be given with --time-scale or --time-step"),
             std::string::npos)

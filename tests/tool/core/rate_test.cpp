@@ -28,8 +28,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Written{"59.94", {60000, 1001}}, Written{"119.88", {120000, 1001}}));
 
 TEST(Rates, OtherFormsAreRefusedNamingTheFractionForm) {
-  for (const char* text : {"23.98", "25.0", "0", "-24", "1/0", "24/", "/1", "abc", "",
-                           "4294967296", "24000/1001/2"}) {
+  for (const char* text :
+       {"23.98", "25.0", "0", "-24", "1/0", "24/", "/1", "abc", "", "4294967296", "24000/1001/2"}) {
     try {
       ParseRate("--rate", text);
       ADD_FAILURE() << text << " was taken";

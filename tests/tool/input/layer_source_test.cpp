@@ -21,7 +21,8 @@ class PictureTimes : public ToolTest {
     return Layer::Open("--icon", path(name));
   }
   // The picture shown at composition frame f of a render at scale / step.
-  static int64_t At(const Layer& layer, int64_t f, int32_t step, uint32_t scale, bool loop = false) {
+  static int64_t At(const Layer& layer, int64_t f, int32_t step, uint32_t scale,
+                    bool loop = false) {
     return LayerPictureAt(layer, static_cast<int32_t>(f * step), step, scale, std::nullopt, loop);
   }
 };
@@ -36,8 +37,8 @@ TEST_F(PictureTimes, AMovieShowsItsLastPictureStartedByThatTime) {
     EXPECT_EQ(At(*at25, f, 1, 30), f * 25 / 30) << f;
     EXPECT_EQ(At(*at23, f, 1001, 30000), std::min<int64_t>(f * 4 / 5, 23)) << f;
   }
-  EXPECT_EQ(At(*at25, -3, 1, 30), 0);      // before the start: the first picture
-  EXPECT_EQ(At(*at25, 75, 1, 30), 49);     // past the end: the last
+  EXPECT_EQ(At(*at25, -3, 1, 30), 0);         // before the start: the first picture
+  EXPECT_EQ(At(*at25, 75, 1, 30), 49);        // past the end: the last
   EXPECT_EQ(At(*at25, 75, 1, 30, true), 12);  // looped: 2.5 s into a 2 s movie
 }
 

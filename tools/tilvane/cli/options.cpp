@@ -86,7 +86,8 @@ std::vector<RenderOption> SceneOptions() {
        .slot = &A::displacementRate, .kept = true},
       {.names = "--duration", .typeName = "N",
        .help = "The icon's length in frames as the effect sees it: total time = N x step "
-               "(default: a movie or sequence icon's end, its last frame + 1, else 300)",
+               "(default: a movie or sequence icon's last frame + 2, so that each of its frames shows, "
+               "else 300)",
        .slot = &A::duration, .number = true, .kept = true,
        // In frames, as given, whatever the time step.
        .save = [](R r) { return Number(r.scene.totalTime / r.scene.timeStep); }},

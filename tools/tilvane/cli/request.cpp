@@ -62,20 +62,19 @@ void ParseTimeUnits(const RenderArgs& args, TimeRequest& time) {
   if (rate) {
     time.rate = ParseRate("--rate", args.rate);
   } else if (units) {
-    const int64_t step =
-        args.timeStep.empty()
-            ? 1
-            : ParseInteger("--time-step", args.timeStep, 1, kMaxTime, "a whole number of at least 1");
+    const int64_t step = args.timeStep.empty()
+                             ? 1
+                             : ParseInteger("--time-step", args.timeStep, 1, kMaxTime,
+                                            "a whole number of at least 1");
     std::string scaleWhat = "a whole number of at least 1";
     if (args.timeScale.find('.') != std::string::npos) {
       scaleWhat += " (for a rate such as " + args.timeScale + " frames a second, give --rate " +
                    args.timeScale + ")";
     }
-    const int64_t scale =
-        args.timeScale.empty()
-            ? std::min<int64_t>(30 * step, std::numeric_limits<uint32_t>::max())
-            : ParseInteger("--time-scale", args.timeScale, 1, std::numeric_limits<uint32_t>::max(),
-                           scaleWhat);
+    const int64_t scale = args.timeScale.empty()
+                              ? std::min<int64_t>(30 * step, std::numeric_limits<uint32_t>::max())
+                              : ParseInteger("--time-scale", args.timeScale, 1,
+                                             std::numeric_limits<uint32_t>::max(), scaleWhat);
     time.stepAndScale = {static_cast<int32_t>(step), static_cast<uint32_t>(scale)};
   }
   if (!args.iconRate.empty()) time.iconRate = ParseRate("--icon-rate", args.iconRate);
@@ -173,17 +172,18 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
   request.pattern = pattern;
   if (!args.startNumber.empty()) {
     if (!pattern && given("start-number", args.startNumber)) {
-      throw UsageError("--start-number numbers the files of an image sequence; put #### or %04d "
-                       "in -o, or leave it out");
+      throw UsageError(
+          "--start-number numbers the files of an image sequence; put #### or %04d "
+          "in -o, or leave it out");
     }
     if (pattern) {
       request.startNumber = ParseInteger("--start-number", args.startNumber, 0, kMaxTime,
                                          "a whole number from 0 to " + std::to_string(kMaxTime));
     }
   }
-  CheckOutputPath(pattern ? pattern->name(request.startNumber.value_or(
-                                time.frames ? time.frames->first : 0))
-                          : args.output);
+  CheckOutputPath(
+      pattern ? pattern->name(request.startNumber.value_or(time.frames ? time.frames->first : 0))
+              : args.output);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "standin/frame_source.h"
-#include "tools/tilvane/input/fitting.h"
 #include "tools/tilvane/core/rate.h"
+#include "tools/tilvane/input/fitting.h"
 #include "tools/tilvane/input/layer.h"
 
 namespace tilvane_tool {
@@ -37,7 +37,7 @@ struct LayerUsage {
 };
 
 struct SourceOptions {
-  bool loop = false;    // repeat the frames in time instead of holding the last one
+  bool loop = false;  // repeat the frames in time instead of holding the last one
   // A numbered layer's own rate; none: one frame a composition frame.
   std::optional<Rate> rate;
   Fit fit = Fit::None;  // frames of another size are fitted to width × height
@@ -47,8 +47,8 @@ struct SourceOptions {
   uint64_t cacheBytes = uint64_t{2} << 30;
 };
 
-// Serves a layer to the host: time t shows the picture LayerPictureAt gives. Decoded frames are cached (shared by all
-// threads) up to cacheBytes, fitted when the options say so; a frame several
+// Serves a layer to the host: time t shows the picture LayerPictureAt gives. Decoded frames are
+// cached (shared by all threads) up to cacheBytes, fitted when the options say so; a frame several
 // threads want at once is decoded and fitted by one of them while the others
 // wait for it. After the first failure it serves no pixels.
 standin::FrameSourcePtr LayerSource(std::shared_ptr<const Layer> layer,

@@ -180,8 +180,8 @@ struct MovieReader::State {
   // one a frame at the stream's rate.
   void timeline(int64_t end) {
     const AVStream& st = *format->streams[stream];
-    const AVRational real = st.r_frame_rate.num > 0 && st.r_frame_rate.den > 0 ? st.r_frame_rate
-                                                                               : st.avg_frame_rate;
+    const AVRational real =
+        st.r_frame_rate.num > 0 && st.r_frame_rate.den > 0 ? st.r_frame_rate : st.avg_frame_rate;
     shown.rate = MakeRate(real.num, real.den).value_or(Rate{});
     if (times.empty()) {
       shown.tickNum = shown.rate.den;
@@ -196,8 +196,9 @@ struct MovieReader::State {
     for (int64_t t : times) shown.starts.push_back(t - first);
     // A last picture of unknown length lasts one frame at the stream's rate.
     const int64_t frame = std::max<int64_t>(
-        1, av_rescale_q(1, AVRational{static_cast<int>(shown.rate.den), static_cast<int>(shown.rate.num)},
-                        st.time_base));
+        1, av_rescale_q(
+               1, AVRational{static_cast<int>(shown.rate.den), static_cast<int>(shown.rate.num)},
+               st.time_base));
     shown.end = std::max(end == AV_NOPTS_VALUE ? 0 : end - first, shown.starts.back() + frame);
   }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "tools/tilvane/core/errors.h"
@@ -10,6 +11,8 @@
 
 namespace tilvane_tool {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Every file the scene's layers read, to keep the outputs off them.
 std::vector<InputFile> InputFiles(const Scene& scene) {
@@ -20,6 +23,34 @@ std::vector<InputFile> InputFiles(const Scene& scene) {
     for (const std::string& file : layer->files()) files.push_back({option, file});
   }
   return files;
+}
+
+// The outputs to check before rendering: each one of a short range; of a
+// long one, the first (for its format and directory) and those already on
+// disk, found by listing their directory once rather than asking for every
+// name.
+std::vector<std::string> OutputsToCheck(const FrameJobs& jobs) {
+  constexpr size_t kEachChecked = 1000;
+  std::vector<std::string> outputs;
+  if (!jobs.pattern || jobs.size() <= kEachChecked) {
+    for (size_t i = 0; i < jobs.size(); ++i) outputs.push_back(jobs.path(i));
+    return outputs;
+  }
+  outputs.push_back(jobs.path(0));
+  const FramePattern& pattern = *jobs.pattern;
+  const fs::path dir = fs::path(pattern.prefix).parent_path();
+  std::error_code ec;
+  for (fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string file = dir.empty() ? it->path().filename().string() : it->path().string();
+    const auto number = pattern.match(file);
+    if (number && *number >= jobs.firstNumber &&
+        *number - jobs.firstNumber < static_cast<int64_t>(jobs.size()) &&
+        pattern.name(*number) == file) {
+      outputs.push_back(file);
+    }
+  }
+  return outputs;
 }
 
 void PrintSummary(const RenderSummary& s, const Timing& timing) {
@@ -61,7 +92,8 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   // Before the layers open, since their readers may start threads; a range
   // the layers give is taken to be long.
   const TimeRequest& time = request.time;
-  const size_t frames = time.frames ? static_cast<size_t>(time.frames->second - time.frames->first + 1)
+  const size_t frames = time.frames
+                            ? static_cast<size_t>(time.frames->second - time.frames->first + 1)
                         : time.manyFrames ? static_cast<size_t>(std::max(1, request.threads))
                                           : 1;
   FixThreadsPerFrame(FramesAtOnce(request.threads, frames));
@@ -71,8 +103,7 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   scene.png = request.png;
   scene.controls = ParseControls(controls);
   OpenLayers(scene, request.icon, request.displacement, request.layers);
-  plan.timing = ResolveTiming(time, scene.icon.get(), scene.displacement.get(),
-                              request.layers.loopIcon);
+  plan.timing = ResolveTiming(time, scene.icon.get(), scene.displacement.get());
   const Timing& timing = plan.timing;
   scene.timeStep = timing.timeStep;
   scene.timeScale = timing.timeScale;
@@ -94,11 +125,11 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   }
   scene.width = size.first;
   scene.height = size.second;
-  std::vector<std::string> outputs;
-  for (size_t i = 0; i < plan.jobs.size(); ++i) outputs.push_back(plan.jobs.path(i));
-  CheckOutputs(outputs, InputFiles(scene), request.noOverwrite);
+  CheckOutputs(OutputsToCheck(plan.jobs), InputFiles(scene), request.noOverwrite);
   PrepareLayers(scene, request.layers, plan.jobs);
   MakeOutputDirectory(plan.jobs.path(0));  // a numbered output's frames share it
+  WarnPastLayerEnds(timing, time, scene.icon.get(), scene.displacement.get(),
+                    request.layers.loopIcon);
   return plan;
 }
 

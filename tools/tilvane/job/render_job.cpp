@@ -248,8 +248,7 @@ struct Workers {
 }  // namespace
 
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const FrameJobs& jobs, int threads, bool progress,
-                           FrameSink* sink) {
+                           const FrameJobs& jobs, int threads, bool progress, FrameSink* sink) {
   const auto start = std::chrono::steady_clock::now();
   const int workers = FramesAtOnce(threads, jobs.size());
   // A terminal gets a bar redrawn in place; a pipe or a log file plain lines.
@@ -258,9 +257,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
                   : isatty(2) != 0 ? ProgressStyle::Bar
                                    : ProgressStyle::Lines);
   const Sources sources = OpenSources(scene, workers);
-  std::vector<int64_t> numbers;
-  for (size_t i = 0; i < jobs.size(); ++i) numbers.push_back(jobs.frame(i));
-  FramesWritten written(std::move(numbers));
+  FramesWritten written(jobs.first, jobs.size());
   const InterruptReport interrupts(written);
 
   Workers team{plugin, scene, jobs, sink, sources, bar, written, {0}, {}};

@@ -23,7 +23,7 @@ std::string Named(const Layer& layer) { return layer.option() + " " + Quoted(lay
 }  // namespace
 
 std::optional<std::pair<int64_t, int64_t>> LayerSpan(const Layer& layer, Rate output,
-                                                      std::optional<Rate> own) {
+                                                     std::optional<Rate> own) {
   if (layer.still()) return std::nullopt;
   if (const MovieTimes* movie = layer.movieTimes()) {
     // Frames before the end, less half a tick that the time base rounds.
@@ -44,8 +44,7 @@ std::optional<std::pair<int64_t, int64_t>> LayerSpan(const Layer& layer, Rate ou
   return std::pair<int64_t, int64_t>{at(first), std::max(at(first), at(end) - 1)};
 }
 
-Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer* displacement,
-                     bool loopIcon) {
+Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer* displacement) {
   Timing t;
   if (request.rate) {
     t.rate = *request.rate;
@@ -107,10 +106,11 @@ Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer*
   if (request.duration) {
     duration = *request.duration;
   } else if (icon) {
-    // To the icon's end from frame 0, as a composition made from it runs: the
-    // effect takes the icon at times within the duration, so a plate's
-    // numbers stay within reach.
-    if (const auto span = LayerSpan(*icon, t.rate, request.iconRate)) duration = span->second + 1;
+    // From frame 0 to one frame past the icon's end: the effect takes the icon
+    // at times within the duration, so a plate's numbers stay within reach,
+    // and it wraps icon time one host time unit before the total, so the
+    // extra frame lets each of the icon's own frames show once per cycle.
+    if (const auto span = LayerSpan(*icon, t.rate, request.iconRate)) duration = span->second + 2;
   }
   if (duration > kMaxTime / t.timeStep) {
     throw UsageError("--duration '" + std::to_string(duration) +
@@ -119,22 +119,26 @@ Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer*
   }
   t.totalTime = static_cast<int32_t>(duration * t.timeStep);
 
+  return t;
+}
+
+void WarnPastLayerEnds(const Timing& t, const TimeRequest& request, const Layer* icon,
+                       const Layer* displacement, bool loopIcon) {
+  const std::vector<NamedLayer> layers = {{displacement, request.displacementRate},
+                                          {icon, request.iconRate}};
   // Past a layer's end its last picture holds; a range there is most likely
   // a mistake about the layer's frame numbers, so it is said once.
-  if (t.first != t.last || request.frames) {
-    for (const auto& [layer, own] : layers) {
-      if (!layer || (layer == icon && loopIcon)) continue;
-      const auto span = LayerSpan(*layer, t.rate, own);
-      if (!span || t.last <= span->second) continue;
-      const int64_t from = std::max(t.first, span->second + 1);
-      const std::string past = from == t.last
-                                   ? "frame " + std::to_string(from) + " shows"
-                                   : "frames " + NumberRanges({{from, t.last}}) + " show";
-      Warn(Named(*layer) + " ends at frame " + std::to_string(span->second) + "; " + past +
-           " its last picture");
-    }
+  if (t.first == t.last && !request.frames) return;
+  for (const auto& [layer, own] : layers) {
+    if (!layer || (layer == icon && loopIcon)) continue;
+    const auto span = LayerSpan(*layer, t.rate, own);
+    if (!span || t.last <= span->second) continue;
+    const int64_t from = std::max(t.first, span->second + 1);
+    const std::string past = from == t.last ? "frame " + std::to_string(from) + " shows"
+                                            : "frames " + NumberRanges({{from, t.last}}) + " show";
+    Warn(Named(*layer) + " ends at frame " + std::to_string(span->second) + "; " + past +
+         " its last picture");
   }
-  return t;
 }
 
 std::string Timing::describe() const {

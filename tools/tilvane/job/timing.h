@@ -32,27 +32,30 @@ struct TimeRequest {
 struct Timing {
   Rate rate;
   std::string rateFrom;
-  int32_t timeStep = 1;  // host time units a frame
+  int32_t timeStep = 1;     // host time units a frame
   uint32_t timeScale = 30;  // host time units a second
   int64_t first = 0;
   int64_t last = 0;
   std::string rangeFrom;
-  int32_t totalTime = 300;  // the duration, in host time units
+  int32_t totalTime = 300;       // the duration, in host time units
   std::string describe() const;  // "frames 0-49 at 25 fps (...)"
 };
 
-// Resolves the time of a render with these layers (null: none). Warns once
-// for each layer the range runs past the end of (not for a looped icon).
-// Throws UsageError when a frame or the duration does not fit the host's
-// time at that rate.
-Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer* displacement,
-                     bool loopIcon);
+// Resolves the time of a render with these layers (null: none). Throws
+// UsageError when a frame or the duration does not fit the host's time at
+// that rate.
+Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer* displacement);
+
+// Warns once for each layer the range runs past the end of (not for a
+// looped icon), once the job has passed its checks.
+void WarnPastLayerEnds(const Timing& timing, const TimeRequest& request, const Layer* icon,
+                       const Layer* displacement, bool loopIcon);
 
 // The frames a layer covers at the output rate (none for a still): a movie
 // from 0 to its end, a numbered layer from its first frame to its last at
 // its own rate (none: the output's).
 std::optional<std::pair<int64_t, int64_t>> LayerSpan(const Layer& layer, Rate output,
-                                                      std::optional<Rate> own);
+                                                     std::optional<Rate> own);
 
 struct FrameJob {
   int64_t frame;     // current_time = frame × time step
@@ -63,7 +66,7 @@ struct FrameJob {
 struct FrameJobs {
   int64_t first = 0;
   int64_t last = 0;
-  std::string output;                  // a movie, an image, or a numbered name
+  std::string output;                   // a movie, an image, or a numbered name
   std::optional<FramePattern> pattern;  // a numbered name's
   int64_t firstNumber = 0;              // the number the first frame's file carries
 
