@@ -9,16 +9,19 @@
 // each frame on a team of every core (the plug-in deciding cell by cell
 // whether its team pays) against one thread per frame, in turn; then, for
 // PNG, the size and encoding time of the tool's frames at every zlib level and
-// with every row filter.
+// with every row filter; then, for a short and a huge range, the time to the
+// first frame and the peak memory of a render stopped after its first frames.
 //
-//   tilvane_tool_bench [--frames N] [--keep] [--tool PATH] [-- extra tilvane options]
+//   tilvane_tool_bench [--frames N] [--keep] [--tool PATH] [--ranges] [-- extra tilvane options]
 //
+// --ranges runs only the last part, the ranges.
 // --tool times another build of tilvane (an older one, say) on the same jobs.
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -289,6 +292,7 @@ struct Options {
   std::vector<std::string> extra;  // passed on to every render
   int pngLevel = tilvane_tool::kDefaultPngCompression;
   int pngFilter = 0;  // libpng's flags
+  bool rangesOnly = false;
 };
 
 int PngFilterFlags(const std::string& name) {
@@ -309,6 +313,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.frames = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--keep") {
       o.keep = true;
+    } else if (a == "--ranges") {
+      o.rangesOnly = true;
     } else if (a == "--tool" && i + 1 < argc) {
       o.tool = fs::absolute(argv[++i]).string();
     } else if (a == "--") {
@@ -482,6 +488,76 @@ void PrintPngTables(const Options& o, const std::vector<Frame>& frames) {
 
 }  // namespace
 
+// A render of frames `range`, stopped (SIGTERM) once `stopAfter` frames are
+// on disk: seconds to its first frame and its peak resident memory.
+struct RangeRun {
+  double firstFrame = 0;
+  double peakMb = 0;
+};
+
+RangeRun RunRange(const Options& o, const std::string& dir, const std::string& range,
+                  size_t stopAfter) {
+  const std::string out = dir + "/range-" + range;
+  fs::create_directories(out);
+  std::vector<std::string> owned = {o.tool,
+                                    "render",
+                                    "--quiet",
+                                    "--icon",
+                                    "icon.png",
+                                    "--size",
+                                    "320x180",
+                                    "--threads",
+                                    "1",
+                                    "--frames",
+                                    range,
+                                    "-o",
+                                    out + "/f.########.png"};
+  owned.insert(owned.end(), o.extra.begin(), o.extra.end());
+  std::vector<char*> argv;
+  for (std::string& a : owned) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const auto t0 = Clock::now();
+  pid_t pid = 0;
+  Check(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0,
+        "cannot run " + o.tool);
+  posix_spawn_file_actions_destroy(&actions);
+  RangeRun run;
+  const auto written = [&] {
+    size_t n = 0;
+    for (const auto& e : fs::directory_iterator(out)) {
+      if (e.path().filename().string()[0] != '.') ++n;
+    }
+    return n;
+  };
+  int status = 0;
+  struct rusage usage {};
+  for (;;) {
+    const size_t n = written();
+    if (n > 0 && run.firstFrame == 0) {
+      run.firstFrame = std::chrono::duration<double>(Clock::now() - t0).count();
+    }
+    if (n >= stopAfter) kill(pid, SIGTERM);
+    if (wait4(pid, &status, WNOHANG, &usage) == pid) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  run.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+  return run;
+}
+
+// The memory of a range does not grow with its length, and its first frame
+// comes as soon: each range rendered until five frames are on disk.
+void PrintRanges(const Options& o, const std::string& dir) {
+  std::printf("\n%-24s %16s %14s\n", "range (320x180, stills)", "first frame (s)", "peak RSS (MB)");
+  for (const char* range : {"0-9", "0-99999999"}) {
+    const RangeRun run = RunRange(o, dir, range, 5);
+    std::printf("%-24s %16.3f %14.1f\n", range, run.firstFrame, run.peakMb);
+  }
+}
+
 int main(int argc, char** argv) {
   if (argc == 13 && std::string(argv[1]) == "--io-only") return IoOnly(argv + 2);
   Options o;
@@ -502,6 +578,11 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   WriteIcon(dir + "/icon.png");
+  if (o.rangesOnly) {
+    PrintRanges(o, dir);
+    if (!o.keep) fs::remove_all(dir);
+    return 0;
+  }
   const int fourKFrames = std::max(1, o.frames / 3);
   for (int f = 0; f < o.frames; ++f) {
     WriteDisplacement(dir + "/" + Numbered("disp", f, "png"), 1920, 1080, f);
@@ -532,6 +613,7 @@ int main(int argc, char** argv) {
   }
   PrintFramesAtOnce(o, jobs.front(), dir, cores);
   PrintPngTables(o, pngFrames);
+  PrintRanges(o, dir);
   if (!o.keep) fs::remove_all(dir);
   return 0;
 }

@@ -4,24 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <numeric>
-
 namespace tilvane_tool {
 namespace {
 
-std::vector<int64_t> Range(int64_t first, int64_t count) {
-  std::vector<int64_t> frames(static_cast<size_t>(count));
-  std::iota(frames.begin(), frames.end(), first);
-  return frames;
-}
-
 TEST(FramesWritten, NamesTheFramesOnDiskAndTheHolesInRanges) {
-  FramesWritten ten(Range(0, 10));
+  FramesWritten ten(0, 10);
   EXPECT_EQ(ten.describe(), "no frame is on disk");
   for (size_t job : {0, 1, 2, 3, 5}) ten.mark(job);
   EXPECT_EQ(ten.describe(), "frames 0-3 and 5 are on disk, 4 and 6-9 are not");
 
-  FramesWritten three(Range(20, 3));
+  FramesWritten three(20, 3);
   three.mark(0);
   EXPECT_EQ(three.describe(), "frame 20 is on disk, 21-22 are not");
   three.mark(2);
@@ -30,10 +22,20 @@ TEST(FramesWritten, NamesTheFramesOnDiskAndTheHolesInRanges) {
   EXPECT_EQ(three.describe(), "frames 20-22 are on disk");
 }
 
+// A range of any length: the frames around a block's edge, and the long
+// stretches never reached, are told in runs.
+TEST(FramesWritten, KeepsTheFramesOfAHugeRangeInRuns) {
+  FramesWritten huge(1000, 100000000);
+  for (size_t job : {0, 65535, 65536, 131072}) huge.mark(job);
+  EXPECT_EQ(huge.describe(),
+            "frames 1000, 66535-66536 and 132072 are on disk, 1001-66534, 66537-132071 and "
+            "132073-100000999 are not");
+}
+
 // While the job runs, a frame being written may have landed; once it has
 // stopped, a frame still marked so failed.
 TEST(FramesWritten, AFrameBeingWrittenMayBeOnDiskUntilTheJobStops) {
-  FramesWritten four(Range(0, 4));
+  FramesWritten four(0, 4);
   four.mark(0);
   four.writing(1);
   char text[128];
@@ -44,7 +46,7 @@ TEST(FramesWritten, AFrameBeingWrittenMayBeOnDiskUntilTheJobStops) {
 
 // In a signal handler the text goes into a fixed buffer, cut short if need be.
 TEST(FramesWritten, FitsTheBufferItIsGiven) {
-  FramesWritten many(Range(0, 100));
+  FramesWritten many(0, 100);
   for (size_t job = 0; job < 100; job += 2) many.mark(job);
   char text[32];
   const size_t n = many.describe(text, sizeof text, false);

@@ -61,9 +61,9 @@ class Inputs : public ToolTest {
 };
 
 // Frame k of the movie is grey 5k; ffmpeg's defaults encode H.264 with
-// B-frames, whose last frames only come out when the decoder is drained. The
-// same frames with a jump in their timestamps make a variable frame rate.
-// Grey survives the trip through YUV to within a few steps.
+// B-frames, whose last frames only come out when the decoder is drained.
+// Grey survives the trip through YUV to within a few steps. (A variable rate
+// is held against ffmpeg's fps filter in time_test.cpp.)
 TEST_F(Inputs, MoviesReadToTheirLastFrameAndHoldIt) {
   for (int k = 0; k < 48; ++k) {
     writeUniform(Numbered("g.%04d.png", k), kW, kH, 8, {5 * k, 5 * k, 5 * k, 255});
@@ -73,19 +73,15 @@ TEST_F(Inputs, MoviesReadToTheirLastFrameAndHoldIt) {
                   "bframes.mp4 | grep -qv ',0'"),
             0)
       << "the test movie has no B-frames";
-  ASSERT_EQ(shell("ffmpeg -y -i bframes.mp4 -vf \"settb=1/1000,setpts='N*40+gte(N,10)*1000'\" "
-                  "-fps_mode passthrough -pix_fmt yuv420p variable.mkv"),
-            0);
-  // Three threads ask for neighbouring frames a little out of order.
-  for (const std::string movie : {"bframes.mp4", "variable.mkv"}) {
-    const RunResult r = run(OneToOne({"--icon", movie, "--frames", "0-50", "--threads",
-                                      movie == "bframes.mp4" ? "3" : "1", "-o", "m.####.png"}));
-    ASSERT_EQ(r.status, 0) << movie << ": " << r.err;
-    for (int f = 0; f <= 50; ++f) {
-      const int expected = 5 * std::min(f, 47);
-      EXPECT_NEAR(read(Numbered("m.%04d.png", f)).at(8, 8).g, expected, 3)
-          << movie << " frame " << f;
-    }
+  // Three threads ask for neighbouring frames a little out of order; the
+  // render takes the movie's 24 fps, and a duration beyond the range keeps
+  // the effect's icon time from wrapping.
+  const RunResult r = run(OneToOne({"--icon", "bframes.mp4", "--frames", "0-50", "--duration",
+                                    "300", "--threads", "3", "-o", "m.####.png"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (int f = 0; f <= 50; ++f) {
+    EXPECT_NEAR(read(Numbered("m.%04d.png", f)).at(8, 8).g, 5 * std::min(f, 47), 3)
+        << "frame " << f;
   }
 }
 
@@ -142,7 +138,7 @@ TEST_F(Inputs, ABrokenFrameStopsTheJobWithOneMessageAndKeepsFramesWritten) {
   for (size_t i = data; i < data + 12 && i < bytes.size(); ++i) bytes[i] ^= 0x5A;
   std::ofstream(path("s.0002.png"), std::ios::binary) << bytes;
   const RunResult r = run({"render", "--quiet", "--units", "4", "--threads", "1", "--icon",
-                           "s.####.png", "--frames", "0-3", "-o", "o.####.png"});
+                           "s.####.png", "--frames", "0-2", "-o", "o.####.png"});
   const size_t ours = r.err.find("tilvane: ");
   ASSERT_NE(ours, std::string::npos) << r.err;
   EXPECT_TRUE(ours == 0 || r.err.rfind("libpng error: ", 0) == 0) << r.err;
@@ -270,7 +266,9 @@ TEST_F(Inputs, LoopIconRepeatsAShortAnimation) {
   const Rgba colors[3] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}};
   for (int k = 0; k < 3; ++k) writeUniform(Numbered("i.%04d.png", k), kW, kH, 8, colors[k]);
   for (const bool loop : {false, true}) {
-    std::vector<std::string> args = {"--icon", "i.####.png", "--frames", "0-6", "-o", "l.####.png"};
+    // A duration beyond the range keeps the effect's icon time from wrapping.
+    std::vector<std::string> args = {"--icon",     "i.####.png", "--frames", "0-6",
+                                     "--duration", "300",        "-o",       "l.####.png"};
     if (loop) args.push_back("--loop-icon");
     ASSERT_EQ(run(OneToOne(args)).status, 0);
     for (int f = 0; f <= 6; ++f) {

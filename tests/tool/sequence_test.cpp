@@ -33,33 +33,40 @@ class Sequences : public ToolTest {
   }
 };
 
-// Frames count from the lowest number on disk; a missing number holds the frame
-// before it (so later frames keep their times), with one warning.
-TEST_F(Sequences, FramesCountFromTheLowestAndHoldAtGapsAndTheEnd) {
+// File N is frame N: before the first file the first shows, a missing number
+// holds the frame before it (with one warning), and past the last file the
+// last holds (with another). A duration beyond the range keeps the effect's
+// icon time from wrapping.
+TEST_F(Sequences, FileNIsFrameNHeldAtGapsAndTheEnds) {
   writeUniform("icon.0005.png", kW, kH, 8, kRed);
   writeUniform("icon.0006.png", kW, kH, 8, kGreen);
   writeUniform("icon.0009.png", kW, kH, 8, kBlue);
-  const RunResult r =
-      run(Args({"--icon", "icon.####.png", "--frames", "0-5", "-o", "out.####.png"}));
+  const RunResult r = run(Args(
+      {"--icon", "icon.####.png", "--frames", "4-10", "--duration", "300", "-o", "out.####.png"}));
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.err,
             "tilvane: warning: --icon 'icon.####.png': frames 7-8 are missing; each shows the "
-            "frame before it\n");
-  EXPECT_EQ(shown("out.%04d.png", 0, 5),
-            (std::vector<Rgba>{kRed, kGreen, kGreen, kGreen, kBlue, kBlue}));
+            "frame before it\n"
+            "tilvane: warning: --icon 'icon.####.png' ends at frame 9; frame 10 shows its last "
+            "picture\n");
+  EXPECT_EQ(shown("out.%04d.png", 4, 10),
+            (std::vector<Rgba>{kRed, kRed, kGreen, kGreen, kGreen, kBlue, kBlue}));
   // Only the outputs were added: no temporary file is left behind.
-  EXPECT_EQ(files(), (std::vector<std::string>{"icon.0005.png", "icon.0006.png", "icon.0009.png",
-                                               "out.0000.png", "out.0001.png", "out.0002.png",
-                                               "out.0003.png", "out.0004.png", "out.0005.png"}));
+  EXPECT_EQ(files(),
+            (std::vector<std::string>{
+                "icon.0005.png", "icon.0006.png", "icon.0009.png", "out.0004.png", "out.0005.png",
+                "out.0006.png", "out.0007.png", "out.0008.png", "out.0009.png", "out.0010.png"}));
 }
 
 TEST_F(Sequences, PrintfPatternsInAndOut) {
   writeUniform("in.0001.png", kW, kH, 8, kRed);
   writeUniform("in.0002.png", kW, kH, 8, kGreen);
   ASSERT_EQ(run(Args({"--icon", "in.%04d.png", "--frames", "1-2", "-o", "o.%04d.png"})).status, 0);
-  EXPECT_EQ(shown("o.%04d.png", 1, 2), (std::vector<Rgba>{kGreen, kGreen}));
+  EXPECT_EQ(shown("o.%04d.png", 1, 2), (std::vector<Rgba>{kRed, kGreen}));
   // A single frame with a pattern in the output name is numbered too.
-  ASSERT_EQ(run(Args({"--icon", "in.%04d.png", "--frame", "7", "-o", "single.####.png"})).status,
+  ASSERT_EQ(run(Args({"--icon", "in.%04d.png", "--frame", "7", "--duration", "300", "-o",
+                      "single.####.png"}))
+                .status,
             0);
   EXPECT_EQ(read("single.0007.png").at(0, 0), kGreen);
 }
@@ -105,7 +112,10 @@ TEST_F(Sequences, MovieFramesAreLayerFrames) {
     ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, data.data()));
   }
   ASSERT_TRUE(out->close());
-  ASSERT_EQ(run(Args({"--icon", "icon.gif", "--frames", "0-3", "-o", "m.####.png"})).status, 0);
+  ASSERT_EQ(
+      run(Args({"--icon", "icon.gif", "--frames", "0-3", "--duration", "300", "-o", "m.####.png"}))
+          .status,
+      0);
   EXPECT_EQ(shown("m.%04d.png", 0, 3), (std::vector<Rgba>{kRed, kGreen, kBlue, kBlue}));
 }
 

@@ -48,8 +48,7 @@ TEST(RenderJob, AFailedFrameStopsEveryWorkerAfterItsFrameInFlight) {
   scene.width = 16;
   scene.height = 12;
   scene.icon = Layer::FromFrames({std::make_shared<standin::World>(8, 6, 8)});
-  std::vector<FrameJob> jobs;
-  for (int64_t f = 0; f < 40; ++f) jobs.push_back({f, "unused.png"});
+  const FrameJobs jobs{0, 39, "unused.png", std::nullopt, 0};
   constexpr int kWorkers = 3;
   RefusingSink sink;
   EXPECT_THROW(RenderFrames(plugin, scene, jobs, kWorkers, false, &sink), WriteError);

@@ -68,28 +68,61 @@ std::vector<RenderOption> SceneOptions() {
       {.names = "--depth", .typeName = "8|16", .help = "Bits per channel, 8 or 16",
        .slot = &A::depth, .number = true, .kept = true,
        .save = [](R r) { return Number(r.scene.depth); }},
-      {.names = "--time-step", .typeName = "S", .help = "Host time units per frame",
+      // The host's time units are saved when given; else the rate, as used.
+      {.names = "--rate", .typeName = "R",
+       .help = "Frames a second: a whole number, N/D (24000/1001), or 23.976, 29.97, 47.952, "
+               "59.94 or 119.88 for their exact fractions (default: the displacement movie's, "
+               "else the icon movie's, else 30)",
+       .slot = &A::rate, .kept = true,
+       .save = [](R r) {
+         return r.request.time.stepAndScale ? SavedValue{} : Text(r.plan.timing.rate.text());
+       },
+       .excludes = nullptr},
+      {.names = "--time-step", .typeName = "S",
+       .help = "Host time units per frame, instead of --rate (default 1)",
        .slot = &A::timeStep, .number = true, .kept = true,
-       .save = [](R r) { return Number(r.scene.timeStep); }},
+       .save = [](R r) {
+         return r.request.time.stepAndScale ? Number(r.scene.timeStep) : SavedValue{};
+       }},
       {.names = "--time-scale", .typeName = "TS",
-       .help = "Host time units per second (default 30 x step)",
+       .help = "Host time units per second, instead of --rate (default 30 x step)",
        .slot = &A::timeScale, .number = true, .kept = true,
-       .save = [](R r) { return Number(r.scene.timeScale); }},
+       .save = [](R r) {
+         return r.request.time.stepAndScale ? Number(r.scene.timeScale) : SavedValue{};
+       }},
+      {.names = "--icon-rate", .typeName = "R",
+       .help = "A numbered icon sequence's own frames a second, as --rate (default: one file a "
+               "frame of the output)",
+       .slot = &A::iconRate, .kept = true},
+      {.names = "--displacement-rate", .typeName = "R",
+       .help = "A numbered displacement sequence's own frames a second, as --icon-rate",
+       .slot = &A::displacementRate, .kept = true},
       {.names = "--duration", .typeName = "N",
-       .help = "The layer's length in frames: total time = N x step",
+       .help = "The icon's length in frames as the effect sees it: total time = N x step "
+               "(default: a movie or sequence icon's last frame + 2, so that each of its frames shows, "
+               "else 300)",
        .slot = &A::duration, .number = true, .kept = true,
        // In frames, as given, whatever the time step.
        .save = [](R r) { return Number(r.scene.totalTime / r.scene.timeStep); }},
-      {.names = "--frame", .typeName = "F", .help = "The frame to render: current time = F x step",
+      {.names = "--frame", .typeName = "F",
+       .help = "The frame to render: current time = F x step (default 0)",
        .slot = &A::frame, .number = true, .kept = true,
+       // One frame, as given or by default; a range the layers gave is theirs again.
        .save = [](R r) {
-         return r.args.frames.empty() ? Number(r.request.jobs.front().frame) : SavedValue{};
+         return r.args.frames.empty() && r.plan.jobs.size() == 1 ? Number(r.plan.jobs.first)
+                                                                 : SavedValue{};
        }},
       {.names = "--frames", .typeName = "A-B",
-       .help = "A range A-B; the output name needs #### or %04d",
+       .help = "A range A-B, numbered as the layers' frames (a sequence's file N is its frame "
+               "N; a movie counts from 0); the output name needs #### or %04d (default: a movie "
+               "or numbered output takes the whole of its longest movie or sequence layer)",
        .slot = &A::frames, .kept = true,
        .save = [](R r) { return r.args.frames.empty() ? SavedValue{} : Text(r.args.frames); },
        .excludes = "--frame"},
+      {.names = "--start-number", .typeName = "N",
+       .help = "The number of the first output file, the others following, as ffmpeg's "
+               "-start_number (default: each file carries its frame's number)",
+       .slot = &A::startNumber, .number = true, .kept = true},
   };
 }
 

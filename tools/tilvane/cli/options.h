@@ -23,7 +23,8 @@ namespace tilvane_tool {
 // ParseRequest checks them. A string's first value is the default --help shows.
 struct RenderArgs {
   std::string icon, displacement, output, size, depth = "8";
-  std::string timeStep = "1", timeScale, duration = "300", frame = "0", frames;
+  std::string rate, timeStep, timeScale, duration, frame, frames, startNumber;
+  std::string iconRate, displacementRate;
   std::string fitDisplacement = "none";
   bool loopIcon = false;
   std::string pngCompression = std::to_string(kDefaultPngCompression);
@@ -58,6 +59,7 @@ struct SavedValue {
 struct Resolved {
   const RenderArgs& args;
   const RenderRequest& request;
+  const RenderPlan& plan;
   const Scene& scene;
 };
 

@@ -29,7 +29,7 @@ int RunRenderCommand(const LoadedPlugin& plugin, const CLI::App& render, RenderA
     plugin.require();
     const RenderPlan plan = MakePlan(request, controls);
     if (!args.saveSettings.empty()) {
-      SaveSettings(args, request, plan.scene, controls, EffectVersion(plugin));
+      SaveSettings(args, request, plan, controls, EffectVersion(plugin));
     }
     return Render(*plugin.library, request, plan);
   } catch (const UsageError& e) {

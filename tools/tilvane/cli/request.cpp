@@ -8,6 +8,7 @@
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/frame_pattern.h"
+#include "tools/tilvane/core/rate.h"
 #include "tools/tilvane/core/text.h"
 #include "tools/tilvane/job/threads.h"
 #include "tools/tilvane/output/image_writer.h"
@@ -40,6 +41,59 @@ std::pair<int32_t, int32_t> ParseSize(const std::string& text) {
   }
 }
 
+// --rate, or the host's own time units; a settings file's yields to the
+// command line's other form.
+void ParseTimeUnits(const RenderArgs& args, TimeRequest& time) {
+  bool rate = !args.rate.empty();
+  bool units = !args.timeStep.empty() || !args.timeScale.empty();
+  if (rate && units) {
+    const auto fromFile = [&](const std::string& key, const std::string& value) {
+      return value.empty() || args.fromSettings.count(key);
+    };
+    const bool rateFromFile = args.fromSettings.count("rate") > 0;
+    const bool unitsFromFile =
+        fromFile("time-step", args.timeStep) && fromFile("time-scale", args.timeScale);
+    if (rateFromFile && !unitsFromFile) {
+      rate = false;
+    } else if (unitsFromFile && !rateFromFile) {
+      units = false;
+    } else {
+      throw UsageError(
+          "--rate cannot be given with --time-scale or --time-step; give the rate alone (e.g. "
+          "--rate 24000/1001), or the host's time units alone");
+    }
+  }
+  if (rate) {
+    time.rate = ParseRate("--rate", args.rate);
+  } else if (units) {
+    const int64_t step = args.timeStep.empty()
+                             ? 1
+                             : ParseInteger("--time-step", args.timeStep, 1, kMaxTime,
+                                            "a whole number of at least 1");
+    std::string scaleWhat = "a whole number of at least 1";
+    if (args.timeScale.find('.') != std::string::npos) {
+      scaleWhat += " (for a rate such as " + args.timeScale + " frames a second, give --rate " +
+                   args.timeScale + ")";
+    }
+    const int64_t scale = args.timeScale.empty()
+                              ? std::min<int64_t>(30 * step, std::numeric_limits<uint32_t>::max())
+                              : ParseInteger("--time-scale", args.timeScale, 1,
+                                             std::numeric_limits<uint32_t>::max(), scaleWhat);
+    time.stepAndScale = {static_cast<int32_t>(step), static_cast<uint32_t>(scale)};
+  }
+  if (!args.iconRate.empty()) time.iconRate = ParseRate("--icon-rate", args.iconRate);
+  if (!args.displacementRate.empty()) {
+    time.displacementRate = ParseRate("--displacement-rate", args.displacementRate);
+  }
+}
+
+// The host time units of a frame, when the options fix them: the layers'
+// rate may still give them.
+int64_t KnownStep(const TimeRequest& time) {
+  if (time.rate) return time.rate->den;
+  return time.stepAndScale ? time.stepAndScale->first : 1;
+}
+
 // The size, depth, times and PNG encoding.
 void ParseScene(const RenderArgs& args, RenderRequest& request) {
   if (!args.size.empty()) request.size = ParseSize(args.size);
@@ -47,18 +101,13 @@ void ParseScene(const RenderArgs& args, RenderRequest& request) {
     throw UsageError("--depth '" + args.depth + "' is not valid; give 8 or 16");
   }
   request.depth = args.depth == "16" ? 16 : 8;
-  const int64_t step =
-      ParseInteger("--time-step", args.timeStep, 1, kMaxTime, "a whole number of at least 1");
-  request.timeStep = static_cast<int32_t>(step);
-  request.timeScale = static_cast<uint32_t>(
-      args.timeScale.empty()
-          ? std::min<int64_t>(30 * step, std::numeric_limits<uint32_t>::max())
-          : ParseInteger("--time-scale", args.timeScale, 1, std::numeric_limits<uint32_t>::max(),
-                         "a whole number of at least 1"));
-  const int64_t duration =
-      ParseInteger("--duration", args.duration, 1, kMaxTime / step,
-                   "a whole number of frames from 1 to " + std::to_string(kMaxTime / step));
-  request.totalTime = static_cast<int32_t>(duration * step);
+  ParseTimeUnits(args, request.time);
+  const int64_t step = KnownStep(request.time);
+  if (!args.duration.empty()) {
+    request.time.duration =
+        ParseInteger("--duration", args.duration, 1, kMaxTime / step,
+                     "a whole number of frames from 1 to " + std::to_string(kMaxTime / step));
+  }
   request.threads = ParseThreads(args.threads);
   if (!args.pngCompression.empty()) {
     request.image.png.compression =
@@ -77,10 +126,9 @@ void ParseScene(const RenderArgs& args, RenderRequest& request) {
 
 // The frames and where they go.
 void ParseFrames(const RenderArgs& args, RenderRequest& request) {
-  const int64_t last = kMaxTime / request.timeStep;
+  const int64_t last = kMaxTime / KnownStep(request.time);
   const std::string frameLimit =
       "a whole number from 0 to " + std::to_string(last) + " (frame × time step must fit)";
-  std::vector<int64_t> frames;
   CheckOutputFormat(args.output);  // before a range asks for a frame number in it
   request.movie = IsMovieOutput(args.output);
   const auto pattern = request.movie ? std::nullopt : FramePattern::Find(args.output);
@@ -102,6 +150,7 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
     request.quality = static_cast<int>(
         ParseInteger("--quality", args.quality, 0, 100, "a whole number from 0 to 100"));
   }
+  TimeRequest& time = request.time;
   if (!args.frames.empty()) {
     const size_t dash = args.frames.find('-', 1);
     const std::string what =
@@ -117,12 +166,28 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
                        "' has no frame number for a range; put #### or %04d where it goes, "
                        "e.g. out.####.png");
     }
-    for (int64_t f = a; f <= b; ++f) frames.push_back(f);
-  } else {
-    frames.push_back(ParseInteger("--frame", args.frame, 0, last, frameLimit));
+    time.frames = {a, b};
+    time.range = true;
+  } else if (!args.frame.empty()) {
+    const int64_t f = ParseInteger("--frame", args.frame, 0, last, frameLimit);
+    time.frames = {f, f};
   }
-  for (int64_t f : frames) request.jobs.push_back({f, pattern ? pattern->name(f) : args.output});
-  CheckOutputPath(request.jobs.front().path);
+  time.manyFrames = request.movie || pattern;
+  request.pattern = pattern;
+  if (!args.startNumber.empty()) {
+    if (!pattern && given("start-number", args.startNumber)) {
+      throw UsageError(
+          "--start-number numbers the files of an image sequence; put #### or %04d "
+          "in -o, or leave it out");
+    }
+    if (pattern) {
+      request.startNumber = ParseInteger("--start-number", args.startNumber, 0, kMaxTime,
+                                         "a whole number from 0 to " + std::to_string(kMaxTime));
+    }
+  }
+  CheckOutputPath(
+      pattern ? pattern->name(request.startNumber.value_or(time.frames ? time.frames->first : 0))
+              : args.output);
 }
 
 // name, in any case, if it is one of names; else a message naming option.

@@ -9,14 +9,15 @@
 
 namespace tilvane_tool {
 
-void SaveSettings(const RenderArgs& args, const RenderRequest& request, const Scene& scene,
+void SaveSettings(const RenderArgs& args, const RenderRequest& request, const RenderPlan& plan,
                   const std::vector<ControlOption>& controls, const std::string& effectVersion) {
+  const Scene& scene = plan.scene;
   if (Lower(std::filesystem::path(args.saveSettings).extension().string()) != ".json") {
     throw UsageError("--save-settings " + Quoted(args.saveSettings) +
                      ": end the name with .json (settings are written as JSON)");
   }
   SettingsRecord record;
-  const Resolved resolved{args, request, scene};
+  const Resolved resolved{args, request, plan, scene};
   for (const RenderOption& option : RenderOptions()) {
     if (option.kept) record.render(option.key(), SavedFor(option, resolved));
   }

@@ -11,7 +11,7 @@ namespace tilvane_tool {
 
 // Writes args.saveSettings for the planned scene. Throws UsageError for a
 // name that does not end with .json, WriteError when it cannot be written.
-void SaveSettings(const RenderArgs& args, const RenderRequest& request, const Scene& scene,
+void SaveSettings(const RenderArgs& args, const RenderRequest& request, const RenderPlan& plan,
                   const std::vector<ControlOption>& controls, const std::string& effectVersion);
 
 }  // namespace tilvane_tool

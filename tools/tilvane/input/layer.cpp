@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -411,6 +412,7 @@ class StillLayer final : public DiskLayer {
     setSize(width, height);
   }
   int64_t frameCount() const override { return 1; }
+  bool still() const override { return true; }
   standin::WorldPtr decode(int64_t, int depth) const override {
     return picture(files_[0], 0, depth);
   }
@@ -422,13 +424,14 @@ class StillLayer final : public DiskLayer {
 class SequenceLayer final : public DiskLayer {
  public:
   SequenceLayer(const std::string& option, const std::string& path, std::vector<std::string> files,
-                std::string colorSpace)
-      : DiskLayer(option, path, std::move(colorSpace)) {
+                int64_t first, std::string colorSpace)
+      : DiskLayer(option, path, std::move(colorSpace)), first_(first) {
     files_ = std::move(files);
     const auto [width, height] = ShownSize(OpenInput(option, files_.front())->spec());
     setSize(width, height);
   }
   int64_t frameCount() const override { return static_cast<int64_t>(files_.size()); }
+  int64_t firstFrame() const override { return first_; }
   standin::WorldPtr decode(int64_t index, int depth) const override {
     return picture(files_.at(static_cast<size_t>(index)), 0, depth);
   }
@@ -441,6 +444,9 @@ class SequenceLayer final : public DiskLayer {
       if (i == first || files_[at] != files_[at - 1]) OpenInput(option_, files_[at]);
     }
   }
+
+ private:
+  int64_t first_;
 };
 
 // A movie (every decoded picture a frame), or an image file holding several
@@ -462,6 +468,12 @@ class AnimatedLayer final : public DiskLayer {
     while (in->seek_subimage(static_cast<int>(count_), 0)) ++count_;
   }
   int64_t frameCount() const override { return count_; }
+  const MovieTimes* movieTimes() const override { return movie_ ? &movie_->times() : nullptr; }
+  int64_t seeks() const override {
+    if (!movie_) return 0;
+    std::lock_guard lock(movieMutex_);
+    return movie_->seeks();
+  }
   standin::WorldPtr decode(int64_t index, int depth) const override {
     if (!movie_) return picture(files_[0], static_cast<int>(index), depth);
     MoviePicture decoded;
@@ -497,9 +509,10 @@ class MemoryLayer final : public Layer {
 };
 
 // The files of a numbered sequence, from the lowest number on disk to the
-// highest; warns once about the numbers it lacks.
-std::vector<std::string> SequenceFiles(const std::string& option, const std::string& path,
-                                       const FramePattern& pattern) {
+// highest, and that lowest number; warns once about the numbers it lacks.
+std::pair<std::vector<std::string>, int64_t> SequenceFiles(const std::string& option,
+                                                           const std::string& path,
+                                                           const FramePattern& pattern) {
   std::vector<std::string> files;
   const fs::path dir = fs::path(pattern.prefix).parent_path();
   const fs::path listed = dir.empty() ? fs::path(".") : dir;
@@ -531,7 +544,7 @@ std::vector<std::string> SequenceFiles(const std::string& option, const std::str
     Warn(option + " " + Quoted(path) + ": frame" + (one ? " " : "s ") + NumberRanges(missing) +
          (one ? " is" : " are") + " missing; each shows the frame before it");
   }
-  return files;
+  return {files, found.begin()->first};
 }
 
 }  // namespace
@@ -552,8 +565,9 @@ std::string Layer::describe() const {
 std::shared_ptr<Layer> Layer::Open(const std::string& option, const std::string& path,
                                    const std::string& colorSpace) {
   std::vector<std::string> files;
+  int64_t lowest = 0;
   if (const auto pattern = FramePattern::Find(path)) {
-    files = SequenceFiles(option, path, *pattern);
+    std::tie(files, lowest) = SequenceFiles(option, path, *pattern);
   } else {
     files.push_back(path);
   }
@@ -569,7 +583,7 @@ std::shared_ptr<Layer> Layer::Open(const std::string& option, const std::string&
   }
   if (files.size() == 1 && first == path)
     return std::make_shared<StillLayer>(option, first, colorSpace);
-  return std::make_shared<SequenceLayer>(option, path, std::move(files), colorSpace);
+  return std::make_shared<SequenceLayer>(option, path, std::move(files), lowest, colorSpace);
 }
 
 std::shared_ptr<const Layer> Layer::FromFrames(std::vector<standin::WorldPtr> frames) {

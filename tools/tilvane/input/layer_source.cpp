@@ -1,15 +1,43 @@
 #include "tools/tilvane/input/layer_source.h"
 
+#include <algorithm>
 #include <map>
 
 #include "tools/tilvane/core/errors.h"
 
 namespace tilvane_tool {
 
-int64_t LayerFrameIndex(int32_t time, int32_t step, int64_t count, bool loop) {
-  if (!loop || step <= 0) return standin::FrameIndexAt(time, step, count);
-  const int64_t shown = time >= 0 ? time / step : -((-int64_t{time} + step - 1) / step);
-  return (shown % count + count) % count;
+namespace {
+
+int64_t MoviePictureAt(const MovieTimes& movie, int32_t time, uint32_t scale, bool loop) {
+  // In units of 1 / (2 × scale × tickDen) seconds, where half a tick is whole.
+  const __int128 perTick = static_cast<__int128>(movie.tickNum) * scale;
+  __int128 at = static_cast<__int128>(time) * 2 * movie.tickDen;
+  if (loop) {
+    const __int128 period = 2 * perTick * movie.end;
+    at -= FloorDiv(at, period) * period;
+  }
+  const auto after = std::upper_bound(movie.starts.begin(), movie.starts.end(), at,
+                                      [&](__int128 t, int64_t start) {
+                                        return t < (2 * static_cast<__int128>(start) - 1) * perTick;
+                                      });
+  return after == movie.starts.begin() ? 0 : (after - movie.starts.begin()) - 1;
+}
+
+}  // namespace
+
+int64_t LayerPictureAt(const Layer& layer, int32_t time, int32_t step, uint32_t scale,
+                       std::optional<Rate> rate, bool loop) {
+  if (const MovieTimes* movie = layer.movieTimes())
+    return MoviePictureAt(*movie, time, scale, loop);
+  const int64_t count = layer.frameCount();
+  if (!rate && (step <= 0 || scale == 0)) return 0;
+  const Rate r = rate ? *rate : Rate{scale, step};
+  const int64_t shown = static_cast<int64_t>(FloorDiv(static_cast<__int128>(time) * r.num,
+                                                      static_cast<__int128>(scale) * r.den)) -
+                        layer.firstFrame();
+  if (loop) return (shown % count + count) % count;
+  return std::clamp<int64_t>(shown, 0, count - 1);
 }
 
 void FailureSlot::record(const std::string& message) {
@@ -42,8 +70,8 @@ class CachedLayer {
   standin::WorldPtr frameAt(const standin::LayerRequest& request) {
     // One message per fault: once a frame has failed, nothing more is read.
     if (failures_->first()) return nullptr;
-    const int64_t index =
-        LayerFrameIndex(request.time, request.timeStep, layer_->frameCount(), options_.loop);
+    const int64_t index = LayerPictureAt(*layer_, request.time, request.timeStep, request.timeScale,
+                                         options_.rate, options_.loop);
     const int64_t key = index * 2 + (request.depth == 16 ? 1 : 0);
     // The first thread to want a frame decodes (and fits) it outside the lock,
     // so threads needing different frames proceed together; one wanting the

@@ -1,5 +1,5 @@
-// Serving a layer to the host: the frame index for a time (held at the ends
-// or looped), and a cache of decoded frames shared by every thread.
+// Serving a layer to the host: the picture for a time (held at the ends or
+// looped), and a cache of decoded frames shared by every thread.
 #pragma once
 
 #include <atomic>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "standin/frame_source.h"
+#include "tools/tilvane/core/rate.h"
 #include "tools/tilvane/input/fitting.h"
 #include "tools/tilvane/input/layer.h"
 
@@ -36,7 +37,9 @@ struct LayerUsage {
 };
 
 struct SourceOptions {
-  bool loop = false;    // repeat the frames in time instead of holding the last one
+  bool loop = false;  // repeat the frames in time instead of holding the last one
+  // A numbered layer's own rate; none: one frame a composition frame.
+  std::optional<Rate> rate;
   Fit fit = Fit::None;  // frames of another size are fitted to width × height
   int32_t width = 0;
   int32_t height = 0;
@@ -44,17 +47,21 @@ struct SourceOptions {
   uint64_t cacheBytes = uint64_t{2} << 30;
 };
 
-// Serves a layer to the host: time t shows frame floor(t / step), held at the
-// ends (or repeated, with loop). Decoded frames are cached (shared by all
-// threads) up to cacheBytes, fitted when the options say so; a frame several
+// Serves a layer to the host: time t shows the picture LayerPictureAt gives. Decoded frames are
+// cached (shared by all threads) up to cacheBytes, fitted when the options say so; a frame several
 // threads want at once is decoded and fitted by one of them while the others
 // wait for it. After the first failure it serves no pixels.
 standin::FrameSourcePtr LayerSource(std::shared_ptr<const Layer> layer,
                                     std::shared_ptr<FailureSlot> failures,
                                     SourceOptions options = {});
 
-// The frame a layer of count frames shows at time: floor(time / step), held
-// at the ends as the host's rule says, or repeated with loop.
-int64_t LayerFrameIndex(int32_t time, int32_t step, int64_t count, bool loop);
+// The picture a layer shows at host time `time` (in 1/scale seconds, a
+// composition frame being step of them), held at the ends as the host's rule
+// says, or repeated with loop. A movie shows its last picture whose
+// presentation time is at or before it (within half a tick of the movie's
+// time base, which rounds the times it holds); a numbered layer its frame
+// floor(seconds × rate), at its own rate or else the composition's.
+int64_t LayerPictureAt(const Layer& layer, int32_t time, int32_t step, uint32_t scale,
+                       std::optional<Rate> rate, bool loop);
 
 }  // namespace tilvane_tool

@@ -51,6 +51,7 @@ struct MovieReader::State {
   int64_t seeks = 0;      // seeks made to read frames
   int64_t last = -1;      // the index of the frame decoded last, -1 after a seek
   int64_t counted = 0;    // frames decoded since the start, without timestamps
+  MovieTimes shown;       // when each picture shows
   bool flushing = false;  // the end of the file was met and the decoder is draining
   // The frames decoded last, by index: threads rendering neighbouring frames
   // ask for them a little out of order, which must not cost a seek each time.
@@ -192,6 +193,7 @@ struct MovieReader::State {
   // One pass over the packets, without decoding: how many frames, and when.
   void index() {
     bool timed = true;
+    int64_t end = AV_NOPTS_VALUE;  // the latest a picture ends, where packets say
     while (av_read_frame(format, packet) >= 0) {
       if (packet->stream_index == stream) {
         ++count;
@@ -200,6 +202,7 @@ struct MovieReader::State {
         } else {
           times.push_back(packet->pts);
           if (packet->flags & AV_PKT_FLAG_KEY) keys.push_back(packet->pts);
+          if (packet->duration > 0) end = std::max(end, packet->pts + packet->duration);
         }
       }
       av_packet_unref(packet);
@@ -211,7 +214,34 @@ struct MovieReader::State {
     }
     std::sort(times.begin(), times.end());
     std::sort(keys.begin(), keys.end());
+    timeline(end);
     rewind();
+  }
+
+  // The pictures' times from the first: the packets' own, or without them
+  // one a frame at the stream's rate.
+  void timeline(int64_t end) {
+    const AVStream& st = *format->streams[stream];
+    const AVRational real =
+        st.r_frame_rate.num > 0 && st.r_frame_rate.den > 0 ? st.r_frame_rate : st.avg_frame_rate;
+    shown.rate = MakeRate(real.num, real.den).value_or(Rate{});
+    if (times.empty()) {
+      shown.tickNum = shown.rate.den;
+      shown.tickDen = shown.rate.num;
+      for (int64_t i = 0; i < count; ++i) shown.starts.push_back(i);
+      shown.end = count;
+      return;
+    }
+    shown.tickNum = st.time_base.num;
+    shown.tickDen = st.time_base.den;
+    const int64_t first = times.front();
+    for (int64_t t : times) shown.starts.push_back(t - first);
+    // A last picture of unknown length lasts one frame at the stream's rate.
+    const int64_t frame = std::max<int64_t>(
+        1, av_rescale_q(
+               1, AVRational{static_cast<int>(shown.rate.den), static_cast<int>(shown.rate.num)},
+               st.time_base));
+    shown.end = std::max(end == AV_NOPTS_VALUE ? 0 : end - first, shown.starts.back() + frame);
   }
 
   void rewind() {
@@ -361,6 +391,7 @@ MovieReader::MovieReader(const std::string& option, const std::string& path)
 MovieReader::~MovieReader() = default;
 
 int64_t MovieReader::frameCount() const { return state_->count; }
+const MovieTimes& MovieReader::times() const { return state_->shown; }
 int32_t MovieReader::width() const {
   return state_->rotation % 2 ? state_->codec->height : state_->codec->width;
 }

@@ -1,6 +1,6 @@
 // Movies read with libavformat and libavcodec. Every decoded picture is one
-// layer frame, in presentation order, whatever the frame rate; the frames are
-// indexed from the packets' timestamps when the movie is opened, so reading
+// layer frame, in presentation order, shown from its presentation time; the
+// frames are indexed from the packets' timestamps when the movie is opened, so reading
 // seeks to the key frame before a frame and decodes forward from there.
 // Pictures are shown as players show them: turned by the stream's display
 // matrix (quarter turns), with the alpha of VP8/VP9 in WebM or Matroska.
@@ -13,7 +13,20 @@
 #include <string>
 #include <vector>
 
+#include "tools/tilvane/core/rate.h"
+
 namespace tilvane_tool {
+
+// When a movie's pictures show, in ticks of tickNum / tickDen seconds from
+// the first picture: each picture's start, in presentation order, and the end
+// of the last one.
+struct MovieTimes {
+  std::vector<int64_t> starts;
+  int64_t end = 1;
+  int64_t tickNum = 1;
+  int64_t tickDen = 30;
+  Rate rate;  // the stream's own rate, as ffprobe's r_frame_rate gives it
+};
 
 // A decoded picture: straight RGBA rows, 8 bits per channel or, from sources
 // with more than 8 bits, 16 (in the machine's byte order).
@@ -34,6 +47,7 @@ class MovieReader {
   MovieReader& operator=(const MovieReader&) = delete;
 
   int64_t frameCount() const;
+  const MovieTimes& times() const;
   // The size as players show it: turned by the stream's display matrix.
   int32_t width() const;
   int32_t height() const;

@@ -193,7 +193,7 @@ struct Demo {
     scene.displacement = Layer::FromFrames({Landscape(scene.width, scene.height, depth)});
     scene.controls = Controls(table, settings);
     CheckOutputPath(file);
-    RenderFrames(plugin, scene, {{0, file}}, options.threads, bar);
+    RenderFrames(plugin, scene, FrameJobs{0, 0, file, std::nullopt, 0}, options.threads, bar);
   }
 
   // A contact sheet of the main mappings, three by two, left to right and top
@@ -259,12 +259,11 @@ struct Demo {
                                       {"--scale-offset", "30"},
                                       {"--time-mapping", "horizontal-units"},
                                       {"--time-offset", "40"}});
-    std::vector<FrameJob> jobs;
-    for (int f = 0; f < kSequenceFrames; ++f) jobs.push_back({f, pattern.name(f)});
-    CheckOutputPath(jobs[0].path);
+    const FrameJobs jobs{0, kSequenceFrames - 1, "", pattern, 0};
+    CheckOutputPath(jobs.path(0));
     RenderFrames(plugin, scene, jobs, options.threads, bar);
     std::vector<std::string> frames;
-    for (const FrameJob& job : jobs) frames.push_back(job.path);
+    for (size_t i = 0; i < jobs.size(); ++i) frames.push_back(jobs.path(i));
     return frames;
   }
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "tools/tilvane/core/errors.h"
@@ -11,6 +12,8 @@
 
 namespace tilvane_tool {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Every file the scene's layers read, to keep the outputs off them.
 std::vector<InputFile> InputFiles(const Scene& scene) {
@@ -23,9 +26,38 @@ std::vector<InputFile> InputFiles(const Scene& scene) {
   return files;
 }
 
-void PrintSummary(const RenderSummary& s) {
+// The outputs to check before rendering: each one of a short range; of a
+// long one, the first (for its format and directory) and those already on
+// disk, found by listing their directory once rather than asking for every
+// name.
+std::vector<std::string> OutputsToCheck(const FrameJobs& jobs) {
+  constexpr size_t kEachChecked = 1000;
+  std::vector<std::string> outputs;
+  if (!jobs.pattern || jobs.size() <= kEachChecked) {
+    for (size_t i = 0; i < jobs.size(); ++i) outputs.push_back(jobs.path(i));
+    return outputs;
+  }
+  outputs.push_back(jobs.path(0));
+  const FramePattern& pattern = *jobs.pattern;
+  const fs::path dir = fs::path(pattern.prefix).parent_path();
+  std::error_code ec;
+  for (fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string file = dir.empty() ? it->path().filename().string() : it->path().string();
+    const auto number = pattern.match(file);
+    if (number && *number >= jobs.firstNumber &&
+        *number - jobs.firstNumber < static_cast<int64_t>(jobs.size()) &&
+        pattern.name(*number) == file) {
+      outputs.push_back(file);
+    }
+  }
+  return outputs;
+}
+
+void PrintSummary(const RenderSummary& s, const Timing& timing) {
   // On stderr with the warnings and the progress, so that one log holds them all
   // and stdout only what a script reads.
+  std::fprintf(stderr, "tilvane: %s\n", timing.describe().c_str());
   std::fprintf(stderr, "tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second), %s\n",
                static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
                s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0,
@@ -47,7 +79,7 @@ std::optional<std::string> SoundOf(const Scene& scene) {
 }
 
 std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& scene,
-                                     const std::vector<FrameJob>& jobs,
+                                     const FrameJobs& jobs,
                                      const std::optional<std::string>& sound) {
   const size_t frames = jobs.size();
   MovieOptions options;
@@ -65,7 +97,7 @@ std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& 
     // The range rendered, in the layer's own seconds.
     const int64_t step = scene.timeStep;
     options.audio = AudioSource{*sound,
-                                {jobs.front().frame * step, scene.timeScale},
+                                {jobs.first * step, scene.timeScale},
                                 {static_cast<int64_t>(frames) * step, scene.timeScale}};
   }
   // Room for every frame in flight and as many again waiting for the encoder.
@@ -76,18 +108,29 @@ std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& 
 }  // namespace
 
 RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls) {
-  // Before the layers open, since their readers may start threads.
-  FixThreadsPerFrame(FramesAtOnce(request.threads, request.jobs.size()));
+  // Before the layers open, since their readers may start threads; a range
+  // the layers give is taken to be long.
+  const TimeRequest& time = request.time;
+  const size_t frames = time.frames
+                            ? static_cast<size_t>(time.frames->second - time.frames->first + 1)
+                        : time.manyFrames ? static_cast<size_t>(std::max(1, request.threads))
+                                          : 1;
+  FixThreadsPerFrame(FramesAtOnce(request.threads, frames));
   RenderPlan plan;
   Scene& scene = plan.scene;
-  plan.jobs = request.jobs;
   scene.depth = request.depth;
-  scene.timeStep = request.timeStep;
-  scene.timeScale = request.timeScale;
-  scene.totalTime = request.totalTime;
   scene.image = request.image;
   scene.controls = ParseControls(controls);
   OpenLayers(scene, request.icon, request.displacement, request.layers);
+  plan.timing = ResolveTiming(time, scene.icon.get(), scene.displacement.get());
+  const Timing& timing = plan.timing;
+  scene.timeStep = timing.timeStep;
+  scene.timeScale = timing.timeScale;
+  scene.totalTime = timing.totalTime;
+  scene.iconRate = time.iconRate;
+  scene.displacementRate = time.displacementRate;
+  plan.jobs = FrameJobs{timing.first, timing.last, request.output, request.pattern,
+                        request.startNumber.value_or(timing.first)};
   std::pair<int32_t, int32_t> size;
   if (request.size) {
     size = *request.size;
@@ -101,11 +144,11 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   }
   scene.width = size.first;
   scene.height = size.second;
-  std::vector<std::string> outputs;
-  for (const FrameJob& job : plan.jobs) outputs.push_back(job.path);
-  CheckOutputs(outputs, InputFiles(scene), request.noOverwrite);
+  CheckOutputs(OutputsToCheck(plan.jobs), InputFiles(scene), request.noOverwrite);
   PrepareLayers(scene, request.layers, plan.jobs);
-  MakeOutputDirectory(plan.jobs.front().path);  // a numbered output's frames share it
+  MakeOutputDirectory(plan.jobs.path(0));  // a numbered output's frames share it
+  WarnPastLayerEnds(timing, time, scene.icon.get(), scene.displacement.get(),
+                    request.layers.loopIcon);
   return plan;
 }
 
@@ -125,7 +168,7 @@ int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
   const RenderSummary summary =
       RenderFrames(plugin, plan.scene, plan.jobs, request.threads, !request.quiet, sink.get());
   if (sink) sink->finish();
-  if (!request.quiet) PrintSummary(summary);
+  if (!request.quiet) PrintSummary(summary, plan.timing);
   return 0;
 }
 

@@ -11,6 +11,7 @@
 #include "standin/host.h"
 #include "tools/tilvane/job/controls.h"
 #include "tools/tilvane/job/render_job.h"
+#include "tools/tilvane/job/timing.h"
 #include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
@@ -22,10 +23,9 @@ struct RenderRequest {
   std::string output;
   std::optional<std::pair<int32_t, int32_t>> size;  // none: the layers'
   int depth = 8;
-  int32_t timeStep = 1;
-  uint32_t timeScale = 30;
-  int32_t totalTime = 300;
-  std::vector<FrameJob> jobs;  // in order
+  TimeRequest time;
+  std::optional<FramePattern> pattern;  // a numbered output's
+  std::optional<int64_t> startNumber;   // the first output file's number; none: the frame's
   bool movie = false;
   std::string codec;           // movies only; "" the format's own
   std::optional<int> quality;  // movies only
@@ -39,12 +39,14 @@ struct RenderRequest {
 
 struct RenderPlan {
   Scene scene;
-  std::vector<FrameJob> jobs;
+  Timing timing;
+  FrameJobs jobs;
 };
 
 // Fixes the threads per frame for the run, reads the controls and opens the
-// layers, takes the size from them when none was given, checks every output
-// and input frame, and makes the output's directory. Throws UsageError.
+// layers, takes the size, rate, frames and duration from them when none was
+// given, checks every output and input frame, and makes the output's
+// directory. Throws UsageError.
 RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls);
 
 // Renders the plan, into a movie or one file per frame, and prints the

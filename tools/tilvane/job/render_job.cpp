@@ -85,7 +85,7 @@ void WarnOfEmptyFrames(const Scene& scene) {
 
 }  // namespace
 
-void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<FrameJob>& jobs) {
+void PrepareLayers(Scene& scene, const LayerOptions& options, const FrameJobs& jobs) {
   std::string fit = options.fitDisplacement;
   for (char& c : fit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (fit != "none" && fit != "stretch" && fit != "fill") {
@@ -102,11 +102,11 @@ void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<
   if (scene.icon) scene.icon->checkFrames(0, scene.icon->frameCount() - 1);
   if (const auto& layer = scene.displacement) {
     // The displacement layer is taken at each frame's own time; frames come in order.
-    const auto shown = [&](const FrameJob& job) {
-      return standin::FrameIndexAt(static_cast<int32_t>(job.frame * scene.timeStep), scene.timeStep,
-                                   layer->frameCount());
+    const auto shown = [&](int64_t frame) {
+      return LayerPictureAt(*layer, static_cast<int32_t>(frame * scene.timeStep), scene.timeStep,
+                            scene.timeScale, scene.displacementRate, false);
     };
-    layer->checkFrames(shown(jobs.front()), shown(jobs.back()));
+    layer->checkFrames(shown(jobs.first), shown(jobs.last));
   }
 }
 
@@ -137,6 +137,7 @@ Sources OpenSources(const Scene& scene, int workers) {
   }
   SourceOptions looped;
   looped.loop = scene.loopIcon;
+  looped.rate = scene.iconRate;
   looped.usage = sources.iconUsage;
   if (scene.icon) sources.icon = LayerSource(scene.icon, sources.failures, looped);
   SourceOptions fitted;
@@ -144,6 +145,7 @@ Sources OpenSources(const Scene& scene, int workers) {
   fitted.width = scene.width;
   fitted.height = scene.height;
   fitted.usage = sources.displacementUsage;
+  fitted.rate = scene.displacementRate;
   if (scene.displacement) {
     // The displacement layer is taken at each frame's own time and the frames
     // come in order, so a frame is wanted again only by the frames rendering
@@ -164,7 +166,7 @@ Sources OpenSources(const Scene& scene, int workers) {
 struct Workers {
   const standin::PluginLibrary& plugin;
   const Scene& scene;
-  const std::vector<FrameJob>& jobs;
+  const FrameJobs& jobs;
   FrameSink* sink;
   const Sources& sources;
   ProgressBar& bar;
@@ -182,7 +184,7 @@ struct Workers {
           [this, worker](int32_t current, int32_t total) { bar.rows(worker, current, total); });
       std::optional<standin::World> output;
       for (size_t i = next++; i < jobs.size() && !error.failed(); i = next++) {
-        bar.frameStarted(worker, jobs[i].frame);
+        bar.frameStarted(worker, jobs.frame(i));
         render(*host, output, i);
         bar.frameDone(worker);
       }
@@ -193,7 +195,7 @@ struct Workers {
   }
 
   void render(standin::Host& host, std::optional<standin::World>& output, size_t i) {
-    const FrameJob& job = jobs[i];
+    const FrameJob job = jobs[i];
     standin::HostTime& time = host.time();
     time.step = scene.timeStep;
     time.scale = scene.timeScale;
@@ -246,8 +248,7 @@ struct Workers {
 }  // namespace
 
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const std::vector<FrameJob>& jobs, int threads, bool progress,
-                           FrameSink* sink) {
+                           const FrameJobs& jobs, int threads, bool progress, FrameSink* sink) {
   const auto start = std::chrono::steady_clock::now();
   const int workers = FramesAtOnce(threads, jobs.size());
   // A terminal gets a bar redrawn in place; a pipe or a log file plain lines.
@@ -256,9 +257,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
                   : isatty(2) != 0 ? ProgressStyle::Bar
                                    : ProgressStyle::Lines);
   const Sources sources = OpenSources(scene, workers);
-  std::vector<int64_t> numbers;
-  for (const FrameJob& job : jobs) numbers.push_back(job.frame);
-  FramesWritten written(std::move(numbers));
+  FramesWritten written(jobs.first, jobs.size());
   const InterruptReport interrupts(written);
 
   Workers team{plugin, scene, jobs, sink, sources, bar, written, {0}, {}};

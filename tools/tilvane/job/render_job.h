@@ -12,6 +12,7 @@
 #include "tools/tilvane/input/layer.h"
 #include "tools/tilvane/input/layer_source.h"
 #include "tools/tilvane/job/controls.h"
+#include "tools/tilvane/job/timing.h"
 #include "tools/tilvane/output/frame_sink.h"
 #include "tools/tilvane/output/frames_written.h"
 #include "tools/tilvane/output/image_writer.h"
@@ -30,6 +31,9 @@ struct Scene {
   int32_t totalTime = 300;
   std::vector<ControlValue> controls;
   bool loopIcon = false;  // an icon shorter than the duration repeats
+  // A numbered layer's own rate; none: one frame a composition frame.
+  std::optional<Rate> iconRate;
+  std::optional<Rate> displacementRate;
   Fit displacementFit = Fit::None;
   std::string outputColorSpace;  // "" by the output's format
   ImageOptions image;
@@ -43,11 +47,6 @@ struct LayerOptions {
   std::optional<std::string> outputColorSpace;
   std::string fitDisplacement = "none";
   bool loopIcon = false;
-};
-
-struct FrameJob {
-  int64_t frame;     // current_time = frame × time step
-  std::string path;  // where the image goes
 };
 
 struct RenderSummary {
@@ -65,7 +64,7 @@ struct RenderSummary {
 // is not. Each frame renders on the threads FixThreadsPerFrame fixed.
 // With a sink, frames go to it (by job index) instead of to their paths.
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
-                           const std::vector<FrameJob>& jobs, int threads, bool progress,
+                           const FrameJobs& jobs, int threads, bool progress,
                            FrameSink* sink = nullptr);
 
 // Opens the layers named (an empty path: no layer) with the options' colour
@@ -76,7 +75,7 @@ void OpenLayers(Scene& scene, const std::string& icon, const std::string& displa
 // Once the output size is known: fits the displacement layer to it, takes the
 // other options, and reads the header of every input frame the jobs can show.
 // Throws UsageError, before anything is written.
-void PrepareLayers(Scene& scene, const LayerOptions& options, const std::vector<FrameJob>& jobs);
+void PrepareLayers(Scene& scene, const LayerOptions& options, const FrameJobs& jobs);
 
 // Sets up a host on the plug-in and returns it; throws HostError when global
 // or parameter set-up fails.

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,33 +37,60 @@ struct Appender {
 
 }  // namespace
 
-FramesWritten::FramesWritten(std::vector<int64_t> frames)
-    : frames_(std::move(frames)),
-      state_(std::make_unique<std::atomic<uint8_t>[]>(frames_.size())) {}
+FramesWritten::FramesWritten(int64_t first, size_t count)
+    : first_(first),
+      count_(count),
+      blocks_(std::make_unique<std::atomic<std::atomic<uint8_t>*>[]>(count / kBlock + 1)) {}
 
-void FramesWritten::writing(size_t job) { state_[job].store(kWriting, std::memory_order_release); }
-void FramesWritten::mark(size_t job) { state_[job].store(kOnDisk, std::memory_order_release); }
+FramesWritten::~FramesWritten() {
+  for (size_t b = 0; b <= count_ / kBlock; ++b) delete[] blocks_[b].load();
+}
+
+std::atomic<uint8_t>& FramesWritten::slot(size_t job) {
+  std::atomic<std::atomic<uint8_t>*>& block = blocks_[job / kBlock];
+  if (!block.load(std::memory_order_acquire)) {
+    std::lock_guard lock(grow_);
+    if (!block.load(std::memory_order_relaxed)) {
+      block.store(new std::atomic<uint8_t>[kBlock](), std::memory_order_release);
+    }
+  }
+  return block.load(std::memory_order_acquire)[job % kBlock];
+}
+
+uint8_t FramesWritten::stateOf(size_t job) const {
+  const std::atomic<uint8_t>* block = blocks_[job / kBlock].load(std::memory_order_acquire);
+  return block ? block[job % kBlock].load(std::memory_order_acquire) : uint8_t{kNot};
+}
+
+void FramesWritten::writing(size_t job) { slot(job).store(kWriting, std::memory_order_release); }
+void FramesWritten::mark(size_t job) { slot(job).store(kOnDisk, std::memory_order_release); }
 
 size_t FramesWritten::describe(char* out, size_t size, bool running) const {
-  const auto stateOf = [&](size_t i) {
-    const uint8_t s = state_[i].load(std::memory_order_acquire);
+  const auto stateAt = [&](size_t i) {
+    const uint8_t s = stateOf(i);
     return s == kWriting && !running ? uint8_t{kNot} : s;
   };
-  // Runs of jobs in one state whose frame numbers follow one another.
+  // The next job at or after i whose state may differ from the one before:
+  // a block never written holds no frame but missing ones.
+  const auto next = [&](size_t i) {
+    if (i % kBlock == 0 && !blocks_[i / kBlock].load(std::memory_order_acquire)) {
+      return std::min(count_, i + kBlock);
+    }
+    return i + 1;
+  };
+  // Runs of jobs in one state, their frame numbers following one another.
   const auto runs = [&](uint8_t state, auto each) {
     size_t count = 0;
     int64_t frames = 0;
-    for (size_t i = 0; i < frames_.size();) {
-      if (stateOf(i) != state) {
-        ++i;
+    for (size_t i = 0; i < count_;) {
+      if (stateAt(i) != state) {
+        i = next(i);
         continue;
       }
       size_t j = i;
-      while (j + 1 < frames_.size() && stateOf(j + 1) == state &&
-             frames_[j + 1] == frames_[j] + 1) {
-        ++j;
-      }
-      each(count++, frames_[i], frames_[j]);
+      while (j + 1 < count_ && stateAt(j + 1) == state) j = state == kNot ? next(j + 1) - 1 : j + 1;
+      j = std::min(j, count_ - 1);
+      each(count++, first_ + static_cast<int64_t>(i), first_ + static_cast<int64_t>(j));
       frames += static_cast<int64_t>(j - i + 1);
       i = j + 1;
     }

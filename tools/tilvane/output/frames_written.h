@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,13 @@ namespace tilvane_tool {
 
 class FramesWritten {
  public:
-  // The job's frame numbers, in the order of its jobs.
-  explicit FramesWritten(std::vector<int64_t> frames);
+  // Jobs 0 to count - 1 render frames first to first + count - 1. Their
+  // states are kept in blocks made as the jobs reach them, so that a range of
+  // any length costs only what has been rendered of it.
+  FramesWritten(int64_t first, size_t count);
+  ~FramesWritten();
+  FramesWritten(const FramesWritten&) = delete;
+  FramesWritten& operator=(const FramesWritten&) = delete;
 
   // Job i is being written, then is on disk.
   void writing(size_t job);
@@ -31,8 +37,15 @@ class FramesWritten {
 
  private:
   enum State : uint8_t { kNot, kWriting, kOnDisk };
-  std::vector<int64_t> frames_;
-  std::unique_ptr<std::atomic<uint8_t>[]> state_;
+  static constexpr size_t kBlock = size_t{1} << 16;
+  uint8_t stateOf(size_t job) const;
+  std::atomic<uint8_t>& slot(size_t job);
+
+  int64_t first_;
+  size_t count_;
+  // One pointer a block of jobs; null until a job in it is written.
+  std::unique_ptr<std::atomic<std::atomic<uint8_t>*>[]> blocks_;
+  std::mutex grow_;
 };
 
 // While one lives, SIGINT and SIGTERM finish the progress line on a terminal,
