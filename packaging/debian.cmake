@@ -10,7 +10,11 @@ set(TILVANE_DEB_MAINTAINER "${TILVANE_VENDOR} <packages@tilvane.example>" CACHE 
 string(REGEX REPLACE "^Copyright ([^.]*)\\.?$" "\\1" TILVANE_COPYRIGHT_HOLDERS
        "${TILVANE_COPYRIGHT}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in copyright @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# A native package's changelog, compressed as Debian ships it.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in changelog @ONLY)
+execute_process(COMMAND gzip -9nf ${CMAKE_CURRENT_BINARY_DIR}/changelog)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tilvane)
