@@ -72,7 +72,7 @@ endif()
 # Each tag lintian may still report is explained in the README.
 set(explained maintscript-calls-ldconfig)
 if(LINTIAN)
-  run(COMMAND ${LINTIAN} --no-tag-display-limit ${deb} STATUS status OUTPUT findings)
+  run(COMMAND ${LINTIAN} --tag-display-limit 0 ${deb} STATUS status OUTPUT findings)
   string(REGEX MATCHALL "(^|\n)[EW]: tilvane[^:]*: [a-z0-9-]+" tags "${findings}")
   foreach(tag ${tags})
     string(REGEX REPLACE ".*: " "" tag "${tag}")

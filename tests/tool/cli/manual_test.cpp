@@ -158,6 +158,10 @@ struct Completion {
   std::vector<std::string> offered;
 };
 
+void PrintTo(const Completion& c, std::ostream* os) {
+  for (const std::string& w : c.words) *os << " '" << w << "'";
+}
+
 class BashCompletes : public Manual, public ::testing::WithParamInterface<Completion> {};
 
 TEST_P(BashCompletes, TheWordBeingTyped) {
