@@ -10,7 +10,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev ffmpeg
   nlohmann-json3-dev zlib1g-dev time clang-format git
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis
-  lintian
+  lintian zsh
 )
 if [ "${1:-}" = "--native-only" ]; then
   packages=(cmake g++ make pkg-config libopenimageio-dev libcli11-dev

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "tests/tool/tool_support.h"
@@ -122,6 +124,29 @@ TEST_F(Manual, EveryOptionAndControlIsInThePageAndBothCompletions) {
       EXPECT_TRUE(HasWord(zsh, choice)) << n.name << " " << choice << " in zsh";
     }
   }
+}
+
+// zsh reads the render command's specs one option each: _arguments stands
+// in for the real one, and the first call puts the completion in "render".
+TEST_F(Manual, ZshReadsEachRenderOptionAsOneSpec) {
+  if (Capture("command -v zsh").status != 0) GTEST_SKIP() << "no zsh (scripts/deps.sh installs it)";
+  write({"--completions", "zsh"}, "_tilvane");
+  const RunResult r = Capture(
+      "zsh -f -c '_describe() { :; }; integer calls=0; _arguments() { (( ++calls > 1 )) && "
+      "print -rl -- \"$@\" || { state=arguments; line=(render); return 1; }; }; "
+      "source \"$0\"' '" +
+      path("_tilvane") + "' 2>&1");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::regex spec(R"(^(\([^)]*\))?(-[-a-z0-9]+)\[[^\]]*\](:.*)?$)");
+  std::set<std::string> specified;
+  std::stringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    if (line == "&&") continue;
+    EXPECT_TRUE(std::regex_match(line, m, spec)) << "not one option's spec: " << line;
+    if (!m.empty()) specified.insert(m[2]);
+  }
+  for (const Named& n : TableNames()) EXPECT_TRUE(specified.count(n.name)) << n.name;
 }
 
 TEST_F(Manual, ThePageRendersCleanlyAndItsExamplesUseRealOptions) {
