@@ -5,6 +5,7 @@
 
 #include "tools/tilvane/cli/command_line.h"
 #include "tools/tilvane/cli/info.h"
+#include "tools/tilvane/cli/manual.h"
 #include "tools/tilvane/cli/plugin.h"
 #include "tools/tilvane/cli/render_command.h"
 #include "tools/tilvane/cli/request.h"
@@ -38,6 +39,7 @@ int Main(int argc, char** argv) {
   std::vector<ControlOption> controls = ControlOptions(plugin.table());
   AddControlOptions(*render, controls);
   AddExitStatusHelp(app);
+  AddManualOptions(app, controls, [&plugin] { plugin.require(); });
 
   if (const auto status = ParseWords(app, {argv, argv + argc}, [&] { plugin.require(); })) {
     return *status;

@@ -1,0 +1,239 @@
+// The manual page and the shell completions the tool writes, against the
+// option table and the controls the built plug-in registers: every one is
+// in all three, the page renders cleanly, and bash completes real words.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "tests/tool/tool_support.h"
+#include "tools/tilvane/cli/options.h"
+#include "tools/tilvane/job/controls.h"
+#include "tools/tilvane/job/render_job.h"
+
+namespace tilvane_test {
+namespace {
+
+using tilvane_tool::ControlOption;
+
+// A shell command's standard output (and error, when it says 2>&1) and status.
+RunResult Capture(const std::string& command) {
+  RunResult result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.out.append(buffer, n);
+  result.status = WEXITSTATUS(pclose(pipe));
+  return result;
+}
+
+// Runs of spaces and line breaks as one space.
+std::string Collapsed(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const bool space = c == ' ' || c == '\n' || c == '\t';
+    if (space && (out.empty() || out.back() == ' ')) continue;
+    out += space ? ' ' : c;
+  }
+  return out;
+}
+
+// `word` stands whole in `text`: "--frame" is not found in "--frames".
+bool HasWord(const std::string& text, const std::string& word) {
+  const auto part = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; };
+  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+    const size_t end = at + word.size();
+    if ((at == 0 || !part(text[at - 1])) && (end == text.size() || !part(text[end]))) return true;
+  }
+  return false;
+}
+
+struct Named {
+  std::string name;
+  std::string help;
+  std::vector<std::string> choices;
+};
+
+class Manual : public ToolTest {
+ protected:
+  static void SetUpTestSuite() {
+    plugin_ = new standin::PluginLibrary(TILVANE_PLUGIN_PATH);
+    host_ = tilvane_tool::SetUpHost(*plugin_).release();
+  }
+  static void TearDownTestSuite() {
+    delete host_;
+    delete plugin_;
+  }
+
+  // Every name of every render option and control, with its help text.
+  static std::vector<Named> TableNames() {
+    std::vector<Named> all;
+    for (const tilvane_tool::RenderOption& o : tilvane_tool::RenderOptions()) {
+      std::stringstream names(o.names);
+      for (std::string n; std::getline(names, n, ',');) all.push_back({n, o.help, {}});
+    }
+    for (const ControlOption& c : tilvane_tool::ControlOptions(host_->registered())) {
+      const bool popup = c.param.def.param_type == PF_Param_POPUP;
+      all.push_back({c.flag, c.help(), popup ? c.choices() : std::vector<std::string>{}});
+      if (c.param.def.param_type == PF_Param_CHECKBOX) {
+        all.push_back({"--no-" + c.flag.substr(2), c.help(), {}});
+      }
+    }
+    return all;
+  }
+
+  std::string write(const std::vector<std::string>& args, const std::string& name) const {
+    const RunResult r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::ofstream(path(name)) << r.out;
+    return r.out;
+  }
+
+  // The page as plain text, without line breaks or hyphenation inside a paragraph.
+  std::string rendered() const {
+    write({"--man"}, "tilvane.1");
+    const RunResult r =
+        Capture("groff -man -Tascii -P-cbou -rLL=3000n -rHY=0 '" + path("tilvane.1") + "'");
+    EXPECT_EQ(r.status, 0);
+    return r.out;
+  }
+
+  static standin::PluginLibrary* plugin_;
+  static standin::Host* host_;
+};
+standin::PluginLibrary* Manual::plugin_ = nullptr;
+standin::Host* Manual::host_ = nullptr;
+
+TEST_F(Manual, EveryOptionAndControlIsInThePageAndBothCompletions) {
+  const std::string page = Collapsed(rendered());
+  const std::string bash = write({"--completions", "bash"}, "tilvane.bash");
+  const std::string zsh = write({"--completions", "zsh"}, "_tilvane");
+  const std::vector<Named> all = TableNames();
+  ASSERT_GT(all.size(), tilvane_tool::RenderOptions().size());  // the controls too
+  for (const Named& n : all) {
+    EXPECT_TRUE(HasWord(page, n.name)) << n.name << " is not on the page";
+    EXPECT_NE(page.find(Collapsed(n.help)), std::string::npos) << n.name << "'s help";
+    EXPECT_TRUE(HasWord(bash, n.name)) << n.name << " is not completed by bash";
+    EXPECT_NE(zsh.find(n.name + "["), std::string::npos) << n.name << " is not completed by zsh";
+    for (const std::string& choice : n.choices) {
+      EXPECT_TRUE(HasWord(bash, choice)) << n.name << " " << choice << " in bash";
+      EXPECT_TRUE(HasWord(zsh, choice)) << n.name << " " << choice << " in zsh";
+    }
+  }
+}
+
+// zsh reads the render command's specs one option each: _arguments stands
+// in for the real one, and the first call puts the completion in "render".
+TEST_F(Manual, ZshReadsEachRenderOptionAsOneSpec) {
+  if (Capture("command -v zsh").status != 0) GTEST_SKIP() << "no zsh (scripts/deps.sh installs it)";
+  write({"--completions", "zsh"}, "_tilvane");
+  const RunResult r = Capture(
+      "zsh -f -c '_describe() { :; }; integer calls=0; _arguments() { (( ++calls > 1 )) && "
+      "print -rl -- \"$@\" || { state=arguments; line=(render); return 1; }; }; "
+      "source \"$0\"' '" +
+      path("_tilvane") + "' 2>&1");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::regex spec(R"(^(\([^)]*\))?(-[-a-z0-9]+)\[[^\]]*\](:.*)?$)");
+  std::set<std::string> specified;
+  std::stringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    if (line == "&&") continue;
+    EXPECT_TRUE(std::regex_match(line, m, spec)) << "not one option's spec: " << line;
+    if (!m.empty()) specified.insert(m[2]);
+  }
+  for (const Named& n : TableNames()) EXPECT_TRUE(specified.count(n.name)) << n.name;
+}
+
+TEST_F(Manual, ThePageRendersCleanlyAndItsExamplesUseRealOptions) {
+  write({"--man"}, "tilvane.1");
+  const RunResult warnings = Capture("groff -ww -man -z '" + path("tilvane.1") + "' 2>&1");
+  EXPECT_EQ(warnings.status, 0);
+  EXPECT_EQ(warnings.out, "");
+
+  const std::string page = rendered();
+  size_t at = 0;
+  for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "COMMANDS", "OPTIONS",
+                              "ENVIRONMENT", "EXIT STATUS", "FILES", "EXAMPLES", "SEE ALSO"}) {
+    const size_t found = page.find("\n" + std::string(section) + "\n", at);
+    ASSERT_NE(found, std::string::npos) << section << " missing or out of order";
+    at = found;
+  }
+  EXPECT_NE(page.find("tilvane - renders the Tilvane mosaic effect"), std::string::npos);
+
+  const size_t examples = page.find("\nEXAMPLES\n");
+  std::stringstream words(page.substr(examples, page.find("\nSEE ALSO\n") - examples));
+  std::vector<std::string> known = {"-o"};
+  for (const Named& n : TableNames()) known.push_back(n.name);
+  int options = 0;
+  for (std::string w; words >> w;) {
+    if (w.rfind("--", 0) != 0) continue;
+    ++options;
+    EXPECT_NE(std::find(known.begin(), known.end(), w), known.end()) << w << " in EXAMPLES";
+  }
+  EXPECT_GT(options, 10);
+}
+
+struct Completion {
+  std::vector<std::string> words;  // the last is the one being completed
+  std::vector<std::string> offered;
+};
+
+void PrintTo(const Completion& c, std::ostream* os) {
+  for (const std::string& w : c.words) *os << " '" << w << "'";
+}
+
+class BashCompletes : public Manual, public ::testing::WithParamInterface<Completion> {};
+
+TEST_P(BashCompletes, TheWordBeingTyped) {
+  write({"--completions", "bash"}, "tilvane.bash");
+  std::ofstream(path("logo.png")) << "";
+  std::string words;
+  for (const std::string& w : GetParam().words) words += " '" + w + "'";
+  const RunResult r = Capture("cd '" + dir_.string() +
+                              "' && bash -c 'source ./tilvane.bash; COMP_WORDS=(\"$@\"); "
+                              "COMP_CWORD=$(($# - 1)); _tilvane; "
+                              "printf \"%s\\n\" \"${COMPREPLY[@]}\"' bash" +
+                              words + " 2>&1");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::vector<std::string> offered;
+  std::stringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty()) offered.push_back(line);
+  }
+  std::sort(offered.begin(), offered.end());
+  EXPECT_EQ(offered, GetParam().offered);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, BashCompletes,
+    ::testing::Values(
+        Completion{{"tilvane", "render", "--ic"}, {"--icon"}},
+        Completion{{"tilvane", "he"}, {"help"}}, Completion{{"tilvane", "help", "ren"}, {"render"}},
+        Completion{{"tilvane", "--plugin", "demo", "render", "--fr"}, {"--frame", "--frames"}},
+        Completion{{"tilvane", "demo", "--thr"}, {"--threads"}},
+        Completion{{"tilvane", "render", "--fit-displacement", "st"}, {"stretch"}},
+        Completion{{"tilvane", "render", "--time-mapping", "horizontal-"}, {"horizontal-units"}},
+        Completion{{"tilvane", "render", "--no-bor"}, {"--no-border"}},
+        Completion{{"tilvane", "render", "--displacement", "lo"}, {"logo.png"}},
+        Completion{{"tilvane", "render", "--size", ""}, {}}));
+
+TEST_F(Manual, NeitherIsWrittenWithoutThePluginsControls) {
+  const RunResult shell = run({"--completions", "fish"});
+  EXPECT_TRUE(OneLineError(shell));
+  EXPECT_NE(shell.err.find("give bash or zsh"), std::string::npos) << shell.err;
+  for (const char* what : {"--man", "--completions"}) {
+    std::vector<std::string> args = {"--plugin", path("missing.so"), what};
+    if (std::string(what) == "--completions") args.push_back("bash");
+    const RunResult r = run(args);
+    EXPECT_TRUE(OneLineError(r)) << what;
+    EXPECT_EQ(r.out, "") << what;
+  }
+}
+
+}  // namespace
+}  // namespace tilvane_test
