@@ -11,7 +11,7 @@ packages=(
   ffmpeg
   nlohmann-json3-dev zlib1g-dev time clang-format git libimage-exiftool-perl
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis
-  lintian zsh
+  lintian zsh man-db groff-base dpkg-dev
 )
 if [ "${1:-}" = "--native-only" ]; then
   packages=(cmake g++ make pkg-config libopenimageio-dev libcli11-dev
