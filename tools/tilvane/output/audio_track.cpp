@@ -17,6 +17,7 @@ extern "C" {
 
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/formats.h"
+#include "tools/tilvane/output/av_handles.h"
 
 namespace tilvane_tool {
 namespace {
@@ -66,13 +67,6 @@ std::string CodecName(AVCodecID id) {
   return d ? d->name : "unknown";
 }
 
-template <typename T, void (*Free)(T**)>
-struct Freed {
-  void operator()(T* p) const { Free(&p); }
-};
-using CodecContext = std::unique_ptr<AVCodecContext, Freed<AVCodecContext, avcodec_free_context>>;
-using Frame = std::unique_ptr<AVFrame, Freed<AVFrame, av_frame_free>>;
-using Packet = std::unique_ptr<AVPacket, Freed<AVPacket, av_packet_free>>;
 using Input = std::unique_ptr<AVFormatContext, Freed<AVFormatContext, avformat_close_input>>;
 using Resampler = std::unique_ptr<SwrContext, Freed<SwrContext, swr_free>>;
 

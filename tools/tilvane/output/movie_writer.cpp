@@ -26,6 +26,7 @@ extern "C" {
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/core/text.h"
+#include "tools/tilvane/output/av_handles.h"
 #include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
@@ -145,13 +146,6 @@ bool IsYuv(AVPixelFormat format) {
   return d && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && d->nb_components >= 3;
 }
 
-template <typename T, void (*Free)(T**)>
-struct Freed {
-  void operator()(T* p) const { Free(&p); }
-};
-using CodecContext = std::unique_ptr<AVCodecContext, Freed<AVCodecContext, avcodec_free_context>>;
-using Frame = std::unique_ptr<AVFrame, Freed<AVFrame, av_frame_free>>;
-using Packet = std::unique_ptr<AVPacket, Freed<AVPacket, av_packet_free>>;
 using Graph = std::unique_ptr<AVFilterGraph, Freed<AVFilterGraph, avfilter_graph_free>>;
 
 void FreeFormat(AVFormatContext* f) {
