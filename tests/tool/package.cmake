@@ -65,7 +65,7 @@ run(COMMAND bash -c "source '${root}/usr/share/bash-completion/completions/tilva
                      COMP_CWORD=2
                      _tilvane
                      echo \"\${COMPREPLY[*]}\"" OUTPUT completed)
-if(NOT completed STREQUAL "--icon\n")
+if(NOT completed STREQUAL "--icon --icon-rate\n")
   message(FATAL_ERROR "bash completes 'tilvane render --ic' as '${completed}'")
 endif()
 

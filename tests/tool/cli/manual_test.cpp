@@ -212,7 +212,7 @@ TEST_P(BashCompletes, TheWordBeingTyped) {
 INSTANTIATE_TEST_SUITE_P(
     Words, BashCompletes,
     ::testing::Values(
-        Completion{{"tilvane", "render", "--ic"}, {"--icon"}},
+        Completion{{"tilvane", "render", "--ic"}, {"--icon", "--icon-rate"}},
         Completion{{"tilvane", "he"}, {"help"}}, Completion{{"tilvane", "help", "ren"}, {"render"}},
         Completion{{"tilvane", "--plugin", "demo", "render", "--fr"}, {"--frame", "--frames"}},
         Completion{{"tilvane", "demo", "--thr"}, {"--threads"}},
