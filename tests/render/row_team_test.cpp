@@ -277,7 +277,8 @@ TEST(SharingPolicy, ASlowStopCountsAndTheVerdictCarriesOverToTheNextRender) {
 }
 
 // Painting through the team: one thread that asks for no team, cells too
-// small to share, and a member the system puts aside, each reported as such.
+// small to share, cells queued, and a member the system puts aside, each
+// reported as such.
 struct PaintScene {
   tilvane::RenderSettings settings{};
   std::shared_ptr<standin::World> icon = MakeFrame(3, 3, 8, [](int x, int y) {
@@ -338,7 +339,8 @@ TEST(CellPainter, TheTeamReportsHowManyCellsItSharedAndWhy) {
     CellRoute route;
   };
   for (const Case c : {Case{"one thread", 1, 40, CellRoute::kTeamOfOne},
-                       Case{"15 × 15 pixels", 2, 7, CellRoute::kTooSmall}}) {
+                       Case{"15 × 15 pixels", 2, 7, CellRoute::kTooSmall},
+                       Case{"81 × 81 pixels", 2, 40, CellRoute::kQueued}}) {
     SCOPED_TRACE(c.name);
     PaintScene scene;
     const tilvane::DrawContext<PF_Pixel> context = scene.Context(c.half);
@@ -352,7 +354,8 @@ TEST(CellPainter, TheTeamReportsHowManyCellsItSharedAndWhy) {
   // A fresh start: the process's last render may have sent the caller alone.
   SharingMemory::Process().aloneUntilNs = 0;
   PaintScene scene;
-  const tilvane::DrawContext<PF_Pixel> context = scene.Context(40);
+  // 141 × 141 pixels: too many to queue, shared.
+  const tilvane::DrawContext<PF_Pixel> context = scene.Context(70);
   SetAside setAside;
   gSetAside = &setAside;
   gCaller = std::this_thread::get_id();
@@ -369,6 +372,37 @@ TEST(CellPainter, TheTeamReportsHowManyCellsItSharedAndWhy) {
   gSetAside = nullptr;
   EXPECT_TRUE(setAside.heldUp) << "a member drew a chunk";
   // The renders of later tests share again.
+  SharingMemory::Process().aloneUntilNs = 0;
+  SharingMemory::Process().lateShift = 0;
+}
+
+TEST(CellPainter, QueuedCellsAreDrawnBeforeTheNextCellAndAMemberSetAsideSendsTheCallerAlone) {
+  using tilvane::CellRoute;
+  using tilvane::SimdPath;
+  SharingMemory::Process().aloneUntilNs = 0;
+  SharingMemory::Process().lateShift = 0;
+  PaintScene scene;
+  const tilvane::DrawContext<PF_Pixel> context = scene.Context(40);
+  SetAside setAside;
+  gSetAside = &setAside;
+  gCaller = std::this_thread::get_id();
+  {
+    tilvane::CellPainter<PF_Pixel> painter(context, {SimdPath::kScalar, &RowsWithAMemberSetAside},
+                                           tilvane::RenderOptions{SimdPath::kScalar, 2});
+    painter.Paint(scene.Cell(), 0, 0);
+    EXPECT_EQ(painter.tally().Cells(CellRoute::kQueued), 1);
+    // One column of 81 rows at the output's right edge: drawn by the
+    // caller once every lane is drawn, the member's too.
+    painter.Paint(scene.Cell(), 0, 24);
+    EXPECT_EQ(painter.tally().Cells(CellRoute::kTooSmall), 1);
+    EXPECT_GE(painter.tally().memberLaneCells, 1);
+    EXPECT_EQ(painter.tally().lateJoins, 1);
+    EXPECT_GE(painter.tally().lateNs, 400'000'000);
+    painter.Paint(scene.Cell(), 0, 0);
+    EXPECT_EQ(painter.tally().Cells(CellRoute::kAlone), 1) << "the next cell is the caller's";
+  }
+  gSetAside = nullptr;
+  EXPECT_TRUE(setAside.heldUp);
   SharingMemory::Process().aloneUntilNs = 0;
   SharingMemory::Process().lateShift = 0;
 }
