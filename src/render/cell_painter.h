@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <optional>
 
 #include "src/render/cell_draw.h"
@@ -133,7 +134,13 @@ class CellPainter {
   bool Queue(const CellWalk& walk) {
     if (!team_) team_.emplace(threads_);
     if (team_->size() < 2) return false;
-    if (!queue_) queue_.emplace(context_, draw_, team_->size());
+    if (!queue_) {
+      try {
+        queue_.emplace(context_, draw_, team_->size());
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+    }
     if (!queueOpen_) {
       queue_->Open();
       laneCellsAtOpen_ = queue_->MemberLaneCells();

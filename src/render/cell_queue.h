@@ -74,6 +74,7 @@ class CellQueue {
     const int64_t windowRows = 2 * int64_t{context.geometry.halfHeight} + 1;
     stripeRows_ = std::clamp<int64_t>(windowRows / lanes_.size(), 1, 64);
     slots_.resize(kQueueSlots);
+    copies_.resize(kQueueSlots);
   }
   CellQueue(const CellQueue&) = delete;
   CellQueue& operator=(const CellQueue&) = delete;
@@ -158,13 +159,20 @@ class CellQueue {
  private:
   // How long an idle member watches for the next cell before it sleeps, and
   // how long the caller spins for a held lane before it yields at each look.
-  static constexpr int64_t kIdleSpinNs = 10'000;
+  static constexpr int64_t kIdleSpinNs = 100'000;
   static constexpr int64_t kWaitSpinNs = 20'000;
 
-  struct Slot {
-    CellWalk walk;
-    PF_EffectWorld icon;  // the copy's frame: the host's, with the copy's pixels
+  // One copy of an icon's pixels, shared by the queued cells whose icons
+  // hold the same pixels (a still icon: all of them), so that the drawing
+  // threads read one copy from their caches rather than a new one per cell.
+  struct Copy {
+    PF_EffectWorld icon;  // the host's frame, with the copy's pixels
     std::vector<Pixel> pixels;
+    int users = 0;  // slots holding it; the caller's alone
+  };
+  struct Slot {
+    CellWalk walk;  // its icon is the copy's
+    Copy* copy = nullptr;
     int32_t firstOutputRow;
     int32_t lastOutputRow;
     int64_t lanePixels;  // the walked pixels one lane draws, about
@@ -174,26 +182,53 @@ class CellQueue {
     bool held = false;
   };
 
-  bool Fill(const CellWalk& walk, Slot* slot) const {
-    const PF_EffectWorld& from = *walk.icon;
+  // Whether the host's frame holds the copy's pixels, row by row.
+  static bool Holds(const Copy& copy, const PF_EffectWorld& from) {
+    if (copy.icon.width != from.width || copy.icon.height != from.height) return false;
     const size_t width = static_cast<size_t>(from.width);
-    const size_t height = static_cast<size_t>(from.height);
-    try {
-      slot->pixels.resize(width * height);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    // Row by row: the host's rows may be padded or run bottom-up.
     const auto* source = reinterpret_cast<const unsigned char*>(from.data);
-    for (size_t y = 0; y < height; ++y) {
-      std::memcpy(slot->pixels.data() + y * width,
-                  source + static_cast<std::ptrdiff_t>(y) * from.rowbytes, width * sizeof(Pixel));
+    for (size_t y = 0; y < static_cast<size_t>(from.height); ++y) {
+      if (std::memcmp(copy.pixels.data() + y * width,
+                      source + static_cast<std::ptrdiff_t>(y) * from.rowbytes,
+                      width * sizeof(Pixel)) != 0) {
+        return false;
+      }
     }
-    slot->icon = from;
-    slot->icon.data = reinterpret_cast<PF_PixelPtr>(slot->pixels.data());
-    slot->icon.rowbytes = static_cast<A_long>(width * sizeof(Pixel));
+    return true;
+  }
+
+  // The slot's cell, with its icon's pixels in the last copy made when
+  // they are the same, else in a free copy. The slot's last cell is drawn.
+  bool Fill(const CellWalk& walk, Slot* slot) {
+    if (slot->copy != nullptr) --slot->copy->users;
+    slot->copy = nullptr;
+    const PF_EffectWorld& from = *walk.icon;
+    if (last_ == nullptr || !Holds(*last_, from)) {
+      // A free one: slots hold at most kQueueSlots − 1 others.
+      Copy* copy = &copies_[0];
+      while (copy->users > 0) ++copy;
+      const size_t width = static_cast<size_t>(from.width);
+      const size_t height = static_cast<size_t>(from.height);
+      try {
+        copy->pixels.resize(width * height);
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+      // Row by row: the host's rows may be padded or run bottom-up.
+      const auto* source = reinterpret_cast<const unsigned char*>(from.data);
+      for (size_t y = 0; y < height; ++y) {
+        std::memcpy(copy->pixels.data() + y * width,
+                    source + static_cast<std::ptrdiff_t>(y) * from.rowbytes, width * sizeof(Pixel));
+      }
+      copy->icon = from;
+      copy->icon.data = reinterpret_cast<PF_PixelPtr>(copy->pixels.data());
+      copy->icon.rowbytes = static_cast<A_long>(width * sizeof(Pixel));
+      last_ = copy;
+    }
+    ++last_->users;
+    slot->copy = last_;
     slot->walk = walk;
-    slot->walk.icon = &slot->icon;
+    slot->walk.icon = &last_->icon;
     const int64_t rows = walk.RowCount();
     slot->firstOutputRow = OutputRowOf(context_, walk, walk.RowAt(0));
     slot->lastOutputRow = OutputRowOf(context_, walk, walk.RowAt(rows - 1));
@@ -322,6 +357,8 @@ class CellQueue {
   RowDrawer<Pixel> draw_;
   int64_t stripeRows_ = 1;
   std::vector<Slot> slots_;
+  std::vector<Copy> copies_;  // the caller's alone
+  Copy* last_ = nullptr;      // the copy made last
   QueueLock lock_;
   std::vector<Lane> lanes_;  // under lock_
   int64_t pushed_ = 0;       // cells queued in all; under lock_
