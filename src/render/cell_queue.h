@@ -72,7 +72,7 @@ class CellQueue {
       : context_(context), draw_(draw), lanes_(threads * kLanesPerThread) {
     // One window's rows span all lanes, so every thread has a share of every cell.
     const int64_t windowRows = 2 * int64_t{context.geometry.halfHeight} + 1;
-    stripeRows_ = std::clamp<int64_t>(windowRows / lanes_.size(), 1, 64);
+    stripeRows_ = std::clamp<int64_t>(windowRows / static_cast<int64_t>(lanes_.size()), 1, 64);
     slots_.resize(kQueueSlots);
     copies_.resize(kQueueSlots);
   }

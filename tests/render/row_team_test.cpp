@@ -392,15 +392,18 @@ TEST(CellPainter, QueuedCellsAreDrawnBeforeTheNextCellAndAMemberSetAsideSendsThe
                                            tilvane::RenderOptions{SimdPath::kScalar, 2});
     painter.Paint(scene.Cell(), 0, 0);
     EXPECT_EQ(painter.tally().Cells(CellRoute::kQueued), 1);
-    // One column of 81 rows at the output's right edge: drawn by the
-    // caller once every lane is drawn, the member's too.
+    // One column of 81 rows at the output's right edge: drawn by the caller
+    // once every lane is drawn, the member's too. (A loaded machine may also
+    // have kept the member from coming within its wake time: late twice.)
     painter.Paint(scene.Cell(), 0, 24);
     EXPECT_EQ(painter.tally().Cells(CellRoute::kTooSmall), 1);
     EXPECT_GE(painter.tally().memberLaneCells, 1);
-    EXPECT_EQ(painter.tally().lateJoins, 1);
+    EXPECT_GE(painter.tally().lateJoins, 1);
     EXPECT_GE(painter.tally().lateNs, 400'000'000);
+    const int64_t alone = painter.tally().Cells(CellRoute::kAlone);
     painter.Paint(scene.Cell(), 0, 0);
-    EXPECT_EQ(painter.tally().Cells(CellRoute::kAlone), 1) << "the next cell is the caller's";
+    EXPECT_EQ(painter.tally().Cells(CellRoute::kAlone), alone + 1)
+        << "the next cell is the caller's";
   }
   gSetAside = nullptr;
   EXPECT_TRUE(setAside.heldUp);
