@@ -90,9 +90,11 @@ class CellQueue {
   // for a free slot while every lane with work was held by a member.
   bool Push(const CellWalk& walk, int64_t* waitNs) {
     std::unique_lock<QueueLock> lock(lock_);
-    while (pushed_ - Oldest() >= kQueueSlots) {
+    for (;;) {
+      const uint64_t seen = version_.load(std::memory_order_acquire);
+      if (pushed_ - Oldest() < kQueueSlots) break;
       lock.unlock();
-      *waitNs += HelpOrWait();
+      *waitNs += HelpOrWait(seen);
       lock.lock();
     }
     Slot& slot = slots_[static_cast<size_t>(pushed_ % kQueueSlots)];
@@ -241,11 +243,13 @@ class CellQueue {
   int64_t DrainUntil(Drawn drawn) {
     int64_t waitNs = 0;
     for (;;) {
+      uint64_t seen = 0;
       {
         std::lock_guard<QueueLock> lock(lock_);
+        seen = version_.load(std::memory_order_acquire);
         if (drawn()) return waitNs;
       }
-      waitNs += HelpOrWait();
+      waitNs += HelpOrWait(seen);
     }
   }
 
@@ -318,9 +322,11 @@ class CellQueue {
 
   // The caller's step while it may not go on: a batch of a free lane, or,
   // when members hold every lane with work, a wait for one to come back.
-  // Returns the time waited.
-  int64_t HelpOrWait() {
-    const uint64_t seen = version_.load(std::memory_order_acquire);
+  // `seen` is the version read, under lock_, before the caller found it
+  // could not go on: a lane given back since then ends the wait at once,
+  // or the caller would wait for a change that has already come. Returns
+  // the time waited.
+  int64_t HelpOrWait(uint64_t seen) {
     if (DrawBatch(false)) return 0;
     const int64_t start = SharingPolicy::NowNs();
     const auto changed = [&] { return version_.load(std::memory_order_acquire) != seen; };
