@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iterator>
 
+#include "tools/tilvane/core/color.h"
 #include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/text.h"
 #include "tools/tilvane/output/image_writer.h"
@@ -36,6 +37,17 @@ std::string MovieList() {
 template <size_t N>
 std::string Names(const char* const (&names)[N]) {
   return OrList(std::vector<std::string>(std::begin(names), std::end(names)));
+}
+
+template <size_t N>
+std::vector<std::string> List(const char* const (&names)[N]) {
+  return {std::begin(names), std::end(names)};
+}
+
+std::vector<std::string> PngFilterList() {
+  std::vector<std::string> names;
+  for (const PngFilterEntry& e : kPngFilters) names.emplace_back(e.name);
+  return names;
 }
 
 // A value saved only when the option was set.
@@ -146,23 +158,23 @@ std::vector<RenderOption> FileOptions() {
        .help = "libpng's row filter for PNG outputs: none (fastest; smallest for icons on a flat "
                "or transparent ground), sub, up, average, paeth, or adaptive (tries each on "
                "every row; often smaller for photographic icons in large cells)",
-       .slot = &A::pngFilter, .kept = true,
+       .slot = &A::pngFilter, .kept = true, .choices = PngFilterList,
        .save = [](R r) { return Text(PngFilterName(r.request.image.png.filter)); }},
       {.names = "--input-colorspace", .typeName = "NAME",
        .help = "The colour space of the input files (default: the file's own tag, linear in a PNG "
                "or a colorSpace attribute in an EXR; else linear for EXR and floating-point "
                "files, sRGB for the others; raw: no conversion; 'tilvane info' lists the names)",
-       .slot = &A::inputColorSpace, .kept = true},
+       .slot = &A::inputColorSpace, .kept = true, .choices = ColorSpaceNames},
       {.names = "--output-colorspace", .typeName = "NAME",
        .help = "The colour space of the output, which the file is tagged with (default: linear "
                "for EXR, sRGB for the others)",
-       .slot = &A::outputColorSpace, .kept = true},
+       .slot = &A::outputColorSpace, .kept = true, .choices = ColorSpaceNames},
       // A look saved from a movie also renders a sequence, so the movie's
       // settings are kept only when they were set, and a settings file's
       // apply only to a movie.
       {.names = "--codec", .typeName = "NAME",
        .help = "A movie's codec: " + CodecsByContainer(),
-       .slot = &A::codec, .kept = true,
+       .slot = &A::codec, .kept = true, .choices = MovieCodecNames,
        .save = [](R r) {
          return r.args.codec.empty() ? SavedValue{}
                 : r.request.movie    ? Text(MovieCodecName(r.args.output, r.args.codec))
@@ -184,6 +196,7 @@ std::vector<RenderOption> FileOptions() {
       {.names = "--exr-compression", .typeName = "NAME",
        .help = "EXR outputs' compression: " + Names(kExrCompressions) + " (default zip)",
        .slot = &A::exrCompression, .kept = true,
+       .choices = [] { return List(kExrCompressions); },
        .save = [](R r) {
          return IfGiven(r.args.exrCompression, Text(r.request.image.exrCompression));
        }},
@@ -202,6 +215,7 @@ std::vector<RenderOption> FileOptions() {
       {.names = "--tiff-compression", .typeName = "NAME",
        .help = "TIFF outputs' compression: " + Names(kTiffCompressions) + " (default zip)",
        .slot = &A::tiffCompression, .kept = true,
+       .choices = [] { return List(kTiffCompressions); },
        .save = [](R r) {
          return IfGiven(r.args.tiffCompression, Text(r.request.image.tiffCompression));
        }},

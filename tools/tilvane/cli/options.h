@@ -74,6 +74,8 @@ struct RenderOption {
   // Whether settings files hold it. Options about this run alone (threads,
   // quiet, overwriting, the settings files themselves) are not kept.
   bool kept = false;
+  // The values it takes, when they are a list: what completions offer.
+  std::vector<std::string> (*choices)() = nullptr;
   // What --save-settings writes; nullptr: the value as given, null if none.
   SavedValue (*save)(const Resolved&) = nullptr;
   const char* excludes = nullptr;  // an option that cannot be given with it

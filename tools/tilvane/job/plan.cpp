@@ -147,6 +147,7 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   CheckOutputs(OutputsToCheck(plan.jobs), InputFiles(scene), request.noOverwrite);
   PrepareLayers(scene, request.layers, plan.jobs);
   MakeOutputDirectory(plan.jobs.path(0));  // a numbered output's frames share it
+  WarnUnusedRates(time, scene.icon.get(), scene.displacement.get());
   WarnPastLayerEnds(timing, time, scene.icon.get(), scene.displacement.get(),
                     request.layers.loopIcon);
   return plan;

@@ -170,6 +170,12 @@ std::string CodecsByContainer() {
   return text;
 }
 
+std::vector<std::string> MovieCodecNames() {
+  std::vector<std::string> names;
+  for (const Codec& c : kCodecs) names.emplace_back(c.name);
+  return names;
+}
+
 struct MovieWriter::State {
   std::string path;
   MovieOptions options;
