@@ -5,25 +5,29 @@
 find_program(TILVANE_OSSLSIGNCODE osslsigncode DOC "osslsigncode, which signs the Windows files")
 set(TILVANE_SIGN_SCRIPT ${PROJECT_SOURCE_DIR}/win/sign.cmake)
 set(TILVANE_SIGN_COMMAND ${CMAKE_COMMAND} -DOSSLSIGNCODE=${TILVANE_OSSLSIGNCODE}
-    -DNAME=${PROJECT_NAME} -DURL=${TILVANE_WEB_ADDRESS})
+    -DNAME=${TILVANE_NAME} -DURL=${TILVANE_WEB_ADDRESS})
 
 if(NOT WIN32)
   return()
 endif()
 
-# Each setting comes from its cache variable, else from the environment at
-# configure time. Paths must be absolute: the cache keeps them for later
-# runs, which may start anywhere.
+# Each setting comes from the environment at configure time, when set there,
+# else from its cache variable. The cache keeps what the environment gave,
+# so a later configure (the build's own re-run among them) still signs;
+# setting both cache variables empty stops signing. Paths must be absolute:
+# the cache keeps them for later runs, which may start anywhere.
 set(TILVANE_SIGN_CERT "" CACHE FILEPATH
     "Code-signing certificate (PEM); with TILVANE_SIGN_KEY, the Windows files are signed")
 set(TILVANE_SIGN_KEY "" CACHE FILEPATH "The certificate's private key (PEM, unencrypted)")
 set(TILVANE_SIGN_TIMESTAMP_URL "" CACHE STRING
     "Time-stamp authority for the signatures; empty, none is asked (offline builds)")
 foreach(setting CERT KEY TIMESTAMP_URL)
-  set(sign_${setting} "${TILVANE_SIGN_${setting}}")
-  if(sign_${setting} STREQUAL "")
-    set(sign_${setting} "$ENV{TILVANE_SIGN_${setting}}")
+  if(NOT "$ENV{TILVANE_SIGN_${setting}}" STREQUAL "")
+    get_property(doc CACHE TILVANE_SIGN_${setting} PROPERTY HELPSTRING)
+    get_property(type CACHE TILVANE_SIGN_${setting} PROPERTY TYPE)
+    set(TILVANE_SIGN_${setting} "$ENV{TILVANE_SIGN_${setting}}" CACHE ${type} "${doc}" FORCE)
   endif()
+  set(sign_${setting} "${TILVANE_SIGN_${setting}}")
 endforeach()
 
 if(sign_CERT STREQUAL "" AND sign_KEY STREQUAL "")

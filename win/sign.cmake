@@ -21,7 +21,8 @@ if(DEFINED CPACK_PACKAGE_FILES)
                               -P ${CMAKE_CURRENT_LIST_FILE}
                       RESULT_VARIABLE result)
       if(NOT result EQUAL 0)
-        message(FATAL_ERROR "the installer ${package} was made but could not be signed")
+        message(FATAL_ERROR "the installer ${package} was made but could not be signed "
+                            "(why is above)")
       endif()
     endif()
   endforeach()

@@ -95,8 +95,8 @@ foreach(file Tilvane.aex ${name}-setup.exe)
   set(copy ${SIGNED_DIR}/${file})
   verify(${copy} signed)
   foreach(expected "Signature verification: ok" "Number of verified signatures: 1"
-                   "Subject: /CN=Tilvane test" "Text description: ${NAME}"
-                   "URL description: ${URL}" "Message digest algorithm  : SHA256"
+                   "Subject: /CN=Tilvane test\n" "Text description: ${NAME}\n"
+                   "URL description: ${URL}\n" "Message digest algorithm  : SHA256\n"
                    "Timestamp is not available")
     if(NOT signed_result EQUAL 0 OR NOT signed MATCHES "${expected}")
       message(FATAL_ERROR "the signed ${file}: osslsigncode does not report '${expected}':\n"
