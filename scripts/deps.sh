@@ -10,7 +10,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev libswresample-dev
   ffmpeg
   nlohmann-json3-dev zlib1g-dev time clang-format git libimage-exiftool-perl
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis osslsigncode openssl
   lintian zsh man-db groff-base dpkg-dev
 )
 if [ "${1:-}" = "--native-only" ]; then
