@@ -224,6 +224,14 @@ std::vector<RenderOption> FileOptions() {
                "sRGB-encoded unless --output-colorspace says otherwise",
        .slot = &A::dpxBits, .number = true, .kept = true,
        .save = [](R r) { return IfGiven(r.args.dpxBits, Number(r.request.image.dpxBits)); }},
+      {.names = "--webp-quality", .typeName = "0-100",
+       .help = "WebP outputs: lossy colour at this quality, 0 (smallest) to 100 (best), alpha "
+               "kept lossless (default: lossless, every value as rendered). WebP holds 8 bits, "
+               "so a 16-bit render is rounded as for JPEG",
+       .slot = &A::webpQuality, .number = true, .kept = true,
+       .save = [](R r) {
+         return IfGiven(r.args.webpQuality, Number(r.request.image.webpQuality.value_or(0)));
+       }},
   };
 }
 

@@ -35,7 +35,7 @@ struct RenderArgs {
   std::string codec, quality;  // movies only
   bool noAudio = false;
   // Each for one image format only; "" the format's own default.
-  std::string exrCompression, exrType, jpegQuality, tiffCompression, dpxBits;
+  std::string exrCompression, exrType, jpegQuality, tiffCompression, dpxBits, webpQuality;
   std::string threads, settings, saveSettings;
   bool quiet = false;
   bool noOverwrite = false;

@@ -217,6 +217,7 @@ void ParseImageOptions(const RenderArgs& args, RenderRequest& request) {
       {"jpeg-quality", args.jpegQuality, is(OutputFormat::Jpeg), ".jpg/.jpeg"},
       {"tiff-compression", args.tiffCompression, IsTiff(args.output), ".tif/.tiff"},
       {"dpx-bits", args.dpxBits, is(OutputFormat::Dpx), ".dpx"},
+      {"webp-quality", args.webpQuality, is(OutputFormat::Webp), ".webp"},
   };
   for (const auto& o : options) {
     if (o.value.empty() || o.applies || args.fromSettings.count(o.key)) continue;
@@ -246,6 +247,11 @@ void ParseImageOptions(const RenderArgs& args, RenderRequest& request) {
       throw UsageError("--dpx-bits '" + args.dpxBits + "' is not valid; give 10 or 16");
     }
     image.dpxBits = args.dpxBits == "16" ? 16 : 10;
+  }
+  if (!args.webpQuality.empty()) {
+    image.webpQuality =
+        static_cast<int>(ParseInteger("--webp-quality", args.webpQuality, 0, 100,
+                                      "a whole number from 0 (smallest) to 100 (best)"));
   }
 }
 

@@ -8,6 +8,7 @@
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/job/threads.h"
+#include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/movie_writer.h"
 
 namespace tilvane_tool {
@@ -144,6 +145,7 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   }
   scene.width = size.first;
   scene.height = size.second;
+  CheckImageSize(request.output, scene.width, scene.height);
   CheckOutputs(OutputsToCheck(plan.jobs), InputFiles(scene), request.noOverwrite);
   PrepareLayers(scene, request.layers, plan.jobs);
   MakeOutputDirectory(plan.jobs.path(0));  // a numbered output's frames share it
