@@ -139,6 +139,9 @@ TEST_F(Streams, KeepsTheRateAndCountAndNothingElse) {
   ASSERT_EQ(pipeline(Render("-", 5, "--rate 24000/1001") + " >s.nut 2>err.txt"), 0)
       << bytes("err.txt");
   const std::string stream = bytes("s.nut");
+  // Progress and the summary, left out by --quiet, are not in the stream.
+  ASSERT_EQ(pipeline(Render("-", 5, "--rate 24000/1001 --quiet") + " >quiet.nut"), 0);
+  EXPECT_TRUE(stream == bytes("quiet.nut")) << "standard output differs from a quiet render's";
   const char magic[] = "nut/multimedia container";
   ASSERT_GE(stream.size(), sizeof magic);
   EXPECT_EQ(std::memcmp(stream.data(), magic, sizeof magic), 0)
