@@ -149,9 +149,12 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
   const std::string frameLimit =
       "a whole number from 0 to " + std::to_string(last) + " (frame × time step must fit)";
   request.stream = IsStreamOutput(args.output);
-  if (request.stream) RefuseFileOptionsForStream(args);
   // Before a range asks for a frame number in it.
-  if (!request.stream) CheckOutputFormat(args.output);
+  if (request.stream) {
+    RefuseFileOptionsForStream(args);
+  } else {
+    CheckOutputFormat(args.output);
+  }
   request.movie = IsMovieOutput(args.output);
   const auto pattern =
       request.movie || request.stream ? std::nullopt : FramePattern::Find(args.output);
@@ -208,10 +211,13 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
                                          "a whole number from 0 to " + std::to_string(kMaxTime));
     }
   }
-  if (request.stream) return CheckStreamOutput(STDOUT_FILENO);
-  CheckOutputPath(
-      pattern ? pattern->name(request.startNumber.value_or(time.frames ? time.frames->first : 0))
-              : args.output);
+  if (request.stream) {
+    CheckStreamOutput(STDOUT_FILENO);
+  } else {
+    CheckOutputPath(
+        pattern ? pattern->name(request.startNumber.value_or(time.frames ? time.frames->first : 0))
+                : args.output);
+  }
 }
 
 // name, in any case, if it is one of names; else a message naming option.
