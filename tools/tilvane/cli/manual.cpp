@@ -294,8 +294,8 @@ std::string Written(const std::string& part, const CLI::App& app,
           "refused before rendering (see Writing outputs), a plug-in that cannot be loaded, a "
           "frame that does not fit in memory.\n- `" +
           std::to_string(kExitWrite) +
-          "`: a write error: an output that could not be written completely; nothing incomplete "
-          "is left behind.\n- `" +
+          "`: a write error: an output that could not be written completely (nothing incomplete "
+          "is left behind), or a stream (`-o -`) whose reader stopped reading.\n- `" +
           std::to_string(128 + SIGINT) + "`, `" + std::to_string(128 + SIGTERM) +
           "`: stopped by SIGINT (Ctrl-C) or SIGTERM, after one line saying which frames are on "
           "disk (the process ends by the signal; these are the statuses a shell reports).\n";

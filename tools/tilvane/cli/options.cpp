@@ -9,6 +9,7 @@
 #include "tools/tilvane/core/text.h"
 #include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/movie_writer.h"
+#include "tools/tilvane/output/stream_writer.h"
 
 namespace tilvane_tool {
 namespace {
@@ -69,7 +70,9 @@ std::vector<RenderOption> SceneOptions() {
       {.names = "--displacement", .typeName = "PATH", .help = "Displacement layer, as --icon",
        .slot = &A::displacement, .kept = true, .path = true},
       {.names = "-o,--output", .typeName = "PATH",
-       .help = std::string("Output image (") + kImageFormatsShown + ") or movie " + MovieList(),
+       .help = std::string("Output image (") + kImageFormatsShown + ") or movie " + MovieList() +
+               ", or - for the frames on standard output, for a pipe: NUT with raw RGBA (8 or "
+               "16 bits, straight alpha), no sound",
        .slot = &A::output, .kept = true, .required = true, .path = true},
       {.names = "--size", .typeName = "WxH",
        .help = "WIDTHxHEIGHT (default: the displacement layer's, else the icon's)",
@@ -266,7 +269,7 @@ std::vector<RenderOption> MakeRenderOptions() {
 // `settings` holds it: relative to its directory. Absolute names stay so.
 std::string RelativeTo(const std::string& settings, const std::string& name) {
   const fs::path dir = fs::path(settings).parent_path();
-  if (dir.empty() || fs::path(name).is_absolute()) return name;
+  if (dir.empty() || fs::path(name).is_absolute() || IsStreamOutput(name)) return name;
   const fs::path relative = fs::absolute(name).lexically_normal().lexically_relative(
       fs::absolute(dir).lexically_normal());
   return relative.empty() ? fs::absolute(name).lexically_normal().string() : relative.string();
@@ -275,7 +278,7 @@ std::string RelativeTo(const std::string& settings, const std::string& name) {
 // A file name as a settings file at `settings` holds it, from the working directory.
 std::string FromDirectoryOf(const std::string& settings, const std::string& name) {
   const fs::path dir = fs::path(settings).parent_path();
-  if (dir.empty() || fs::path(name).is_absolute()) return name;
+  if (dir.empty() || fs::path(name).is_absolute() || IsStreamOutput(name)) return name;
   return (dir / name).string();
 }
 
