@@ -44,7 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
              ".nf\n.RS 4\n\\&.hidden \\-\\-x\n  indented\n.RE\n.fi\n"},
         Form{"IndentedCode", "text\n\n    c' = (c × a)\n", ".nf\n.RS 4\nc' = (c \\[u00D7] a)\n"},
         Form{"Table", "| a | b |\n|---|---|\n| `x` | y \\| z |\n",
-             ".na\n.TS\nlb lb\nl lx.\nT{\na\nT}\tT{\nb\nT}\nT{\n\\fBx\\fR\nT}\tT{\ny | z\nT}\n.TE\n.ad\n"},
+             ".na\n.TS\nlb lb\nl lx.\nT{\na\nT}\tT{\nb\nT}\nT{\n\\fBx\\fR\nT}\tT{\ny | "
+             "z\nT}\n.TE\n.ad\n"},
         Form{"TableUnderAnItemIsInset", "- item:\n\n  | a |\n  |---|\n  | b |\n\nafter\n",
              ".RS 2\n.na\n.TS\n"},
         Form{"CommentsAndTitleLeftOut", "# tilvane\n<!-- a\nb -->\ntext\n", ".PP\ntext\n"}));
