@@ -26,7 +26,7 @@ it tiles the frame with copies of an icon layer, and a displacement layer's
 brightness turns, scales, re-times, colours and fades each cell. It loads
 the effect's plug-in, shipped with it, and drives it as a host would, so
 its frames are the plug-in's own. Stills, numbered sequences and movies in;
-PNG, TIFF, EXR and JPEG images, sequences and movies out.")
+PNG, TIFF, EXR, JPEG, DPX and WebP images, sequences and movies out.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # tilvane_<version>_<arch>.deb

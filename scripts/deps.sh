@@ -10,13 +10,14 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev libswresample-dev
   ffmpeg
   nlohmann-json3-dev zlib1g-dev time clang-format git libimage-exiftool-perl
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis osslsigncode openssl
   lintian zsh man-db groff-base dpkg-dev
+  libwebp-dev webp
 )
 if [ "${1:-}" = "--native-only" ]; then
   packages=(cmake g++ make pkg-config libopenimageio-dev libcli11-dev
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev libswresample-dev
-    nlohmann-json3-dev)
+    nlohmann-json3-dev libwebp-dev)
 fi
 
 missing=()

@@ -53,10 +53,13 @@ if(NOT info MATCHES "Plug-in: +${root}/usr/lib/tilvane/Tilvane.so\n")
   message(FATAL_ERROR "the packaged tilvane does not load the packaged plug-in:\n${info}")
 endif()
 
-run(COMMAND ${CMAKE_COMMAND} -E env MANPAGER=cat PAGER=cat MANWIDTH=80
-            man -l --warnings ${root}/usr/share/man/man1/tilvane.1.gz OUTPUT page)
-if(NOT page MATCHES "tilvane +- +renders the Tilvane" OR page MATCHES "warning")
-  message(FATAL_ERROR "man does not render the page cleanly:\n${page}")
+# The page speaks of warnings itself: groff's own come on standard error.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env MANPAGER=cat PAGER=cat MANWIDTH=80
+                        man -l --warnings ${root}/usr/share/man/man1/tilvane.1.gz
+                RESULT_VARIABLE status OUTPUT_VARIABLE page ERROR_VARIABLE warnings)
+if(NOT status EQUAL 0 OR NOT page MATCHES "tilvane +- +renders the Tilvane"
+   OR NOT page MATCHES "EXIT STATUS" OR NOT warnings STREQUAL "")
+  message(FATAL_ERROR "man does not render the page cleanly (${status}):\n${warnings}\n${page}")
 endif()
 
 # One command a line: a semicolon would split the argument as a CMake list.

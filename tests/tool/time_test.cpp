@@ -176,6 +176,26 @@ TEST_F(MediaTime, RangeAndDurationComeFromTheLayers) {
   EXPECT_TRUE(std::filesystem::exists(path("one.png")));
 }
 
+// A layer rate only retimes a numbered sequence: given for a movie or a
+// still it would change nothing, and says so rather than pass unnoticed.
+TEST_F(MediaTime, ALayerRateForAMovieOrAStillIsSaidToHaveNoEffect) {
+  ASSERT_EQ(shell("ffmpeg -v error -y -f lavfi -i testsrc=s=16x16:d=0.2:r=25 -c:v png in.mov"), 0);
+  const RunResult movie =
+      run({"render", "--quiet", "--icon", "in.mov", "--icon-rate", "12", "--displacement",
+           "white.png", "--displacement-rate", "12", "-o", "o.png"});
+  ASSERT_EQ(movie.status, 0) << movie.err;
+  EXPECT_EQ(movie.err,
+            "tilvane: warning: --icon-rate has no effect: --icon 'in.mov' is a movie, whose "
+            "pictures keep their own times; a rate applies to a numbered sequence only\n"
+            "tilvane: warning: --displacement-rate has no effect: --displacement 'white.png' is "
+            "a still; a rate applies to a numbered sequence only\n");
+  writeUniform("seq.1.png", 8, 8, 8, {9, 9, 9, 255});
+  const RunResult sequence =
+      run({"render", "--quiet", "--icon", "seq.#.png", "--icon-rate", "12", "-o", "s.png"});
+  ASSERT_EQ(sequence.status, 0) << sequence.err;
+  EXPECT_EQ(sequence.err, "");
+}
+
 TEST_F(MediaTime, RateAndHostTimeUnitsExcludeEachOther) {
   const RunResult r =
       run({"render", "--icon", "white.png", "--rate", "25", "--time-scale", "25", "-o", "o.png"});

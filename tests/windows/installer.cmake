@@ -5,7 +5,11 @@
 # built one renders; a reinstall with /D moves the plug-in; a host's recorded
 # shared folder is followed; a silent uninstall takes everything out again
 # but the shared folders.
+# SETUP names another copy of the installer (a signed one) to run instead.
 set(setup ${WIN_DIR}/Tilvane-${VERSION}-win64-setup.exe)
+if(SETUP)
+  set(setup ${SETUP})
+endif()
 if(NOT EXISTS ${setup})
   message(FATAL_ERROR "the package target made no ${setup}")
 endif()

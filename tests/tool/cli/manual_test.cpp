@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -74,7 +75,10 @@ class Manual : public ToolTest {
     std::vector<Named> all;
     for (const tilvane_tool::RenderOption& o : tilvane_tool::RenderOptions()) {
       std::stringstream names(o.names);
-      for (std::string n; std::getline(names, n, ',');) all.push_back({n, o.help, {}});
+      std::vector<std::string> choices = o.choices ? o.choices() : std::vector<std::string>{};
+      // A name a shell would need quoted is left to the user to type.
+      std::erase_if(choices, [](const std::string& c) { return c.find(' ') != c.npos; });
+      for (std::string n; std::getline(names, n, ',');) all.push_back({n, o.help, choices});
     }
     for (const ControlOption& c : tilvane_tool::ControlOptions(host_->registered())) {
       const bool popup = c.param.def.param_type == PF_Param_POPUP;
@@ -97,7 +101,7 @@ class Manual : public ToolTest {
   std::string rendered() const {
     write({"--man"}, "tilvane.1");
     const RunResult r =
-        Capture("groff -man -Tascii -P-cbou -rLL=3000n -rHY=0 '" + path("tilvane.1") + "'");
+        Capture("groff -t -man -Tascii -P-cbou -rLL=3000n -rHY=0 '" + path("tilvane.1") + "'");
     EXPECT_EQ(r.status, 0);
     return r.out;
   }
@@ -151,7 +155,7 @@ TEST_F(Manual, ZshReadsEachRenderOptionAsOneSpec) {
 
 TEST_F(Manual, ThePageRendersCleanlyAndItsExamplesUseRealOptions) {
   write({"--man"}, "tilvane.1");
-  const RunResult warnings = Capture("groff -ww -man -z '" + path("tilvane.1") + "' 2>&1");
+  const RunResult warnings = Capture("groff -t -ww -man -z '" + path("tilvane.1") + "' 2>&1");
   EXPECT_EQ(warnings.status, 0);
   EXPECT_EQ(warnings.out, "");
 
@@ -218,9 +222,56 @@ INSTANTIATE_TEST_SUITE_P(
         Completion{{"tilvane", "demo", "--thr"}, {"--threads"}},
         Completion{{"tilvane", "render", "--fit-displacement", "st"}, {"stretch"}},
         Completion{{"tilvane", "render", "--time-mapping", "horizontal-"}, {"horizontal-units"}},
+        Completion{{"tilvane", "render", "--png-filter", "a"}, {"adaptive", "average"}},
+        Completion{{"tilvane", "render", "--codec", "pro"}, {"prores-422", "prores-4444"}},
+        Completion{{"tilvane", "render", "--exr-compression", "dw"}, {"dwaa", "dwab"}},
+        Completion{{"tilvane", "render", "--output-colorspace", "ra"}, {"raw"}},
         Completion{{"tilvane", "render", "--no-bor"}, {"--no-border"}},
         Completion{{"tilvane", "render", "--displacement", "lo"}, {"logo.png"}},
         Completion{{"tilvane", "render", "--size", ""}, {}}));
+
+// docs/tilvane.md is the reference the page is made from; the parts the
+// tool writes from its option table must be current there too.
+TEST_F(Manual, TheReferenceInTheRepositoryIsTheOneTheToolWrites) {
+  std::ifstream file(TILVANE_REFERENCE_PATH);
+  ASSERT_TRUE(file) << TILVANE_REFERENCE_PATH;
+  const std::string checkedIn{std::istreambuf_iterator<char>(file), {}};
+  const RunResult r = run({"--reference"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out == checkedIn)
+      << "docs/tilvane.md is not what the tool writes: run scripts/update-reference.sh";
+  for (const Named& n : TableNames()) EXPECT_TRUE(HasWord(r.out, n.name)) << n.name;
+}
+
+// Every section and table of the reference reaches the page: each heading
+// as a section, each table row as a row, no Markdown left showing.
+TEST_F(Manual, ThePageShowsEveryPartOfTheReference) {
+  const std::string reference = run({"--reference"}).out;
+  const std::string page = rendered();
+  std::stringstream lines(reference);
+  int headings = 0, rows = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("## ", 0) == 0) {
+      std::string title = line.substr(3);
+      std::transform(title.begin(), title.end(), title.begin(), ::toupper);
+      EXPECT_NE(page.find("\n" + title + "\n"), std::string::npos) << title;
+      ++headings;
+    } else if (line.rfind("### ", 0) == 0) {
+      EXPECT_NE(page.find(line.substr(4)), std::string::npos) << line;
+    } else if (line.rfind("| ", 0) == 0 && line.find("---") == std::string::npos) {
+      const std::string first = line.substr(2, line.find(" |", 2) - 2);
+      if (first.find_first_of("`*[") == std::string::npos) {
+        EXPECT_NE(page.find(first), std::string::npos) << "table row " << line;
+      }
+      ++rows;
+    }
+  }
+  EXPECT_GT(headings, 10);
+  EXPECT_GT(rows, 30);
+  for (const char* markup : {"**", "](", "```", "<!--", "\n|", "T{", ".TS"}) {
+    EXPECT_EQ(page.find(markup), std::string::npos) << markup << " shows on the page";
+  }
+}
 
 TEST_F(Manual, NeitherIsWrittenWithoutThePluginsControls) {
   const RunResult shell = run({"--completions", "fish"});

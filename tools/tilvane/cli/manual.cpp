@@ -3,8 +3,12 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <stdexcept>
+#include <string_view>
 
 #include "src/render/render_options.h"
+#include "tools/tilvane/cli/options.h"
+#include "tools/tilvane/cli/roff.h"
 #include "tools/tilvane/core/errors.h"
 
 namespace tilvane_tool {
@@ -78,8 +82,11 @@ std::vector<Entry> Entries(const CLI::App& app, const std::vector<ControlOption>
     if (option->get_type_size_max() > 0) {
       e.value = option->get_type_name();
       e.byDefault = option->get_default_str();
+      const RenderOption* option = FindRenderOption(e.names.back().substr(2));
       if (control && control->param.def.param_type == PF_Param_POPUP) {
         e.choices = control->choices();
+      } else if (option && option->choices) {
+        e.choices = option->choices();
       } else if (e.value.find('|') != std::string::npos) {
         e.choices = Split(e.value, '|');
       }
@@ -104,94 +111,20 @@ std::vector<Command> Commands(const CLI::App& app, const std::vector<ControlOpti
   return commands;
 }
 
+// Text as Markdown shows it literally.
+std::string Markdown(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\\' || c == '`' || c == '*' || c == '[' || c == '<') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 std::string Sentence(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
   if (!text.empty() && text.back() != '.') text += '.';
   return text;
-}
-
-// --- roff ----------------------------------------------------------------------
-
-// Text for a roff text line: backslashes and option dashes escaped, other
-// characters than ASCII as groff's \[uXXXX], and a leading '.' or '\'' kept
-// from reading as a request.
-std::string Roff(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '\\') {
-      out += "\\e";
-    } else if (c == '-' && (i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1])))) {
-      out += "\\-";
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-      uint32_t code = length == 1 ? c : c & (0x7F >> length);
-      for (int k = 1; k < length && i + 1 < text.size(); ++k) {
-        code = (code << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F);
-      }
-      char escape[16];
-      std::snprintf(escape, sizeof escape, "\\[u%04X]", code);
-      out += escape;
-    }
-  }
-  if (!out.empty() && (out[0] == '.' || out[0] == '\'')) out.insert(0, "\\&");
-  return out;
-}
-
-std::string Bold(const std::string& text) { return "\\fB" + Roff(text) + "\\fR"; }
-std::string Italic(const std::string& text) { return "\\fI" + Roff(text) + "\\fR"; }
-
-std::string OptionTag(const Entry& e) {
-  std::string tag;
-  for (const std::string& n : e.names) tag += (tag.empty() ? "" : ", ") + Bold(n);
-  if (!e.value.empty()) tag += " " + Italic(e.value);
-  return tag;
-}
-
-std::string OptionItems(const std::vector<Entry>& entries) {
-  std::string out;
-  for (const Entry& e : entries) {
-    out += ".TP\n" + OptionTag(e) + "\n" + Roff(Sentence(e.help));
-    if (!e.value.empty() && !e.byDefault.empty()) out += " Default: " + Bold(e.byDefault) + ".";
-    out += "\n";
-  }
-  return out;
-}
-
-struct Example {
-  const char* what;
-  const char* command;
-};
-
-constexpr Example kExamples[] = {
-    {"One frame at 16 bits, its size from the displacement layer:",
-     "tilvane render --icon logo.png --displacement clouds.png --depth 16 -o mosaic.png"},
-    {"Frames 0 to 99 of an animated icon sequence, columns out of step, with a border:",
-     "tilvane render --icon spin.####.png --displacement map.exr --units 20 \\\n"
-     "    --time-mapping horizontal-units --time-offset 35 --border --border-color 202020 \\\n"
-     "    --frames 0-99 -o out/mosaic.####.png"},
-    {"Colour between two colours by brightness, dark cells faded, as linear EXR:",
-     "tilvane render --icon dot.png --displacement face.jpg --size 1920x1080 \\\n"
-     "    --color-mapping displacement --color-a ffd166 --color-b 3a86ff \\\n"
-     "    --transparency-mapping displacement -o mosaic.exr"},
-    {"A camera movie as the displacement, resized to cover the output, with a short animated "
-     "icon repeating:",
-     "tilvane render --icon spin.gif --loop-icon --displacement clip.mp4 --fit-displacement fill "
-     "\\\n    --size 1920x1080 --units 24 --frames 0-239 -o out/clip.####.png"},
-    {"A look saved, then rendered again on other layers:",
-     "tilvane render --icon a.png --displacement b.png -o a.png --save-settings look.json\n"
-     "tilvane render --settings look.json --icon c.png -o c.png"},
-    {"What the plug-in declares, and the colour spaces it converts:", "tilvane info"},
-};
-
-// The page's literal lines: each line of the command, escaped, in a
-// no-fill block.
-std::string Literal(const std::string& text) {
-  std::string out = ".PP\n.nf\n.RS 4\n";
-  for (const std::string& line : Split(text, '\n')) out += Roff(line) + "\n";
-  return out + ".RE\n.fi\n";
 }
 
 // --- shells ------------------------------------------------------------------------
@@ -303,97 +236,122 @@ std::string ZshCommandList(const std::vector<Command>& commands, const std::stri
 constexpr const char* kHelpCommand = "help";
 constexpr const char* kHelpCommandHelp = "Print a command's options, as COMMAND --help does";
 
+// --- the reference -----------------------------------------------------------------
+
+// An option as a Markdown list item: "- `-o`, `--output PATH`: help. Default: x."
+std::string OptionItems(const std::vector<Entry>& entries) {
+  std::string out;
+  for (const Entry& e : entries) {
+    std::string tag;
+    for (size_t k = 0; k < e.names.size(); ++k) {
+      const bool last = k + 1 == e.names.size();
+      tag += (k ? ", `" : "`") + e.names[k] + (last && !e.value.empty() ? " " + e.value : "") + "`";
+    }
+    out += "- " + tag + ": " + Markdown(Sentence(e.help));
+    if (!e.value.empty() && !e.byDefault.empty()) out += " Default: `" + e.byDefault + "`.";
+    out += "\n";
+  }
+  return out;
+}
+
+// The parts of the reference the tool writes, by the name their marker gives.
+std::string Written(const std::string& part, const CLI::App& app,
+                    const std::vector<ControlOption>& controls) {
+  const std::vector<Command> commands = Commands(app, controls);
+  std::string out;
+  if (part == "commands") {
+    for (const Command& c : commands)
+      out += "- `" + c.name + "`: " + Markdown(Sentence(c.help)) + "\n";
+    out += std::string("- `") + kHelpCommand + " [command]`: " + Sentence(kHelpCommandHelp) + "\n";
+  } else if (part == "options") {
+    out += "### Common options\n\n" + OptionItems(Entries(app, controls, true));
+    for (const Command& c : commands) {
+      std::vector<Entry> own, effect;
+      for (const Entry& e : c.entries) (e.control ? effect : own).push_back(e);
+      if (!own.empty()) out += "\n### " + c.name + " options\n\n" + OptionItems(own);
+      if (!effect.empty())
+        out += "\n### " + c.name + ": the effect's controls\n\n" + OptionItems(effect);
+    }
+  } else if (part == "environment") {
+    out = "- `TILVANE_THREADS`: the threads each frame renders on, 1 to " +
+          std::to_string(tilvane::kMaxRenderThreads) +
+          " (0: one per core). Unset, each frame gets the cores shared among the frames "
+          "rendered at once (`--threads`). A value the plug-in could not read is refused.\n"
+          "- `TILVANE_SIMD`: the vector path the effect renders on: `scalar`, `sse2`, `avx2` or "
+          "`avx512`; a path the CPU lacks falls back to the best it has (default: the best). "
+          "Every path renders the same frames; `tilvane info` names the one in use.\n"
+          "- `OCIO`: the colour configuration `--input-colorspace` and `--output-colorspace` "
+          "read, instead of OpenImageIO's built-in one.\n"
+          "- `COLUMNS`: the width of the progress bar when the terminal does not say.\n";
+  } else if (part == "exit status") {
+    out = "- `0`: success.\n- `" + std::to_string(kExitHostError) +
+          "`: an error code returned by the effect, reported with its code and name, e.g. "
+          "`error 4 (PF_Err_OUT_OF_MEMORY)`.\n- `" +
+          std::to_string(kExitUsage) +
+          "`: a usage or input error: a missing or unreadable file, a sequence with no frames, "
+          "an unknown option or option value, a value outside a control's range, a malformed "
+          "size or colour, an output name without a frame pattern for a range, an output "
+          "refused before rendering (see Writing outputs), a plug-in that cannot be loaded, a "
+          "frame that does not fit in memory.\n- `" +
+          std::to_string(kExitWrite) +
+          "`: a write error: an output that could not be written completely (nothing incomplete "
+          "is left behind), or a stream (`-o -`) whose reader stopped reading.\n- `" +
+          std::to_string(128 + SIGINT) + "`, `" + std::to_string(128 + SIGTERM) +
+          "`: stopped by SIGINT (Ctrl-C) or SIGTERM, after one line saying which frames are on "
+          "disk (the process ends by the signal; these are the statuses a shell reports).\n";
+  } else if (part == "files") {
+    namespace fs = std::filesystem;
+    const std::string plugin = fs::path(TILVANE_BUILT_PLUGIN).filename().string();
+    const fs::path installed =
+        (fs::path("/usr/bin") / TILVANE_PLUGIN_DIR_FROM_BIN / plugin).lexically_normal();
+    out = "- `" + installed.string() + "`: the plug-in loaded unless `--plugin` names another: `" +
+          (fs::path(TILVANE_PLUGIN_DIR_FROM_BIN) / plugin).string() +
+          "` from the directory of the tool, else `" + plugin + "` beside it.\n";
+  } else {
+    throw std::logic_error("the reference marks an unknown part: " + part);
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string Reference(const CLI::App& app, const std::vector<ControlOption>& controls) {
+  static constexpr std::string_view kOpen = "<!-- written by the tool: ";
+  static constexpr std::string_view kEnd = "<!-- end -->";
+  const std::string text(ReferenceSource());
+  std::string out;
+  size_t at = 0;
+  for (size_t open; (open = text.find(kOpen, at)) != std::string::npos;) {
+    const size_t nameEnd = text.find(" -->", open);
+    const size_t end = text.find(kEnd, nameEnd);
+    if (nameEnd == std::string::npos || end == std::string::npos) {
+      throw std::logic_error("the reference has a marker left open");
+    }
+    const std::string part = text.substr(open + kOpen.size(), nameEnd - open - kOpen.size());
+    out += text.substr(at, nameEnd + 4 - at) + "\n" + Written(part, app, controls);
+    at = end;
+  }
+  return out + text.substr(at);
+}
 
 std::string ManPage(const CLI::App& app, const std::vector<ControlOption>& controls) {
   const std::string name = app.get_name();
   const std::vector<Command> commands = Commands(app, controls);
-  const std::vector<Entry> common = Entries(app, controls, true);
   std::string description = app.get_description();
   while (!description.empty() && description.back() == '.') description.pop_back();
 
-  std::string page =
-      ".TH TILVANE 1 \"\" \"" + name + " " + TILVANE_TOOL_VERSION + "\" \"User Commands\"\n";
+  // The first line asks man(1) for tbl, which lays out the tables.
+  std::string page = "'\\\" t\n.TH TILVANE 1 \"\" \"" + name + " " + TILVANE_TOOL_VERSION +
+                     "\" \"User Commands\"\n";
   page += ".SH NAME\n" + name + " \\- " + Roff(Lower(description.substr(0, 1))) +
           Roff(description.substr(1)) + "\n";
-
   page += ".SH SYNOPSIS\n";
   for (const Command& c : commands) {
-    page += Bold(name) + " [" + Italic("common options") + "] " + Bold(c.name) + " [" +
-            Italic("options") + "]\n.br\n";
+    page += "\\fB" + name + "\\fR [\\fIcommon options\\fR] \\fB" + c.name +
+            "\\fR [\\fIoptions\\fR]\n.br\n";
   }
-  page += Bold(name) + " " + Bold(kHelpCommand) + " [" + Italic("command") + "]\n";
-
-  page += ".SH DESCRIPTION\n" + Roff(Sentence(app.get_description())) + "\n";
-  page += Roff(
-              "It loads the effect's plug-in and drives it as a host would: parameter set-up, "
-              "then one render call per frame, so what it writes is what the plug-in renders. "
-              "Layers are stills, numbered sequences (name.####.png) or movies; the output is an "
-              "image, a numbered sequence or a movie.") +
-          "\n.PP\n" +
-          Roff(
-              "The effect's controls are options of the render command, read from the plug-in "
-              "the tool loaded; 'tilvane info' prints them as the plug-in registered them. The "
-              "common options are taken before or after the command.") +
-          "\n";
-
-  page += ".SH COMMANDS\n";
-  for (const Command& c : commands)
-    page += ".TP\n" + Bold(c.name) + "\n" + Roff(Sentence(c.help)) + "\n";
-  page += ".TP\n" + Bold(kHelpCommand) + " [" + Italic("command") + "]\n" +
-          Roff(Sentence(kHelpCommandHelp)) + "\n";
-
-  page += ".SH OPTIONS\n.SS Common options\n" + OptionItems(common);
-  for (const Command& c : commands) {
-    std::vector<Entry> own, effect;
-    for (const Entry& e : c.entries) (e.control ? effect : own).push_back(e);
-    if (!own.empty()) page += ".SS \"" + c.name + " options\"\n" + OptionItems(own);
-    if (!effect.empty()) {
-      page += ".SS \"" + c.name + ": the effect's controls\"\n" + OptionItems(effect);
-    }
-  }
-
-  page +=
-      ".SH ENVIRONMENT\n.TP\n" + Bold("TILVANE_THREADS") + "\n" +
-      Roff("The threads each frame renders on, 1 to " + std::to_string(tilvane::kMaxRenderThreads) +
-           " (0: one per core). Unset, each frame gets the cores shared among the frames "
-           "rendered at once (--threads).") +
-      "\n.TP\n" + Bold("TILVANE_SIMD") + "\n" +
-      Roff(
-          "The vector path the effect renders on: scalar, sse2, avx2 or avx512; a path the "
-          "CPU lacks falls back to the best it has (default: the best). Every path renders "
-          "the same frames; 'tilvane info' names the one in use.") +
-      "\n.TP\n" + Bold("COLUMNS") + "\n" +
-      Roff("The width of the progress bar when the terminal does not say.") + "\n";
-
-  page += ".SH \"EXIT STATUS\"\n.TP\n0\n" + Roff("Success.") + "\n.TP\n" +
-          std::to_string(kExitHostError) + "\n" +
-          Roff("The effect returned an error; the message names its code.") + "\n.TP\n" +
-          std::to_string(kExitUsage) + "\n" +
-          Roff(
-              "A usage or input error: an option, a file, or memory a frame needs; the message "
-              "names the input and what to do.") +
-          "\n.TP\n" + std::to_string(kExitWrite) + "\n" +
-          Roff("An output could not be written completely; nothing incomplete is left behind.") +
-          "\n.TP\n" + std::to_string(128 + SIGINT) + ", " + std::to_string(128 + SIGTERM) + "\n" +
-          Roff("Stopped by SIGINT (Ctrl-C) or SIGTERM, after saying which frames are on disk.") +
-          "\n";
-
-  namespace fs = std::filesystem;
-  const std::string plugin = fs::path(TILVANE_BUILT_PLUGIN).filename().string();
-  const fs::path installed =
-      (fs::path("/usr/bin") / TILVANE_PLUGIN_DIR_FROM_BIN / plugin).lexically_normal();
-  page += ".SH FILES\n.TP\n" + Italic(installed.string()) + "\n" +
-          Roff("The plug-in loaded unless --plugin names another: " +
-               (fs::path(TILVANE_PLUGIN_DIR_FROM_BIN) / plugin).string() +
-               " from the directory of the tool, else " + plugin + " beside it.") +
-          "\n";
-
-  page += ".SH EXAMPLES\n";
-  for (const Example& e : kExamples) page += Roff(e.what) + "\n" + Literal(e.command) + ".PP\n";
-
-  page += ".SH \"SEE ALSO\"\n" + Bold("ffmpeg") + "(1), " + Bold("oiiotool") + "(1)\n";
-  return page;
+  page += "\\fB" + name + " " + kHelpCommand + "\\fR [\\fIcommand\\fR]\n";
+  return page + MarkdownToRoff(Reference(app, controls));
 }
 
 std::string BashCompletion(const CLI::App& app, const std::vector<ControlOption>& controls) {
@@ -502,6 +460,14 @@ void AddManualOptions(CLI::App& app, const std::vector<ControlOption>& controls,
            print(ManPage(app, controls));
          },
          "Print the manual page in roff")
+      ->group("");
+  app.add_flag_callback(
+         "--reference",
+         [&app, &controls, requirePlugin, print] {
+           requirePlugin();
+           print(Reference(app, controls));
+         },
+         "Print the reference in Markdown, as docs/tilvane.md holds it")
       ->group("");
   app.add_option_function<std::string>(
          "--completions",

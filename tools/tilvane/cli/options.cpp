@@ -4,10 +4,12 @@
 #include <filesystem>
 #include <iterator>
 
+#include "tools/tilvane/core/color.h"
 #include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/text.h"
 #include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/movie_writer.h"
+#include "tools/tilvane/output/stream_writer.h"
 
 namespace tilvane_tool {
 namespace {
@@ -38,6 +40,17 @@ std::string Names(const char* const (&names)[N]) {
   return OrList(std::vector<std::string>(std::begin(names), std::end(names)));
 }
 
+template <size_t N>
+std::vector<std::string> List(const char* const (&names)[N]) {
+  return {std::begin(names), std::end(names)};
+}
+
+std::vector<std::string> PngFilterList() {
+  std::vector<std::string> names;
+  for (const PngFilterEntry& e : kPngFilters) names.emplace_back(e.name);
+  return names;
+}
+
 // A value saved only when the option was set.
 SavedValue IfGiven(const std::string& given, SavedValue value) {
   return given.empty() ? SavedValue{} : value;
@@ -57,7 +70,9 @@ std::vector<RenderOption> SceneOptions() {
       {.names = "--displacement", .typeName = "PATH", .help = "Displacement layer, as --icon",
        .slot = &A::displacement, .kept = true, .path = true},
       {.names = "-o,--output", .typeName = "PATH",
-       .help = std::string("Output image (") + kImageFormatsShown + ") or movie " + MovieList(),
+       .help = std::string("Output image (") + kImageFormatsShown + ") or movie " + MovieList() +
+               ", or - for the frames on standard output, for a pipe: NUT with raw RGBA (8 or "
+               "16 bits, straight alpha), no sound",
        .slot = &A::output, .kept = true, .required = true, .path = true},
       {.names = "--size", .typeName = "WxH",
        .help = "WIDTHxHEIGHT (default: the displacement layer's, else the icon's)",
@@ -146,23 +161,23 @@ std::vector<RenderOption> FileOptions() {
        .help = "libpng's row filter for PNG outputs: none (fastest; smallest for icons on a flat "
                "or transparent ground), sub, up, average, paeth, or adaptive (tries each on "
                "every row; often smaller for photographic icons in large cells)",
-       .slot = &A::pngFilter, .kept = true,
+       .slot = &A::pngFilter, .kept = true, .choices = PngFilterList,
        .save = [](R r) { return Text(PngFilterName(r.request.image.png.filter)); }},
       {.names = "--input-colorspace", .typeName = "NAME",
        .help = "The colour space of the input files (default: the file's own tag, linear in a PNG "
                "or a colorSpace attribute in an EXR; else linear for EXR and floating-point "
                "files, sRGB for the others; raw: no conversion; 'tilvane info' lists the names)",
-       .slot = &A::inputColorSpace, .kept = true},
+       .slot = &A::inputColorSpace, .kept = true, .choices = ColorSpaceNames},
       {.names = "--output-colorspace", .typeName = "NAME",
        .help = "The colour space of the output, which the file is tagged with (default: linear "
                "for EXR, sRGB for the others)",
-       .slot = &A::outputColorSpace, .kept = true},
+       .slot = &A::outputColorSpace, .kept = true, .choices = ColorSpaceNames},
       // A look saved from a movie also renders a sequence, so the movie's
       // settings are kept only when they were set, and a settings file's
       // apply only to a movie.
       {.names = "--codec", .typeName = "NAME",
        .help = "A movie's codec: " + CodecsByContainer(),
-       .slot = &A::codec, .kept = true,
+       .slot = &A::codec, .kept = true, .choices = MovieCodecNames,
        .save = [](R r) {
          return r.args.codec.empty() ? SavedValue{}
                 : r.request.movie    ? Text(MovieCodecName(r.args.output, r.args.codec))
@@ -184,6 +199,7 @@ std::vector<RenderOption> FileOptions() {
       {.names = "--exr-compression", .typeName = "NAME",
        .help = "EXR outputs' compression: " + Names(kExrCompressions) + " (default zip)",
        .slot = &A::exrCompression, .kept = true,
+       .choices = [] { return List(kExrCompressions); },
        .save = [](R r) {
          return IfGiven(r.args.exrCompression, Text(r.request.image.exrCompression));
        }},
@@ -202,6 +218,7 @@ std::vector<RenderOption> FileOptions() {
       {.names = "--tiff-compression", .typeName = "NAME",
        .help = "TIFF outputs' compression: " + Names(kTiffCompressions) + " (default zip)",
        .slot = &A::tiffCompression, .kept = true,
+       .choices = [] { return List(kTiffCompressions); },
        .save = [](R r) {
          return IfGiven(r.args.tiffCompression, Text(r.request.image.tiffCompression));
        }},
@@ -210,6 +227,14 @@ std::vector<RenderOption> FileOptions() {
                "sRGB-encoded unless --output-colorspace says otherwise",
        .slot = &A::dpxBits, .number = true, .kept = true,
        .save = [](R r) { return IfGiven(r.args.dpxBits, Number(r.request.image.dpxBits)); }},
+      {.names = "--webp-quality", .typeName = "0-100",
+       .help = "WebP outputs: lossy colour at this quality, 0 (smallest) to 100 (best), alpha "
+               "kept lossless (default: lossless, every value as rendered). WebP holds 8 bits, "
+               "so a 16-bit render is rounded as for JPEG",
+       .slot = &A::webpQuality, .number = true, .kept = true,
+       .save = [](R r) {
+         return IfGiven(r.args.webpQuality, Number(r.request.image.webpQuality.value_or(0)));
+       }},
   };
 }
 
@@ -244,7 +269,7 @@ std::vector<RenderOption> MakeRenderOptions() {
 // `settings` holds it: relative to its directory. Absolute names stay so.
 std::string RelativeTo(const std::string& settings, const std::string& name) {
   const fs::path dir = fs::path(settings).parent_path();
-  if (dir.empty() || fs::path(name).is_absolute()) return name;
+  if (dir.empty() || fs::path(name).is_absolute() || IsStreamOutput(name)) return name;
   const fs::path relative = fs::absolute(name).lexically_normal().lexically_relative(
       fs::absolute(dir).lexically_normal());
   return relative.empty() ? fs::absolute(name).lexically_normal().string() : relative.string();
@@ -253,7 +278,7 @@ std::string RelativeTo(const std::string& settings, const std::string& name) {
 // A file name as a settings file at `settings` holds it, from the working directory.
 std::string FromDirectoryOf(const std::string& settings, const std::string& name) {
   const fs::path dir = fs::path(settings).parent_path();
-  if (dir.empty() || fs::path(name).is_absolute()) return name;
+  if (dir.empty() || fs::path(name).is_absolute() || IsStreamOutput(name)) return name;
   return (dir / name).string();
 }
 

@@ -35,7 +35,7 @@ struct RenderArgs {
   std::string codec, quality;  // movies only
   bool noAudio = false;
   // Each for one image format only; "" the format's own default.
-  std::string exrCompression, exrType, jpegQuality, tiffCompression, dpxBits;
+  std::string exrCompression, exrType, jpegQuality, tiffCompression, dpxBits, webpQuality;
   std::string threads, settings, saveSettings;
   bool quiet = false;
   bool noOverwrite = false;
@@ -74,6 +74,8 @@ struct RenderOption {
   // Whether settings files hold it. Options about this run alone (threads,
   // quiet, overwriting, the settings files themselves) are not kept.
   bool kept = false;
+  // The values it takes, when they are a list: what completions offer.
+  std::vector<std::string> (*choices)() = nullptr;
   // What --save-settings writes; nullptr: the value as given, null if none.
   SavedValue (*save)(const Resolved&) = nullptr;
   const char* excludes = nullptr;  // an option that cannot be given with it

@@ -1,9 +1,12 @@
 #include "tools/tilvane/cli/request.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <iterator>
 #include <limits>
+#include <variant>
 
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/formats.h"
@@ -13,6 +16,7 @@
 #include "tools/tilvane/job/threads.h"
 #include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/movie_writer.h"
+#include "tools/tilvane/output/stream_writer.h"
 
 namespace tilvane_tool {
 namespace {
@@ -124,14 +128,36 @@ void ParseScene(const RenderArgs& args, RenderRequest& request) {
   }
 }
 
+// The options about files, which a stream is not. Given on the command line
+// they are a mistake; a settings file's wait for a file output.
+void RefuseFileOptionsForStream(const RenderArgs& args) {
+  const RenderArgs defaults;
+  for (const char* key :
+       {"start-number", "codec", "quality", "png-compression", "png-filter", "exr-compression",
+        "exr-type", "jpeg-quality", "tiff-compression", "dpx-bits"}) {
+    const auto* slot = std::get_if<std::string RenderArgs::*>(&FindRenderOption(key)->slot);
+    if (!slot || args.*(*slot) == defaults.*(*slot) || args.fromSettings.count(key)) continue;
+    throw UsageError("--" + std::string(key) +
+                     " does not apply to -o -, which writes the frames to standard output as "
+                     "raw RGBA; leave it out, or give -o a file name");
+  }
+}
+
 // The frames and where they go.
 void ParseFrames(const RenderArgs& args, RenderRequest& request) {
   const int64_t last = kMaxTime / KnownStep(request.time);
   const std::string frameLimit =
       "a whole number from 0 to " + std::to_string(last) + " (frame × time step must fit)";
-  CheckOutputFormat(args.output);  // before a range asks for a frame number in it
+  request.stream = IsStreamOutput(args.output);
+  // Before a range asks for a frame number in it.
+  if (request.stream) {
+    RefuseFileOptionsForStream(args);
+  } else {
+    CheckOutputFormat(args.output);
+  }
   request.movie = IsMovieOutput(args.output);
-  const auto pattern = request.movie ? std::nullopt : FramePattern::Find(args.output);
+  const auto pattern =
+      request.movie || request.stream ? std::nullopt : FramePattern::Find(args.output);
   if (request.movie && FramePattern::Find(args.output)) {
     throw UsageError("-o " + Quoted(args.output) +
                      ": a movie holds every frame in one file; take the frame number (#### or "
@@ -161,7 +187,7 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
     const int64_t a = ParseInteger("--frames", args.frames.substr(0, dash), 0, last, what);
     const int64_t b = ParseInteger("--frames", args.frames.substr(dash + 1), 0, last, what);
     if (a > b) throw UsageError("--frames '" + args.frames + "' is not valid; give " + what);
-    if (!pattern && !request.movie) {
+    if (!pattern && !request.movie && !request.stream) {
       throw UsageError("-o '" + args.output +
                        "' has no frame number for a range; put #### or %04d where it goes, "
                        "e.g. out.####.png");
@@ -172,7 +198,7 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
     const int64_t f = ParseInteger("--frame", args.frame, 0, last, frameLimit);
     time.frames = {f, f};
   }
-  time.manyFrames = request.movie || pattern;
+  time.manyFrames = request.movie || request.stream || pattern;
   request.pattern = pattern;
   if (!args.startNumber.empty()) {
     if (!pattern && given("start-number", args.startNumber)) {
@@ -185,9 +211,13 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
                                          "a whole number from 0 to " + std::to_string(kMaxTime));
     }
   }
-  CheckOutputPath(
-      pattern ? pattern->name(request.startNumber.value_or(time.frames ? time.frames->first : 0))
-              : args.output);
+  if (request.stream) {
+    CheckStreamOutput(STDOUT_FILENO);
+  } else {
+    CheckOutputPath(
+        pattern ? pattern->name(request.startNumber.value_or(time.frames ? time.frames->first : 0))
+                : args.output);
+  }
 }
 
 // name, in any case, if it is one of names; else a message naming option.
@@ -217,6 +247,7 @@ void ParseImageOptions(const RenderArgs& args, RenderRequest& request) {
       {"jpeg-quality", args.jpegQuality, is(OutputFormat::Jpeg), ".jpg/.jpeg"},
       {"tiff-compression", args.tiffCompression, IsTiff(args.output), ".tif/.tiff"},
       {"dpx-bits", args.dpxBits, is(OutputFormat::Dpx), ".dpx"},
+      {"webp-quality", args.webpQuality, is(OutputFormat::Webp), ".webp"},
   };
   for (const auto& o : options) {
     if (o.value.empty() || o.applies || args.fromSettings.count(o.key)) continue;
@@ -246,6 +277,11 @@ void ParseImageOptions(const RenderArgs& args, RenderRequest& request) {
       throw UsageError("--dpx-bits '" + args.dpxBits + "' is not valid; give 10 or 16");
     }
     image.dpxBits = args.dpxBits == "16" ? 16 : 10;
+  }
+  if (!args.webpQuality.empty()) {
+    image.webpQuality =
+        static_cast<int>(ParseInteger("--webp-quality", args.webpQuality, 0, 100,
+                                      "a whole number from 0 (smallest) to 100 (best)"));
   }
 }
 

@@ -22,9 +22,10 @@ inline std::string ExtensionOf(const std::string& path) {
 }
 
 // How an image file keeps a frame: straight alpha at the frame's depth (PNG,
-// TIFF), premultiplied floats (EXR), 8 bits over black (JPEG), or over black
-// at 10 or 16 bits (DPX).
-enum class OutputFormat { Straight, Exr, Jpeg, Dpx };
+// TIFF), premultiplied floats (EXR), 8 bits over black (JPEG), over black
+// at 10 or 16 bits (DPX), or straight alpha in 8 bits, encoded by libwebp
+// (WebP).
+enum class OutputFormat { Straight, Exr, Jpeg, Dpx, Webp };
 
 struct ImageExtension {
   std::string_view extension;
@@ -34,11 +35,11 @@ inline constexpr ImageExtension kImageExtensions[] = {
     {".png", OutputFormat::Straight},  {".tif", OutputFormat::Straight},
     {".tiff", OutputFormat::Straight}, {".exr", OutputFormat::Exr},
     {".jpg", OutputFormat::Jpeg},      {".jpeg", OutputFormat::Jpeg},
-    {".dpx", OutputFormat::Dpx},
+    {".dpx", OutputFormat::Dpx},       {".webp", OutputFormat::Webp},
 };
 // The image extensions as messages name them, and the formats as help does.
-inline constexpr const char* kImageExtensionsShown = ".png, .tif, .exr, .jpg or .dpx";
-inline constexpr const char* kImageFormatsShown = "PNG, TIFF, EXR, JPEG or DPX";
+inline constexpr const char* kImageExtensionsShown = ".png, .tif, .exr, .jpg, .dpx or .webp";
+inline constexpr const char* kImageFormatsShown = "PNG, TIFF, EXR, JPEG, DPX or WebP";
 
 inline std::optional<OutputFormat> FormatOf(const std::string& path) {
   const std::string ext = ExtensionOf(path);

@@ -8,7 +8,9 @@
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/job/threads.h"
+#include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/movie_writer.h"
+#include "tools/tilvane/output/stream_writer.h"
 
 namespace tilvane_tool {
 namespace {
@@ -78,6 +80,12 @@ std::optional<std::string> SoundOf(const Scene& scene) {
   return std::nullopt;
 }
 
+// Frames a movie or a stream holds waiting to be written: room for every frame
+// in flight and as many again waiting for the writer.
+size_t FramesWaiting(const RenderRequest& request) {
+  return 2 * static_cast<size_t>(std::max(1, request.threads));
+}
+
 std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& scene,
                                      const FrameJobs& jobs,
                                      const std::optional<std::string>& sound) {
@@ -100,9 +108,20 @@ std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& 
                                 {jobs.first * step, scene.timeScale},
                                 {static_cast<int64_t>(frames) * step, scene.timeScale}};
   }
-  // Room for every frame in flight and as many again waiting for the encoder.
-  return std::make_unique<MovieSink>(request.output, options,
-                                     2 * static_cast<size_t>(std::max(1, request.threads)));
+  return std::make_unique<MovieSink>(request.output, options, FramesWaiting(request));
+}
+
+std::unique_ptr<StreamSink> OpenStream(const RenderRequest& request, const Scene& scene,
+                                       const FrameJobs& jobs) {
+  StreamOptions options;
+  options.width = scene.width;
+  options.height = scene.height;
+  options.depth = scene.depth;
+  options.timeStep = scene.timeStep;
+  options.timeScale = scene.timeScale;
+  options.colorSpace = scene.outputColorSpace;
+  return std::make_unique<StreamSink>(TakeStandardOutput(), options, jobs.size(),
+                                      FramesWaiting(request), !request.quiet);
 }
 
 }  // namespace
@@ -144,9 +163,14 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   }
   scene.width = size.first;
   scene.height = size.second;
-  CheckOutputs(OutputsToCheck(plan.jobs), InputFiles(scene), request.noOverwrite);
+  CheckImageSize(request.output, scene.width, scene.height);
+  if (!request.stream) {
+    CheckOutputs(OutputsToCheck(plan.jobs), InputFiles(scene), request.noOverwrite);
+  }
   PrepareLayers(scene, request.layers, plan.jobs);
-  MakeOutputDirectory(plan.jobs.path(0));  // a numbered output's frames share it
+  // A numbered output's frames share it.
+  if (!request.stream) MakeOutputDirectory(plan.jobs.path(0));
+  WarnUnusedRates(time, scene.icon.get(), scene.displacement.get());
   WarnPastLayerEnds(timing, time, scene.icon.get(), scene.displacement.get(),
                     request.layers.loopIcon);
   return plan;
@@ -158,16 +182,22 @@ int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
       request.audio ? SoundOf(plan.scene) : std::optional<std::string>{};
   const bool keepsSound = request.movie && TakesSound(request.output);
   if (sound && !keepsSound) {
-    Warn("the sound of " + Quoted(*sound) +
-         " is not kept: " + (request.movie ? "a GIF" : "an image file") +
+    Warn("the sound of " + Quoted(*sound) + " is not kept: " +
+         (request.movie    ? "a GIF"
+          : request.stream ? "the stream on standard output"
+                           : "an image file") +
          " carries none (--no-audio leaves this note out)");
   }
-  const std::unique_ptr<MovieSink> sink =
+  const std::unique_ptr<MovieSink> movie =
       request.movie ? OpenMovie(request, plan.scene, plan.jobs, keepsSound ? sound : std::nullopt)
                     : nullptr;
+  const std::unique_ptr<StreamSink> stream =
+      request.stream ? OpenStream(request, plan.scene, plan.jobs) : nullptr;
+  FrameSink* sink = movie ? static_cast<FrameSink*>(movie.get()) : stream.get();
   const RenderSummary summary =
-      RenderFrames(plugin, plan.scene, plan.jobs, request.threads, !request.quiet, sink.get());
-  if (sink) sink->finish();
+      RenderFrames(plugin, plan.scene, plan.jobs, request.threads, !request.quiet, sink);
+  if (movie) movie->finish();
+  if (stream) stream->finish();
   if (!request.quiet) PrintSummary(summary, plan.timing);
   return 0;
 }

@@ -27,6 +27,7 @@ struct RenderRequest {
   std::optional<FramePattern> pattern;  // a numbered output's
   std::optional<int64_t> startNumber;   // the first output file's number; none: the frame's
   bool movie = false;
+  bool stream = false;         // -o -: a stream on standard output
   std::string codec;           // movies only; "" the format's own
   std::optional<int> quality;  // movies only
   bool audio = true;           // movies carry a layer's sound (--no-audio: none)

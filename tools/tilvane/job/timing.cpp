@@ -122,6 +122,21 @@ Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer*
   return t;
 }
 
+void WarnUnusedRates(const TimeRequest& request, const Layer* icon, const Layer* displacement) {
+  const struct {
+    const Layer* layer;
+    bool given;
+    const char* option;
+  } rates[] = {{icon, request.iconRate.has_value(), "--icon-rate"},
+               {displacement, request.displacementRate.has_value(), "--displacement-rate"}};
+  for (const auto& r : rates) {
+    if (!r.layer || !r.given || !(r.layer->still() || r.layer->movieTimes())) continue;
+    Warn(std::string(r.option) + " has no effect: " + Named(*r.layer) +
+         (r.layer->still() ? " is a still" : " is a movie, whose pictures keep their own times") +
+         "; a rate applies to a numbered sequence only");
+  }
+}
+
 void WarnPastLayerEnds(const Timing& t, const TimeRequest& request, const Layer* icon,
                        const Layer* displacement, bool loopIcon) {
   const std::vector<NamedLayer> layers = {{displacement, request.displacementRate},

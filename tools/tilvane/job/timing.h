@@ -51,6 +51,10 @@ Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer*
 void WarnPastLayerEnds(const Timing& timing, const TimeRequest& request, const Layer* icon,
                        const Layer* displacement, bool loopIcon);
 
+// Warns once for each layer rate given to a layer that has no use for it: a
+// movie keeps its pictures' own times and a still has none.
+void WarnUnusedRates(const TimeRequest& request, const Layer* icon, const Layer* displacement);
+
 // The frames a layer covers at the output rate (none for a still): a movie
 // from 0 to its end, a numbered layer from its first frame to its last at
 // its own rate (none: the output's).

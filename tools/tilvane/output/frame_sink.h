@@ -15,6 +15,9 @@ class FrameSink {
   virtual void put(size_t index, standin::World frame) = 0;
   // The render failed: frames still to come never will; wakes every put.
   virtual void abort() = 0;
+  // Whether the frames it took are on disk: a stream's went to a reader, so
+  // the record of what is on disk says nothing of them.
+  virtual bool onDisk() const { return true; }
 };
 
 }  // namespace tilvane_tool

@@ -10,6 +10,7 @@
 #include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/output/output_file.h"
+#include "tools/tilvane/output/webp_writer.h"
 
 namespace tilvane_tool {
 using OIIO::ImageSpec;
@@ -30,6 +31,7 @@ thread_local std::vector<unsigned char> tBytes;
 thread_local std::vector<uint16_t> tWords;
 thread_local std::vector<float> tFloats;
 thread_local std::vector<uint16_t> tHalves;
+thread_local std::vector<unsigned char> tEncoded;
 
 // The values an image file is encoded from, and their type.
 struct Values {
@@ -89,9 +91,9 @@ Values OverBlackValues(const standin::World& frame, const std::string& path, boo
   return {tBytes.data(), TypeDesc::UINT8};
 }
 
-// PNG and TIFF: straight alpha at the frame's depth.
-Values StraightValues(const standin::World& frame, const std::string& path) {
-  if (frame.depth() == 16) {
+// PNG and TIFF: straight alpha at the frame's depth; WebP: in bytes.
+Values StraightValues(const standin::World& frame, const std::string& path, bool bytes) {
+  if (!bytes && frame.depth() == 16) {
     ResizeForWriting(tWords, CountOf(frame, 4), path);
     FileRows(frame, FileAlpha::Straight, 4, tWords.data());
     return {tWords.data(), TypeDesc::UINT16};
@@ -140,11 +142,19 @@ void WriteImage(const standin::World& rendered, const std::string& path,
                                           ? FrameInSpace(rendered, space, "-o " + Quoted(path))
                                           : nullptr;
   const standin::World& frame = converted ? *converted : rendered;
+  // WebP is encoded by libwebp itself: OpenImageIO's writer changes the values.
+  if (*format == OutputFormat::Webp) {
+    const Values values = StraightValues(frame, path, true);
+    EncodeWebp(static_cast<const unsigned char*>(values.data), frame.width(), frame.height(),
+               options.webpQuality, path, tEncoded);
+    WriteFileAtomically(path, tEncoded);
+    return;
+  }
   const bool overBlack = *format == OutputFormat::Jpeg || *format == OutputFormat::Dpx;
   const Values values = *format == OutputFormat::Exr
                             ? ExrValues(frame, space, path, options.exrFloat)
                         : overBlack ? OverBlackValues(frame, path, *format == OutputFormat::Jpeg)
-                                    : StraightValues(frame, path);
+                                    : StraightValues(frame, path, false);
   const int channels = overBlack ? 3 : 4;
   ImageSpec spec(frame.width(), frame.height(), channels, StoredType(*format, values, options));
   if (*format == OutputFormat::Exr) spec.attribute(kColorSpaceAttribute, held);
@@ -158,6 +168,10 @@ void WriteImage(const standin::World& rendered, const std::string& path,
   SetEncoding(*format, path, options, spec);
 
   EncodeAndWrite(path, spec, values.type, values.data, options.png);
+}
+
+void CheckImageSize(const std::string& path, int32_t width, int32_t height) {
+  if (FormatOf(path) == OutputFormat::Webp) CheckWebpSize(path, width, height);
 }
 
 }  // namespace tilvane_tool

@@ -13,13 +13,9 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
-#include <mutex>
-#include <thread>
 #include <type_traits>
 
 #include "tools/tilvane/core/color.h"
@@ -27,6 +23,7 @@ extern "C" {
 #include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/core/text.h"
 #include "tools/tilvane/output/av_handles.h"
+#include "tools/tilvane/output/ordered_sink.h"
 #include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
@@ -168,6 +165,12 @@ std::string CodecsByContainer() {
     text += (text.empty() ? "" : "; ") + std::string(container.extension) + " " + OrList(names);
   }
   return text;
+}
+
+std::vector<std::string> MovieCodecNames() {
+  std::vector<std::string> names;
+  for (const Codec& c : kCodecs) names.emplace_back(c.name);
+  return names;
 }
 
 struct MovieWriter::State {
@@ -529,41 +532,12 @@ void MovieWriter::finish() { state_->finish(); }
 
 struct MovieSink::Queue {
   MovieWriter writer;
-  size_t window;
-  size_t total;
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::map<size_t, standin::World> waiting;
-  size_t next = 0;  // the index the writer takes next
-  bool aborted = false;
-  std::exception_ptr error;
-  std::thread thread;
+  OrderedSink order;
 
-  Queue(const std::string& path, const MovieOptions& options, size_t w)
+  Queue(const std::string& path, const MovieOptions& options, size_t window)
       : writer(path, options),
-        window(std::max<size_t>(w, 1)),
-        total(static_cast<size_t>(options.frames)) {}
-
-  void run() {
-    for (;;) {
-      std::unique_lock lock(mutex);
-      changed.wait(lock, [&] { return aborted || next == total || waiting.count(next) > 0; });
-      if (aborted || next == total) return;
-      auto node = waiting.extract(next);
-      lock.unlock();
-      try {
-        writer.write(node.mapped());
-      } catch (...) {
-        lock.lock();
-        error = std::current_exception();
-        changed.notify_all();
-        return;
-      }
-      lock.lock();
-      ++next;
-      changed.notify_all();
-    }
-  }
+        order([this](const standin::World& frame) { writer.write(frame); },
+              static_cast<size_t>(options.frames), window) {}
 };
 
 MovieSink::MovieSink(const std::string& path, const MovieOptions& options, size_t window)
@@ -572,34 +546,18 @@ MovieSink::MovieSink(const std::string& path, const MovieOptions& options, size_
     std::fprintf(stderr, "tilvane: writing %s as %s\n", Quoted(path).c_str(),
                  queue_->writer.describe().c_str());
   }
-  queue_->thread = std::thread([q = queue_.get()] { q->run(); });
 }
 
-MovieSink::~MovieSink() {
-  abort();
-  if (queue_->thread.joinable()) queue_->thread.join();
-}
+MovieSink::~MovieSink() = default;
 
 void MovieSink::put(size_t index, standin::World frame) {
-  Queue& q = *queue_;
-  std::unique_lock lock(q.mutex);
-  // Frames are taken in order, so the one the writer waits for is never held back here.
-  q.changed.wait(lock, [&] { return q.aborted || q.error || index < q.next + q.window; });
-  if (q.error) std::rethrow_exception(q.error);
-  if (q.aborted) return;
-  q.waiting.emplace(index, std::move(frame));
-  q.changed.notify_all();
+  queue_->order.put(index, std::move(frame));
 }
 
-void MovieSink::abort() {
-  std::lock_guard lock(queue_->mutex);
-  queue_->aborted = true;
-  queue_->changed.notify_all();
-}
+void MovieSink::abort() { queue_->order.abort(); }
 
 void MovieSink::finish() {
-  queue_->thread.join();
-  if (queue_->error) std::rethrow_exception(queue_->error);
+  queue_->order.finish();
   queue_->writer.finish();
 }
 

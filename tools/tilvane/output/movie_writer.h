@@ -32,6 +32,9 @@ std::string MovieCodecName(const std::string& path, const std::string& codec);
 // png or prores-422; .mp4 h264 (default) or hevc; .webm vp9; ...".
 std::string CodecsByContainer();
 
+// Every codec name --codec takes, in any container.
+std::vector<std::string> MovieCodecNames();
+
 struct MovieOptions {
   std::string codec;           // as --codec gave it; "" the container's default
   std::optional<int> quality;  // 0-100 (--quality); none: the codec's default

@@ -354,6 +354,9 @@ void RemoveTemporaryFilesOnSignals() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, OnSignal);
   // Past a file size limit a write then fails with EFBIG, which is reported.
   std::signal(SIGXFSZ, SIG_IGN);
+  // A reader of standard output that stops reading fails the write (EPIPE),
+  // which the stream reports, instead of ending the tool silently.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace tilvane_tool

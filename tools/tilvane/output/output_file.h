@@ -114,7 +114,9 @@ class StreamedOutput {
 };
 
 // Makes SIGINT, SIGTERM and SIGHUP delete the temporary files being written,
-// and a file size limit fail the write (reported) instead of ending the tool.
+// and a file size limit or a closed pipe fail the write (reported) instead of
+// ending the tool. Called before any thread starts, as it sets the process's
+// signal dispositions.
 void RemoveTemporaryFilesOnSignals();
 
 }  // namespace tilvane_tool
