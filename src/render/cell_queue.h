@@ -24,8 +24,12 @@
 namespace tilvane {
 
 // Cells held at once: enough for the caller to run well ahead of a member
-// drawing, few enough that the icon copies stay in the cache.
-inline constexpr int kQueueSlots = 64;
+// drawing, and to keep going past a member the system sets aside for a
+// fraction of a millisecond (on a quiet machine too) while it holds the
+// oldest cells' lane: 256 small cells are about a millisecond of the
+// caller's work. Cells of a still icon share one copy; icons that change
+// from cell to cell hold at most 256 copies of at most kMaxQueuedIconBytes.
+inline constexpr int kQueueSlots = 256;
 // An icon larger than this is not copied: the copy would cost more of the
 // caller's time than the members save it.
 inline constexpr int64_t kMaxQueuedIconBytes = int64_t{64} << 10;

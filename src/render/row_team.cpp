@@ -208,7 +208,7 @@ SharingMemory& SharingMemory::Process() {
 void SharingPolicy::Late(int64_t lostNs, int64_t nowNs, TeamTally* tally) {
   ++tally->lateJoins;
   tally->lateNs += lostNs;
-  onTimeRuns_ = 0;
+  memory_->onTimeRuns.store(0, std::memory_order_relaxed);
   const int shift = memory_->lateShift.load(std::memory_order_relaxed);
   memory_->lateShift.store(std::min(shift + 1, kMaxLateShift), std::memory_order_relaxed);
   const int64_t until = nowNs + std::max(lostNs * kLossFactor, kMinAloneNs << shift);
@@ -219,7 +219,9 @@ void SharingPolicy::Late(int64_t lostNs, int64_t nowNs, TeamTally* tally) {
 }
 
 void SharingPolicy::OnTime() {
-  if (++onTimeRuns_ >= kForgivingRuns) memory_->lateShift.store(0, std::memory_order_relaxed);
+  if (memory_->onTimeRuns.fetch_add(1, std::memory_order_relaxed) + 1 >= kForgivingRuns) {
+    memory_->lateShift.store(0, std::memory_order_relaxed);
+  }
 }
 
 void SharingPolicy::Record(const RowTeam::Report& report, int64_t pixels, TeamTally* tally) {

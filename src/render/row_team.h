@@ -111,15 +111,21 @@ struct TeamTally {
 };
 
 // What the team's lateness has taught, handed from one render to the next:
-// until when the caller goes alone, and how many times in a row the team
-// has been late. It outlives a render because a render is often shorter
-// than the time alone that keeps tries cheap (16 times a time slice or
-// more, growing while the team stays late): a verdict forgotten at each
-// render would try the team, and might wait a time slice for it, at every
-// frame. Renders at once share it, as they share the machine.
+// until when the caller goes alone, how many times in a row the team has
+// been late, and how many runs it has been on time since. It outlives a
+// render because a render is often shorter than the time alone that keeps
+// tries cheap (16 times a time slice or more, growing while the team stays
+// late): a verdict forgotten at each render would try the team, and might
+// wait a time slice for it, at every frame. The runs on time carry over for
+// the same reason: a render of queued cells judges only a few windows of a
+// few milliseconds, and counted render by render they would never reach
+// kForgivingRuns, so each hiccup of a quiet machine would leave the caller
+// alone for longer, up to a second at a time. Renders at once share it, as
+// they share the machine.
 struct SharingMemory {
   std::atomic<int64_t> aloneUntilNs{0};  // steady-clock ns; 0: share from the first cell
   std::atomic<int> lateShift{0};         // the minimum time alone is kMinAloneNs << lateShift
+  std::atomic<int> onTimeRuns{0};        // since the team was last late
 
   // The process's, for every render of the plug-in.
   static SharingMemory& Process();
@@ -202,7 +208,6 @@ class SharingPolicy {
   static constexpr int64_t kNoPace = INT64_MAX;
   SharingMemory* memory_;
   int64_t paceNs_ = kNoPace;
-  int onTimeRuns_ = 0;          // since the team was last late
   int64_t asleepSinceNs_ = -1;  // since when woken members have drawn nothing; -1: they have
 };
 
