@@ -320,6 +320,34 @@ struct SetAside {
 SetAside* gSetAside = nullptr;
 std::thread::id gCaller;
 
+// The process's memory of lateness wiped: earlier renders may have sent the
+// caller alone, and later ones must share again.
+void ForgetLateness() {
+  SharingMemory& memory = SharingMemory::Process();
+  memory.aloneUntilNs = 0;
+  memory.lateShift = 0;
+  memory.onTimeRuns = 0;
+}
+
+// For one test: the drawer RowsWithAMemberSetAside holds up a member called
+// from here, starting from, and leaving, a process that remembers no lateness.
+class MemberSetAside {
+ public:
+  MemberSetAside() {
+    ForgetLateness();
+    gSetAside = &setAside_;
+    gCaller = std::this_thread::get_id();
+  }
+  ~MemberSetAside() {
+    gSetAside = nullptr;
+    ForgetLateness();
+  }
+  bool heldUp() const { return setAside_.heldUp; }
+
+ private:
+  SetAside setAside_;
+};
+
 void RowsWithAMemberSetAside(const tilvane::DrawContext<PF_Pixel>& context,
                              const tilvane::CellWalk& walk, int64_t firstRow, int64_t endRow) {
   tilvane::DrawWindowRows(context, walk, firstRow, endRow);
@@ -357,14 +385,10 @@ TEST(CellPainter, TheTeamReportsHowManyCellsItSharedAndWhy) {
     EXPECT_EQ(painter.tally().Cells(c.route), 5);
   }
 
-  // A fresh start: the process's last render may have sent the caller alone.
-  SharingMemory::Process().aloneUntilNs = 0;
   PaintScene scene;
   // 141 × 141 pixels: too many to queue, shared.
   const tilvane::DrawContext<PF_Pixel> context = scene.Context(70);
-  SetAside setAside;
-  gSetAside = &setAside;
-  gCaller = std::this_thread::get_id();
+  MemberSetAside setAside;
   {
     tilvane::CellPainter<PF_Pixel> painter(context, {SimdPath::kScalar, &RowsWithAMemberSetAside},
                                            tilvane::RenderOptions{SimdPath::kScalar, 2});
@@ -375,23 +399,15 @@ TEST(CellPainter, TheTeamReportsHowManyCellsItSharedAndWhy) {
     painter.Paint(scene.Cell(), 0, 0);
     EXPECT_EQ(painter.tally().Cells(CellRoute::kAlone), 1) << "the next cell is the caller's";
   }
-  gSetAside = nullptr;
-  EXPECT_TRUE(setAside.heldUp) << "a member drew a chunk";
-  // The renders of later tests share again.
-  SharingMemory::Process().aloneUntilNs = 0;
-  SharingMemory::Process().lateShift = 0;
+  EXPECT_TRUE(setAside.heldUp()) << "a member drew a chunk";
 }
 
 TEST(CellPainter, QueuedCellsAreDrawnBeforeTheNextCellAndAMemberSetAsideSendsTheCallerAlone) {
   using tilvane::CellRoute;
   using tilvane::SimdPath;
-  SharingMemory::Process().aloneUntilNs = 0;
-  SharingMemory::Process().lateShift = 0;
   PaintScene scene;
   const tilvane::DrawContext<PF_Pixel> context = scene.Context(40);
-  SetAside setAside;
-  gSetAside = &setAside;
-  gCaller = std::this_thread::get_id();
+  MemberSetAside setAside;
   {
     tilvane::CellPainter<PF_Pixel> painter(context, {SimdPath::kScalar, &RowsWithAMemberSetAside},
                                            tilvane::RenderOptions{SimdPath::kScalar, 2});
@@ -410,10 +426,7 @@ TEST(CellPainter, QueuedCellsAreDrawnBeforeTheNextCellAndAMemberSetAsideSendsThe
     EXPECT_EQ(painter.tally().Cells(CellRoute::kAlone), alone + 1)
         << "the next cell is the caller's";
   }
-  gSetAside = nullptr;
-  EXPECT_TRUE(setAside.heldUp);
-  SharingMemory::Process().aloneUntilNs = 0;
-  SharingMemory::Process().lateShift = 0;
+  EXPECT_TRUE(setAside.heldUp());
 }
 
 }  // namespace
