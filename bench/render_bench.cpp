@@ -10,7 +10,10 @@
 //     own spinning on one core, started before the first frame and stopped
 //     after the last. The summary prints default / one thread for each;
 //   team/chunks:<n>: the thread team on its own, one run after another of a
-//     job of n empty chunks on every core: the cost of handing a cell over.
+//     job of n empty chunks on every core: the cost of handing a cell over;
+//   queue/threads:<n>: (c)'s cells queued one after another on n threads,
+//     each with its 64 x 64 icon copied, drawn by lanes that draw nothing:
+//     what the caller pays per queued cell beyond its drawing.
 // Every benchmark reports milliseconds per frame and nanoseconds per window
 // pixel, the window pixels being every pixel of every cell window of the grid
 // (units² × (2 × halfWidth + 1) × (2 × halfHeight + 1)); nanoseconds per
@@ -37,6 +40,8 @@
 #include <vector>
 
 #include "bench/scenes.h"
+#include "src/render/cell_draw.h"
+#include "src/render/cell_queue.h"
 #include "src/render/render_options.h"
 #include "src/render/row_team.h"
 
@@ -247,6 +252,56 @@ void TeamRuns(benchmark::State& state, int chunks) {
   state.counters["ns_per_run"] = static_cast<double>(ns) / static_cast<double>(state.iterations());
 }
 
+void DrawNothing(const tilvane::DrawContext<PF_Pixel>&, const tilvane::CellWalk&, int64_t,
+                 int64_t) {}
+
+void ServeQueue(const void* work, int) {
+  static_cast<tilvane::CellQueue<PF_Pixel>*>(const_cast<void*>(work))->Serve();
+}
+
+// The visible cells of (c), 56 rows of 100, pushed in grid order and drained
+// at the end of each frame, as the painter does; counters per queued cell.
+void QueueCells(benchmark::State& state, int threads) {
+  constexpr int32_t kIcon = 64, kUnits = 100, kRows = 56;
+  std::vector<PF_Pixel> pixels(kIcon * kIcon, PF_Pixel{255, 128, 64, 32});
+  PF_EffectWorld icon{};
+  icon.width = icon.height = kIcon;
+  icon.rowbytes = kIcon * static_cast<A_long>(sizeof(PF_Pixel));
+  icon.data = pixels.data();
+  PF_EffectWorld output{};
+  output.width = 3840;
+  output.height = 2160;
+  tilvane::RenderSettings settings{};
+  settings.units = kUnits;
+  const tilvane::GridGeometry geometry{3839.0f / (63.0f * kUnits), 20, 20, kIcon, kIcon};
+  const auto context = tilvane::MakeDrawContext<PF_Pixel>(settings, geometry, &output);
+  tilvane::RowTeam team(threads);
+  tilvane::CellQueue<PF_Pixel> queue(context, {tilvane::SimdPath::kScalar, &DrawNothing},
+                                     team.size());
+  tilvane::CellState cell{0, 0.5f, 0, &icon, kIcon, kIcon};
+  int64_t cells = 0, waitNs = 0, ns = 0;
+  for (auto _ : state) {
+    const int64_t start = tilvane::SharingPolicy::NowNs();
+    if (team.size() > 1) team.Begin(&ServeQueue, &queue, team.size() - 1);
+    for (int32_t row = 0; row < kRows; ++row) {
+      for (int32_t column = 0; column < kUnits; ++column) {
+        queue.Push(tilvane::PrepareCellWalk(context, cell, row, column), &waitNs);
+      }
+    }
+    waitNs += queue.Drain();
+    queue.Stop();
+    if (team.size() > 1) team.Finish();
+    queue.Open();
+    ns += tilvane::SharingPolicy::NowNs() - start;
+    cells += kRows * kUnits;
+  }
+  state.counters["members"] = team.size();
+  state.counters["ns_per_cell"] = static_cast<double>(ns) / static_cast<double>(cells);
+  state.counters["member_lanes_per_cell"] =
+      static_cast<double>(queue.MemberLaneCells()) / static_cast<double>(cells);
+  state.counters["wait_ns_per_cell"] = static_cast<double>(waitNs) / static_cast<double>(cells);
+}
+
 void Register(const Scene& scene, const std::string& name, const Variant& v) {
   benchmark::RegisterBenchmark(
       name.c_str(),
@@ -259,6 +314,10 @@ void RegisterAll() {
   for (const int chunks : {2, 4, 16, 32}) {
     benchmark::RegisterBenchmark(("team/chunks:" + std::to_string(chunks)).c_str(),
                                  [chunks](benchmark::State& state) { TeamRuns(state, chunks); });
+  }
+  for (const int n : ThreadCounts()) {
+    benchmark::RegisterBenchmark(("queue/threads:" + std::to_string(n)).c_str(),
+                                 [n](benchmark::State& state) { QueueCells(state, n); });
   }
   for (const Scene& s : tilvane_bench::Scenes()) {
     Register(s, ModelName(s), {Renderer::Model, nullptr, 0, false});

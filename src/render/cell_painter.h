@@ -1,12 +1,15 @@
-// How cell windows are drawn: on the vector path chosen for the render, and,
-// for a large cell, shared among the render's threads. The cell loops call
-// Paint once per drawable cell, on the thread that called the entry point.
+// How cell windows are drawn: on the vector path chosen for the render, and
+// among the render's threads: a large cell's rows shared, small cells queued
+// (cell_queue.h). The cell loops call Paint once per drawable cell, on the
+// thread that called the entry point.
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <optional>
 
 #include "src/render/cell_draw.h"
+#include "src/render/cell_queue.h"
 #include "src/render/render_options.h"
 #include "src/render/row_team.h"
 #include "src/render/window_simd.h"
@@ -31,11 +34,14 @@ static_assert(kMaxCellChunks <= RowTeam::kMaxChunks,
               "a job's chunk count must fit the team's state word");
 
 // Draws cell windows with the chosen walk, sharing large ones among the
-// render's threads while their members arrive in time (SharingPolicy). The
-// team is started at the first cell shared, so a render that never shares
-// starts no thread, and joined when the painter goes, before the render
-// returns. A member starting late costs nothing: the caller draws every
-// chunk no member has claimed.
+// render's threads and queuing small ones for them while their members
+// arrive in time (SharingPolicy). The team is started at the first cell
+// shared or queued, so a render that never shares starts no thread, and
+// joined when the painter goes, before the render returns. A member starting
+// late costs nothing: the caller draws every chunk and lane no member has
+// claimed. A cell drawn otherwise than through the queue waits until the
+// queued cells that may reach its output rows are drawn, so each output pixel
+// sees the cells in grid order.
 template <typename Pixel>
 class CellPainter {
  public:
@@ -68,8 +74,22 @@ class CellPainter {
       route = CellRoute::kTooSmall;
     } else if (!alwaysShare_ && !policy_.ShareNext(SharingPolicy::NowNs())) {
       route = CellRoute::kAlone;
+    } else if (pixels < kMaxQueuedCellPixels && CellQueue<Pixel>::Takes(*walk.icon)) {
+      route = CellRoute::kQueued;
     }
+    if (route == CellRoute::kQueued && Queue(walk)) {
+      ++tally_.cells[static_cast<int>(route)];
+      return;
+    }
+    if (route == CellRoute::kQueued) route = CellRoute::kTeamOfOne;
     ++tally_.cells[static_cast<int>(route)];
+    if (route == CellRoute::kTooSmall || route == CellRoute::kTeamOfOne) {
+      // The members may go on with the queue meanwhile.
+      AfterQueuedCells(walk);
+      draw_(context_, walk, 0, rows);
+      return;
+    }
+    CloseQueue();
     if (route != CellRoute::kShared) {
       draw_(context_, walk, 0, rows);
       return;
@@ -89,6 +109,7 @@ class CellPainter {
   }
 
   ~CellPainter() {
+    CloseQueue();
     if (!team_) return;
     const int64_t start = SharingPolicy::NowNs();
     team_.reset();
@@ -107,6 +128,83 @@ class CellPainter {
     const CellWalk* walk;
     int64_t bounds[kMaxCellChunks + 1];  // chunk c draws rows bounds[c] to bounds[c + 1] − 1
   };
+
+  // Queues a cell for the team, opening the queue to its members first;
+  // false when the team has no member or no copy could be made.
+  bool Queue(const CellWalk& walk) {
+    if (!team_) team_.emplace(threads_);
+    if (team_->size() < 2) return false;
+    if (!queue_) {
+      try {
+        queue_.emplace(context_, draw_, team_->size());
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+    }
+    if (!queueOpen_) {
+      queue_->Open();
+      laneCellsAtOpen_ = queue_->MemberLaneCells();
+      queueOpenNs_ = SharingPolicy::NowNs();
+      shareWindowNs_ = queueOpenNs_;
+      shareWindowCpuNs_ = SharingPolicy::ThreadCpuNs();
+      team_->Begin(&ServeQueue, &*queue_, team_->size() - 1);
+      queueOpen_ = true;
+    }
+    int64_t waitNs = 0;
+    const bool queued = queue_->Push(walk, &waitNs);
+    if (!alwaysShare_) {
+      const bool membersDrew = queue_->MemberLaneCells() > laneCellsAtOpen_;
+      const int64_t now = SharingPolicy::NowNs();
+      policy_.RecordQueued(waitNs, membersDrew, queueOpenNs_, now, &tally_);
+      if (shareWindowCpuNs_ >= 0 && now - shareWindowNs_ >= SharingPolicy::kShareWindowNs) {
+        const int64_t cpu = SharingPolicy::ThreadCpuNs();
+        policy_.RecordCallerShare(cpu - shareWindowCpuNs_, now - shareWindowNs_, now, &tally_);
+        shareWindowNs_ = now;
+        shareWindowCpuNs_ = cpu;
+      }
+    }
+    return queued;
+  }
+
+  // Waits, drawing alongside the members, until the queued cells that may
+  // reach the walk's output rows are drawn.
+  void AfterQueuedCells(const CellWalk& walk) {
+    const int64_t rows = walk.RowCount();
+    if (!queueOpen_ || rows == 0) return;
+    const int64_t waitNs = queue_->DrainRows(OutputRowOf(context_, walk, walk.RowAt(0)),
+                                             OutputRowOf(context_, walk, walk.RowAt(rows - 1)));
+    CountMemberLanes();
+    if (!alwaysShare_ && waitNs > SharingPolicy::kQueueWaitNs) {
+      policy_.RecordQueued(waitNs, true, queueOpenNs_, SharingPolicy::NowNs(), &tally_);
+    }
+  }
+
+  // Draws what is queued, with the members, and sends them back to the team.
+  void CloseQueue() {
+    if (!queueOpen_) return;
+    queueOpen_ = false;
+    const int64_t waitNs = queue_->Drain();
+    queue_->Stop();
+    const int64_t start = SharingPolicy::NowNs();
+    team_->Finish();
+    const int64_t end = SharingPolicy::NowNs();
+    CountMemberLanes();
+    if (alwaysShare_) return;
+    if (waitNs > SharingPolicy::kQueueWaitNs) {
+      policy_.RecordQueued(waitNs, true, queueOpenNs_, end, &tally_);
+    }
+    policy_.RecordStop(end - start, end, &tally_);
+  }
+
+  void CountMemberLanes() {
+    const int64_t drawn = queue_->MemberLaneCells();
+    tally_.memberLaneCells += drawn - laneCellsCounted_;
+    laneCellsCounted_ = drawn;
+  }
+
+  static void ServeQueue(const void* work, int) {
+    static_cast<CellQueue<Pixel>*>(const_cast<void*>(work))->Serve();
+  }
 
   static void DrawChunk(const void* work, int chunk) {
     const Job& job = *static_cast<const Job*>(work);
@@ -139,6 +237,13 @@ class CellPainter {
   SharingPolicy policy_;
   TeamTally tally_;
   std::optional<RowTeam> team_;
+  std::optional<CellQueue<Pixel>> queue_;  // members leave it at CloseQueue
+  bool queueOpen_ = false;                 // members are serving the queue
+  int64_t queueOpenNs_ = 0;
+  int64_t laneCellsAtOpen_ = 0;
+  int64_t laneCellsCounted_ = 0;  // of the members' lanes, those in the tally
+  int64_t shareWindowNs_ = 0;     // since when the caller's share of a core is judged
+  int64_t shareWindowCpuNs_ = 0;  // its processor time then; -1: not known
 };
 
 }  // namespace tilvane

@@ -1,5 +1,7 @@
 #include "src/render/row_team.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -125,6 +127,19 @@ RowTeam::Report RowTeam::Run(Job job, const void* work, int chunks) {
     report.totalNs = report.callerNs = report.endNs - start;
     return report;
   }
+  const uint32_t generation = Publish(job, work, chunks, &report.membersAsleep);
+  const int64_t drawing = NowNs();
+  report.callerChunks = TakeChunks(generation);
+  report.callerNs = NowNs() - drawing;
+  // Only chunks other members are drawing are left: short waits, unless
+  // the system has put one of them aside.
+  AwaitDone(chunks);
+  report.endNs = NowNs();
+  report.totalNs = report.endNs - start;
+  return report;
+}
+
+uint32_t RowTeam::Publish(Job job, const void* work, int chunks, bool* membersAsleep) {
   job_ = job;
   work_ = work;
   done_.store(0, std::memory_order_relaxed);
@@ -134,29 +149,55 @@ RowTeam::Report RowTeam::Run(Job job, const void* work, int chunks) {
   // this job or it is counted here and woken.
   state_.store(State(generation, chunks, 0), std::memory_order_seq_cst);
   if (sleepers_.load(std::memory_order_seq_cst) > 0) {
-    report.membersAsleep = true;
+    *membersAsleep = true;
     std::lock_guard<std::mutex> lock(mutex_);
     wake_.notify_all();
   }
-  if (starting_.load(std::memory_order_relaxed) > 0) report.membersAsleep = true;
-  const int64_t drawing = NowNs();
-  report.callerChunks = TakeChunks(generation);
-  report.callerNs = NowNs() - drawing;
-  // Only chunks other members are drawing are left: short waits, unless
-  // the system has put one of them aside.
+  if (starting_.load(std::memory_order_relaxed) > 0) *membersAsleep = true;
+  return generation;
+}
+
+void RowTeam::AwaitDone(int chunks) {
   const auto allDone = [&] { return done_.load(std::memory_order_acquire) >= chunks; };
   if (!SpinUntil(kJoinSpinNs, allDone)) {
     while (!allDone()) std::this_thread::yield();
   }
-  report.endNs = NowNs();
-  report.totalNs = report.endNs - start;
-  return report;
+}
+
+bool RowTeam::Begin(Job job, const void* work, int chunks) {
+  if (workers_.empty() || chunks < 1 || chunks > kMaxChunks) {
+    // A caller's bug, never input: such a job would never be drawn.
+    std::fprintf(stderr, "tilvane: RowTeam::Begin given %d chunks on a team of %d\n", chunks,
+                 size());
+    std::abort();
+  }
+  bool membersAsleep = false;
+  begun_ = Publish(job, work, chunks, &membersAsleep);
+  begunChunks_ = chunks;
+  return membersAsleep;
+}
+
+int RowTeam::Finish() {
+  const int taken = TakeChunks(begun_);
+  AwaitDone(begunChunks_);
+  return taken;
 }
 
 int64_t SharingPolicy::NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+int64_t SharingPolicy::ThreadCpuNs() {
+#if defined(_WIN32)
+  // The thread times Windows keeps advance by whole scheduler ticks (15.6 ms).
+  return -1;
+#else
+  timespec t{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0) return -1;
+  return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
+#endif
 }
 
 SharingMemory& SharingMemory::Process() {
@@ -167,7 +208,7 @@ SharingMemory& SharingMemory::Process() {
 void SharingPolicy::Late(int64_t lostNs, int64_t nowNs, TeamTally* tally) {
   ++tally->lateJoins;
   tally->lateNs += lostNs;
-  onTimeRuns_ = 0;
+  memory_->onTimeRuns.store(0, std::memory_order_relaxed);
   const int shift = memory_->lateShift.load(std::memory_order_relaxed);
   memory_->lateShift.store(std::min(shift + 1, kMaxLateShift), std::memory_order_relaxed);
   const int64_t until = nowNs + std::max(lostNs * kLossFactor, kMinAloneNs << shift);
@@ -178,7 +219,9 @@ void SharingPolicy::Late(int64_t lostNs, int64_t nowNs, TeamTally* tally) {
 }
 
 void SharingPolicy::OnTime() {
-  if (++onTimeRuns_ >= kForgivingRuns) memory_->lateShift.store(0, std::memory_order_relaxed);
+  if (memory_->onTimeRuns.fetch_add(1, std::memory_order_relaxed) + 1 >= kForgivingRuns) {
+    memory_->lateShift.store(0, std::memory_order_relaxed);
+  }
 }
 
 void SharingPolicy::Record(const RowTeam::Report& report, int64_t pixels, TeamTally* tally) {
@@ -211,6 +254,25 @@ void SharingPolicy::Record(const RowTeam::Report& report, int64_t pixels, TeamTa
   const int64_t chunkNs = paceNs_ * chunkPixels / kPacePixels;
   if (waitNs > kLateChunks * chunkNs + kGraceNs) {
     Late(waitNs, report.endNs, tally);
+  } else {
+    OnTime();
+  }
+}
+
+void SharingPolicy::RecordQueued(int64_t waitNs, bool membersDrew, int64_t openNs, int64_t nowNs,
+                                 TeamTally* tally) {
+  if (waitNs > kQueueWaitNs) {
+    Late(waitNs, nowNs, tally);
+  } else if (!membersDrew) {
+    // The caller copied icons for nobody: the copies are what it lost.
+    if (nowNs - openNs > kWakeNs) Late(0, nowNs, tally);
+  }
+}
+
+void SharingPolicy::RecordCallerShare(int64_t cpuNs, int64_t wallNs, int64_t nowNs,
+                                      TeamTally* tally) {
+  if (static_cast<double>(cpuNs) < kMinCallerShare * static_cast<double>(wallNs)) {
+    Late(wallNs - cpuNs, nowNs, tally);
   } else {
     OnTime();
   }

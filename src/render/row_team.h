@@ -48,6 +48,16 @@ class RowTeam {
   // message, by ending the process.
   Report Run(Job job, const void* work, int chunks);
 
+  // Hands a job to the members alone and returns at once, telling whether
+  // some members slept, or had not started, at the hand-over; the calling
+  // thread goes on with its own work, then must call Finish before the next
+  // Begin or Run. For jobs whose chunks run until the caller tells them to
+  // stop; a team without members cannot take one.
+  bool Begin(Job job, const void* work, int chunks);
+  // Runs the chunks of the begun job no member has claimed, waits for the
+  // others and returns how many the calling thread ran.
+  int Finish();
+
  private:
   // The published job: generation in the high 32 bits, then the chunk count
   // and the next unclaimed chunk, 16 bits each. A member claims a chunk by
@@ -57,6 +67,11 @@ class RowTeam {
     return uint64_t{generation} << 32 | uint64_t(chunks) << 16 | uint64_t(next);
   }
   void Serve();
+  // Publishes the job and wakes sleeping members; returns the generation,
+  // and whether some members slept or had not started.
+  uint32_t Publish(Job job, const void* work, int chunks, bool* membersAsleep);
+  // Waits, spinning then yielding, until `chunks` chunks are done.
+  void AwaitDone(int chunks);
   // Draws chunks of the job until none is left unclaimed; returns how many.
   int TakeChunks(uint32_t generation);
 
@@ -70,6 +85,8 @@ class RowTeam {
   std::condition_variable wake_;
   std::atomic<int> sleepers_{0};  // changed under mutex_
   std::atomic<int> starting_{0};  // members not yet watching for jobs
+  uint32_t begun_ = 0;            // the generation of the job Begin handed over
+  int begunChunks_ = 0;
 };
 
 // Why the painter drew a cell as it did.
@@ -79,27 +96,36 @@ enum class CellRoute : int {
                 // team, or output rows that overlap in memory
   kTooSmall,    // too few rows or pixels for a hand-over to pay
   kAlone,       // drawn by the caller alone: the team was late lately
+  kQueued,      // queued with a copy of its icon, drawn by whichever thread
+                // came free, the caller included
 };
-inline constexpr int kCellRouteCount = 4;
+inline constexpr int kCellRouteCount = 5;
 
 // What a render's painter did with its cells, for tests and reports.
 struct TeamTally {
   int64_t cells[kCellRouteCount] = {};  // by CellRoute
   int64_t lateJoins = 0;                // runs the members did not help, or whose join waited
   int64_t lateNs = 0;                   // the caller's time lost in them
+  int64_t memberLaneCells = 0;          // lanes of queued cells the members drew
   int64_t Cells(CellRoute route) const { return cells[static_cast<int>(route)]; }
 };
 
 // What the team's lateness has taught, handed from one render to the next:
-// until when the caller goes alone, and how many times in a row the team
-// has been late. It outlives a render because a render is often shorter
-// than the time alone that keeps tries cheap (16 times a time slice or
-// more, growing while the team stays late): a verdict forgotten at each
-// render would try the team, and might wait a time slice for it, at every
-// frame. Renders at once share it, as they share the machine.
+// until when the caller goes alone, how many times in a row the team has
+// been late, and how many runs it has been on time since. It outlives a
+// render because a render is often shorter than the time alone that keeps
+// tries cheap (16 times a time slice or more, growing while the team stays
+// late): a verdict forgotten at each render would try the team, and might
+// wait a time slice for it, at every frame. The runs on time carry over for
+// the same reason: a render of queued cells judges only a few windows of a
+// few milliseconds, and counted render by render they would never reach
+// kForgivingRuns, so each hiccup of a quiet machine would leave the caller
+// alone for longer, up to a second at a time. Renders at once share it, as
+// they share the machine.
 struct SharingMemory {
   std::atomic<int64_t> aloneUntilNs{0};  // steady-clock ns; 0: share from the first cell
   std::atomic<int> lateShift{0};         // the minimum time alone is kMinAloneNs << lateShift
+  std::atomic<int> onTimeRuns{0};        // since the team was last late
 
   // The process's, for every render of the plug-in.
   static SharingMemory& Process();
@@ -135,6 +161,11 @@ class SharingPolicy {
   static constexpr int kMaxLateShift = 10;
   static constexpr int kForgivingRuns = 32;
   static constexpr int64_t kLossFactor = 16;
+  static constexpr int64_t kQueueWaitNs = 50'000;
+  static constexpr double kMinCallerShare = 0.75;
+  // The window over which the caller's share of a core is judged: a few
+  // time slices of a busy machine's scheduler.
+  static constexpr int64_t kShareWindowNs = 4'000'000;
 
   explicit SharingPolicy(SharingMemory* memory) : memory_(memory) {}
 
@@ -146,9 +177,25 @@ class SharingPolicy {
   void Record(const RowTeam::Report& report, int64_t pixels, TeamTally* tally);
   // Books the `ns` the team took to stop, ending at `nowNs`.
   void RecordStop(int64_t ns, int64_t nowNs, TeamTally* tally);
+  // Books one cell queued for the team (or the drain of the queue) at `nowNs`:
+  // `waitNs`, the caller's time waiting for lanes that members held, is late
+  // beyond kQueueWaitNs, about four lane batches (a member set aside
+  // holding one); members that have drawn nothing since the queue opened at
+  // `openNs` are late once kWakeNs have passed.
+  void RecordQueued(int64_t waitNs, bool membersDrew, int64_t openNs, int64_t nowNs,
+                    TeamTally* tally);
+  // Books the calling thread's `cpuNs` of processor time over `wallNs` on
+  // the clock while cells were queued, ending at `nowNs`. Short of
+  // kMinCallerShare, its threads are competing for cores: another process
+  // keeps one busy, or a member takes the caller's, and the queue's copies
+  // and hand-overs are all cost. A window at or above it is a run on time.
+  void RecordCallerShare(int64_t cpuNs, int64_t wallNs, int64_t nowNs, TeamTally* tally);
 
   // The steady clock, in nanoseconds, that the team's reports use.
   static int64_t NowNs();
+  // The processor time of the calling thread, in nanoseconds; -1 where the
+  // system does not tell it finely enough to judge a window by.
+  static int64_t ThreadCpuNs();
 
  private:
   // Sends the caller alone for kLossFactor times `lostNs`, and at least the
@@ -161,7 +208,6 @@ class SharingPolicy {
   static constexpr int64_t kNoPace = INT64_MAX;
   SharingMemory* memory_;
   int64_t paceNs_ = kNoPace;
-  int onTimeRuns_ = 0;          // since the team was last late
   int64_t asleepSinceNs_ = -1;  // since when woken members have drawn nothing; -1: they have
 };
 

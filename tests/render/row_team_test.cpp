@@ -245,12 +245,17 @@ TEST(SharingPolicy, TheLeastTimeAloneDoublesWhileTheTeamStaysLateAndResetsAfterR
   // The next render remembers: the team was late before.
   EXPECT_EQ(aloneAfterLateRun(), 2 * kMinAlone);
   EXPECT_EQ(aloneAfterLateRun(), 4 * kMinAlone);
-  SharingPolicy render(&memory);
-  for (int run = 1; run < SharingPolicy::kForgivingRuns; ++run) {
-    render.Record(RunOf(2, 8'000, 1'000), kCellPixels, &tally);
+  // Runs on time count across renders: a render of queued cells judges only
+  // a few windows.
+  {
+    SharingPolicy render(&memory);
+    for (int run = 1; run < SharingPolicy::kForgivingRuns; ++run) {
+      render.Record(RunOf(2, 8'000, 1'000), kCellPixels, &tally);
+    }
   }
   EXPECT_EQ(memory.lateShift.load(), 3);
-  render.Record(RunOf(2, 8'000, 1'000), kCellPixels, &tally);
+  SharingPolicy render(&memory);
+  render.RecordCallerShare(4'000'000, 4'000'000, kEnd, &tally);
   EXPECT_EQ(memory.lateShift.load(), 0);
   memory.aloneUntilNs = 0;
   EXPECT_EQ(aloneAfterLateRun(), kMinAlone);
@@ -277,7 +282,8 @@ TEST(SharingPolicy, ASlowStopCountsAndTheVerdictCarriesOverToTheNextRender) {
 }
 
 // Painting through the team: one thread that asks for no team, cells too
-// small to share, and a member the system puts aside, each reported as such.
+// small to share, cells queued, and a member the system puts aside, each
+// reported as such.
 struct PaintScene {
   tilvane::RenderSettings settings{};
   std::shared_ptr<standin::World> icon = MakeFrame(3, 3, 8, [](int x, int y) {
@@ -314,6 +320,34 @@ struct SetAside {
 SetAside* gSetAside = nullptr;
 std::thread::id gCaller;
 
+// The process's memory of lateness wiped: earlier renders may have sent the
+// caller alone, and later ones must share again.
+void ForgetLateness() {
+  SharingMemory& memory = SharingMemory::Process();
+  memory.aloneUntilNs = 0;
+  memory.lateShift = 0;
+  memory.onTimeRuns = 0;
+}
+
+// For one test: the drawer RowsWithAMemberSetAside holds up a member called
+// from here, starting from, and leaving, a process that remembers no lateness.
+class MemberSetAside {
+ public:
+  MemberSetAside() {
+    ForgetLateness();
+    gSetAside = &setAside_;
+    gCaller = std::this_thread::get_id();
+  }
+  ~MemberSetAside() {
+    gSetAside = nullptr;
+    ForgetLateness();
+  }
+  bool heldUp() const { return setAside_.heldUp; }
+
+ private:
+  SetAside setAside_;
+};
+
 void RowsWithAMemberSetAside(const tilvane::DrawContext<PF_Pixel>& context,
                              const tilvane::CellWalk& walk, int64_t firstRow, int64_t endRow) {
   tilvane::DrawWindowRows(context, walk, firstRow, endRow);
@@ -338,24 +372,23 @@ TEST(CellPainter, TheTeamReportsHowManyCellsItSharedAndWhy) {
     CellRoute route;
   };
   for (const Case c : {Case{"one thread", 1, 40, CellRoute::kTeamOfOne},
-                       Case{"15 × 15 pixels", 2, 7, CellRoute::kTooSmall}}) {
+                       Case{"15 × 15 pixels", 2, 7, CellRoute::kTooSmall},
+                       Case{"81 × 81 pixels", 2, 40, CellRoute::kQueued}}) {
     SCOPED_TRACE(c.name);
     PaintScene scene;
     const tilvane::DrawContext<PF_Pixel> context = scene.Context(c.half);
-    tilvane::CellPainter<PF_Pixel> painter(context,
-                                           tilvane::RowDrawerFor<PF_Pixel>(SimdPath::kScalar),
-                                           tilvane::RenderOptions{SimdPath::kScalar, c.threads});
+    // Whatever a busy machine makes of the team's joins.
+    tilvane::CellPainter<PF_Pixel> painter(
+        context, tilvane::RowDrawerFor<PF_Pixel>(SimdPath::kScalar),
+        tilvane::RenderOptions{SimdPath::kScalar, c.threads, /*alwaysShare=*/true});
     for (int i = 0; i < 5; ++i) painter.Paint(scene.Cell(), 0, 0);
     EXPECT_EQ(painter.tally().Cells(c.route), 5);
   }
 
-  // A fresh start: the process's last render may have sent the caller alone.
-  SharingMemory::Process().aloneUntilNs = 0;
   PaintScene scene;
-  const tilvane::DrawContext<PF_Pixel> context = scene.Context(40);
-  SetAside setAside;
-  gSetAside = &setAside;
-  gCaller = std::this_thread::get_id();
+  // 141 × 141 pixels: too many to queue, shared.
+  const tilvane::DrawContext<PF_Pixel> context = scene.Context(70);
+  MemberSetAside setAside;
   {
     tilvane::CellPainter<PF_Pixel> painter(context, {SimdPath::kScalar, &RowsWithAMemberSetAside},
                                            tilvane::RenderOptions{SimdPath::kScalar, 2});
@@ -366,11 +399,34 @@ TEST(CellPainter, TheTeamReportsHowManyCellsItSharedAndWhy) {
     painter.Paint(scene.Cell(), 0, 0);
     EXPECT_EQ(painter.tally().Cells(CellRoute::kAlone), 1) << "the next cell is the caller's";
   }
-  gSetAside = nullptr;
-  EXPECT_TRUE(setAside.heldUp) << "a member drew a chunk";
-  // The renders of later tests share again.
-  SharingMemory::Process().aloneUntilNs = 0;
-  SharingMemory::Process().lateShift = 0;
+  EXPECT_TRUE(setAside.heldUp()) << "a member drew a chunk";
+}
+
+TEST(CellPainter, QueuedCellsAreDrawnBeforeTheNextCellAndAMemberSetAsideSendsTheCallerAlone) {
+  using tilvane::CellRoute;
+  using tilvane::SimdPath;
+  PaintScene scene;
+  const tilvane::DrawContext<PF_Pixel> context = scene.Context(40);
+  MemberSetAside setAside;
+  {
+    tilvane::CellPainter<PF_Pixel> painter(context, {SimdPath::kScalar, &RowsWithAMemberSetAside},
+                                           tilvane::RenderOptions{SimdPath::kScalar, 2});
+    painter.Paint(scene.Cell(), 0, 0);
+    EXPECT_EQ(painter.tally().Cells(CellRoute::kQueued), 1);
+    // One column of 81 rows at the output's right edge: drawn by the caller
+    // once every lane is drawn, the member's too. (A loaded machine may also
+    // have kept the member from coming within its wake time: late twice.)
+    painter.Paint(scene.Cell(), 0, 24);
+    EXPECT_EQ(painter.tally().Cells(CellRoute::kTooSmall), 1);
+    EXPECT_GE(painter.tally().memberLaneCells, 1);
+    EXPECT_GE(painter.tally().lateJoins, 1);
+    EXPECT_GE(painter.tally().lateNs, 400'000'000);
+    const int64_t alone = painter.tally().Cells(CellRoute::kAlone);
+    painter.Paint(scene.Cell(), 0, 0);
+    EXPECT_EQ(painter.tally().Cells(CellRoute::kAlone), alone + 1)
+        << "the next cell is the caller's";
+  }
+  EXPECT_TRUE(setAside.heldUp());
 }
 
 }  // namespace

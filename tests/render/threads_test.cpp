@@ -4,8 +4,11 @@
 // calls with the same arguments in the same order, every one from the thread
 // that called the entry point, and the frame is the one the scalar path
 // renders on one thread. The scenes are
-// large enough for the render to split its cells' windows among workers.
+// large enough for the render to split its cells' windows among workers, or
+// to queue its small cells for them, icons copied, neighbours overlapping.
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,6 +31,15 @@ struct ThreadScene {
   double timeOffset;
   int32_t outputPadding;
   bool outputBottomUp;
+  // Frame f of the icon is iconGrowth × f pixels wider and taller than the
+  // first: cells checking out larger frames are placed further out, over
+  // their neighbours.
+  int iconGrowth = 0;
+  int32_t iconPadding = 0;
+  bool iconBottomUp = false;
+  // The host lends one buffer per frame size and rewrites it at every
+  // check-out, so a cell drawn from its icon after the check-in shows.
+  bool iconReused = false;
 };
 
 std::string Describe(const Call& c) {
@@ -61,22 +73,59 @@ Argb Texture(int x, int y, int frame, int depth) {
 
 class RenderThreads : public testing::TestWithParam<ThreadScene> {};
 
-TEST_P(RenderThreads, HostCallsAndFramesAreTheSameForEveryWorkerCountAndPath) {
-  const ThreadScene& p = GetParam();
+// A host with the scene's parameters and layers, its log cleared. With a
+// reused icon, *served counts the icon's check-outs; a render's frames
+// depend on it, so each render starts it at 0.
+std::unique_ptr<standin::Host> SceneHost(const ThreadScene& p, std::shared_ptr<int>* served) {
   auto host = MakeHost();
-  ASSERT_EQ(host->paramsSetup(), PF_Err_NONE);
+  EXPECT_EQ(host->paramsSetup(), PF_Err_NONE);
   host->setInt(PARAM_UNITS, p.units);
   host->setInt(PARAM_DISPLACEMENT_EFFECT, p.displacementEffect);
   host->setInt(PARAM_COLOR_MAPPING, p.colorMapping);
   host->setInt(PARAM_BORDER, p.border);
   host->setInt(PARAM_TIME_MAPPING, p.timeMapping);
   host->setFloat(PARAM_TIME_OFFSET, p.timeOffset);
-  std::vector<standin::WorldPtr> frames;
+  // Per frame, `variants` contents: variant v of frame f is textured as frame
+  // f + v × iconFrames would be.
+  const int variants = p.iconReused ? 3 : 1;
+  std::vector<std::vector<standin::WorldPtr>> frames(static_cast<size_t>(p.iconFrames));
   for (int f = 0; f < p.iconFrames; ++f) {
-    frames.push_back(MakeFrame(p.iconWidth, p.iconHeight, p.depth,
-                               [&](int x, int y) { return Texture(x, y, f, p.depth); }));
+    for (int v = 0; v < variants; ++v) {
+      frames[static_cast<size_t>(f)].push_back(MakeFrame(
+          p.iconWidth + f * p.iconGrowth, p.iconHeight + f * p.iconGrowth, p.depth,
+          [&](int x, int y) { return Texture(x, y, f + v * p.iconFrames, p.depth); }, p.iconPadding,
+          p.iconBottomUp));
+    }
   }
-  host->setLayer(PARAM_ICON_LAYER, standin::FrameListSource(frames));
+  if (!p.iconReused) {
+    std::vector<standin::WorldPtr> list;
+    for (const auto& f : frames) list.push_back(f[0]);
+    host->setLayer(PARAM_ICON_LAYER, standin::FrameListSource(list));
+  } else {
+    std::vector<std::shared_ptr<World>> lent;
+    for (const auto& f : frames) {
+      const PF_EffectWorld& r = *f[0]->record();
+      lent.push_back(
+          std::make_shared<World>(r.width, r.height, p.depth, p.iconPadding, p.iconBottomUp));
+    }
+    *served = std::make_shared<int>(0);
+    host->setLayer(
+        PARAM_ICON_LAYER,
+        standin::FunctionSource([frames, lent, served = *served, variants,
+                                 count = p.iconFrames](const standin::LayerRequest& q) {
+          const auto f = static_cast<size_t>(standin::FrameIndexAt(q.time, q.timeStep, count));
+          const PF_EffectWorld& from =
+              *frames[f][static_cast<size_t>((*served)++ % variants)]->record();
+          PF_EffectWorld& to = *lent[f]->record();
+          const size_t rowSize = static_cast<size_t>(from.width) * (q.depth == 16 ? 8 : 4);
+          for (int32_t y = 0; y < from.height; ++y) {
+            std::memcpy(reinterpret_cast<char*>(to.data) + ptrdiff_t{y} * to.rowbytes,
+                        reinterpret_cast<const char*>(from.data) + ptrdiff_t{y} * from.rowbytes,
+                        rowSize);
+          }
+          return lent[f];
+        }));
+  }
   const int64_t full = p.depth == 16 ? 32768 : 255;
   host->setLayer(PARAM_DISPLACEMENT_LAYER,
                  standin::StillSource(MakeFrame(1920, 1080, p.depth, [full](int x, int y) {
@@ -85,11 +134,19 @@ TEST_P(RenderThreads, HostCallsAndFramesAreTheSameForEveryWorkerCountAndPath) {
                  })));
   host->time().total = 3 * host->time().step;
   host->clearLog();
+  return host;
+}
+
+TEST_P(RenderThreads, HostCallsAndFramesAreTheSameForEveryWorkerCountAndPath) {
+  const ThreadScene& p = GetParam();
+  std::shared_ptr<int> served = std::make_shared<int>(0);
+  auto host = SceneHost(p, &served);
 
   World want(1920, 1080, p.depth, p.outputPadding, p.outputBottomUp);
   {
     ScopedEnv env("TILVANE_SIMD", "scalar");
     env.Set("TILVANE_THREADS", "1");
+    *served = 0;
     ASSERT_EQ(host->render(want), PF_Err_NONE);
   }
   ExpectBalanced(*host);
@@ -114,6 +171,7 @@ TEST_P(RenderThreads, HostCallsAndFramesAreTheSameForEveryWorkerCountAndPath) {
       host->clearLog();
       World got(1920, 1080, p.depth, p.outputPadding, p.outputBottomUp);
       got.fill(PF_Pixel16{7, 7, 7, 7});
+      *served = 0;
       ASSERT_EQ(host->render(got), PF_Err_NONE);
       EXPECT_TRUE(SameCalls(host->calls(), reference));
       ExpectBalanced(*host);  // a callback from a worker is host misuse
@@ -136,8 +194,67 @@ INSTANTIATE_TEST_SUITE_P(
                     COLOR_DISPLACEMENT, 1, TIME_CONSTANT, 50, 24, true},
         // Ten thousand small cells, each checking its icon out at its own time.
         ThreadScene{"HundredUnitsOutOfStep8Bit", 8, 64, 64, 3, 100, DISPLACEMENT_SCALE,
-                    COLOR_ICON_LAYER, 1, TIME_HORIZONTAL_UNITS, 100, 0, false}),
+                    COLOR_ICON_LAYER, 1, TIME_HORIZONTAL_UNITS, 100, 0, false},
+        // Queued cells of 49 × 49 pixels, each checking out its own frame,
+        // from a padded bottom-up icon whose later frames are larger, so
+        // that windows fall over their neighbours' in any order.
+        ThreadScene{"FortyUnitsQueuedOverlapping8Bit", 8, 64, 64, 3, 40, DISPLACEMENT_SCALE,
+                    COLOR_ICON_LAYER, 1, TIME_HORIZONTAL_UNITS, 100, 0, false, 24, 12, true, true},
+        ThreadScene{"ThirtyUnitsQueuedOverlapping16Bit", 16, 48, 40, 3, 30, DISPLACEMENT_BOTH,
+                    COLOR_DISPLACEMENT, 0, TIME_HORIZONTAL_UNITS, 100, 16, true, 20, 8, false,
+                    true}),
     [](const testing::TestParamInfo<ThreadScene>& info) { return std::string(info.param.name); });
+
+// A check-out failing mid-render, while cells are queued: the members finish
+// what was queued before the failure and leave, the host sees the calls of
+// one thread, its books balance, and the frame is that thread's.
+TEST(RenderThreadsErrors, ACheckOutFailingWhileCellsAreQueuedLeavesTheFrameOfOneThread) {
+  const ThreadScene scene{"queued",
+                          8,
+                          64,
+                          64,
+                          3,
+                          40,
+                          DISPLACEMENT_SCALE,
+                          COLOR_ICON_LAYER,
+                          1,
+                          TIME_HORIZONTAL_UNITS,
+                          100,
+                          0,
+                          false,
+                          24,
+                          12,
+                          true};
+  constexpr PF_Err kCode = 27;
+  // Check-outs 1 and 2 are the set-up's; cell n's is n + 3.
+  for (const int nth : {3 + 70, 3 + 800, 3 + 1599}) {
+    SCOPED_TRACE("check-out " + std::to_string(nth) + " fails");
+    std::shared_ptr<int> served = std::make_shared<int>(0);
+    auto host = SceneHost(scene, &served);
+    host->failCall(standin::Op::CheckoutParam, nth, kCode);
+    World want(1920, 1080, 8);
+    {
+      ScopedEnv env("TILVANE_THREADS", "1");
+      *served = 0;
+      ASSERT_EQ(host->render(want), kCode);
+    }
+    ExpectBalanced(*host);
+    const std::vector<Call> reference = host->calls();
+    for (const char* threads : {"2", "7", "default"}) {
+      SCOPED_TRACE(std::string("TILVANE_THREADS=") + threads);
+      ScopedEnv run("TILVANE_SHARING", "always");
+      if (std::string(threads) != "default") run.Set("TILVANE_THREADS", threads);
+      host->clearLog();
+      host->failCall(standin::Op::CheckoutParam, nth, kCode);
+      World got(1920, 1080, 8);
+      *served = 0;
+      EXPECT_EQ(host->render(got), kCode);
+      EXPECT_TRUE(SameCalls(host->calls(), reference));
+      ExpectBalanced(*host);
+      EXPECT_TRUE(got.samePixels(want));
+    }
+  }
+}
 
 }  // namespace
 }  // namespace tilvane_test
