@@ -180,6 +180,18 @@ TEST_F(Streams, AReaderThatStopsEndsTheRenderWithAMessage) {
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
+// An interrupted stream says so, and nothing of frames on disk: it wrote none.
+// (SIGTERM: a shell's background job ignores SIGINT.)
+TEST_F(Streams, AnInterruptedStreamSaysItEndsShort) {
+  ASSERT_EQ(pipeline(Render("-", 99999, "--size 64x48 --loop-icon --quiet") +
+                     " >out.nut 2>err.txt & pid=$!; for i in $(seq 600); do "
+                     "[ $(stat -c %s out.nut) -gt 100000 ] && break; sleep 0.05; done; "
+                     "kill -TERM $pid; wait $pid 2>/dev/null; echo $? >status"),
+            0);
+  EXPECT_EQ(status(), 128 + SIGTERM) << "ended by the signal, as the shell expects";
+  EXPECT_EQ(bytes("err.txt"), "tilvane: interrupted; the stream on standard output ends short\n");
+}
+
 // Options about files are refused by name; a terminal is refused too.
 TEST_F(Streams, RefusesWhatAStreamCannotTake) {
   for (const auto& [option, value] :

@@ -86,20 +86,27 @@ size_t FramesWaiting(const RenderRequest& request) {
   return 2 * static_cast<size_t>(std::max(1, request.threads));
 }
 
+// The frames the scene renders, as a movie or a stream takes them.
+FrameFormat FormatOf(const Scene& scene) {
+  FrameFormat format;
+  format.width = scene.width;
+  format.height = scene.height;
+  format.depth = scene.depth;
+  format.timeStep = scene.timeStep;
+  format.timeScale = scene.timeScale;
+  format.colorSpace = scene.outputColorSpace;
+  return format;
+}
+
 std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& scene,
                                      const FrameJobs& jobs,
                                      const std::optional<std::string>& sound) {
   const size_t frames = jobs.size();
   MovieOptions options;
+  static_cast<FrameFormat&>(options) = FormatOf(scene);
   options.codec = request.codec;
   options.quality = request.quality;
-  options.width = scene.width;
-  options.height = scene.height;
-  options.depth = scene.depth;
-  options.timeStep = scene.timeStep;
-  options.timeScale = scene.timeScale;
   options.frames = static_cast<int64_t>(frames);
-  options.colorSpace = scene.outputColorSpace;
   options.verbose = !request.quiet;
   if (sound) {
     // The range rendered, in the layer's own seconds.
@@ -114,12 +121,7 @@ std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& 
 std::unique_ptr<StreamSink> OpenStream(const RenderRequest& request, const Scene& scene,
                                        const FrameJobs& jobs) {
   StreamOptions options;
-  options.width = scene.width;
-  options.height = scene.height;
-  options.depth = scene.depth;
-  options.timeStep = scene.timeStep;
-  options.timeScale = scene.timeScale;
-  options.colorSpace = scene.outputColorSpace;
+  static_cast<FrameFormat&>(options) = FormatOf(scene);
   return std::make_unique<StreamSink>(TakeStandardOutput(), options, jobs.size(),
                                       FramesWaiting(request), !request.quiet);
 }

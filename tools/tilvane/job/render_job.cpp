@@ -258,7 +258,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
                                    : ProgressStyle::Lines);
   const Sources sources = OpenSources(scene, workers);
   FramesWritten written(jobs.first, jobs.size());
-  const InterruptReport interrupts(written);
+  const InterruptReport interrupts(!sink || sink->onDisk() ? &written : nullptr);
 
   Workers team{plugin, scene, jobs, sink, sources, bar, written, {0}, {}};
   team.run(workers);

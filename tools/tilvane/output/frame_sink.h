@@ -2,10 +2,22 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "standin/world.h"
 
 namespace tilvane_tool {
+
+// The frames a sink is handed, and the rate they run at.
+struct FrameFormat {
+  int32_t width = 0;
+  int32_t height = 0;
+  int depth = 8;         // of the frames handed in
+  int32_t timeStep = 1;  // the rate is timeScale / timeStep frames per second
+  uint32_t timeScale = 30;
+  std::string colorSpace;  // "" the effect's sRGB encoding
+};
 
 class FrameSink {
  public:

@@ -139,19 +139,24 @@ std::string FramesWritten::describe() const {
 
 namespace {
 
-std::atomic<const FramesWritten*> gFrames{nullptr};
+std::atomic<bool> gReporting{false};
+std::atomic<const FramesWritten*> gFrames{nullptr};  // null: the frames went to a stream
 constexpr int kSignals[] = {SIGINT, SIGTERM};
 struct sigaction gBefore[2];
 
 void OnInterrupt(int sig) {
   const int saved = errno;
-  if (const FramesWritten* frames = gFrames.load(std::memory_order_acquire)) {
+  if (gReporting.load(std::memory_order_acquire)) {
     char text[2048];
     Appender a{text, sizeof text};
     // The bar and the terminal's "^C" go; the message takes their line.
     if (isatty(2)) a.text("\r\033[K");
     a.text("tilvane: interrupted; ");
-    a.length += frames->describe(text + a.length, sizeof text - a.length, true);
+    if (const FramesWritten* frames = gFrames.load(std::memory_order_acquire)) {
+      a.length += frames->describe(text + a.length, sizeof text - a.length, true);
+    } else {
+      a.text("the stream on standard output ends short");
+    }
     a.text("\n");
     for (size_t at = 0; at < a.length;) {
       const ssize_t n = write(2, text + at, a.length - at);
@@ -173,8 +178,9 @@ void OnInterrupt(int sig) {
 
 }  // namespace
 
-InterruptReport::InterruptReport(const FramesWritten& frames) {
-  gFrames.store(&frames, std::memory_order_release);
+InterruptReport::InterruptReport(const FramesWritten* frames) {
+  gFrames.store(frames, std::memory_order_release);
+  gReporting.store(true, std::memory_order_release);
   for (size_t i = 0; i < 2; ++i) {
     struct sigaction now {};
     now.sa_handler = OnInterrupt;
@@ -190,6 +196,7 @@ InterruptReport::~InterruptReport() {
     if ((gBefore[i].sa_flags & SA_SIGINFO) == 0 && gBefore[i].sa_handler == SIG_IGN) continue;
     sigaction(kSignals[i], &gBefore[i], nullptr);
   }
+  gReporting.store(false, std::memory_order_release);
   gFrames.store(nullptr, std::memory_order_release);
 }
 

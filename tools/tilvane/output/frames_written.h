@@ -49,13 +49,15 @@ class FramesWritten {
 };
 
 // While one lives, SIGINT and SIGTERM finish the progress line on a terminal,
-// print "tilvane: interrupted; " and which frames are on disk, then go on to
+// print "tilvane: interrupted; " and which frames are on disk (or that the
+// stream on standard output ends short), then go on to
 // the handler installed before (which removes temporary files and ends the
 // process by the signal: exit status 130 or 143 in a shell). A signal the
 // process ignores stays ignored.
 class InterruptReport {
  public:
-  explicit InterruptReport(const FramesWritten& frames);
+  // Null frames: they go to a stream, where none is on disk to tell of.
+  explicit InterruptReport(const FramesWritten* frames);
   ~InterruptReport();
   InterruptReport(const InterruptReport&) = delete;
   InterruptReport& operator=(const InterruptReport&) = delete;

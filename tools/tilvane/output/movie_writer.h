@@ -35,16 +35,10 @@ std::string CodecsByContainer();
 // Every codec name --codec takes, in any container.
 std::vector<std::string> MovieCodecNames();
 
-struct MovieOptions {
-  std::string codec;           // as --codec gave it; "" the container's default
-  std::optional<int> quality;  // 0-100 (--quality); none: the codec's default
-  int32_t width = 0;
-  int32_t height = 0;
-  int depth = 8;         // of the frames handed in
-  int32_t timeStep = 1;  // the rate is timeScale / timeStep frames per second
-  uint32_t timeScale = 30;
+struct MovieOptions : FrameFormat {
+  std::string codec;                 // as --codec gave it; "" the container's default
+  std::optional<int> quality;        // 0-100 (--quality); none: the codec's default
   int64_t frames = 1;                // how many frames the movie holds
-  std::string colorSpace;            // "" the effect's sRGB encoding
   bool verbose = true;               // say which codec writes the movie
   std::optional<AudioSource> audio;  // none: a silent movie
 };

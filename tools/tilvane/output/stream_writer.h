@@ -27,14 +27,8 @@ void CheckStreamOutput(int fd);
 // the stream. Throws WriteError when standard output is closed.
 int TakeStandardOutput();
 
-struct StreamOptions {
-  int32_t width = 0;
-  int32_t height = 0;
-  int depth = 8;         // of the frames handed in, and of the stream's values
-  int32_t timeStep = 1;  // the rate is timeScale / timeStep frames per second
-  uint32_t timeScale = 30;
-  std::string colorSpace;  // "" the effect's sRGB encoding
-};
+// The stream's values have the frames' depth.
+struct StreamOptions : FrameFormat {};
 
 // One stream being written to a descriptor it closes when done. Each frame
 // is flushed as it is written, so a viewer shows it at once.
