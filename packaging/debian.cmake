@@ -35,4 +35,6 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TILVANE_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${TILVANE_WEB_ADDRESS}")
+# The bash completion it installs is read by bash-completion's loader.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 include(CPack)

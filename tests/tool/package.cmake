@@ -37,6 +37,12 @@ if(NOT depends MATCHES "libc6 \\(>= " OR NOT depends MATCHES "libopenimageio")
   message(FATAL_ERROR "Depends is not dpkg-shlibdeps': ${depends}")
 endif()
 
+# The packaged bash completion loads only through bash-completion.
+run(COMMAND dpkg-deb -f ${deb} Recommends OUTPUT recommends)
+if(NOT recommends MATCHES "bash-completion")
+  message(FATAL_ERROR "Recommends lacks bash-completion: ${recommends}")
+endif()
+
 set(root ${WORK}/root)
 run(COMMAND dpkg-deb -x ${deb} ${root})
 foreach(file usr/bin/tilvane usr/lib/tilvane/Tilvane.so usr/share/doc/tilvane/README.md

@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
              ".IP \\(bu 2\n\\fBMovies\\fR show their frames\n"},
         Form{"CodeBlockKeepsItsLines", "```sh\n.hidden --x\n  indented\n```\n",
              ".nf\n.RS 4\n\\&.hidden \\-\\-x\n  indented\n.RE\n.fi\n"},
-        Form{"IndentedCode", "text\n\n    c' = (c × a)\n", ".nf\n.RS 4\nc' = (c \\[u00D7] a)\n"},
+        Form{"IndentedCode", "text\n\n    c' = (c × a)\n", ".nf\n.RS 4\nc' = (c \\(mu a)\n"},
         Form{"Table", "| a | b |\n|---|---|\n| `x` | y \\| z |\n",
              ".na\n.TS\nlb lb\nl lx.\nT{\na\nT}\tT{\nb\nT}\nT{\n\\fBx\\fR\nT}\tT{\ny | "
              "z\nT}\n.TE\n.ad\n"},

@@ -73,7 +73,7 @@ TEST_F(CommandLine, HabitsFromOtherToolsGetAPlainAnswer) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"render", "-y", "-o", "o.png"}, "'-y'; outputs are replaced unless -n/--no-overwrite"},
       {{"render", "-i", "icon.png", "-o", "o.png"}, "'-i'; give the layers with --icon and"},
-      {{"render", "-r", "25", "-o", "o.png"}, "'-r'; give the rate with --time-scale"},
+      {{"render", "-r", "25", "-o", "o.png"}, "'-r'; give the rate with --rate (frames a second"},
       {{"render", "-t", "2", "-o", "o.png"}, "'-t'; give the frames with --frames A-B"},
       {{"render", "-v", "-o", "o.png"}, "unknown option '-v'; see 'tilvane render --help'"},
       {{"render", "-o", "o.avi", "--frames", "0-1"},

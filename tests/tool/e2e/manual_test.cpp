@@ -182,6 +182,18 @@ TEST_F(Manual, ThePageRendersCleanlyAndItsExamplesUseRealOptions) {
   EXPECT_GT(options, 10);
 }
 
+// A terminal outside a UTF-8 locale has no glyph for \[uXXXX]: man shows the
+// page there too, without a warning or a hole.
+TEST_F(Manual, ThePageShowsInAnyLocale) {
+  write({"--man"}, "tilvane.1");
+  for (const char* device : {"ascii", "latin1", "utf8"}) {
+    const RunResult warnings = Capture(std::string("LANG=C LC_ALL=C groff -t -ww -man -T") +
+                                       device + " '" + path("tilvane.1") + "' 2>&1 >/dev/null");
+    EXPECT_EQ(warnings.status, 0) << device;
+    EXPECT_EQ(warnings.out, "") << device;
+  }
+}
+
 struct Completion {
   std::vector<std::string> words;  // the last is the one being completed
   std::vector<std::string> offered;

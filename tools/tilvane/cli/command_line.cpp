@@ -22,7 +22,7 @@ std::vector<std::string> OptionNames(const CLI::App& app) {
 constexpr std::pair<const char*, const char*> kHabits[] = {
     {"-y", "outputs are replaced unless -n/--no-overwrite is given"},
     {"-i", "give the layers with --icon and --displacement"},
-    {"-r", "give the rate with --time-scale (units per second) and --time-step (units per frame)"},
+    {"-r", "give the rate with --rate (frames a second: 25, 24000/1001 or 23.976)"},
     {"-t", "give the frames with --frames A-B or --frame F"},
 };
 

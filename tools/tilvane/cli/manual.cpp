@@ -454,13 +454,12 @@ void AddManualOptions(CLI::App& app, const std::vector<ControlOption>& controls,
     throw CLI::Success();
   };
   app.add_flag_callback(
-         "--man",
-         [&app, &controls, requirePlugin, print] {
-           requirePlugin();
-           print(ManPage(app, controls));
-         },
-         "Print the manual page in roff")
-      ->group("");
+      "--man",
+      [&app, &controls, requirePlugin, print] {
+        requirePlugin();
+        print(ManPage(app, controls));
+      },
+      "Print the manual page in roff: 'tilvane --man | man -l -' shows it");
   app.add_flag_callback(
          "--reference",
          [&app, &controls, requirePlugin, print] {
@@ -479,8 +478,9 @@ void AddManualOptions(CLI::App& app, const std::vector<ControlOption>& controls,
                             " is not a shell it writes for; "
                             "give bash or zsh");
          },
-         "Print the completion script for bash or zsh")
-      ->group("");
+         "Print the completion script for bash or zsh, to install as the README says "
+         "(the package installs both)")
+      ->type_name("bash|zsh");
 }
 
 }  // namespace tilvane_tool

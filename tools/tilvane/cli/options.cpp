@@ -78,11 +78,12 @@ std::vector<RenderOption> SceneOptions() {
        .help = "WIDTHxHEIGHT (default: the displacement layer's, else the icon's)",
        .slot = &A::size, .kept = true,
        .save = [](R r) {
-         return Text(std::to_string(r.scene.width) + "x" + std::to_string(r.scene.height));
-       }},
+         return Text(std::to_string(r.values.width) + "x" + std::to_string(r.values.height));
+       },
+       .derived = true},
       {.names = "--depth", .typeName = "8|16", .help = "Bits per channel, 8 or 16",
        .slot = &A::depth, .number = true, .kept = true,
-       .save = [](R r) { return Number(r.scene.depth); }},
+       .save = [](R r) { return Number(r.values.depth); }, .derived = true},
       // The host's time units are saved when given; else the rate, as used.
       {.names = "--rate", .typeName = "R",
        .help = "Frames a second: a whole number, N/D (24000/1001), or 23.976, 29.97, 47.952, "
@@ -90,20 +91,20 @@ std::vector<RenderOption> SceneOptions() {
                "else the icon movie's, else 30)",
        .slot = &A::rate, .kept = true,
        .save = [](R r) {
-         return r.request.time.stepAndScale ? SavedValue{} : Text(r.plan.timing.rate.text());
+         return r.request.time.stepAndScale ? SavedValue{} : Text(r.values.rate.text());
        },
-       .excludes = nullptr},
+       .excludes = nullptr, .derived = true},
       {.names = "--time-step", .typeName = "S",
        .help = "Host time units per frame, instead of --rate (default 1)",
        .slot = &A::timeStep, .number = true, .kept = true,
        .save = [](R r) {
-         return r.request.time.stepAndScale ? Number(r.scene.timeStep) : SavedValue{};
+         return r.request.time.stepAndScale ? Number(r.values.timeStep) : SavedValue{};
        }},
       {.names = "--time-scale", .typeName = "TS",
        .help = "Host time units per second, instead of --rate (default 30 x step)",
        .slot = &A::timeScale, .number = true, .kept = true,
        .save = [](R r) {
-         return r.request.time.stepAndScale ? Number(r.scene.timeScale) : SavedValue{};
+         return r.request.time.stepAndScale ? Number(r.values.timeScale) : SavedValue{};
        }},
       {.names = "--icon-rate", .typeName = "R",
        .help = "A numbered icon sequence's own frames a second, as --rate (default: one file a "
@@ -118,15 +119,16 @@ std::vector<RenderOption> SceneOptions() {
                "else 300)",
        .slot = &A::duration, .number = true, .kept = true,
        // In frames, as given, whatever the time step.
-       .save = [](R r) { return Number(r.scene.totalTime / r.scene.timeStep); }},
+       .save = [](R r) { return Number(r.values.duration); }, .derived = true},
       {.names = "--frame", .typeName = "F",
        .help = "The frame to render: current time = F x step (default 0)",
        .slot = &A::frame, .number = true, .kept = true,
        // One frame, as given or by default; a range the layers gave is theirs again.
        .save = [](R r) {
-         return r.args.frames.empty() && r.plan.jobs.size() == 1 ? Number(r.plan.jobs.first)
-                                                                 : SavedValue{};
-       }},
+         return r.args.frames.empty() && r.values.first == r.values.last ? Number(r.values.first)
+                                                                         : SavedValue{};
+       },
+       .derived = true},
       {.names = "--frames", .typeName = "A-B",
        .help = "A range A-B, numbered as the layers' frames (a sequence's file N is its frame "
                "N; a movie counts from 0); the output name needs #### or %04d (default: a movie "

@@ -16,6 +16,7 @@
 #include "tools/tilvane/job/controls.h"
 #include "tools/tilvane/job/demo.h"
 #include "tools/tilvane/job/plan.h"
+#include "tools/tilvane/job/resolved.h"
 
 namespace tilvane_tool {
 
@@ -59,8 +60,7 @@ struct SavedValue {
 struct Resolved {
   const RenderArgs& args;
   const RenderRequest& request;
-  const RenderPlan& plan;
-  const Scene& scene;
+  const ResolvedValues& values;
 };
 
 struct RenderOption {
@@ -83,6 +83,9 @@ struct RenderOption {
   bool required = false;
   // A file name: a settings file holds it relative to the file itself.
   bool path = false;
+  // Not chosen, the render derives it from its layers (or a default): saved
+  // marked so, and worked out again from the layers of a render reusing the file.
+  bool derived = false;
 
   // The long name without dashes: the option's key in a settings file.
   std::string key() const;

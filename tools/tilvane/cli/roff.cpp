@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace tilvane_tool {
@@ -32,6 +33,24 @@ std::string Trimmed(const std::string& line) {
 bool Blank(const std::string& line) { return Trimmed(line).empty(); }
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
+// A character beyond ASCII as a glyph every groff device has (an ASCII
+// terminal's too, where \[uXXXX] warns and shows nothing), else as ASCII; any
+// other as \[uXXXX], which a UTF-8 terminal shows.
+std::string Glyph(uint32_t code) {
+  static constexpr std::pair<uint32_t, const char*> kGlyphs[] = {
+      {0x00D7, "\\(mu"},  {0x2014, "\\(em"}, {0x2013, "\\(en"}, {0x2212, "\\(mi"},
+      {0x2026, "\\&..."}, {0x2192, "\\(->"}, {0x2264, "\\(<="}, {0x2265, "\\(>="},
+      {0x2018, "\\(oq"},  {0x2019, "\\(cq"}, {0x201C, "\\(lq"}, {0x201D, "\\(rq"},
+      {0x00A0, "\\~"},
+  };
+  for (const auto& [c, glyph] : kGlyphs) {
+    if (c == code) return glyph;
+  }
+  char escape[16];
+  std::snprintf(escape, sizeof escape, "\\[u%04X]", code);
+  return escape;
+}
+
 // Characters escaped for roff, with no regard to where the line starts.
 std::string Escaped(const std::string& text, bool afterWordCharacter = false) {
   std::string out;
@@ -51,9 +70,7 @@ std::string Escaped(const std::string& text, bool afterWordCharacter = false) {
       for (int k = 1; k < length && i + 1 < text.size(); ++k) {
         code = (code << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F);
       }
-      char escape[16];
-      std::snprintf(escape, sizeof escape, "\\[u%04X]", code);
-      out += escape;
+      out += Glyph(code);
     }
   }
   return out;

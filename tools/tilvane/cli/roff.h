@@ -7,9 +7,10 @@
 
 namespace tilvane_tool {
 
-// Text for a roff text line: backslashes and option dashes escaped, other
-// characters than ASCII as groff's \[uXXXX], and a leading '.' or '\'' kept
-// from reading as a request.
+// Text for a roff text line: backslashes and option dashes escaped, the
+// characters beyond ASCII the reference uses as glyphs every device has (so
+// that the page shows in any locale), others as groff's \[uXXXX], and a
+// leading '.' or '\'' kept from reading as a request.
 std::string Roff(const std::string& text);
 
 // One Markdown line's inline markup as roff: `code` and **strong** in bold,

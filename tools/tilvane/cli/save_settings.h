@@ -2,6 +2,7 @@
 // can read (see settings.h).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,9 +10,15 @@
 
 namespace tilvane_tool {
 
-// Writes args.saveSettings for the planned scene. Throws UsageError for a
-// name that does not end with .json, WriteError when it cannot be written.
-void SaveSettings(const RenderArgs& args, const RenderRequest& request, const RenderPlan& plan,
-                  const std::vector<ControlOption>& controls, const std::string& effectVersion);
+// Writes args.saveSettings: the options given and the values the render
+// resolved. Those the user did not choose (`chosen`: on the command line by
+// any of its names, else args.fromSettings says) and the render derives from
+// its layers are marked derived, so that the look travels to other media.
+// Throws UsageError for a name that does not end with .json, WriteError when
+// it cannot be written.
+void SaveSettings(const RenderArgs& args, const RenderRequest& request,
+                  const ResolvedValues& values, const std::vector<ControlOption>& controls,
+                  const std::string& effectVersion,
+                  const std::function<bool(const std::string& flag)>& given);
 
 }  // namespace tilvane_tool

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "tools/tilvane/cli/command_line.h"
 #include "tools/tilvane/core/errors.h"
@@ -92,14 +93,17 @@ Json ReadSettingsObject(const std::string& path, const std::string& file) {
   if (!json.is_object()) {
     throw UsageError(file + " holds no JSON object; write one with --save-settings");
   }
-  const std::vector<std::string> sections = {"tool", "effect", "render", "controls"};
+  const std::vector<std::string> sections = {"tool", "effect", "render", "controls", "derived"};
   for (const auto& [key, value] : json.items()) {
     if (std::find(sections.begin(), sections.end(), key) == sections.end()) {
       throw UsageError(file + ": unknown key " + Quoted(key) + DidYouMean(key, sections) +
-                       "; the sections are tool, effect, render and controls");
+                       "; the sections are tool, effect, render, controls and derived");
     }
     if ((key == "render" || key == "controls") && !value.is_object()) {
       throw UsageError(file + ": " + key + " must be a JSON object of keys and values");
+    }
+    if (key == "derived" && !value.is_array()) {
+      throw UsageError(file + ": derived must be a JSON array of render keys, such as [\"size\"]");
     }
   }
   return json;
@@ -110,6 +114,23 @@ struct SettingsReader {
   LoadedSettings& loaded;
   const std::string& file;  // "--settings 'name'"
   const std::function<bool(const std::string& flag)>& given;
+  std::set<std::string> derived = {};  // render keys the media give again
+
+  // The render keys the file marks as derived. Throws UsageError.
+  void readDerived(const Json& list) {
+    std::vector<std::string> names;
+    for (const RenderOption& o : RenderOptions()) {
+      if (o.kept && o.derived) names.push_back(o.key());
+    }
+    for (const Json& item : list) {
+      const std::string key = item.is_string() ? item.get<std::string>() : item.dump();
+      if (!item.is_string() || std::find(names.begin(), names.end(), key) == names.end()) {
+        throw UsageError(file + ": derived holds " + Quoted(key) + DidYouMean(key, names) +
+                         "; it lists render keys a render may derive: " + OrList(names));
+      }
+      derived.insert(key);
+    }
+  }
 
   // The value as the option takes it: its text, or whether a flag is set.
   // Returns false for null, the default, which sets nothing.
@@ -150,6 +171,8 @@ struct SettingsReader {
       std::string text;
       bool flag = false;
       if (!read("render." + key, option->kind(), value, text, flag)) continue;
+      // Derived from the layers it was saved with: these layers give it again.
+      if (derived.count(key)) continue;
       const RenderOption* other = ExcludedWith(*option);
       if (given("--" + key) || (other && given("--" + other->key()))) continue;
       if (other && section.contains(other->key()) && !section[other->key()].is_null()) {
@@ -203,6 +226,7 @@ LoadedSettings LoadSettings(const std::string& path, RenderArgs& args,
          ", so the frames may differ");
   }
   SettingsReader reader{loaded, file, given};
+  if (json.contains("derived")) reader.readDerived(json["derived"]);
   if (json.contains("render")) reader.render(json["render"], args, controls);
   if (json.contains("controls")) reader.controls(json["controls"], controls);
   return loaded;
@@ -211,6 +235,7 @@ LoadedSettings LoadSettings(const std::string& path, RenderArgs& args,
 struct SettingsRecord::Json {
   tilvane_tool::Json render = tilvane_tool::Json::object();
   tilvane_tool::Json controls = tilvane_tool::Json::object();
+  tilvane_tool::Json derived = tilvane_tool::Json::array();
 };
 
 SettingsRecord::SettingsRecord() : json_(std::make_unique<Json>()) {}
@@ -235,6 +260,8 @@ void SettingsRecord::render(const std::string& key, const SavedValue& value) {
       break;
   }
 }
+
+void SettingsRecord::derived(const std::string& key) { json_->derived.push_back(key); }
 
 void SettingsRecord::controls(const std::vector<ControlOption>& options,
                               const std::vector<ControlValue>& values) {
@@ -276,6 +303,7 @@ void SettingsRecord::save(const std::string& path, const std::string& tool,
   file["effect"] = {{"name", effect}, {"version", effectVersion}};
   file["render"] = json_->render;
   file["controls"] = json_->controls;
+  file["derived"] = json_->derived;
   const std::string text = file.dump(2) + "\n";
   WriteFileAtomically(path, std::vector<unsigned char>(text.begin(), text.end()));
 }

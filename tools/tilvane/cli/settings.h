@@ -5,10 +5,15 @@
 //     "tool": "tilvane 1.0.0",
 //     "effect": {"name": "Tilvane", "version": "1.0.0 (release, build 1; packed 0x...)"},
 //     "render": {"icon": "icon.png", "size": "1920x1080", "depth": 8, "quality": null, ...},
-//     "controls": {"units": 8, "displacement-effect": "rotation", "border": false, ...}
+//     "controls": {"units": 8, "displacement-effect": "rotation", "border": false, ...},
+//     "derived": ["size", "rate", "duration"]
 //   }
 // null stands for a default that is no value ("by the file's kind"). Options
-// given on the command line override the file.
+// given on the command line override the file. "derived" names the render
+// values the user did not choose, which the render took from its layers (or
+// a default): a render reusing the file takes them from its own layers, so a
+// look travels to other media; the file keeps them to show what was used. A
+// file without "derived" (saved before it was written) pins every value.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +57,8 @@ class SettingsRecord {
   SettingsRecord();
   ~SettingsRecord();
   void render(const std::string& key, const SavedValue& value);
+  // A render value that was derived rather than chosen.
+  void derived(const std::string& key);
   // Every control: the value given, else the control's default.
   void controls(const std::vector<ControlOption>& options, const std::vector<ControlValue>& values);
   // Writes the file as images are written (complete or not at all), with the

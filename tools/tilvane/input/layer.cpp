@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -39,6 +40,53 @@ ImageSpec ReadConfig() {
   return config;
 }
 
+// A library's error text on one line, each line once: one already said
+// within another (a reader's error, then the decoder's report of it) is left
+// out.
+std::string LibraryText(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = OneLine(text.substr(start, end - start));
+    if (!line.empty()) lines.push_back(line);
+    start = end + 1;
+  }
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    bool said = false;
+    for (size_t j = 0; j < lines.size() && !said; ++j) {
+      said =
+          j != i && lines[j].find(lines[i]) != std::string::npos && (lines[j] != lines[i] || j < i);
+    }
+    if (!said) out += (out.empty() ? "" : " ") + lines[i];
+  }
+  return out;
+}
+
+// A PNG ends with its IEND chunk. One cut short is refused here, before
+// libpng reads it: libpng prints its own error to stderr as it fails, so the
+// user would read its text twice and ours once.
+void CheckPngEnd(const std::string& option, const std::string& file) {
+  if (Lower(fs::path(file).extension().string()) != ".png") return;
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+  if (size < 8) return;  // not a PNG: OpenImageIO says what it is
+  char head[8] = {};
+  in.seekg(0);
+  in.read(head, sizeof head);
+  if (std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) != 0) return;
+  // Some writers leave bytes after IEND; a few are allowed for.
+  const std::streamoff tail = std::min<std::streamoff>(size, 256);
+  std::string end(static_cast<size_t>(tail), '\0');
+  in.seekg(size - tail);
+  in.read(end.data(), tail);
+  if (in && end.find("IEND") != std::string::npos) return;
+  throw UsageError(option + " " + Quoted(file) +
+                   " is cut short: the PNG ends before its last chunk (IEND); check that the "
+                   "file is complete, or write it again");
+}
+
 std::unique_ptr<ImageInput> OpenInput(const std::string& option, const std::string& file) {
   std::error_code ec;
   if (!fs::exists(file, ec)) {
@@ -49,10 +97,12 @@ std::unique_ptr<ImageInput> OpenInput(const std::string& option, const std::stri
                      " is a directory; give an image file in it, a numbered sequence such as " +
                      Quoted((fs::path(file) / "name.####.png").string()) + ", or a movie");
   }
+  CheckPngEnd(option, file);
   const ImageSpec config = ReadConfig();
   auto in = ImageInput::open(file, &config);
   if (!in) {
-    throw UsageError(option + " " + Quoted(file) + " cannot be read (" + OneLine(OIIO::geterror()) +
+    throw UsageError(option + " " + Quoted(file) + " cannot be read (" +
+                     LibraryText(OIIO::geterror()) +
                      "); give a PNG, TIFF, EXR or JPEG image, a numbered sequence or a movie");
   }
   if (in->spec().full_width <= 0 || in->spec().full_height <= 0 || in->spec().width <= 0 ||
@@ -155,7 +205,7 @@ void Reorient(const std::string& option, FileFrame& frame) {
   if (shown.has_error() || turned.image_bytes() != frame.data.size() ||
       !shown.get_pixels(shown.roi(), spec.format, frame.data.data())) {
     throw UsageError(option + " " + Quoted(frame.file) + " cannot be turned as its orientation " +
-                     std::to_string(Orientation(spec)) + " asks (" + OneLine(shown.geterror()) +
+                     std::to_string(Orientation(spec)) + " asks (" + LibraryText(shown.geterror()) +
                      "); re-save the image upright");
   }
   spec.x = turned.x, spec.y = turned.y, spec.width = turned.width, spec.height = turned.height;
@@ -172,7 +222,7 @@ FileFrame ReadFile(const std::string& option, const std::string& file, int subim
   auto in = OpenInput(option, file);
   if (subimage != 0 && !in->seek_subimage(subimage, 0)) {
     throw UsageError(option + " " + Quoted(file) + ": frame " + std::to_string(subimage) +
-                     " cannot be read (" + OneLine(in->geterror()) + "); check the file");
+                     " cannot be read (" + LibraryText(in->geterror()) + "); check the file");
   }
   FileFrame frame;
   frame.file = file;
@@ -194,8 +244,8 @@ FileFrame ReadFile(const std::string& option, const std::string& file, int subim
       !(native ? in->read_native_scanlines(subimage, 0, spec.y, spec.y + spec.height, spec.z,
                                            frame.data.data())
                : in->read_image(subimage, 0, 0, spec.nchannels, spec.format, frame.data.data()))) {
-    throw UsageError(option + " " + Quoted(file) + " cannot be read (" + OneLine(in->geterror()) +
-                     "); check that the file is complete");
+    throw UsageError(option + " " + Quoted(file) + " cannot be read (" +
+                     LibraryText(in->geterror()) + "); check that the file is complete");
   }
   Reorient(option, frame);
   return frame;

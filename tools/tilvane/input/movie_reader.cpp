@@ -215,6 +215,7 @@ struct MovieReader::State {
     std::sort(times.begin(), times.end());
     std::sort(keys.begin(), keys.end());
     timeline(end);
+    WarnIfCutShort();
     rewind();
   }
 
@@ -242,6 +243,50 @@ struct MovieReader::State {
                1, AVRational{static_cast<int>(shown.rate.den), static_cast<int>(shown.rate.num)},
                st.time_base));
     shown.end = std::max(end == AV_NOPTS_VALUE ? 0 : end - first, shown.starts.back() + frame);
+  }
+
+  // The stream's length as its container wrote it, in seconds; 0 when it
+  // says none.
+  double PromisedSeconds() const {
+    const AVStream& st = *format->streams[stream];
+    if (st.duration != AV_NOPTS_VALUE && st.duration > 0) return st.duration * av_q2d(st.time_base);
+    // The file's length is the picture's only when nothing else plays.
+    if (format->nb_streams == 1 && format->duration != AV_NOPTS_VALUE && format->duration > 0) {
+      return static_cast<double>(format->duration) / AV_TIME_BASE;
+    }
+    // Matroska's per-track length, "HH:MM:SS.fraction".
+    if (const AVDictionaryEntry* tag = av_dict_get(st.metadata, "DURATION", nullptr, 0)) {
+      int h = 0, m = 0;
+      double sec = 0;
+      if (std::sscanf(tag->value, "%d:%d:%lf", &h, &m, &sec) == 3) {
+        return h * 3600.0 + m * 60.0 + sec;
+      }
+    }
+    return 0;
+  }
+
+  // A file cut short keeps the length its container wrote at the start: the
+  // frames past the cut are simply not there, which is said rather than
+  // rendered around in silence. A frame count is compared as it is; a length
+  // with two frames to spare, at the stream's rate.
+  void WarnIfCutShort() const {
+    const AVStream& st = *format->streams[stream];
+    const double rate = static_cast<double>(shown.rate.num) / static_cast<double>(shown.rate.den);
+    int64_t promised = 0;
+    if (st.nb_frames > 0) {
+      promised = st.nb_frames;
+      if (promised <= count) return;
+    } else {
+      const double seconds = PromisedSeconds();
+      const double held = static_cast<double>(shown.end) * static_cast<double>(shown.tickNum) /
+                          static_cast<double>(shown.tickDen);
+      if (rate <= 0 || seconds <= held + 2 / rate) return;
+      promised = std::llround(seconds * rate);
+    }
+    Warn(option + " " + Quoted(path) + " holds " + std::to_string(count) +
+         " frames, but its container promises " + std::to_string(promised) +
+         "; the file may be cut short, and the layer ends at its frame " +
+         std::to_string(count - 1) + "; check the file, or copy it again");
   }
 
   void rewind() {

@@ -258,15 +258,24 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
                                    : ProgressStyle::Lines);
   const Sources sources = OpenSources(scene, workers);
   FramesWritten written(jobs.first, jobs.size());
-  const InterruptReport interrupts(!sink || sink->onDisk() ? &written : nullptr);
+  // A movie goes to its file whole, at the end: stopped before, nothing of it
+  // is, and the file it would replace stays.
+  const std::string unwritten =
+      !sink            ? ""
+      : sink->onDisk() ? "the movie " + Quoted(jobs.output) +
+                             " was not written; a file of that name from before, if any, is "
+                             "unchanged"
+                       : "the stream on standard output ends short";
+  const InterruptReport interrupts(unwritten.empty() ? &written : nullptr, unwritten);
 
   Workers team{plugin, scene, jobs, sink, sources, bar, written, {0}, {}};
   team.run(workers);
   bar.finish();
-  if (jobs.size() > 1 && (!sink || sink->onDisk())) {
+  if (jobs.size() > 1 && !sink) {
     // Frames in flight finish after a failure, so what is on disk may have holes.
     team.error.rethrow("; " + written.describe());
   }
+  if (sink && sink->onDisk()) team.error.rethrow("; " + unwritten);
   team.error.rethrow();
   if (scene.icon && sources.iconUsage->served && !sources.iconUsage->visible) {
     Warn("--icon '" + scene.icon->path() +

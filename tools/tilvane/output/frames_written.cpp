@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace tilvane_tool {
 namespace {
@@ -32,6 +33,48 @@ struct Appender {
     } while (v != 0);
     if (negative) digits[--i] = '-';
     text(digits + i);
+  }
+  void chars(const char* s, size_t n) {
+    for (size_t k = 0; k < n && s[k] != '\0'; ++k) {
+      const char one[2] = {s[k], '\0'};
+      text(one);
+    }
+  }
+};
+
+// One state's runs of frames as text, "0-3, 5 and 7", made without
+// allocating; cut short if it does not fit.
+struct RunList {
+  char buffer[1024] = {};
+  Appender text{buffer, sizeof buffer};
+  size_t runs = 0;
+  int64_t frames = 0;
+  size_t lastComma = 0;  // where the last run's ", " went, to become " and "
+
+  RunList() = default;
+  RunList(const RunList&) = delete;
+  RunList& operator=(const RunList&) = delete;
+
+  void add(int64_t first, int64_t last) {
+    if (runs++ > 0) {
+      lastComma = text.length;
+      text.text(", ");
+    }
+    text.number(first);
+    if (last != first) {
+      text.text("-");
+      text.number(last);
+    }
+    frames += last - first + 1;
+  }
+  void into(Appender& out) const {
+    if (runs < 2 || lastComma + 2 > text.length) {
+      out.text(buffer);
+      return;
+    }
+    out.chars(buffer, lastComma);
+    out.text(" and ");
+    out.text(buffer + lastComma + 2);
   }
 };
 
@@ -66,69 +109,69 @@ void FramesWritten::writing(size_t job) { slot(job).store(kWriting, std::memory_
 void FramesWritten::mark(size_t job) { slot(job).store(kOnDisk, std::memory_order_release); }
 
 size_t FramesWritten::describe(char* out, size_t size, bool running) const {
-  const auto stateAt = [&](size_t i) {
-    const uint8_t s = stateOf(i);
+  // Each job's state is read once, in one pass: while the job runs, a frame
+  // read as being written in one pass could be on disk by the next, and
+  // belong to neither list.
+  const auto read = [&](size_t job) {
+    const uint8_t s = stateOf(job);
+    if (readHook_) readHook_(readContext_, job);
     return s == kWriting && !running ? uint8_t{kNot} : s;
   };
-  // The next job at or after i whose state may differ from the one before:
-  // a block never written holds no frame but missing ones.
-  const auto next = [&](size_t i) {
+  // The state of job i and the end of the jobs known to share it: a block
+  // never written holds no frame but missing ones.
+  struct Look {
+    uint8_t state;
+    size_t end;
+  };
+  const auto look = [&](size_t i) {
     if (i % kBlock == 0 && !blocks_[i / kBlock].load(std::memory_order_acquire)) {
-      return std::min(count_, i + kBlock);
+      return Look{kNot, std::min(count_, i + kBlock)};
     }
-    return i + 1;
+    return Look{read(i), i + 1};
   };
-  // Runs of jobs in one state, their frame numbers following one another.
-  const auto runs = [&](uint8_t state, auto each) {
-    size_t count = 0;
-    int64_t frames = 0;
+  RunList lists[3];
+  if (count_ > 0) {
+    Look at = look(0);
     for (size_t i = 0; i < count_;) {
-      if (stateAt(i) != state) {
-        i = next(i);
-        continue;
+      size_t end = at.end;
+      Look after{at.state, count_};
+      while (end < count_) {
+        after = look(end);
+        if (after.state != at.state) break;
+        end = after.end;
       }
-      size_t j = i;
-      while (j + 1 < count_ && stateAt(j + 1) == state) j = state == kNot ? next(j + 1) - 1 : j + 1;
-      j = std::min(j, count_ - 1);
-      each(count++, first_ + static_cast<int64_t>(i), first_ + static_cast<int64_t>(j));
-      frames += static_cast<int64_t>(j - i + 1);
-      i = j + 1;
+      lists[at.state].add(first_ + static_cast<int64_t>(i), first_ + static_cast<int64_t>(end) - 1);
+      i = end;
+      at = after;
     }
-    return std::pair{count, frames};
-  };
+  }
+  const RunList& onDisk = lists[kOnDisk];
+  const RunList& inFlight = lists[kWriting];
+  const RunList& missing = lists[kNot];
   Appender a{out, size};
-  const auto list = [&](uint8_t state) {
-    const size_t total = runs(state, [](size_t, int64_t, int64_t) {}).first;
-    runs(state, [&](size_t k, int64_t first, int64_t last) {
-      if (k > 0) a.text(k + 1 == total ? " and " : ", ");
-      a.number(first);
-      if (last != first) {
-        a.text("-");
-        a.number(last);
-      }
-    });
-  };
-  const int64_t onDisk = runs(kOnDisk, [](size_t, int64_t, int64_t) {}).second;
-  const int64_t inFlight = runs(kWriting, [](size_t, int64_t, int64_t) {}).second;
-  const int64_t missing = runs(kNot, [](size_t, int64_t, int64_t) {}).second;
-  if (onDisk == 0) {
+  if (onDisk.frames == 0) {
     a.text("no frame is on disk");
   } else {
-    a.text(onDisk == 1 ? "frame " : "frames ");
-    list(kOnDisk);
-    a.text(onDisk == 1 ? " is on disk" : " are on disk");
+    a.text(onDisk.frames == 1 ? "frame " : "frames ");
+    onDisk.into(a);
+    a.text(onDisk.frames == 1 ? " is on disk" : " are on disk");
   }
-  if (inFlight > 0) {
+  if (inFlight.frames > 0) {
     a.text(", ");
-    list(kWriting);
+    inFlight.into(a);
     a.text(" may be");
   }
-  if (missing > 0 && onDisk + inFlight > 0) {
+  if (missing.frames > 0 && onDisk.frames + inFlight.frames > 0) {
     a.text(", ");
-    list(kNot);
-    a.text(missing == 1 ? " is not" : " are not");
+    missing.into(a);
+    a.text(missing.frames == 1 ? " is not" : " are not");
   }
   return a.length;
+}
+
+void FramesWritten::setReadHook(ReadHook hook, void* context) {
+  readHook_ = hook;
+  readContext_ = context;
 }
 
 std::string FramesWritten::describe() const {
@@ -140,7 +183,8 @@ std::string FramesWritten::describe() const {
 namespace {
 
 std::atomic<bool> gReporting{false};
-std::atomic<const FramesWritten*> gFrames{nullptr};  // null: the frames went to a stream
+std::atomic<const FramesWritten*> gFrames{nullptr};  // null: gInstead is said
+std::atomic<const char*> gInstead{""};
 constexpr int kSignals[] = {SIGINT, SIGTERM};
 struct sigaction gBefore[2];
 
@@ -155,7 +199,7 @@ void OnInterrupt(int sig) {
     if (const FramesWritten* frames = gFrames.load(std::memory_order_acquire)) {
       a.length += frames->describe(text + a.length, sizeof text - a.length, true);
     } else {
-      a.text("the stream on standard output ends short");
+      a.text(gInstead.load(std::memory_order_acquire));
     }
     a.text("\n");
     for (size_t at = 0; at < a.length;) {
@@ -178,7 +222,9 @@ void OnInterrupt(int sig) {
 
 }  // namespace
 
-InterruptReport::InterruptReport(const FramesWritten* frames) {
+InterruptReport::InterruptReport(const FramesWritten* frames, std::string instead)
+    : instead_(std::move(instead)) {
+  gInstead.store(instead_.c_str(), std::memory_order_release);
   gFrames.store(frames, std::memory_order_release);
   gReporting.store(true, std::memory_order_release);
   for (size_t i = 0; i < 2; ++i) {
@@ -198,6 +244,7 @@ InterruptReport::~InterruptReport() {
   }
   gReporting.store(false, std::memory_order_release);
   gFrames.store(nullptr, std::memory_order_release);
+  gInstead.store("", std::memory_order_release);
 }
 
 }  // namespace tilvane_tool

@@ -35,6 +35,11 @@ class FramesWritten {
   size_t describe(char* out, size_t size, bool running) const;
   std::string describe() const;  // once the job has stopped
 
+  // For tests: called after describe() reads a job's state, so that a test
+  // can move the job on between two reads as the render's threads may.
+  using ReadHook = void (*)(void* context, size_t job);
+  void setReadHook(ReadHook hook, void* context);
+
  private:
   enum State : uint8_t { kNot, kWriting, kOnDisk };
   static constexpr size_t kBlock = size_t{1} << 16;
@@ -46,18 +51,23 @@ class FramesWritten {
   // One pointer a block of jobs; null until a job in it is written.
   std::unique_ptr<std::atomic<std::atomic<uint8_t>*>[]> blocks_;
   std::mutex grow_;
+  ReadHook readHook_ = nullptr;
+  void* readContext_ = nullptr;
 };
 
 // While one lives, SIGINT and SIGTERM finish the progress line on a terminal,
-// print "tilvane: interrupted; " and which frames are on disk (or that the
-// stream on standard output ends short), then go on to
+// print "tilvane: interrupted; " and which frames are on disk (or what
+// becomes of an output that is not files of frames), then go on to
 // the handler installed before (which removes temporary files and ends the
 // process by the signal: exit status 130 or 143 in a shell). A signal the
 // process ignores stays ignored.
 class InterruptReport {
+  std::string instead_;
+
  public:
-  // Null frames: they go to a stream, where none is on disk to tell of.
-  explicit InterruptReport(const FramesWritten* frames);
+  // Null frames: they go to one output, a movie or a stream, where no frame
+  // is on disk to tell of; `instead` then says what becomes of it.
+  explicit InterruptReport(const FramesWritten* frames, std::string instead = "");
   ~InterruptReport();
   InterruptReport(const InterruptReport&) = delete;
   InterruptReport& operator=(const InterruptReport&) = delete;
