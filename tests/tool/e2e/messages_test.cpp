@@ -73,7 +73,7 @@ TEST_F(Messages, AnInterruptedMovieSaysItWasNotWritten) {
   std::ofstream(path("long.mov")) << "the older file";
   ASSERT_EQ(pipeline(std::string(TILVANE_TOOL_PATH) +
                      " render --icon icon.png --size 320x240 --units 40 --frames 0-99999 "
-                     "--loop-icon -o long.mov 2>err.txt & pid=$!; for i in $(seq 600); do "
+                     "--loop-icon -o long.mov 2>err.txt & pid=$!; for i in $(seq 2400); do "
                      "ls .long.mov.tilvane-* >/dev/null 2>&1 && [ $(cat .long.mov.tilvane-* | wc "
                      "-c) -gt 0 ] && break; sleep 0.05; done; kill -TERM $pid; wait $pid "
                      "2>/dev/null; echo $? >status"),
