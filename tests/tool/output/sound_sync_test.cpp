@@ -2,6 +2,7 @@
 // container: clicks at known times land, after the picture's first frame,
 // where the source's own decoding puts them, within a millisecond, for the
 // whole clip and for a range from mid-clip, copied or re-encoded.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -161,8 +162,10 @@ TEST_F(SoundSync, ClicksLandWhereTheSourcesOwnDecodingPutsThem) {
         for (size_t i = 0; i < got.size(); ++i) {
           EXPECT_NEAR(got[i], want[i], kTolerance) << "click " << i;
         }
-        // Whole packets may carry the sound past the range, by one at most.
-        EXPECT_GE(to.end(), range.length - kTolerance);
+        // Whole packets may carry the sound past the range, by one at most;
+        // a source whose sound ends first (Opus in .webm, by the pre-skip)
+        // ends it where it does.
+        EXPECT_GE(to.end(), std::min(range.length, from.end() - range.start) - kTolerance);
         EXPECT_LE(to.end(), range.length + CodecFrame(to.codec, to.rate) + kTolerance);
       }
     }
