@@ -135,8 +135,9 @@ struct AudioTrack::State {
 
   // Copying: packets in the stream's units, waiting to be written.
   std::deque<Packet> ready;
-  Packet before{av_packet_alloc()};  // the last packet before the range
-  bool haveBefore = false;
+  // The packets in the last stretch before the range: a decoder's overlap
+  // needs the one before, MP3's bit reservoir up to 511 bytes further back.
+  std::deque<Packet> before;
   bool started = false;  // a packet of the range was kept
   int64_t startUnits = 0, endUnits = 0;
   // Matroska keeps no time before zero, but for Opus's own delay; a packet
@@ -177,7 +178,7 @@ struct AudioTrack::State {
   }
 
   void open() {
-    if (!packet || !before || !frame) throw std::bad_alloc();
+    if (!packet || !frame) throw std::bad_alloc();
     input = OpenInput(source.movie);
     if (!input) unreadable("read");
     index = FirstAudio(*input);
@@ -452,19 +453,23 @@ struct AudioTrack::State {
       }
       if (!started && (p.pts + std::max<int64_t>(p.duration, 1) <= startUnits ||
                        (!negativeTimes && p.pts - startUnits < lowestUnits))) {
-        // Kept aside: a decoder's overlap needs the packet before the range.
-        av_packet_unref(before.get());
-        av_packet_move_ref(before.get(), &p);
-        haveBefore = true;
+        // Kept aside, the last 200 ms of them at least the last one.
+        const int64_t settle = InUnits({1, 5}, in->time_base);
+        while (!before.empty() &&
+               before.front()->pts + before.front()->duration <= p.pts - settle) {
+          before.pop_front();
+        }
+        before.emplace_back(av_packet_alloc());
+        if (!before.back()) throw std::bad_alloc();
+        av_packet_move_ref(before.back().get(), &p);
         continue;
       }
       // Where times before the range are kept (MP4 and MOV, by an edit list
-      // that players obey), the packet before it goes too.
-      if (!started && haveBefore && negativeTimes) {
-        ready.emplace_back(av_packet_alloc());
-        if (!ready.back()) throw std::bad_alloc();
-        av_packet_move_ref(ready.back().get(), before.get());
+      // that players obey), the packets before it go too.
+      if (!started && negativeTimes) {
+        for (Packet& b : before) ready.push_back(std::move(b));
       }
+      before.clear();
       started = true;
       ready.emplace_back(av_packet_alloc());
       if (!ready.back()) throw std::bad_alloc();
