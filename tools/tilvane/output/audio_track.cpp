@@ -261,6 +261,11 @@ struct AudioTrack::State {
     const int64_t preRoll = int64_t{rate} * 80 / 1000;
     bool first = true;
     while (read(packet.get())) {
+      if (packet->pts == AV_NOPTS_VALUE) packet->pts = packet->dts;
+      if (packet->pts == AV_NOPTS_VALUE) {
+        av_packet_unref(packet.get());
+        continue;
+      }
       const auto [at, count] = opusSamples(*packet);
       if (at >= endSample) {
         inputEnded = true;
@@ -276,7 +281,9 @@ struct AudioTrack::State {
       placeOpus(at, count);
       if (at + count > startSample) break;
     }
-    preSkip = std::max<int64_t>(0, startSample - firstKept);
+    // The header holds 16 bits of it; a sound that ends before the range
+    // keeps nothing to skip.
+    preSkip = first ? 0 : std::clamp<int64_t>(startSample - firstKept, 0, 65535);
     out->codecpar->initial_padding = static_cast<int>(preSkip);
     uint8_t* head = out->codecpar->extradata;
     if (out->codecpar->extradata_size >= 12 && std::memcmp(head, "OpusHead", 8) == 0) {
