@@ -10,9 +10,12 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <initializer_list>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tools/tilvane/core/errors.h"
@@ -132,8 +135,9 @@ struct AudioTrack::State {
 
   // Copying: packets in the stream's units, waiting to be written.
   std::deque<Packet> ready;
-  Packet before{av_packet_alloc()};  // the last packet before the range
-  bool haveBefore = false;
+  // The packets in the last stretch before the range: a decoder's overlap
+  // needs the one before, MP3's bit reservoir up to 511 bytes further back.
+  std::deque<Packet> before;
   bool started = false;  // a packet of the range was kept
   int64_t startUnits = 0, endUnits = 0;
   // Matroska keeps no time before zero, but for Opus's own delay; a packet
@@ -141,6 +145,13 @@ struct AudioTrack::State {
   bool negativeTimes = false;
   int64_t lowestUnits = 0;
   int64_t pcmNext = AV_NOPTS_VALUE;  // PCM: the next packet's first sample
+  // Opus where times start at zero (Matroska): the packets from shortly
+  // before the range are placed from zero, and the stream's pre-skip drops
+  // the samples before the range, as the encoder's own delay is dropped.
+  bool preSkipped = false;
+  int64_t opusNext = AV_NOPTS_VALUE;  // the next packet's first sample
+  int64_t firstKept = 0;              // the first kept packet's first sample
+  int64_t preSkip = 0;
 
   // Re-encoding: decoded, cut to the range, converted, queued, encoded.
   CodecContext decoder;
@@ -154,6 +165,9 @@ struct AudioTrack::State {
   int64_t queued = 0;                      // encoded samples put in the queue
   int64_t sent = 0;                        // samples handed to the encoder
   int frameSize = 1024;
+  // Where times start at zero, the encoder's delay (Opus's pre-skip) is in
+  // the header, and its packets are placed from zero, not before it.
+  int64_t delayShift = 0;
 
   State(const AudioSource& s, AVFormatContext* o, Failed f)
       : source(s), output(o), failed(std::move(f)) {}
@@ -164,7 +178,7 @@ struct AudioTrack::State {
   }
 
   void open() {
-    if (!packet || !before || !frame) throw std::bad_alloc();
+    if (!packet || !frame) throw std::bad_alloc();
     input = OpenInput(source.movie);
     if (!input) unreadable("read");
     index = FirstAudio(*input);
@@ -213,6 +227,79 @@ struct AudioTrack::State {
     }
     startSample = originSamples + InUnits(source.start, AVRational{1, rate});
     endSample = startSample + InUnits(source.duration, AVRational{1, rate});
+    if (in->codecpar->codec_id == AV_CODEC_ID_OPUS && !negativeTimes) keepFromPreSkip();
+  }
+
+  // An Opus packet's first sample and its count, in the track's samples.
+  // The first packet starts at minus the pre-skip, which times in whole
+  // milliseconds hold only to the nearest; later ones follow on unless their
+  // time says otherwise by more than a tick.
+  std::pair<int64_t, int64_t> opusSamples(const AVPacket& p) {
+    const AVRational samples{1, rate};
+    const int64_t tick = std::max<int64_t>(1, av_rescale_q(1, in->time_base, samples));
+    const int64_t count =
+        p.duration > 0 ? av_rescale_q(p.duration, in->time_base, samples) : rate / 50;
+    const int64_t stamped =
+        p.pts == AV_NOPTS_VALUE ? opusNext : av_rescale_q(p.pts, in->time_base, samples);
+    int64_t at = opusNext;
+    if (opusNext == AV_NOPTS_VALUE) {
+      const int64_t skip = in->codecpar->initial_padding;
+      at = std::llabs(stamped + skip) <= tick ? -skip : stamped;
+    } else if (stamped != AV_NOPTS_VALUE && std::llabs(stamped - opusNext) > tick) {
+      at = stamped;
+    }
+    opusNext = at + count;
+    return {at, count};
+  }
+
+  // Reads up to the packet that holds the range's start, keeping those
+  // within the decoder's 80 ms to settle (Matroska's seek pre-roll for
+  // Opus) before it, and sets the pre-skip to end at the range's start.
+  // Before the header is written: the pre-skip is in it.
+  void keepFromPreSkip() {
+    preSkipped = true;
+    const int64_t preRoll = int64_t{rate} * 80 / 1000;
+    bool first = true;
+    while (read(packet.get())) {
+      if (packet->pts == AV_NOPTS_VALUE) packet->pts = packet->dts;
+      if (packet->pts == AV_NOPTS_VALUE) {
+        av_packet_unref(packet.get());
+        continue;
+      }
+      const auto [at, count] = opusSamples(*packet);
+      if (at >= endSample) {
+        inputEnded = true;
+        av_packet_unref(packet.get());
+        break;
+      }
+      if (at + count <= startSample - preRoll) {
+        av_packet_unref(packet.get());
+        continue;
+      }
+      if (first) firstKept = at;
+      first = false;
+      placeOpus(at, count);
+      if (at + count > startSample) break;
+    }
+    // The header holds 16 bits of it; a sound that ends before the range
+    // keeps nothing to skip.
+    preSkip = first ? 0 : std::clamp<int64_t>(startSample - firstKept, 0, 65535);
+    out->codecpar->initial_padding = static_cast<int>(preSkip);
+    uint8_t* head = out->codecpar->extradata;
+    if (out->codecpar->extradata_size >= 12 && std::memcmp(head, "OpusHead", 8) == 0) {
+      head[10] = static_cast<uint8_t>(preSkip & 0xff);
+      head[11] = static_cast<uint8_t>(preSkip >> 8);
+    }
+  }
+
+  // Queues the packet in `packet`, timed from the first kept one.
+  void placeOpus(int64_t at, int64_t count) {
+    AVPacket& p = *packet;
+    p.pts = p.dts = at - firstKept;
+    p.duration = count;
+    ready.emplace_back(av_packet_alloc());
+    if (!ready.back()) throw std::bad_alloc();
+    av_packet_move_ref(ready.back().get(), &p);
   }
 
   void openEncoder() {
@@ -245,6 +332,9 @@ struct AudioTrack::State {
     r = avcodec_parameters_from_context(out->codecpar, &e);
     if (r < 0) failed("setting up the sound's stream", r);
     out->time_base = e.time_base;
+    if (!(output->oformat->flags & AVFMT_TS_NEGATIVE) && codec->id == AV_CODEC_ID_OPUS) {
+      delayShift = e.initial_padding;
+    }
     fifo.reset(av_audio_fifo_alloc(e.sample_fmt, e.ch_layout.nb_channels, frameSize));
     if (!fifo) throw std::bad_alloc();
     startSample = originSamples + InUnits(source.start, AVRational{1, rate});
@@ -353,6 +443,16 @@ struct AudioTrack::State {
         cutPcm(p);
         continue;
       }
+      if (preSkipped) {
+        const auto [at, count] = opusSamples(p);
+        if (at >= endSample) {
+          inputEnded = true;
+          av_packet_unref(&p);
+          return false;
+        }
+        placeOpus(at, count);
+        continue;
+      }
       if (p.pts >= endUnits) {
         inputEnded = true;
         av_packet_unref(&p);
@@ -360,19 +460,23 @@ struct AudioTrack::State {
       }
       if (!started && (p.pts + std::max<int64_t>(p.duration, 1) <= startUnits ||
                        (!negativeTimes && p.pts - startUnits < lowestUnits))) {
-        // Kept aside: a decoder's overlap needs the packet before the range.
-        av_packet_unref(before.get());
-        av_packet_move_ref(before.get(), &p);
-        haveBefore = true;
+        // Kept aside, the last 200 ms of them at least the last one.
+        const int64_t settle = InUnits({1, 5}, in->time_base);
+        while (!before.empty() &&
+               before.front()->pts + before.front()->duration <= p.pts - settle) {
+          before.pop_front();
+        }
+        before.emplace_back(av_packet_alloc());
+        if (!before.back()) throw std::bad_alloc();
+        av_packet_move_ref(before.back().get(), &p);
         continue;
       }
       // Where times before the range are kept (MP4 and MOV, by an edit list
-      // that players obey), the packet before it goes too.
-      if (!started && haveBefore && negativeTimes) {
-        ready.emplace_back(av_packet_alloc());
-        if (!ready.back()) throw std::bad_alloc();
-        av_packet_move_ref(ready.back().get(), before.get());
+      // that players obey), the packets before it go too.
+      if (!started && negativeTimes) {
+        for (Packet& b : before) ready.push_back(std::move(b));
       }
+      before.clear();
       started = true;
       ready.emplace_back(av_packet_alloc());
       if (!ready.back()) throw std::bad_alloc();
@@ -413,10 +517,12 @@ struct AudioTrack::State {
   void copyUntil(int64_t untilUnits, bool all) {
     while (fetch()) {
       AVPacket* p = ready.front().get();
-      const int64_t at =
-          pcm ? av_rescale_q(p->pts, AVRational{1, rate}, in->time_base) : p->pts - startUnits;
+      const int64_t at = pcm ? av_rescale_q(p->pts, AVRational{1, rate}, in->time_base)
+                         : preSkipped
+                             ? av_rescale_q(p->pts - preSkip, AVRational{1, rate}, in->time_base)
+                             : p->pts - startUnits;
       if (!all && at >= untilUnits) return;
-      if (pcm) {
+      if (pcm || preSkipped) {
         write(p, AVRational{1, rate});
       } else {
         p->pts -= startUnits;
@@ -566,6 +672,8 @@ struct AudioTrack::State {
       r = avcodec_receive_packet(encoder.get(), packet.get());
       if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
       if (r < 0) failed(std::string("encoding the sound with ") + home->encoder, r);
+      packet->pts += delayShift;
+      if (packet->dts != AV_NOPTS_VALUE) packet->dts += delayShift;
       write(packet.get(), encoder->time_base);
     }
   }

@@ -3,6 +3,8 @@
 // copied packet by packet when the container takes its codec (whole packets,
 // or for PCM exact samples) and otherwise decoded and re-encoded, trimmed
 // exactly in samples: AAC in .mp4 and .mov, Opus in .webm, FLAC in .mkv.
+// Either way the codec's priming goes with it (an edit list, or Opus's
+// pre-skip where times start at zero), so it plays in step with the picture.
 #pragma once
 
 #include <cstdint>
