@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "checker/version_info.h"
+#include "standin/packed_version.h"
 #include "tools/tilvane/cli/request.h"
 #include "tools/tilvane/cli/save_settings.h"
 #include "tools/tilvane/cli/settings.h"
@@ -12,7 +12,7 @@ namespace tilvane_tool {
 namespace {
 
 std::string EffectVersion(const LoadedPlugin& plugin) {
-  return plugin.host ? checker::VersionText(plugin.packedVersion()) : "";
+  return plugin.host ? standin::VersionText(plugin.packedVersion()) : "";
 }
 
 }  // namespace
