@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "src/frame/effect_info.h"
+#include "standin/packed_version.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -33,9 +34,9 @@ std::optional<std::string> PiplName(const std::vector<PiplProperty>& pipl) {
 std::optional<std::array<uint16_t, 4>> PiplVersion(const std::vector<PiplProperty>& pipl) {
   const PiplProperty* ver = Find(pipl, "eVER");
   if (ver == nullptr || ver->data.size() != 4) return std::nullopt;
-  const PackedVersion v =
-      UnpackVersion(uint32_t{ver->data[0]} | uint32_t{ver->data[1]} << 8 |
-                    uint32_t{ver->data[2]} << 16 | uint32_t{ver->data[3]} << 24);
+  const standin::PackedVersion v =
+      standin::UnpackVersion(uint32_t{ver->data[0]} | uint32_t{ver->data[1]} << 8 |
+                             uint32_t{ver->data[2]} << 16 | uint32_t{ver->data[3]} << 24);
   return std::array<uint16_t, 4>{static_cast<uint16_t>(v.major), static_cast<uint16_t>(v.minor),
                                  static_cast<uint16_t>(v.bugfix), static_cast<uint16_t>(v.build)};
 }
@@ -50,25 +51,6 @@ std::string Dotted(const std::array<uint16_t, 4>& v, int parts) {
 }
 
 }  // namespace
-
-PackedVersion UnpackVersion(uint32_t packed) {
-  PackedVersion v;
-  v.major = ((packed >> 26) & 0xF) << 3 | ((packed >> 19) & 0x7);
-  v.minor = (packed >> 15) & 0xF;
-  v.bugfix = (packed >> 11) & 0xF;
-  v.stage = (packed >> 9) & 0x3;
-  v.build = packed & 0x1FF;
-  return v;
-}
-
-std::string VersionText(uint32_t packed) {
-  const PackedVersion v = UnpackVersion(packed);
-  static const char* const kStages[] = {"develop", "alpha", "beta", "release"};
-  char text[96];
-  std::snprintf(text, sizeof text, "%u.%u.%u (%s, build %u; packed 0x%X)", v.major, v.minor,
-                v.bugfix, kStages[v.stage], v.build, static_cast<unsigned>(packed));
-  return text;
-}
 
 std::vector<std::string> CheckVersionInfo(const VersionInfo& info,
                                           const std::vector<PiplProperty>& pipl,

@@ -12,18 +12,6 @@
 
 namespace checker {
 
-// The host's packed version (PF_VERSION), field by field. The major version
-// takes bits 19 to 21 and continues in bits 26 to 29.
-struct PackedVersion {
-  unsigned major = 0, minor = 0, bugfix = 0;
-  unsigned stage = 0;  // 0 develop, 1 alpha, 2 beta, 3 release
-  unsigned build = 0;
-};
-PackedVersion UnpackVersion(uint32_t packed);
-
-// The packed version for people: "1.0.0 (develop, build 1; packed 0x80001)".
-std::string VersionText(uint32_t packed);
-
 struct VersionInfo {
   std::array<uint16_t, 4> fileVersion{};  // major, minor, bug-fix, build
   std::array<uint16_t, 4> productVersion{};

@@ -1,7 +1,5 @@
 // Settings files read into the options and controls, and written from a
 // render's values, against the controls the built plug-in registers.
-#include "tools/tilvane/cli/settings.h"
-
 #include <gtest/gtest.h>
 
 #include <CLI/CLI.hpp>
@@ -10,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/tilvane/cli/settings.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/job/render_job.h"
 

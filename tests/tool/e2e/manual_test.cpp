@@ -242,6 +242,12 @@ INSTANTIATE_TEST_SUITE_P(
         Completion{{"tilvane", "render", "--displacement", "lo"}, {"logo.png"}},
         Completion{{"tilvane", "render", "--size", ""}, {}}));
 
+// A value named FILE is a file name, as PATH is.
+INSTANTIATE_TEST_SUITE_P(
+    FileValues, BashCompletes,
+    ::testing::Values(Completion{{"tilvane", "render", "--settings", "lo"}, {"logo.png"}},
+                      Completion{{"tilvane", "render", "--save-settings", "lo"}, {"logo.png"}}));
+
 // docs/tilvane.md is the reference the page is made from; the parts the
 // tool writes from its option table must be current there too.
 TEST_F(Manual, TheReferenceInTheRepositoryIsTheOneTheToolWrites) {

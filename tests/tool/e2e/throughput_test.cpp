@@ -213,9 +213,9 @@ TEST_F(Throughput, PngCompressionChangesTheSizeNotThePixels) {
   const RunResult r =
       run({"render", "--icon", "ramp.png", "--png-compression", "10", "-o", "x.png"});
   EXPECT_TRUE(OneLineError(r));
-  EXPECT_NE(
-      r.err.find("--png-compression '10' is not valid; give a whole number from 0 (none) to 9"),
-      std::string::npos)
+  EXPECT_NE(r.err.find("--png-compression '10' is not valid; give a whole number from 0 (fastest, "
+                       "largest) to 9 (smallest, slowest)"),
+            std::string::npos)
       << r.err;
 }
 
@@ -290,8 +290,8 @@ TEST_F(Throughput, PngRowsAreStoredWithTheFilterAskedFor) {
   const RunResult r =
       run({"render", "--icon", "ramp.png", "--png-filter", "diagonal", "-o", "x.png"});
   EXPECT_TRUE(OneLineError(r));
-  EXPECT_NE(r.err.find("--png-filter 'diagonal' is not valid; give none, sub, up, average, paeth, "
-                       "adaptive"),
+  EXPECT_NE(r.err.find("--png-filter 'diagonal' is not valid; give none, sub, up, average, paeth "
+                       "or adaptive"),
             std::string::npos)
       << r.err;
 }

@@ -23,7 +23,7 @@ class MovieWriters : public ToolTest {
     for (int32_t y = 0; y < options.height; ++y) {
       for (int32_t x = 0; x < options.width; ++x) frame.at8(x, y) = color;
     }
-    options.verbose = false;
+
     MovieWriter writer(path(name), options);
     for (int64_t i = 0; i < options.frames; ++i) writer.write(frame);
     writer.finish();

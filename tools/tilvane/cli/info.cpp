@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "checker/version_info.h"
 #include "src/frame/effect_info.h"
+#include "standin/packed_version.h"
 #include "tools/tilvane/core/color.h"
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/job/controls.h"
@@ -37,7 +37,7 @@ int Info(const LoadedPlugin& plugin) {
   std::printf("Name:      %s\n", TILVANE_NAME);
   std::printf("Match:     %s\n", TILVANE_MATCH_NAME);
   std::printf("Category:  %s\n", TILVANE_CATEGORY);
-  std::printf("Version:   %s\n", checker::VersionText(out.my_version).c_str());
+  std::printf("Version:   %s\n", standin::VersionText(out.my_version).c_str());
   std::printf("Render:    %s\n", PathAndThreads().c_str());
   std::printf("About:\n  %s\n", IndentedAbout(out).c_str());
   std::printf("Parameters (%zu, as registered at parameter set-up):\n%s", plugin.table().size(),

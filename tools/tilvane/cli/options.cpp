@@ -1,10 +1,12 @@
 #include "tools/tilvane/cli/options.h"
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <iterator>
 
 #include "tools/tilvane/core/color.h"
+#include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/formats.h"
 #include "tools/tilvane/core/text.h"
 #include "tools/tilvane/output/image_writer.h"
@@ -34,12 +36,6 @@ std::string MovieList() {
   return "(" + list + ")";
 }
 
-// Names for help: "a, b or c".
-template <size_t N>
-std::string Names(const char* const (&names)[N]) {
-  return OrList(std::vector<std::string>(std::begin(names), std::end(names)));
-}
-
 template <size_t N>
 std::vector<std::string> List(const char* const (&names)[N]) {
   return {std::begin(names), std::end(names)};
@@ -56,8 +52,15 @@ SavedValue IfGiven(const std::string& given, SavedValue value) {
   return given.empty() ? SavedValue{} : value;
 }
 
+// The options a whole number or a choice set in the request.
+std::vector<std::string> Depths() { return {"8", "16"}; }
+std::vector<std::string> ExrTypes() { return {"half", "float"}; }
+std::vector<std::string> DpxBits() { return {"10", "16"}; }
+
 using A = RenderArgs;
 using R = const Resolved&;
+using Q = RenderRequest&;
+using V = const CheckedValue&;
 
 // clang-format off
 // The layers, the frame's size and times, and which frames.
@@ -81,9 +84,10 @@ std::vector<RenderOption> SceneOptions() {
          return Text(std::to_string(r.values.width) + "x" + std::to_string(r.values.height));
        },
        .derived = true},
-      {.names = "--depth", .typeName = "8|16", .help = "Bits per channel, 8 or 16",
-       .slot = &A::depth, .number = true, .kept = true,
-       .save = [](R r) { return Number(r.values.depth); }, .derived = true},
+      {.names = "--depth", .help = "Bits per channel, {values}", .slot = &A::depth,
+       .number = true, .kept = true, .choices = Depths,
+       .save = [](R r) { return Number(r.values.depth); }, .derived = true,
+       .oneOfChoices = true, .set = [](Q q, V v) { q.depth = static_cast<int>(v.number); }},
       // The host's time units are saved when given; else the rate, as used.
       {.names = "--rate", .typeName = "R",
        .help = "Frames a second: a whole number, N/D (24000/1001), or 23.976, 29.97, 47.952, "
@@ -139,7 +143,7 @@ std::vector<RenderOption> SceneOptions() {
       {.names = "--start-number", .typeName = "N",
        .help = "The number of the first output file, the others following, as ffmpeg's "
                "-start_number (default: each file carries its frame's number)",
-       .slot = &A::startNumber, .number = true, .kept = true},
+       .slot = &A::startNumber, .number = true, .kept = true, .outputs = kImageOutputs},
   };
 }
 
@@ -151,20 +155,24 @@ std::vector<RenderOption> FileOptions() {
                "stretch (resized to the output) or fill (keeps its aspect, cropped)",
        .slot = &A::fitDisplacement, .kept = true,
        .save = [](R r) { return Text(Lower(r.args.fitDisplacement)); }},
-      {.names = "--loop-icon", .typeName = nullptr,
+      {.names = "--loop-icon",
        .help = "An animated icon shorter than the duration repeats instead of holding its last "
                "frame",
        .slot = &A::loopIcon, .kept = true},
-      {.names = "--png-compression", .typeName = "0-9",
-       .help = "zlib's level for PNG outputs, 0 (fastest, largest) to 9 (smallest, slowest)",
+      {.names = "--png-compression", .help = "zlib's level for PNG outputs, {values}",
        .slot = &A::pngCompression, .number = true, .kept = true,
-       .save = [](R r) { return Number(r.request.image.png.compression); }},
+       .save = [](R r) { return Number(r.request.image.png.compression); },
+       .range = Range{0, 9, "fastest, largest", "smallest, slowest"},
+       .set = [](Q q, V v) { q.image.png.compression = static_cast<int>(v.number); },
+       .outputs = kPngOutput},
       {.names = "--png-filter", .typeName = "NAME",
        .help = "libpng's row filter for PNG outputs: none (fastest; smallest for icons on a flat "
                "or transparent ground), sub, up, average, paeth, or adaptive (tries each on "
                "every row; often smaller for photographic icons in large cells)",
        .slot = &A::pngFilter, .kept = true, .choices = PngFilterList,
-       .save = [](R r) { return Text(PngFilterName(r.request.image.png.filter)); }},
+       .save = [](R r) { return Text(PngFilterName(r.request.image.png.filter)); },
+       .oneOfChoices = true, .set = [](Q q, V v) { q.image.png.filter = *PngFilterNamed(v.text); },
+       .outputs = kPngOutput},
       {.names = "--input-colorspace", .typeName = "NAME",
        .help = "The colour space of the input files (default: the file's own tag, linear in a PNG "
                "or a colorSpace attribute in an EXR; else linear for EXR and floating-point "
@@ -184,13 +192,16 @@ std::vector<RenderOption> FileOptions() {
          return r.args.codec.empty() ? SavedValue{}
                 : r.request.movie    ? Text(MovieCodecName(r.args.output, r.args.codec))
                                      : Text(r.args.codec);
-       }},
-      {.names = "--quality", .typeName = "0-100",
-       .help = "A movie's quality, 0-100, on its codec's own scale: crf for h264, hevc and vp9, "
+       },
+       .outputs = kMovieOutput},
+      {.names = "--quality",
+       .help = "A movie's quality, {values}, on its codec's own scale: crf for h264, hevc and vp9, "
                "the profile for ProRes, the dithering for GIF (default: each codec's own)",
        .slot = &A::quality, .number = true, .kept = true,
-       .save = [](R r) { return r.request.quality ? Number(*r.request.quality) : SavedValue{}; }},
-      {.names = "--no-audio", .typeName = nullptr,
+       .save = [](R r) { return r.request.quality ? Number(*r.request.quality) : SavedValue{}; },
+       .range = Range{0, 100}, .set = [](Q q, V v) { q.quality = static_cast<int>(v.number); },
+       .outputs = kMovieOutput},
+      {.names = "--no-audio",
        .help = "A movie without sound. Otherwise a movie (but not a GIF) carries the first audio "
                "track of the displacement movie, else of the icon movie, trimmed to the frames "
                "rendered: copied where the container takes its codec, else re-encoded (AAC in "
@@ -199,52 +210,66 @@ std::vector<RenderOption> FileOptions() {
       // Like a movie's, each format's own settings are kept only when set,
       // and a settings file's apply only to that format.
       {.names = "--exr-compression", .typeName = "NAME",
-       .help = "EXR outputs' compression: " + Names(kExrCompressions) + " (default zip)",
+       .help = "EXR outputs' compression: {values} (default zip)",
        .slot = &A::exrCompression, .kept = true,
        .choices = [] { return List(kExrCompressions); },
        .save = [](R r) {
          return IfGiven(r.args.exrCompression, Text(r.request.image.exrCompression));
-       }},
-      {.names = "--exr-type", .typeName = "half|float",
+       },
+       .oneOfChoices = true, .set = [](Q q, V v) { q.image.exrCompression = v.text; },
+       .outputs = kExrOutput},
+      {.names = "--exr-type",
        .help = "EXR outputs' values: half (16-bit) or float (32-bit) floats (default half)",
-       .slot = &A::exrType, .kept = true,
+       .slot = &A::exrType, .kept = true, .choices = ExrTypes,
        .save = [](R r) {
          return IfGiven(r.args.exrType, Text(r.request.image.exrFloat ? "float" : "half"));
-       }},
-      {.names = "--jpeg-quality", .typeName = "1-100",
-       .help = "JPEG outputs' quality, 1 (smallest) to 100 (best) (default 98)",
+       },
+       .oneOfChoices = true, .set = [](Q q, V v) { q.image.exrFloat = v.text == "float"; },
+       .outputs = kExrOutput},
+      {.names = "--jpeg-quality", .help = "JPEG outputs' quality, {values} (default 98)",
        .slot = &A::jpegQuality, .number = true, .kept = true,
        .save = [](R r) {
          return IfGiven(r.args.jpegQuality, Number(r.request.image.jpegQuality.value_or(0)));
-       }},
+       },
+       .range = Range{1, 100, "smallest", "best"},
+       .set = [](Q q, V v) { q.image.jpegQuality = static_cast<int>(v.number); },
+       .outputs = kJpegOutput},
       {.names = "--tiff-compression", .typeName = "NAME",
-       .help = "TIFF outputs' compression: " + Names(kTiffCompressions) + " (default zip)",
+       .help = "TIFF outputs' compression: {values} (default zip)",
        .slot = &A::tiffCompression, .kept = true,
        .choices = [] { return List(kTiffCompressions); },
        .save = [](R r) {
          return IfGiven(r.args.tiffCompression, Text(r.request.image.tiffCompression));
-       }},
-      {.names = "--dpx-bits", .typeName = "10|16",
-       .help = "DPX outputs' bits per channel, 10 or 16 (default 10). DPX holds RGB over black, "
+       },
+       .oneOfChoices = true, .set = [](Q q, V v) { q.image.tiffCompression = v.text; },
+       .outputs = kTiffOutput},
+      {.names = "--dpx-bits",
+       .help = "DPX outputs' bits per channel, {values} (default 10). DPX holds RGB over black, "
                "sRGB-encoded unless --output-colorspace says otherwise",
-       .slot = &A::dpxBits, .number = true, .kept = true,
-       .save = [](R r) { return IfGiven(r.args.dpxBits, Number(r.request.image.dpxBits)); }},
-      {.names = "--webp-quality", .typeName = "0-100",
-       .help = "WebP outputs: lossy colour at this quality, 0 (smallest) to 100 (best), alpha "
-               "kept lossless (default: lossless, every value as rendered). WebP holds 8 bits, "
-               "so a 16-bit render is rounded as for JPEG",
+       .slot = &A::dpxBits, .number = true, .kept = true, .choices = DpxBits,
+       .save = [](R r) { return IfGiven(r.args.dpxBits, Number(r.request.image.dpxBits)); },
+       .oneOfChoices = true, .set = [](Q q, V v) { q.image.dpxBits = static_cast<int>(v.number); },
+       .outputs = kDpxOutput},
+      {.names = "--webp-quality",
+       .help = "WebP outputs: lossy colour at this quality, {values}, alpha kept lossless "
+               "(default: lossless, every value as rendered). WebP holds 8 bits, so a 16-bit "
+               "render is rounded as for JPEG",
        .slot = &A::webpQuality, .number = true, .kept = true,
        .save = [](R r) {
          return IfGiven(r.args.webpQuality, Number(r.request.image.webpQuality.value_or(0)));
-       }},
+       },
+       .range = Range{0, 100, "smallest", "best"},
+       .set = [](Q q, V v) { q.image.webpQuality = static_cast<int>(v.number); },
+       .outputs = kWebpOutput},
   };
 }
 
 // About this run alone: not kept in settings files.
 std::vector<RenderOption> RunOptions() {
   return {
-      {.names = "--threads", .typeName = "N", .help = kThreadsHelp, .slot = &A::threads},
-      {.names = "--quiet", .typeName = nullptr, .help = "No progress bar or summary",
+      {.names = "--threads", .typeName = "N", .help = kThreadsHelp, .slot = &A::threads,
+       .range = Range{1, 1024}},
+      {.names = "--quiet", .help = "No progress bar or summary",
        .slot = &A::quiet},
       {.names = "--settings", .typeName = "FILE",
        .help = "Read the options and controls from a JSON file, as --save-settings writes it; "
@@ -254,17 +279,59 @@ std::vector<RenderOption> RunOptions() {
        .help = "Write every option and control of this render, defaults included, to a JSON file "
                "(before rendering)",
        .slot = &A::saveSettings},
-      {.names = "-n,--no-overwrite", .typeName = nullptr,
+      {.names = "-n,--no-overwrite",
        .help = "Refuse to replace existing outputs (checked before anything renders)",
        .slot = &A::noOverwrite},
   };
 }
 // clang-format on
 
+// "0 (fastest, largest) to 9 (smallest, slowest)"
+std::string RangeText(const Range& range) {
+  const auto end = [](int64_t n, const char* meaning) {
+    return std::to_string(n) + (*meaning ? std::string(" (") + meaning + ")" : "");
+  };
+  return end(range.min, range.low) + " to " + end(range.max, range.high);
+}
+
 std::vector<RenderOption> MakeRenderOptions() {
   std::vector<RenderOption> all = SceneOptions();
   for (auto part : {FileOptions(), RunOptions()}) all.insert(all.end(), part.begin(), part.end());
+  // The value's name and help from its rule, so each is written once.
+  for (RenderOption& o : all) {
+    std::string values;
+    if (o.range) {
+      values = RangeText(*o.range);
+      if (o.typeName.empty()) {
+        o.typeName = std::to_string(o.range->min) + "-" + std::to_string(o.range->max);
+      }
+    } else if (o.oneOfChoices) {
+      const std::vector<std::string> choices = o.choices();
+      values = OrList(choices);
+      std::string names;
+      for (const std::string& c : choices) names += (names.empty() ? "" : "|") + c;
+      if (o.typeName.empty()) o.typeName = names;
+    }
+    if (const size_t at = o.help.find("{values}"); at != std::string::npos) {
+      o.help.replace(at, std::string("{values}").size(), values);
+    }
+  }
   return all;
+}
+
+// Each kind of output as refusals name it, and the ending -o takes for it.
+struct OutputKindName {
+  Outputs kind;
+  const char* shown;
+  std::string ending;
+};
+const std::vector<OutputKindName>& OutputKindNames() {
+  static const std::vector<OutputKindName> names = {
+      {kPngOutput, ".png outputs", ".png"},        {kTiffOutput, ".tif/.tiff outputs", ".tif"},
+      {kExrOutput, ".exr outputs", ".exr"},        {kJpegOutput, ".jpg/.jpeg outputs", ".jpg"},
+      {kDpxOutput, ".dpx outputs", ".dpx"},        {kWebpOutput, ".webp outputs", ".webp"},
+      {kMovieOutput, "movies", MovieExtensions()}, {kStreamOutput, "-o -", "-"}};
+  return names;
 }
 
 // A file name given from the working directory, as a settings file at
@@ -302,8 +369,8 @@ CLI::Option* AddOne(CLI::App& render, RenderArgs& args, const RenderOption& o) {
                  },
                  [&](bool RenderArgs::*s) { return render.add_flag(o.names, args.*s, o.help); }},
       o.slot);
-  if (o.typeName) added->type_name(o.typeName);
-  if (o.required) added->option_text(std::string(o.typeName) + " REQUIRED");
+  if (!o.typeName.empty()) added->type_name(o.typeName);
+  if (o.required) added->option_text(o.typeName + " REQUIRED");
   if (o.excludes) added->excludes(o.excludes);
   return added;
 }
@@ -339,6 +406,84 @@ const RenderOption* ExcludedWith(const RenderOption& option) {
     if (o.excludes && o.excludes == name) return &o;
   }
   return nullptr;
+}
+
+Outputs OutputKindOf(const std::string& output) {
+  if (IsStreamOutput(output)) return kStreamOutput;
+  if (IsMovieOutput(output)) return kMovieOutput;
+  const auto format = FormatOf(output);
+  if (!format) return 0;
+  switch (*format) {
+    case OutputFormat::Straight:
+      return IsPng(output) ? kPngOutput : kTiffOutput;
+    case OutputFormat::Exr:
+      return kExrOutput;
+    case OutputFormat::Jpeg:
+      return kJpegOutput;
+    case OutputFormat::Dpx:
+      return kDpxOutput;
+    case OutputFormat::Webp:
+      return kWebpOutput;
+  }
+  return 0;
+}
+
+bool IsGiven(const RenderOption& option, const RenderArgs& args) {
+  static const RenderArgs defaults;
+  return std::visit(
+      Overloaded{[&](std::string RenderArgs::*s) { return args.*s != defaults.*s; },
+                 [&](std::optional<std::string> RenderArgs::*s) { return (args.*s).has_value(); },
+                 [&](bool RenderArgs::*s) { return args.*s != defaults.*s; }},
+      option.slot);
+}
+
+std::string ValueOf(const RenderOption& option, const RenderArgs& args) {
+  return std::visit(
+      Overloaded{[&](std::string RenderArgs::*s) { return args.*s; },
+                 [&](std::optional<std::string> RenderArgs::*s) { return (args.*s).value_or(""); },
+                 [&](bool RenderArgs::*s) { return std::string(args.*s ? "true" : ""); }},
+      option.slot);
+}
+
+CheckedValue CheckValue(const RenderOption& option, const std::string& text) {
+  const auto number = [&](int64_t& n) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+  };
+  const std::string refused = "--" + option.key() + " '" + text + "' is not valid; give ";
+  CheckedValue value{.text = text};
+  if (option.range) {
+    if (!number(value.number) || value.number < option.range->min ||
+        value.number > option.range->max) {
+      throw UsageError(refused + "a whole number from " + RangeText(*option.range));
+    }
+  } else if (option.oneOfChoices) {
+    const std::vector<std::string> choices = option.choices();
+    value.text = Lower(text);
+    if (std::find(choices.begin(), choices.end(), value.text) == choices.end()) {
+      throw UsageError(refused + OrList(choices));
+    }
+    if (option.number) number(value.number);
+  }
+  return value;
+}
+
+std::string NotForOutput(const RenderOption& option, Outputs output) {
+  const std::string name = "--" + option.key();
+  if (output == kStreamOutput) {
+    return name +
+           " does not apply to -o -, which writes the frames to standard output as raw RGBA; "
+           "leave it out, or give -o a file name";
+  }
+  std::vector<std::string> shown, endings;
+  for (const OutputKindName& k : OutputKindNames()) {
+    if (!(option.outputs & k.kind)) continue;
+    shown.emplace_back(k.shown);
+    endings.push_back(k.ending);
+  }
+  return name + " applies to " +
+         (option.outputs == kImageOutputs ? "image outputs" : OrList(shown)) +
+         " only; end -o with " + OrList(endings) + ", or leave it out";
 }
 
 SavedValue SavedFor(const RenderOption& option, const Resolved& resolved) {

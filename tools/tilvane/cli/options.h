@@ -63,11 +63,42 @@ struct Resolved {
   const ResolvedValues& values;
 };
 
+// The kinds of output, as a set: the ones an option applies to.
+using Outputs = unsigned;
+inline constexpr Outputs kPngOutput = 1u << 0, kTiffOutput = 1u << 1, kExrOutput = 1u << 2,
+                         kJpegOutput = 1u << 3, kDpxOutput = 1u << 4, kWebpOutput = 1u << 5,
+                         kMovieOutput = 1u << 6, kStreamOutput = 1u << 7;
+inline constexpr Outputs kImageOutputs =
+    kPngOutput | kTiffOutput | kExrOutput | kJpegOutput | kDpxOutput | kWebpOutput;
+inline constexpr Outputs kEveryOutput = kImageOutputs | kMovieOutput | kStreamOutput;
+
+// The kind of output -o names; 0 for a name the tool does not write.
+Outputs OutputKindOf(const std::string& output);
+
+// A whole number's range, and what its ends mean ("" for nothing to say).
+struct Range {
+  int64_t min = 0, max = 0;
+  const char* low = "";
+  const char* high = "";
+};
+
+// A value checked against its option's rule: the number, for a range or a
+// number among choices, and the text as the rule takes it (a choice in lower
+// case).
+struct CheckedValue {
+  int64_t number = 0;
+  std::string text;
+};
+
 struct RenderOption {
   using Slot = std::variant<std::string RenderArgs::*, std::optional<std::string> RenderArgs::*,
                             bool RenderArgs::*>;
-  const char* names;     // as CLI11 takes them: "-o,--output"
-  const char* typeName;  // the value's name in --help; nullptr for a flag
+  const char* names;  // as CLI11 takes them: "-o,--output"
+  // The value's name in --help; "" for a flag. Left out, it is the range
+  // ("0-9") or the choices ("half|float").
+  std::string typeName{};
+  // "{values}" in it is the range ("1 (smallest) to 100 (best)") or the
+  // choices ("8 or 16").
   std::string help;
   Slot slot;
   bool number = false;  // a settings file holds it as a JSON number
@@ -86,6 +117,17 @@ struct RenderOption {
   // Not chosen, the render derives it from its layers (or a default): saved
   // marked so, and worked out again from the layers of a render reusing the file.
   bool derived = false;
+  // The value's rule, checked by ParseRequest: a whole number in `range`, or
+  // one of `choices` in any case (`oneOfChoices`). Others are checked where
+  // they are used (a colour space by the colour library, a codec by its
+  // container, the times by the job's timing).
+  std::optional<Range> range{};
+  bool oneOfChoices = false;
+  // Where a checked value goes in the request.
+  void (*set)(RenderRequest&, const CheckedValue&) = nullptr;
+  // The outputs it applies to. Given on the command line for another, it is
+  // refused by name; a settings file's waits for an output it fits.
+  Outputs outputs = kEveryOutput;
 
   // The long name without dashes: the option's key in a settings file.
   std::string key() const;
@@ -100,6 +142,20 @@ const RenderOption* FindRenderOption(const std::string& key);
 
 // The option that cannot be given with this one, either way round, or nullptr.
 const RenderOption* ExcludedWith(const RenderOption& option);
+
+// Whether the option is set to other than its default: given, on the command
+// line or by a settings file.
+bool IsGiven(const RenderOption& option, const RenderArgs& args);
+
+// The option's value in args as text ("" for none; a flag "true" or "").
+std::string ValueOf(const RenderOption& option, const RenderArgs& args);
+
+// text checked against the option's rule. Throws UsageError naming the option
+// and what to give.
+CheckedValue CheckValue(const RenderOption& option, const std::string& text);
+
+// Why the option does not apply to `output` (one kind), and what to do.
+std::string NotForOutput(const RenderOption& option, Outputs output);
 
 // What a render option saves: the resolved value, or the one given.
 SavedValue SavedFor(const RenderOption& option, const Resolved& resolved);

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "checker/version_info.h"
+#include "standin/packed_version.h"
 #include "tools/tilvane/cli/request.h"
 #include "tools/tilvane/cli/save_settings.h"
 #include "tools/tilvane/cli/settings.h"
@@ -16,7 +16,7 @@ namespace tilvane_tool {
 namespace {
 
 std::string EffectVersion(const LoadedPlugin& plugin) {
-  return plugin.host ? checker::VersionText(plugin.packedVersion()) : "";
+  return plugin.host ? standin::VersionText(plugin.packedVersion()) : "";
 }
 
 // The source the summary names for a rate or a range: an option the

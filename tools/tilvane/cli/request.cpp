@@ -98,13 +98,9 @@ int64_t KnownStep(const TimeRequest& time) {
   return time.stepAndScale ? time.stepAndScale->first : 1;
 }
 
-// The size, depth, times and PNG encoding.
+// The size, times and threads.
 void ParseScene(const RenderArgs& args, RenderRequest& request) {
   if (!args.size.empty()) request.size = ParseSize(args.size);
-  if (args.depth != "8" && args.depth != "16") {
-    throw UsageError("--depth '" + args.depth + "' is not valid; give 8 or 16");
-  }
-  request.depth = args.depth == "16" ? 16 : 8;
   ParseTimeUnits(args, request.time);
   const int64_t step = KnownStep(request.time);
   if (!args.duration.empty()) {
@@ -113,33 +109,15 @@ void ParseScene(const RenderArgs& args, RenderRequest& request) {
                      "a whole number of frames from 1 to " + std::to_string(kMaxTime / step));
   }
   request.threads = ParseThreads(args.threads);
-  if (!args.pngCompression.empty()) {
-    request.image.png.compression =
-        static_cast<int>(ParseInteger("--png-compression", args.pngCompression, 0, 9,
-                                      "a whole number from 0 (none) to 9 (smallest)"));
-  }
-  if (!args.pngFilter.empty()) {
-    const auto filter = PngFilterNamed(args.pngFilter);
-    if (!filter) {
-      throw UsageError("--png-filter '" + args.pngFilter + "' is not valid; give " +
-                       PngFilterNames());
-    }
-    request.image.png.filter = *filter;
-  }
 }
 
-// The options about files, which a stream is not. Given on the command line
-// they are a mistake; a settings file's wait for a file output.
-void RefuseFileOptionsForStream(const RenderArgs& args) {
-  const RenderArgs defaults;
-  for (const char* key :
-       {"start-number", "codec", "quality", "png-compression", "png-filter", "exr-compression",
-        "exr-type", "jpeg-quality", "tiff-compression", "dpx-bits"}) {
-    const auto* slot = std::get_if<std::string RenderArgs::*>(&FindRenderOption(key)->slot);
-    if (!slot || args.*(*slot) == defaults.*(*slot) || args.fromSettings.count(key)) continue;
-    throw UsageError("--" + std::string(key) +
-                     " does not apply to -o -, which writes the frames to standard output as "
-                     "raw RGBA; leave it out, or give -o a file name");
+// The options the output's kind does not take, as the table says. Given on
+// the command line they are a mistake; a settings file's wait for an output
+// they fit, so one look serves a movie, a sequence and a stream.
+void RefuseWhatDoesNotApply(const RenderArgs& args, Outputs output) {
+  for (const RenderOption& o : RenderOptions()) {
+    if ((o.outputs & output) || !IsGiven(o, args) || args.fromSettings.count(o.key())) continue;
+    throw UsageError(NotForOutput(o, output));
   }
 }
 
@@ -150,11 +128,8 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
       "a whole number from 0 to " + std::to_string(last) + " (frame × time step must fit)";
   request.stream = IsStreamOutput(args.output);
   // Before a range asks for a frame number in it.
-  if (request.stream) {
-    RefuseFileOptionsForStream(args);
-  } else {
-    CheckOutputFormat(args.output);
-  }
+  if (!request.stream) CheckOutputFormat(args.output);
+  RefuseWhatDoesNotApply(args, OutputKindOf(args.output));
   request.movie = IsMovieOutput(args.output);
   const auto pattern =
       request.movie || request.stream ? std::nullopt : FramePattern::Find(args.output);
@@ -163,19 +138,9 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
                      ": a movie holds every frame in one file; take the frame number (#### or "
                      "%04d) out of its name");
   }
-  // A settings file's movie settings wait for a movie; the command line's are a mistake.
   const auto given = [&](const std::string& key, const std::string& value) {
     return !value.empty() && !args.fromSettings.count(key);
   };
-  if (!request.movie && (given("codec", args.codec) || given("quality", args.quality))) {
-    throw UsageError(std::string(given("codec", args.codec) ? "--codec" : "--quality") +
-                     " applies to movies only; end -o with " + MovieExtensions() +
-                     ", or leave it out");
-  }
-  if (!args.quality.empty()) {
-    request.quality = static_cast<int>(
-        ParseInteger("--quality", args.quality, 0, 100, "a whole number from 0 to 100"));
-  }
   TimeRequest& time = request.time;
   if (!args.frames.empty()) {
     const size_t dash = args.frames.find('-', 1);
@@ -220,68 +185,11 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
   }
 }
 
-// name, in any case, if it is one of names; else a message naming option.
-template <size_t N>
-std::string OneOf(const std::string& option, const std::string& name,
-                  const char* const (&names)[N]) {
-  const std::vector<std::string> all(std::begin(names), std::end(names));
-  if (std::find(all.begin(), all.end(), Lower(name)) == all.end()) {
-    throw UsageError(option + " '" + name + "' is not valid; give " + OrList(all));
-  }
-  return Lower(name);
-}
-
-// Each image format's own options. Given on the command line for an output
-// of another format they are a mistake; a settings file's wait for theirs.
-void ParseImageOptions(const RenderArgs& args, RenderRequest& request) {
-  const auto format = FormatOf(args.output);
-  const auto is = [&](OutputFormat f) { return format == f; };
-  const struct {
-    const char* key;
-    const std::string& value;
-    bool applies;
-    const char* outputs;  // as the message names them, the first the one to end -o with
-  } options[] = {
-      {"exr-compression", args.exrCompression, is(OutputFormat::Exr), ".exr"},
-      {"exr-type", args.exrType, is(OutputFormat::Exr), ".exr"},
-      {"jpeg-quality", args.jpegQuality, is(OutputFormat::Jpeg), ".jpg/.jpeg"},
-      {"tiff-compression", args.tiffCompression, IsTiff(args.output), ".tif/.tiff"},
-      {"dpx-bits", args.dpxBits, is(OutputFormat::Dpx), ".dpx"},
-      {"webp-quality", args.webpQuality, is(OutputFormat::Webp), ".webp"},
-  };
-  for (const auto& o : options) {
-    if (o.value.empty() || o.applies || args.fromSettings.count(o.key)) continue;
-    const std::string outputs = o.outputs;
-    throw UsageError("--" + std::string(o.key) + " applies to " + outputs +
-                     " outputs only; end -o with " + outputs.substr(0, outputs.find('/')) +
-                     ", or leave it out");
-  }
-  ImageOptions& image = request.image;
-  if (!args.exrCompression.empty()) {
-    image.exrCompression = OneOf("--exr-compression", args.exrCompression, kExrCompressions);
-  }
-  if (!args.exrType.empty()) {
-    const char* const types[] = {"half", "float"};
-    image.exrFloat = OneOf("--exr-type", args.exrType, types) == "float";
-  }
-  const std::string quality = "a whole number from 1 (smallest) to 100 (best)";
-  if (!args.jpegQuality.empty()) {
-    image.jpegQuality =
-        static_cast<int>(ParseInteger("--jpeg-quality", args.jpegQuality, 1, 100, quality));
-  }
-  if (!args.tiffCompression.empty()) {
-    image.tiffCompression = OneOf("--tiff-compression", args.tiffCompression, kTiffCompressions);
-  }
-  if (!args.dpxBits.empty()) {
-    if (args.dpxBits != "10" && args.dpxBits != "16") {
-      throw UsageError("--dpx-bits '" + args.dpxBits + "' is not valid; give 10 or 16");
-    }
-    image.dpxBits = args.dpxBits == "16" ? 16 : 10;
-  }
-  if (!args.webpQuality.empty()) {
-    image.webpQuality =
-        static_cast<int>(ParseInteger("--webp-quality", args.webpQuality, 0, 100,
-                                      "a whole number from 0 (smallest) to 100 (best)"));
+// Every option the table gives a rule and a place in the request.
+void ParseValues(const RenderArgs& args, RenderRequest& request) {
+  for (const RenderOption& o : RenderOptions()) {
+    const std::string text = ValueOf(o, args);
+    if (o.set && !text.empty()) o.set(request, CheckValue(o, text));
   }
 }
 
@@ -289,8 +197,7 @@ void ParseImageOptions(const RenderArgs& args, RenderRequest& request) {
 
 int ParseThreads(const std::string& text) {
   if (text.empty()) return DefaultFrameThreads();
-  return static_cast<int>(
-      ParseInteger("--threads", text, 1, 1024, "a whole number from 1 to 1024"));
+  return static_cast<int>(CheckValue(*FindRenderOption("threads"), text).number);
 }
 
 RenderRequest ParseRequest(const RenderArgs& args) {
@@ -308,7 +215,7 @@ RenderRequest ParseRequest(const RenderArgs& args) {
                     args.loopIcon};
   ParseScene(args, request);
   ParseFrames(args, request);
-  ParseImageOptions(args, request);
+  ParseValues(args, request);
   return request;
 }
 

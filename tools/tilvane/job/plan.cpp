@@ -10,6 +10,7 @@
 #include "tools/tilvane/job/threads.h"
 #include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/movie_writer.h"
+#include "tools/tilvane/output/ordered_sink.h"
 #include "tools/tilvane/output/stream_writer.h"
 
 namespace tilvane_tool {
@@ -98,16 +99,24 @@ FrameFormat FormatOf(const Scene& scene) {
   return format;
 }
 
-std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& scene,
-                                     const FrameJobs& jobs,
-                                     const std::optional<std::string>& sound) {
+// The frames in job order to `writer`, said first unless quiet.
+std::unique_ptr<OrderedSink> InOrder(std::unique_ptr<FrameWriter> writer, const std::string& target,
+                                     const RenderRequest& request, size_t frames) {
+  if (!request.quiet) {
+    std::fprintf(stderr, "tilvane: writing %s as %s\n", target.c_str(), writer->describe().c_str());
+  }
+  return std::make_unique<OrderedSink>(std::move(writer), frames, FramesWaiting(request));
+}
+
+std::unique_ptr<OrderedSink> OpenMovie(const RenderRequest& request, const Scene& scene,
+                                       const FrameJobs& jobs,
+                                       const std::optional<std::string>& sound) {
   const size_t frames = jobs.size();
   MovieOptions options;
   static_cast<FrameFormat&>(options) = FormatOf(scene);
   options.codec = request.codec;
   options.quality = request.quality;
   options.frames = static_cast<int64_t>(frames);
-  options.verbose = !request.quiet;
   if (sound) {
     // The range rendered, in the layer's own seconds.
     const int64_t step = scene.timeStep;
@@ -115,15 +124,16 @@ std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& 
                                 {jobs.first * step, scene.timeScale},
                                 {static_cast<int64_t>(frames) * step, scene.timeScale}};
   }
-  return std::make_unique<MovieSink>(request.output, options, FramesWaiting(request));
+  return InOrder(std::make_unique<MovieWriter>(request.output, options), Quoted(request.output),
+                 request, frames);
 }
 
-std::unique_ptr<StreamSink> OpenStream(const RenderRequest& request, const Scene& scene,
-                                       const FrameJobs& jobs) {
+std::unique_ptr<OrderedSink> OpenStream(const RenderRequest& request, const Scene& scene,
+                                        const FrameJobs& jobs) {
   StreamOptions options;
   static_cast<FrameFormat&>(options) = FormatOf(scene);
-  return std::make_unique<StreamSink>(TakeStandardOutput(), options, jobs.size(),
-                                      FramesWaiting(request), !request.quiet);
+  return InOrder(std::make_unique<StreamWriter>(TakeStandardOutput(), options), "standard output",
+                 request, jobs.size());
 }
 
 }  // namespace
@@ -190,16 +200,13 @@ int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
                            : "an image file") +
          " carries none (--no-audio leaves this note out)");
   }
-  const std::unique_ptr<MovieSink> movie =
+  const std::unique_ptr<OrderedSink> sink =
       request.movie ? OpenMovie(request, plan.scene, plan.jobs, keepsSound ? sound : std::nullopt)
-                    : nullptr;
-  const std::unique_ptr<StreamSink> stream =
-      request.stream ? OpenStream(request, plan.scene, plan.jobs) : nullptr;
-  FrameSink* sink = movie ? static_cast<FrameSink*>(movie.get()) : stream.get();
+      : request.stream ? OpenStream(request, plan.scene, plan.jobs)
+                       : nullptr;
   const RenderSummary summary =
-      RenderFrames(plugin, plan.scene, plan.jobs, request.threads, !request.quiet, sink);
-  if (movie) movie->finish();
-  if (stream) stream->finish();
+      RenderFrames(plugin, plan.scene, plan.jobs, request.threads, !request.quiet, sink.get());
+  if (sink) sink->finish();
   if (!request.quiet) PrintSummary(summary, plan.timing);
   return 0;
 }

@@ -19,6 +19,25 @@ struct FrameFormat {
   std::string colorSpace;  // "" the effect's sRGB encoding
 };
 
+// What frames are written to one after another, a movie or a stream; an
+// OrderedSink hands it the render's frames in order.
+class FrameWriter {
+ public:
+  FrameWriter() = default;
+  virtual ~FrameWriter() = default;
+  FrameWriter(const FrameWriter&) = delete;
+  FrameWriter& operator=(const FrameWriter&) = delete;
+
+  // What writes the frames, for the line that says so before the render:
+  // "ProRes 4444 (prores_ks, yuva444p10le)", "NUT (rawvideo, rgba)".
+  virtual std::string describe() const = 0;
+  virtual void write(const standin::World& frame) = 0;
+  // After the last frame: completes the file or the stream.
+  virtual void finish() = 0;
+  // Whether the frames written are on disk, as FrameSink::onDisk.
+  virtual bool onDisk() const { return true; }
+};
+
 class FrameSink {
  public:
   virtual ~FrameSink() = default;

@@ -23,7 +23,6 @@ extern "C" {
 #include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/core/text.h"
 #include "tools/tilvane/output/av_handles.h"
-#include "tools/tilvane/output/ordered_sink.h"
 #include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
@@ -529,36 +528,5 @@ std::string MovieWriter::describe() const {
 void MovieWriter::write(const standin::World& frame) { state_->write(frame); }
 
 void MovieWriter::finish() { state_->finish(); }
-
-struct MovieSink::Queue {
-  MovieWriter writer;
-  OrderedSink order;
-
-  Queue(const std::string& path, const MovieOptions& options, size_t window)
-      : writer(path, options),
-        order([this](const standin::World& frame) { writer.write(frame); },
-              static_cast<size_t>(options.frames), window) {}
-};
-
-MovieSink::MovieSink(const std::string& path, const MovieOptions& options, size_t window)
-    : queue_(std::make_unique<Queue>(path, options, window)) {
-  if (options.verbose) {
-    std::fprintf(stderr, "tilvane: writing %s as %s\n", Quoted(path).c_str(),
-                 queue_->writer.describe().c_str());
-  }
-}
-
-MovieSink::~MovieSink() = default;
-
-void MovieSink::put(size_t index, standin::World frame) {
-  queue_->order.put(index, std::move(frame));
-}
-
-void MovieSink::abort() { queue_->order.abort(); }
-
-void MovieSink::finish() {
-  queue_->order.finish();
-  queue_->writer.finish();
-}
 
 }  // namespace tilvane_tool

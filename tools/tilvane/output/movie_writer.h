@@ -39,49 +39,27 @@ struct MovieOptions : FrameFormat {
   std::string codec;                 // as --codec gave it; "" the container's default
   std::optional<int> quality;        // 0-100 (--quality); none: the codec's default
   int64_t frames = 1;                // how many frames the movie holds
-  bool verbose = true;               // say which codec writes the movie
   std::optional<AudioSource> audio;  // none: a silent movie
 };
 
 // One movie being written. Frames go in in order; finish() completes the file.
-class MovieWriter {
+class MovieWriter : public FrameWriter {
  public:
   // Opens the encoder and the temporary file and writes the header. Throws
   // UsageError for a codec or quality that does not fit (naming the valid
   // ones) and WriteError when the file cannot be written.
   MovieWriter(const std::string& path, const MovieOptions& options);
-  ~MovieWriter();  // without finish(), the temporary file is removed
-  MovieWriter(const MovieWriter&) = delete;
-  MovieWriter& operator=(const MovieWriter&) = delete;
+  ~MovieWriter() override;  // without finish(), the temporary file is removed
 
-  // "ProRes 4444 (prores_ks, yuva444p10le)", and the sound's line when it has one.
-  std::string describe() const;
-  void write(const standin::World& frame);
+  // The codec, and the sound's line when it has one.
+  std::string describe() const override;
+  void write(const standin::World& frame) override;
   // Drains the encoder, writes the trailer and renames the file into place.
-  void finish();
+  void finish() override;
 
  private:
   struct State;
   std::unique_ptr<State> state_;
-};
-
-// A sink that hands frames to a movie in order from a thread of its own,
-// holding at most `window` frames waiting, so memory stays flat however long
-// the movie.
-class MovieSink : public FrameSink {
- public:
-  MovieSink(const std::string& path, const MovieOptions& options, size_t window);
-  ~MovieSink() override;
-
-  void put(size_t index, standin::World frame) override;
-  void abort() override;
-  // After the last put: waits for the encoder, then completes the file.
-  // Throws what the encoder met.
-  void finish();
-
- private:
-  struct Queue;
-  std::unique_ptr<Queue> queue_;
 };
 
 }  // namespace tilvane_tool

@@ -10,7 +10,7 @@
 namespace tilvane_tool {
 
 struct OrderedSink::Queue {
-  std::function<void(const standin::World&)> write;
+  std::unique_ptr<FrameWriter> writer;
   size_t total;
   size_t window;
   std::mutex mutex;
@@ -29,7 +29,7 @@ struct OrderedSink::Queue {
       auto node = waiting.extract(next);
       lock.unlock();
       try {
-        write(node.mapped());
+        writer->write(node.mapped());
       } catch (...) {
         lock.lock();
         error = std::current_exception();
@@ -43,9 +43,8 @@ struct OrderedSink::Queue {
   }
 };
 
-OrderedSink::OrderedSink(std::function<void(const standin::World&)> write, size_t total,
-                         size_t window)
-    : queue_(std::make_unique<Queue>(std::move(write), total, std::max<size_t>(window, 1))) {
+OrderedSink::OrderedSink(std::unique_ptr<FrameWriter> writer, size_t total, size_t window)
+    : queue_(std::make_unique<Queue>(std::move(writer), total, std::max<size_t>(window, 1))) {
   queue_->thread = std::thread([q = queue_.get()] { q->run(); });
 }
 
@@ -71,9 +70,12 @@ void OrderedSink::abort() {
   queue_->changed.notify_all();
 }
 
+bool OrderedSink::onDisk() const { return queue_->writer->onDisk(); }
+
 void OrderedSink::finish() {
   queue_->thread.join();
   if (queue_->error) std::rethrow_exception(queue_->error);
+  queue_->writer->finish();
 }
 
 }  // namespace tilvane_tool

@@ -1,10 +1,9 @@
 // Frames handed in by the render's threads in any order, passed on in job
-// order from a thread of its own: for a movie or a stream, which take their
-// frames one after another.
+// order from a thread of its own to the one writer of a movie or a stream,
+// which take their frames one after another.
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 
 #include "standin/world.h"
@@ -14,14 +13,16 @@ namespace tilvane_tool {
 
 class OrderedSink : public FrameSink {
  public:
-  // write takes jobs 0 to total - 1, in order. At most `window` frames wait
-  // for it, so memory stays flat however many frames there are.
-  OrderedSink(std::function<void(const standin::World&)> write, size_t total, size_t window);
+  // The writer takes jobs 0 to total - 1, in order. At most `window` frames
+  // wait for it, so memory stays flat however many frames there are.
+  OrderedSink(std::unique_ptr<FrameWriter> writer, size_t total, size_t window);
   ~OrderedSink() override;
 
   void put(size_t index, standin::World frame) override;
   void abort() override;
-  // After the last put: waits for the last write. Throws what a write threw.
+  bool onDisk() const override;
+  // After the last put: waits for the last write, then finishes the writer.
+  // Throws what the writer threw.
   void finish();
 
  private:

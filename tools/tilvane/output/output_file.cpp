@@ -260,13 +260,6 @@ std::optional<PngFilter> PngFilterNamed(const std::string& name) {
   return std::nullopt;
 }
 
-std::string PngFilterNames() {
-  std::string names;
-  for (const PngFilterEntry& e : kPngFilters)
-    names += (names.empty() ? "" : ", ") + std::string(e.name);
-  return names;
-}
-
 void EncodeAndWrite(const std::string& path, const OIIO::ImageSpec& given, OIIO::TypeDesc type,
                     const void* data, const PngOptions& png) {
   OIIO::ImageSpec spec = given;

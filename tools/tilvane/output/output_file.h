@@ -65,8 +65,6 @@ const char* PngFilterName(PngFilter filter);
 int PngFilterFlags(PngFilter filter);
 // The filter a name gives, in any case.
 std::optional<PngFilter> PngFilterNamed(const std::string& name);
-// Every name, separated by commas, for messages and help.
-std::string PngFilterNames();
 
 // How a PNG output is encoded: zlib level and row filter, from the command line.
 struct PngOptions {

@@ -22,7 +22,6 @@ extern "C" {
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/pixel_rows.h"
 #include "tools/tilvane/output/av_handles.h"
-#include "tools/tilvane/output/ordered_sink.h"
 
 namespace tilvane_tool {
 namespace {
@@ -237,36 +236,5 @@ std::string StreamWriter::describe() const {
 void StreamWriter::write(const standin::World& frame) { state_->write(frame); }
 
 void StreamWriter::finish() { state_->finish(); }
-
-struct StreamSink::Queue {
-  StreamWriter writer;
-  OrderedSink order;
-
-  Queue(int fd, const StreamOptions& options, size_t frames, size_t window)
-      : writer(fd, options),
-        order([this](const standin::World& frame) { writer.write(frame); }, frames, window) {}
-};
-
-StreamSink::StreamSink(int fd, const StreamOptions& options, size_t frames, size_t window,
-                       bool verbose)
-    : queue_(std::make_unique<Queue>(fd, options, frames, window)) {
-  if (verbose) {
-    std::fprintf(stderr, "tilvane: writing standard output as %s\n",
-                 queue_->writer.describe().c_str());
-  }
-}
-
-StreamSink::~StreamSink() = default;
-
-void StreamSink::put(size_t index, standin::World frame) {
-  queue_->order.put(index, std::move(frame));
-}
-
-void StreamSink::abort() { queue_->order.abort(); }
-
-void StreamSink::finish() {
-  queue_->order.finish();
-  queue_->writer.finish();
-}
 
 }  // namespace tilvane_tool

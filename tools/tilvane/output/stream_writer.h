@@ -32,42 +32,23 @@ struct StreamOptions : FrameFormat {};
 
 // One stream being written to a descriptor it closes when done. Each frame
 // is flushed as it is written, so a viewer shows it at once.
-class StreamWriter {
+class StreamWriter : public FrameWriter {
  public:
   // Writes the header. Throws WriteError.
   StreamWriter(int fd, const StreamOptions& options);
-  ~StreamWriter();
-  StreamWriter(const StreamWriter&) = delete;
-  StreamWriter& operator=(const StreamWriter&) = delete;
+  ~StreamWriter() override;
 
-  // "NUT (rawvideo, rgba)"
-  std::string describe() const;
+  std::string describe() const override;
   // Throws WriteError naming standard output, how many frames it took, and
   // what to do: for a reader that stopped reading, a message of its own.
-  void write(const standin::World& frame);
+  void write(const standin::World& frame) override;
   // Writes the trailer and closes the descriptor. Throws WriteError.
-  void finish();
+  void finish() override;
+  bool onDisk() const override { return false; }
 
  private:
   struct State;
   std::unique_ptr<State> state_;
-};
-
-// A sink that hands frames to a stream in job order, as MovieSink does.
-class StreamSink : public FrameSink {
- public:
-  StreamSink(int fd, const StreamOptions& options, size_t frames, size_t window, bool verbose);
-  ~StreamSink() override;
-
-  void put(size_t index, standin::World frame) override;
-  void abort() override;
-  bool onDisk() const override { return false; }
-  // After the last put: waits for the last frame, then ends the stream.
-  void finish();
-
- private:
-  struct Queue;
-  std::unique_ptr<Queue> queue_;
 };
 
 }  // namespace tilvane_tool
