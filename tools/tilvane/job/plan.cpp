@@ -56,10 +56,11 @@ std::vector<std::string> OutputsToCheck(const FrameJobs& jobs) {
   return outputs;
 }
 
-void PrintSummary(const RenderSummary& s, const Timing& timing) {
+void PrintSummary(const RenderSummary& s, const RenderPlan& plan) {
   // On stderr with the warnings and the progress, so that one log holds them all
   // and stdout only what a script reads.
-  std::fprintf(stderr, "tilvane: %s\n", timing.describe().c_str());
+  std::fprintf(stderr, "tilvane: %s\n", plan.timing.describe().c_str());
+  if (plan.frozen) std::fprintf(stderr, "tilvane: %s\n", plan.frozen->c_str());
   std::fprintf(stderr, "tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second), %s\n",
                static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
                s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0,
@@ -169,8 +170,9 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   // A numbered output's frames share it.
   if (!request.stream) MakeOutputDirectory(plan.jobs.path(0));
   WarnUnusedRates(time, scene.icon.get(), scene.displacement.get());
-  WarnPastLayerEnds(timing, time, scene.icon.get(), scene.displacement.get(),
+  WarnOutsideLayers(timing, time, scene.icon.get(), scene.displacement.get(),
                     request.layers.loopIcon);
+  plan.frozen = FrozenDisplacement(timing, time, scene.displacement.get());
   return plan;
 }
 
@@ -196,7 +198,7 @@ int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
       RenderFrames(plugin, plan.scene, plan.jobs, request.threads, !request.quiet, sink);
   if (movie) movie->finish();
   if (stream) stream->finish();
-  if (!request.quiet) PrintSummary(summary, plan.timing);
+  if (!request.quiet) PrintSummary(summary, plan);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/text.h"
+#include "tools/tilvane/input/layer_source.h"
 
 namespace tilvane_tool {
 namespace {
@@ -159,25 +160,55 @@ void WarnUnusedRates(const TimeRequest& request, const Layer* icon, const Layer*
   }
 }
 
-void WarnPastLayerEnds(const Timing& t, const TimeRequest& request, const Layer* icon,
+void WarnOutsideLayers(const Timing& t, const TimeRequest& request, const Layer* icon,
                        const Layer* displacement, bool loopIcon) {
   const std::vector<NamedLayer> layers = {{displacement, request.displacementRate},
                                           {icon, request.iconRate}};
-  // Past a layer's end its last picture holds; a range there is most likely
-  // a mistake about the layer's frame numbers, so it is said once.
+  // Outside a layer its first or last picture holds; a range there is most
+  // likely a mistake about the layer's frame numbers or its rate, so each end
+  // is said once.
   const FrameRange& range = t.frames;
   if (range.first == range.last && !request.frames) return;
+  const auto frames = [](int64_t from, int64_t to) {
+    return from == to ? "frame " + std::to_string(from) + " shows"
+                      : "frames " + NumberRanges({{from, to}}) + " show";
+  };
   for (const auto& [layer, own] : layers) {
     if (!layer || (layer == icon && loopIcon)) continue;
     const auto span = LayerSpan(*layer, t.rate(), own);
-    if (!span || range.last <= span->last) continue;
-    const int64_t from = std::max(range.first, span->last + 1);
-    const std::string past = from == range.last
-                                 ? "frame " + std::to_string(from) + " shows"
-                                 : "frames " + NumberRanges({{from, range.last}}) + " show";
-    Warn(Named(*layer) + " ends at frame " + std::to_string(span->last) + "; " + past +
-         " its last picture");
+    if (!span) continue;
+    if (range.first < span->first) {
+      Warn(Named(*layer) + " starts at frame " + std::to_string(span->first) + "; " +
+           frames(range.first, std::min(range.last, span->first - 1)) + " its first picture");
+    }
+    if (range.last > span->last) {
+      Warn(Named(*layer) + " ends at frame " + std::to_string(span->last) + "; " +
+           frames(std::max(range.first, span->last + 1), range.last) + " its last picture");
+    }
   }
+}
+
+std::optional<std::string> FrozenDisplacement(const Timing& t, const TimeRequest& request,
+                                              const Layer* displacement) {
+  if (!displacement || displacement->still() || displacement->frameCount() < 2 ||
+      t.frames.size() < 2) {
+    return std::nullopt;
+  }
+  // Unlooped, the picture shown only moves on with time: the ends tell.
+  const auto shown = [&](int64_t frame) {
+    return LayerPictureAt(*displacement, t.base.hostTime(frame), t.base.step(), t.base.scale(),
+                          request.displacementRate, false);
+  };
+  const int64_t picture = shown(t.frames.first);
+  if (shown(t.frames.last) != picture) return std::nullopt;
+  const int64_t count = displacement->frameCount();
+  const std::string which =
+      displacement->movieTimes()
+          ? "picture " + std::to_string(picture + 1) + " of " + std::to_string(count)
+          : "frame " + std::to_string(displacement->firstFrame() + picture) + " of " +
+                NumberRanges(
+                    {{displacement->firstFrame(), displacement->firstFrame() + count - 1}});
+  return "every frame shows the same picture of " + Named(*displacement) + " (" + which + ")";
 }
 
 std::string Timing::describe() const {

@@ -50,10 +50,17 @@ struct Timing {
 // Throws UsageError naming what gave a frame or a duration that does not fit.
 Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer* displacement);
 
-// Warns once for each layer the range runs past the end of (not for a
-// looped icon), once the job has passed its checks.
-void WarnPastLayerEnds(const Timing& timing, const TimeRequest& request, const Layer* icon,
+// Warns once for each end of a layer the range runs beyond, where its frames
+// freeze: before a sequence's first file (or a movie's first picture) they
+// show that, past its end its last picture; a looped icon has no end. Once
+// the job has passed its checks.
+void WarnOutsideLayers(const Timing& timing, const TimeRequest& request, const Layer* icon,
                        const Layer* displacement, bool loopIcon);
+
+// For the summary: when every frame of a range of several shows one picture
+// of a displacement layer that has several, says which; else none.
+std::optional<std::string> FrozenDisplacement(const Timing& timing, const TimeRequest& request,
+                                              const Layer* displacement);
 
 // Warns once for each layer rate given to a layer that has no use for it: a
 // movie keeps its pictures' own times and a still has none.
