@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "tests/tool/input/timed_layer.h"
 #include "tools/tilvane/core/errors.h"
 
 namespace tilvane_tool {
+
+void PrintTo(const FrameRange& r, std::ostream* os) { *os << r.first << "-" << r.last; }
+
 namespace {
 
 using tilvane_test::TimedLayer;
