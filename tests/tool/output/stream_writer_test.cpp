@@ -32,8 +32,7 @@ class StreamWriters : public tilvane_test::ToolTest {
     options.width = 5;
     options.height = 3;
     options.depth = depth;
-    options.timeStep = step;
-    options.timeScale = scale;
+    options.time = *TimeBase::FromStepAndScale(step, scale);
     const int fd = open(path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     EXPECT_GE(fd, 0);
     StreamWriter writer(fd, options);

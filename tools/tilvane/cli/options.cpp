@@ -88,7 +88,7 @@ std::vector<RenderOption> SceneOptions() {
        .number = true, .kept = true, .choices = Depths,
        .save = [](R r) { return Number(r.values.depth); }, .derived = true,
        .oneOfChoices = true, .set = [](Q q, V v) { q.depth = static_cast<int>(v.number); }},
-      // The host's time units are saved when given; else the rate, as used.
+      // The host's time step and scale are saved when given; else the rate, as used.
       {.names = "--rate", .typeName = "R",
        .help = "Frames a second: a whole number, N/D (24000/1001), or 23.976, 29.97, 47.952, "
                "59.94 or 119.88 for their exact fractions (default: the displacement movie's, "
@@ -99,13 +99,13 @@ std::vector<RenderOption> SceneOptions() {
        },
        .excludes = nullptr, .derived = true},
       {.names = "--time-step", .typeName = "S",
-       .help = "Host time units per frame, instead of --rate (default 1)",
+       .help = "The host's time step: its ticks a frame, instead of --rate (default 1)",
        .slot = &A::timeStep, .number = true, .kept = true,
        .save = [](R r) {
          return r.request.time.stepAndScale ? Number(r.values.timeStep) : SavedValue{};
        }},
       {.names = "--time-scale", .typeName = "TS",
-       .help = "Host time units per second, instead of --rate (default 30 x step)",
+       .help = "The host's time scale: its ticks a second, instead of --rate (default 30 x step)",
        .slot = &A::timeScale, .number = true, .kept = true,
        .save = [](R r) {
          return r.request.time.stepAndScale ? Number(r.values.timeScale) : SavedValue{};

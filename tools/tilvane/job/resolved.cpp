@@ -10,12 +10,12 @@ ResolvedValues ResolvedOf(const RenderPlan& plan) {
   v.width = scene.width;
   v.height = scene.height;
   v.depth = scene.depth;
-  v.rate = plan.timing.rate;
-  v.timeStep = scene.timeStep;
-  v.timeScale = scene.timeScale;
+  v.rate = plan.timing.rate();
+  v.timeStep = plan.timing.base.step();
+  v.timeScale = plan.timing.base.scale();
   v.first = plan.jobs.first;
   v.last = plan.jobs.last;
-  v.duration = scene.totalTime / scene.timeStep;
+  v.duration = plan.timing.duration;
   v.controls = scene.controls;
   return v;
 }

@@ -19,8 +19,8 @@ struct ResolvedValues {
   int32_t height = 0;
   int depth = 8;
   Rate rate{30, 1};
-  int32_t timeStep = 1;     // host time units a frame
-  uint32_t timeScale = 30;  // host time units a second
+  int32_t timeStep = 1;     // the host's ticks a frame
+  uint32_t timeScale = 30;  // the host's ticks a second
   int64_t first = 0;        // the frames rendered
   int64_t last = 0;
   int64_t duration = 300;              // the icon's length as the effect sees it, in frames
