@@ -19,6 +19,7 @@
 #include "src/params/params.h"
 #include "src/render/cell_painter.h"
 #include "src/render/render_options.h"
+#include "src/render/sharing_policy.h"
 #include "tests/render/render_scene.h"
 
 namespace tilvane_test {
