@@ -117,7 +117,8 @@ void SharingPolicy::RecordPush(int64_t waitNs, int64_t laneCells, int64_t nowNs,
 }
 
 void SharingPolicy::RecordDrain(int64_t waitNs, int64_t nowNs, TeamTally* tally) {
-  if (waitNs > kQueueWaitNs) RecordQueued(waitNs, true, queueOpenNs_, nowNs, tally);
+  // Members holding lanes have come: only the wait can be late.
+  RecordQueued(waitNs, true, queueOpenNs_, nowNs, tally);
 }
 
 }  // namespace tilvane
