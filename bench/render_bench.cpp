@@ -281,7 +281,7 @@ void QueueCells(benchmark::State& state, int threads) {
   tilvane::CellState cell{0, 0.5f, 0, &icon, kIcon, kIcon};
   int64_t cells = 0, waitNs = 0, ns = 0;
   for (auto _ : state) {
-    const int64_t start = tilvane::SharingPolicy::NowNs();
+    const int64_t start = tilvane::NowNs();
     if (team.size() > 1) team.Begin(&ServeQueue, &queue, team.size() - 1);
     for (int32_t row = 0; row < kRows; ++row) {
       for (int32_t column = 0; column < kUnits; ++column) {
@@ -292,7 +292,7 @@ void QueueCells(benchmark::State& state, int threads) {
     queue.Stop();
     if (team.size() > 1) team.Finish();
     queue.Open();
-    ns += tilvane::SharingPolicy::NowNs() - start;
+    ns += tilvane::NowNs() - start;
     cells += kRows * kUnits;
   }
   state.counters["members"] = team.size();

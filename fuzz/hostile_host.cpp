@@ -420,7 +420,8 @@ bool HostileHost::FailsOnCue(Op op, ledger::Call& call, PF_Err* code) {
 
 // ----- The call and the promises -------------------------------------------------
 
-PF_Err HostileHost::Call(PF_EntryPointFunc entry) {
+PF_Err HostileHost::Call(PF_EntryPointFunc entry,
+                         tilvane::TilvaneEntryWithThreadsFunc withThreads) {
   SetEnv("TILVANE_SIMD", plan_.simd);
   SetEnv("TILVANE_THREADS", plan_.threads);
   PF_InData* in = plan_.Has(Missing::InData) ? nullptr : r_.in.get();
@@ -434,7 +435,9 @@ PF_Err HostileHost::Call(PF_EntryPointFunc entry) {
   report_.units = plan_.units;
   gHost = this;
   books_.Begin();
-  report_.result = entry(plan_.cmd, in, out, params, output, nullptr);
+  report_.result = plan_.hostThreads != Plan::kRealHost && withThreads != nullptr
+                       ? withThreads(plan_.cmd, in, out, params, output, nullptr, plan_.hostThreads)
+                       : entry(plan_.cmd, in, out, params, output, nullptr);
   books_.End();
   gHost = nullptr;
   const auto* after = reinterpret_cast<const unsigned char*>(r_.out.get());

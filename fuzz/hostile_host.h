@@ -16,6 +16,7 @@
 #include "fuzz/plan.h"
 #include "ledger/host_skeleton.h"
 #include "ledger/ledger.h"
+#include "src/frame/entry.h"
 #include "src/host/host_api.h"
 #include "src/params/params.h"
 
@@ -46,7 +47,9 @@ class HostileHost : private ledger::FailureCue {
   HostileHost& operator=(const HostileHost&) = delete;
 
   // Sets the plug-in's environment overrides and makes the one call.
-  PF_Err Call(PF_EntryPointFunc entry);
+  // Through `withThreads` when the plan has the host fix the call's threads
+  // and the plug-in exports it, else through `entry`.
+  PF_Err Call(PF_EntryPointFunc entry, tilvane::TilvaneEntryWithThreadsFunc withThreads);
   // Every broken promise, in words; empty when the plug-in kept them all:
   // the ledger's, and this host's own guards.
   std::vector<std::string> BrokenPromises() const;

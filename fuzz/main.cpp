@@ -121,10 +121,14 @@ Options Parse(int argc, char** argv) {
   return o;
 }
 
+// The plug-in's entry that takes the threads of a call, when it has one.
+tilvane::TilvaneEntryWithThreadsFunc gEntryWithThreads = nullptr;
+
 // The plug-in, loaded for the whole run; exits with a hint where it cannot be.
 PF_EntryPointFunc LoadPlugin(const std::string& path) {
   try {
     static const standin::PluginLibrary library(path);
+    gEntryWithThreads = library.entryWithThreads();
     return library.entry();
   } catch (const standin::PluginLoadError& e) {
     if (e.kind() == standin::PluginLoadError::Kind::NoEntryPoint) {
@@ -147,7 +151,7 @@ std::vector<std::string> RunOne(PF_EntryPointFunc entry, uint64_t seed, PF_Err* 
   static fuzz::Records records;
   const fuzz::Plan plan = fuzz::MakePlan(seed);
   fuzz::HostileHost host(plan, records);
-  *result = host.Call(entry);
+  *result = host.Call(entry, gEntryWithThreads);
   *injected = host.InjectedFailures();
   return host.BrokenPromises();
 }

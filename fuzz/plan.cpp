@@ -328,6 +328,9 @@ Plan MakePlan(uint64_t seed) {
   PickValues(rng, p);
   PickWorlds(rng, p);
   PickFaults(rng, p);
+  // Drawn last, so that every other choice of a seed stays what it was.
+  const int hostThreads[] = {Plan::kRealHost, Plan::kRealHost, 0, 1, 3, 64, 100000, -5, INT32_MIN};
+  p.hostThreads = rng.Pick(hostThreads);
   return p;
 }
 
@@ -359,12 +362,14 @@ void PrintPlan(const Plan& p, std::ostream& out) {
   out.precision(17);  // slider values exactly as handed over
   out << "seed " << p.seed << "\n  command " << p.cmd << "\n  TILVANE_SIMD "
       << (p.simd.empty() ? "(unset)" : p.simd) << ", TILVANE_THREADS "
-      << (p.threads.empty() ? "(unset)" : p.threads) << "\n  time: current " << p.currentTime
-      << ", step " << p.timeStep << ", total " << p.totalTime << ", scale " << p.timeScale
-      << "\n  Units " << p.units << ", Displacement Effect " << p.displacementEffect
-      << ", Effect Intensity " << p.effectIntensity << ", Rotation Offset " << p.rotationOffset
-      << ", Scale Offset " << p.scaleOffset << ", Time Offset " << p.timeOffset << "\n  Border "
-      << p.border << ", Time Mapping " << p.timeMapping << ", Color Mapping " << p.colorMapping
+      << (p.threads.empty() ? "(unset)" : p.threads) << ", host's threads "
+      << (p.hostThreads == Plan::kRealHost ? "none (a real host)" : std::to_string(p.hostThreads))
+      << "\n  time: current " << p.currentTime << ", step " << p.timeStep << ", total "
+      << p.totalTime << ", scale " << p.timeScale << "\n  Units " << p.units
+      << ", Displacement Effect " << p.displacementEffect << ", Effect Intensity "
+      << p.effectIntensity << ", Rotation Offset " << p.rotationOffset << ", Scale Offset "
+      << p.scaleOffset << ", Time Offset " << p.timeOffset << "\n  Border " << p.border
+      << ", Time Mapping " << p.timeMapping << ", Color Mapping " << p.colorMapping
       << ", Transparency Mapping " << p.transparencyMapping << ", Seed " << p.seedValue
       << "\n  colours (a,r,g,b): border " << +p.borderColor.alpha << "," << +p.borderColor.red
       << "," << +p.borderColor.green << "," << +p.borderColor.blue << "  A " << +p.colorA.alpha

@@ -93,6 +93,11 @@ struct Plan {
   PF_Cmd cmd = 0;
   // The plug-in's run-time overrides; empty leaves the variable unset.
   std::string simd, threads;
+  // Threads the host fixes for the call through the plug-in's
+  // TilvaneEntryWithThreads, as the stand-in host does; kRealHost calls
+  // EntryPointFunc, as a real host does, and the plug-in keeps its own choice.
+  static constexpr int kRealHost = -1000;
+  int hostThreads = kRealHost;
 
   int32_t currentTime = 0, timeStep = 1, totalTime = 300;
   uint32_t timeScale = 30;

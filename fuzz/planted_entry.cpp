@@ -61,14 +61,25 @@ void AfterRender(PF_InData* in, PF_LayerDef* output, PF_Err err) {
   if (Planted("write-outside-output") && err == PF_Err_NONE) WritePastOutput(output);
 }
 
-}  // namespace
-
-TILVANE_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                                     PF_ParamDef* params[], PF_LayerDef* output, void*) {
-  const PF_Err err = tilvane::Dispatch(cmd, in_data, out_data, params, output);
+PF_Err RunAndPlant(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                   PF_LayerDef* output, int threads) {
+  const PF_Err err = tilvane::Dispatch(cmd, in_data, out_data, params, output, threads);
   // Faults are planted only where the plug-in itself ran the command.
   if (!tilvane::HasRecords(cmd, in_data, out_data, params, output)) return err;
   if (cmd == PF_Cmd_PARAMS_SETUP) AfterParamsSetup(out_data, err);
   if (cmd == PF_Cmd_RENDER) AfterRender(in_data, output, err);
   return err;
+}
+
+}  // namespace
+
+TILVANE_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                                     PF_ParamDef* params[], PF_LayerDef* output, void*) {
+  return RunAndPlant(cmd, in_data, out_data, params, output, 0);
+}
+
+TILVANE_EXPORT PF_Err TilvaneEntryWithThreads(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                                              PF_ParamDef* params[], PF_LayerDef* output, void*,
+                                              int threads) {
+  return RunAndPlant(cmd, in_data, out_data, params, output, threads);
 }

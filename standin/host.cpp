@@ -481,9 +481,20 @@ PF_Err Host::run(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output) {
       tCurrent = previous;
     }
   } running{this};
-  last_.result = entry_(cmd, in_.get(), out_.get(), params, output, nullptr);
+  last_.result =
+      cmd == PF_Cmd_RENDER && renderThreads_ > 0
+          ? entryWithThreads_(cmd, in_.get(), out_.get(), params, output, nullptr, renderThreads_)
+          : entry_(cmd, in_.get(), out_.get(), params, output, nullptr);
   last_.outAfter.assign(out, out + sizeof(PF_OutData));
   return last_.result;
+}
+
+void Host::setRenderThreads(tilvane::TilvaneEntryWithThreadsFunc entry, int threads) {
+  if (entry == nullptr && threads > 0) {
+    throw std::invalid_argument("the plug-in takes no threads per render (a Windows build?)");
+  }
+  entryWithThreads_ = entry;
+  renderThreads_ = threads;
 }
 
 PF_Err Host::globalSetup() { return run(PF_Cmd_GLOBAL_SETUP, nullptr, nullptr); }

@@ -15,6 +15,7 @@
 
 #include "ledger/host_skeleton.h"
 #include "ledger/ledger.h"
+#include "src/frame/entry.h"
 #include "src/host/host_api.h"
 #include "src/params/params.h"
 #include "standin/frame_source.h"
@@ -49,12 +50,16 @@ class PluginLibrary {
   PluginLibrary& operator=(const PluginLibrary&) = delete;
 
   PF_EntryPointFunc entry() const { return entry_; }
+  // The entry that takes the threads of a call (TilvaneEntryWithThreads);
+  // null where the library has none, as on Windows.
+  tilvane::TilvaneEntryWithThreadsFunc entryWithThreads() const { return entryWithThreads_; }
   const std::string& path() const { return path_; }
 
  private:
   std::string path_;
   void* handle_ = nullptr;
   PF_EntryPointFunc entry_ = nullptr;
+  tilvane::TilvaneEntryWithThreadsFunc entryWithThreads_ = nullptr;
 };
 
 // The books the host keeps come from the ledger the fuzzer shares.
@@ -109,6 +114,12 @@ class Host final : private ledger::FailureCue {
   PF_ANSICallbacksSuite1& ansiSuite() { return ansiSuite_; }
   PF_WorldSuite2& worldSuite() { return worldSuite_; }
   // Told of every progress report as the plug-in makes it.
+  // Renders on `threads` threads (0: the plug-in's own choice) through
+  // `entry`, the library's entryWithThreads(), which every render then calls
+  // instead of the entry point; the other commands still go to the entry
+  // point. A real host has no such call. Throws std::invalid_argument for a
+  // null entry with threads above 0.
+  void setRenderThreads(tilvane::TilvaneEntryWithThreadsFunc entry, int threads);
   void setProgressObserver(std::function<void(int32_t current, int32_t total)> observer) {
     progressObserver_ = std::move(observer);
   }
@@ -168,6 +179,8 @@ class Host final : private ledger::FailureCue {
   void FillOutput(const PF_Pixel* color, const PF_Rect* rect);
 
   PF_EntryPointFunc entry_;
+  tilvane::TilvaneEntryWithThreadsFunc entryWithThreads_ = nullptr;
+  int renderThreads_ = 0;
   int32_t paramCount_;
   HostTime time_;
   std::unique_ptr<PF_InData> in_;

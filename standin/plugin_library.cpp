@@ -51,6 +51,9 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
     throw PluginLoadError(PluginLoadError::Kind::NoEntryPoint,
                           "the plug-in " + path + " exports no EntryPointFunc");
   }
+  // Optional: a plug-in without it renders on its own choice of threads.
+  entryWithThreads_ = reinterpret_cast<tilvane::TilvaneEntryWithThreadsFunc>(
+      dlsym(handle_, tilvane::kEntryWithThreadsName));
 }
 
 PluginLibrary::~PluginLibrary() { dlclose(handle_); }

@@ -51,7 +51,7 @@ PF_Err About(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerD
 }
 
 PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                PF_LayerDef* output) {
+                PF_LayerDef* output, int renderThreads) {
   if (!HasRecords(cmd, in_data, out_data, params, output)) {
     return PF_Err_BAD_CALLBACK_PARAM;
   }
@@ -68,7 +68,7 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
         err = ParamsSetup(in_data, out_data, params, output);
         break;
       case PF_Cmd_RENDER:
-        err = Render(in_data, out_data, params, output);
+        err = Render(in_data, out_data, params, output, renderThreads);
         break;
       default:
         break;

@@ -12,6 +12,8 @@
 #include "src/render/cell_queue.h"
 #include "src/render/render_options.h"
 #include "src/render/row_team.h"
+#include "src/render/sharing_policy.h"
+#include "src/render/spin.h"
 #include "src/render/window_simd.h"
 
 namespace tilvane {
@@ -72,7 +74,7 @@ class CellPainter {
       route = CellRoute::kTeamOfOne;
     } else if (rows < 2 || pixels < kMinPixelsToShare) {
       route = CellRoute::kTooSmall;
-    } else if (!alwaysShare_ && !policy_.ShareNext(SharingPolicy::NowNs())) {
+    } else if (!alwaysShare_ && !policy_.ShareNext(NowNs())) {
       route = CellRoute::kAlone;
     } else if (pixels < kMaxQueuedCellPixels && CellQueue<Pixel>::Takes(*walk.icon)) {
       route = CellRoute::kQueued;
@@ -111,9 +113,9 @@ class CellPainter {
   ~CellPainter() {
     CloseQueue();
     if (!team_) return;
-    const int64_t start = SharingPolicy::NowNs();
+    const int64_t start = NowNs();
     team_.reset();
-    const int64_t end = SharingPolicy::NowNs();
+    const int64_t end = NowNs();
     if (!alwaysShare_) policy_.RecordStop(end - start, end, &tally_);
   }
   CellPainter(const CellPainter&) = delete;
@@ -143,26 +145,13 @@ class CellPainter {
     }
     if (!queueOpen_) {
       queue_->Open();
-      laneCellsAtOpen_ = queue_->MemberLaneCells();
-      queueOpenNs_ = SharingPolicy::NowNs();
-      shareWindowNs_ = queueOpenNs_;
-      shareWindowCpuNs_ = SharingPolicy::ThreadCpuNs();
+      if (!alwaysShare_) policy_.QueueOpened(NowNs(), queue_->MemberLaneCells());
       team_->Begin(&ServeQueue, &*queue_, team_->size() - 1);
       queueOpen_ = true;
     }
     int64_t waitNs = 0;
     const bool queued = queue_->Push(walk, &waitNs);
-    if (!alwaysShare_) {
-      const bool membersDrew = queue_->MemberLaneCells() > laneCellsAtOpen_;
-      const int64_t now = SharingPolicy::NowNs();
-      policy_.RecordQueued(waitNs, membersDrew, queueOpenNs_, now, &tally_);
-      if (shareWindowCpuNs_ >= 0 && now - shareWindowNs_ >= SharingPolicy::kShareWindowNs) {
-        const int64_t cpu = SharingPolicy::ThreadCpuNs();
-        policy_.RecordCallerShare(cpu - shareWindowCpuNs_, now - shareWindowNs_, now, &tally_);
-        shareWindowNs_ = now;
-        shareWindowCpuNs_ = cpu;
-      }
-    }
+    if (!alwaysShare_) policy_.RecordPush(waitNs, queue_->MemberLaneCells(), NowNs(), &tally_);
     return queued;
   }
 
@@ -174,9 +163,7 @@ class CellPainter {
     const int64_t waitNs = queue_->DrainRows(OutputRowOf(context_, walk, walk.RowAt(0)),
                                              OutputRowOf(context_, walk, walk.RowAt(rows - 1)));
     CountMemberLanes();
-    if (!alwaysShare_ && waitNs > SharingPolicy::kQueueWaitNs) {
-      policy_.RecordQueued(waitNs, true, queueOpenNs_, SharingPolicy::NowNs(), &tally_);
-    }
+    if (!alwaysShare_) policy_.RecordDrain(waitNs, NowNs(), &tally_);
   }
 
   // Draws what is queued, with the members, and sends them back to the team.
@@ -185,14 +172,12 @@ class CellPainter {
     queueOpen_ = false;
     const int64_t waitNs = queue_->Drain();
     queue_->Stop();
-    const int64_t start = SharingPolicy::NowNs();
+    const int64_t start = NowNs();
     team_->Finish();
-    const int64_t end = SharingPolicy::NowNs();
+    const int64_t end = NowNs();
     CountMemberLanes();
     if (alwaysShare_) return;
-    if (waitNs > SharingPolicy::kQueueWaitNs) {
-      policy_.RecordQueued(waitNs, true, queueOpenNs_, end, &tally_);
-    }
+    policy_.RecordDrain(waitNs, end, &tally_);
     policy_.RecordStop(end - start, end, &tally_);
   }
 
@@ -239,11 +224,7 @@ class CellPainter {
   std::optional<RowTeam> team_;
   std::optional<CellQueue<Pixel>> queue_;  // members leave it at CloseQueue
   bool queueOpen_ = false;                 // members are serving the queue
-  int64_t queueOpenNs_ = 0;
-  int64_t laneCellsAtOpen_ = 0;
-  int64_t laneCellsCounted_ = 0;  // of the members' lanes, those in the tally
-  int64_t shareWindowNs_ = 0;     // since when the caller's share of a core is judged
-  int64_t shareWindowCpuNs_ = 0;  // its processor time then; -1: not known
+  int64_t laneCellsCounted_ = 0;           // of the members' lanes, those in the tally
 };
 
 }  // namespace tilvane

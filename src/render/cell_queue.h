@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "src/render/cell_draw.h"
-#include "src/render/row_team.h"
+#include "src/render/spin.h"
 #include "src/render/window_simd.h"
 
 namespace tilvane {
@@ -58,7 +58,7 @@ class QueueLock {
       if (look % 1024 == 1023) {
         std::this_thread::yield();
       } else {
-        __builtin_ia32_pause();
+        Relax();
       }
     }
   }
@@ -141,7 +141,7 @@ class CellQueue {
       if (DrawBatch(true)) continue;
       if (stopping_.load(std::memory_order_acquire)) return;
       const auto changed = [&] { return version_.load(std::memory_order_acquire) != seen; };
-      if (SpinFor(kIdleSpinNs, changed)) continue;
+      if (SpinUntil(kIdleSpinNs, changed)) continue;
       // Counted before the last look, sequentially consistent with
       // Changed(): either this look sees the change or Changed() sees the
       // sleeper and wakes it.
@@ -332,12 +332,12 @@ class CellQueue {
   // the time waited.
   int64_t HelpOrWait(uint64_t seen) {
     if (DrawBatch(false)) return 0;
-    const int64_t start = SharingPolicy::NowNs();
+    const int64_t start = NowNs();
     const auto changed = [&] { return version_.load(std::memory_order_acquire) != seen; };
-    if (!SpinFor(kWaitSpinNs, changed)) {
+    if (!SpinUntil(kWaitSpinNs, changed)) {
       while (!changed()) std::this_thread::yield();
     }
-    return SharingPolicy::NowNs() - start;
+    return NowNs() - start;
   }
 
   // Tells waiting threads that a cell came, a lane came free or the
@@ -347,19 +347,6 @@ class CellQueue {
     if (sleepers_.load(std::memory_order_seq_cst) > 0) {
       std::lock_guard<std::mutex> lock(sleep_);
       changed_.notify_all();
-    }
-  }
-
-  template <typename Ready>
-  static bool SpinFor(int64_t ns, Ready ready) {
-    constexpr int kLooksPerClockRead = 64;
-    const int64_t end = SharingPolicy::NowNs() + ns;
-    for (;;) {
-      for (int look = 0; look < kLooksPerClockRead; ++look) {
-        if (ready()) return true;
-        __builtin_ia32_pause();
-      }
-      if (SharingPolicy::NowNs() >= end) return ready();
     }
   }
 

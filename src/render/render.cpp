@@ -137,7 +137,8 @@ std::optional<GridGeometry> SetUpPass(PF_InData* in, PF_EffectWorld* output,
 
 }  // namespace
 
-PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDef* output) {
+PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDef* output,
+              int threads) {
   SuiteHandler suites(in_data->pica_basicP);
   SPBasicSuite* basic = suites.BasicSuite();
   const PF_WorldSuite2* worldSuite = nullptr;
@@ -164,7 +165,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
       .displacement = IsDrawable(displacementRecord.u.ld) ? &displacementRecord.u.ld : nullptr,
       .icon = &iconRecord,
   };
-  const RenderOptions options = ReadRenderOptions();
+  const RenderOptions options = ReadRenderOptions(threads);
   if (pixelFormat == PF_PixelFormat_ARGB64) {
     RunCellLoops<PF_Pixel16>(pass, options, &err);
   } else {

@@ -2,9 +2,11 @@
 
 #include <cpuid.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 namespace tilvane {
@@ -69,18 +71,16 @@ RenderOptions ParseRenderOptions(const char* simd, const char* threads, SimdPath
     options.simd = static_cast<int>(wanted) < static_cast<int>(best) ? wanted : best;
   }
   if (threads != nullptr) {
-    char* end = nullptr;
-    const long n = std::strtol(threads, &end, 10);
-    if (end != threads && *end == '\0' && n >= 1) {
-      options.threads = n > kMaxRenderThreads ? kMaxRenderThreads : static_cast<int>(n);
-    }
+    const std::optional<int> asked = ParseThreadCount(threads);
+    if (asked && *asked >= 1) options.threads = *asked;
   }
   return options;
 }
 
-RenderOptions ReadRenderOptions() {
+RenderOptions ReadRenderOptions(int hostThreads) {
   RenderOptions options = ParseRenderOptions(
       std::getenv("TILVANE_SIMD"), std::getenv("TILVANE_THREADS"), BestSimdPath(), CoreCount());
+  if (hostThreads > 0) options.threads = std::min(hostThreads, kMaxRenderThreads);
   const char* sharing = std::getenv("TILVANE_SHARING");
   options.alwaysShare = sharing != nullptr && SameText(sharing, "always");
   return options;

@@ -4,6 +4,8 @@
 // at every render.
 #pragma once
 
+#include "src/render/thread_count.h"
+
 namespace tilvane {
 
 enum class SimdPath : int { kScalar = 0, kSse2 = 1, kAvx2 = 2, kAvx512 = 3 };
@@ -11,9 +13,6 @@ enum class SimdPath : int { kScalar = 0, kSse2 = 1, kAvx2 = 2, kAvx512 = 3 };
 // Each path's name, as TILVANE_SIMD spells it and reports print it.
 inline constexpr const char* kSimdPathNames[] = {"scalar", "sse2", "avx2", "avx512"};
 constexpr const char* SimdPathName(SimdPath path) { return kSimdPathNames[static_cast<int>(path)]; }
-
-// The most the threads of one render may number.
-inline constexpr int kMaxRenderThreads = 64;
 
 struct RenderOptions {
   SimdPath simd;
@@ -29,10 +28,13 @@ SimdPath BestSimdPath();
 
 // TILVANE_SIMD=scalar|sse2|avx2|avx512 asks for a path; one the CPU lacks
 // falls back to the best it has, and anything else means the best.
-// TILVANE_THREADS=N asks for N threads; unset, 0 or unreadable means one per
-// core. Both are capped to what the machine and kMaxRenderThreads allow.
+// TILVANE_THREADS asks for threads as ParseThreadCount reads it; unset, 0 or
+// unreadable means one per core, at most kMaxRenderThreads.
 // TILVANE_SHARING=always sets alwaysShare; anything else leaves it unset.
-RenderOptions ReadRenderOptions();
+// `hostThreads`, when above 0, are the threads the stand-in host fixed for
+// this render (TilvaneEntryWithThreads): they take the place of
+// TILVANE_THREADS, capped to kMaxRenderThreads.
+RenderOptions ReadRenderOptions(int hostThreads = 0);
 
 // The same decisions from given texts (null for unset), for the tests.
 RenderOptions ParseRenderOptions(const char* simd, const char* threads, SimdPath best, int cores);

@@ -19,6 +19,7 @@
 #include "src/params/params.h"
 #include "src/render/cell_painter.h"
 #include "src/render/render_options.h"
+#include "src/render/sharing_policy.h"
 #include "tests/render/render_scene.h"
 
 namespace tilvane_test {
@@ -279,6 +280,49 @@ TEST(SharingPolicy, ASlowStopCountsAndTheVerdictCarriesOverToTheNextRender) {
   TeamTally other;
   SharingPolicy(&memory).RecordStop(300'000, kEnd, &other);
   EXPECT_EQ(memory.aloneUntilNs.load(), until);
+}
+
+TEST(SharingPolicy, TheQueuesClocksJudgeMembersThatNeverCameLongDrainsAndTheCallersShare) {
+  constexpr int64_t kWake = SharingPolicy::kWakeNs;
+  constexpr int64_t kWindow = SharingPolicy::kShareWindowNs;
+  SharingMemory memory;
+  TeamTally tally;
+  {
+    // Members that drew no lane since the queue opened: late after kWakeNs.
+    SharingPolicy policy(&memory);
+    policy.QueueOpened(kEnd, 5);
+    policy.RecordPush(0, 5, kEnd + kWake, &tally);
+    EXPECT_EQ(tally.lateJoins, 0) << "a thread's start, a core's wake-up";
+    policy.RecordPush(0, 5, kEnd + kWake + 1, &tally);
+    EXPECT_EQ(tally.lateJoins, 1) << "the caller copied icons for nobody";
+  }
+  {
+    SharingPolicy policy(&memory);
+    policy.QueueOpened(kEnd, 5);
+    policy.RecordPush(0, 6, kEnd + kWake + 1, &tally);
+    EXPECT_EQ(tally.lateJoins, 1) << "they drew a lane";
+    // A drain waiting for lanes members hold: late beyond kQueueWaitNs.
+    policy.RecordDrain(SharingPolicy::kQueueWaitNs, kEnd + kWake + 2, &tally);
+    EXPECT_EQ(tally.lateJoins, 1);
+    policy.RecordDrain(SharingPolicy::kQueueWaitNs + 1, kEnd + kWake + 3, &tally);
+    EXPECT_EQ(tally.lateJoins, 2);
+    EXPECT_EQ(tally.lateNs, SharingPolicy::kQueueWaitNs + 1);
+  }
+  if (SharingPolicy::ThreadCpuNs() < 0) GTEST_SKIP() << "no thread clock fine enough here";
+  {
+    // The caller's share of a core, judged once a window has passed: this
+    // thread spends microseconds of processor time over the 4 ms claimed.
+    SharingPolicy policy(&memory);
+    const int64_t open = kEnd;
+    policy.QueueOpened(open, 0);
+    policy.RecordPush(0, 1, open + kWindow - 1, &tally);
+    EXPECT_EQ(tally.lateJoins, 2) << "the window has not passed";
+    policy.RecordPush(0, 1, open + kWindow, &tally);
+    EXPECT_EQ(tally.lateJoins, 3) << "a share far below kMinCallerShare";
+    // The next window starts there.
+    policy.RecordPush(0, 1, open + kWindow + 1, &tally);
+    EXPECT_EQ(tally.lateJoins, 3);
+  }
 }
 
 // Painting through the team: one thread that asks for no team, cells too

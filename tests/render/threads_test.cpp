@@ -6,7 +6,11 @@
 // renders on one thread. The scenes are
 // large enough for the render to split its cells' windows among workers, or
 // to queue its small cells for them, icons copied, neighbours overlapping.
+#include <dirent.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -254,6 +258,53 @@ TEST(RenderThreadsErrors, ACheckOutFailingWhileCellsAreQueuedLeavesTheFrameOfOne
       EXPECT_TRUE(got.samePixels(want));
     }
   }
+}
+
+// The threads this process runs now, the test's own included.
+int ProcessThreads() {
+  DIR* tasks = opendir("/proc/self/task");
+  if (tasks == nullptr) return -1;
+  int count = 0;
+  while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+  closedir(tasks);
+  return count;
+}
+
+// The most threads the plug-in ran beside the caller while it rendered a frame
+// of four cells, each large enough to be shared, as the host's progress
+// calls between rows of cells saw them.
+int MembersDuringRender(standin::Host& host) {
+  host.setLayer(PARAM_ICON_LAYER, standin::StillSource(Solid(256, 256, 8, {255, 1, 2, 3})));
+  host.setInt(PARAM_UNITS, 2);
+  const int before = ProcessThreads();
+  int most = 0;
+  host.setProgressObserver(
+      [&](int32_t, int32_t) { most = std::max(most, ProcessThreads() - before); });
+  World out(1024, 1024, 8);
+  EXPECT_EQ(host.render(out), PF_Err_NONE);
+  host.setProgressObserver(nullptr);
+  return most;
+}
+
+TEST(RenderThreadsPerRender, TheStandInHostFixesThemAndARealHostKeepsThePlugInsOwnChoice) {
+  ScopedEnv env("TILVANE_SHARING", "always");
+  env.Set("TILVANE_THREADS", "3");
+  auto host = RenderHost();
+  // A real host knows only EntryPointFunc.
+  EXPECT_EQ(MembersDuringRender(*host), 2) << "TILVANE_THREADS, the plug-in's own choice";
+  const tilvane::TilvaneEntryWithThreadsFunc entry = Plugin().entryWithThreads();
+  ASSERT_NE(entry, nullptr) << "the Linux build exports it";
+  host->setRenderThreads(entry, 5);
+  EXPECT_EQ(MembersDuringRender(*host), 4);
+  // Two hosts in one process, each with its own count.
+  auto other = RenderHost();
+  other->setRenderThreads(entry, 1);
+  EXPECT_EQ(MembersDuringRender(*other), 0);
+  EXPECT_EQ(MembersDuringRender(*host), 4);
+  host->setRenderThreads(entry, 0);
+  EXPECT_EQ(MembersDuringRender(*host), 2) << "0: the plug-in's own choice again";
+  EXPECT_STREQ(std::getenv("TILVANE_THREADS"), "3") << "nothing written to the environment";
+  EXPECT_THROW(host->setRenderThreads(nullptr, 2), std::invalid_argument);
 }
 
 }  // namespace

@@ -275,8 +275,22 @@ TEST(RenderOptions, EnvironmentOverridesChooseAPathTheCpuHasAndABoundedThreadCou
   // Threads: whole numbers from 1, capped at 64; anything else means the cores.
   EXPECT_EQ(ParseRenderOptions(nullptr, "7", avx2, 2).threads, 7);
   EXPECT_EQ(ParseRenderOptions(nullptr, "1000", avx2, 2).threads, tilvane::kMaxRenderThreads);
-  for (const char* bad : {"0", "-3", "two", "4x", ""}) {
+  for (const char* bad : {"0", "-3", "two", "4x", "", "+2", " 2"}) {
     EXPECT_EQ(ParseRenderOptions(nullptr, bad, avx2, 3).threads, 3) << bad;
+  }
+}
+
+TEST(ThreadCount, OneRuleForThePlugInAndTheToolDigitsAloneZeroForEveryCore) {
+  using tilvane::ParseThreadCount;
+  constexpr int kMax = tilvane::kMaxRenderThreads;
+  EXPECT_EQ(ParseThreadCount("0"), 0) << "one per core";
+  EXPECT_EQ(ParseThreadCount("1"), 1);
+  EXPECT_EQ(ParseThreadCount("007"), 7);
+  EXPECT_EQ(ParseThreadCount("64"), kMax);
+  EXPECT_EQ(ParseThreadCount("65"), kMax);
+  EXPECT_EQ(ParseThreadCount("99999999999999999999999"), kMax) << "no overflow";
+  for (const char* bad : {"", "-1", "+2", " 2", "2 ", "1.5", "1e3", "abc", "4x", "0x10"}) {
+    EXPECT_EQ(ParseThreadCount(bad), std::nullopt) << "'" << bad << "'";
   }
 }
 

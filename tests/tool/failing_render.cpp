@@ -2,6 +2,6 @@
 // error returned by the effect can be seen.
 #include "src/render/render.h"
 
-PF_Err tilvane::Render(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*) {
+PF_Err tilvane::Render(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, int) {
   return PF_Err_OUT_OF_MEMORY;
 }

@@ -38,7 +38,7 @@ int Info(const LoadedPlugin& plugin) {
   std::printf("Match:     %s\n", TILVANE_MATCH_NAME);
   std::printf("Category:  %s\n", TILVANE_CATEGORY);
   std::printf("Version:   %s\n", standin::VersionText(out.my_version).c_str());
-  std::printf("Render:    %s\n", PathAndThreads().c_str());
+  std::printf("Render:    %s\n", PathAndThreads(ThreadsPerFrame(1)).c_str());
   std::printf("About:\n  %s\n", IndentedAbout(out).c_str());
   std::printf("Parameters (%zu, as registered at parameter set-up):\n%s", plugin.table().size(),
               DescribeParameters(plugin.table()).c_str());

@@ -274,9 +274,8 @@ std::vector<std::string> RunDemo(const standin::PluginLibrary& plugin,
                                  const std::vector<standin::RegisteredParam>& table,
                                  const DemoOptions& options) {
   namespace fs = std::filesystem;
-  // The sequence's frames share the cores; the stills take the same threads
-  // per frame, since they are fixed before any thread starts.
-  FixThreadsPerFrame(FramesAtOnce(options.threads, kSequenceFrames));
+  // A TILVANE_THREADS that is no number of threads is refused before any work.
+  ThreadsPerFrame(FramesAtOnce(options.threads, kSequenceFrames));
   std::error_code ec;
   fs::create_directories(options.directory, ec);
   if (!fs::is_directory(options.directory) || access(options.directory.c_str(), W_OK) != 0) {

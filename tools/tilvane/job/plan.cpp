@@ -65,7 +65,7 @@ void PrintSummary(const RenderSummary& s, const RenderPlan& plan) {
   std::fprintf(stderr, "tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second), %s\n",
                static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
                s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0,
-               PathAndThreads().c_str());
+               PathAndThreads(s.threadsPerFrame).c_str());
   // Each displacement frame is resized once, however many output frames show it.
   if (s.fittedFrames > 0) {
     std::fprintf(stderr, "tilvane: fitted %lld displacement frame%s to the output\n",
@@ -138,13 +138,13 @@ AudioSource SoundOfRange(const std::string& movie, const TimeBase& time, FrameRa
 }
 
 RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls) {
-  // Before the layers open, since their readers may start threads; a range
-  // the layers give is taken to be long.
+  // Before the layers open: a TILVANE_THREADS that is no number of threads is
+  // refused before any work. A range the layers give is taken to be long.
   const TimeRequest& time = request.time;
   const size_t frames = time.frames       ? static_cast<size_t>(time.frames->size())
                         : time.manyFrames ? static_cast<size_t>(std::max(1, request.threads))
                                           : 1;
-  FixThreadsPerFrame(FramesAtOnce(request.threads, frames));
+  ThreadsPerFrame(FramesAtOnce(request.threads, frames));
   RenderPlan plan;
   Scene& scene = plan.scene;
   scene.depth = request.depth;

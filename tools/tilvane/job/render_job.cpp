@@ -110,8 +110,9 @@ void PrepareLayers(Scene& scene, const LayerOptions& options, const FrameJobs& j
   }
 }
 
-std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin) {
+std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin, int threads) {
   auto host = std::make_unique<standin::Host>(plugin.entry());
+  host->setRenderThreads(plugin.entryWithThreads(), threads);
   host->keepLog(false);  // a long sequence would pile up calls nobody reads
   if (PF_Err err = host->globalSetup()) throw EffectFailed(err, "at global set-up");
   if (PF_Err err = host->paramsSetup()) throw EffectFailed(err, "at parameter set-up");
@@ -171,12 +172,13 @@ struct Workers {
   const Sources& sources;
   ProgressBar& bar;
   FramesWritten& written;
+  int threadsPerFrame;
   std::atomic<size_t> next{0};
   FirstError error;
 
   void work(int worker) {
     try {
-      auto host = SetUpHost(plugin);
+      auto host = SetUpHost(plugin, threadsPerFrame);
       ApplyControls(*host, scene.controls);
       if (sources.icon) host->setLayer(PARAM_ICON_LAYER, sources.icon);
       if (sources.displacement) host->setLayer(PARAM_DISPLACEMENT_LAYER, sources.displacement);
@@ -264,7 +266,8 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
                        : "the stream on standard output ends short";
   const InterruptReport interrupts(unwritten.empty() ? &written : nullptr, unwritten);
 
-  Workers team{plugin, scene, jobs, sink, sources, bar, written, {0}, {}};
+  const int threadsPerFrame = ThreadsPerFrame(workers);
+  Workers team{plugin, scene, jobs, sink, sources, bar, written, threadsPerFrame, {0}, {}};
   team.run(workers);
   bar.finish();
   if (jobs.size() > 1 && !sink) {
@@ -280,7 +283,7 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   return RenderSummary{static_cast<int64_t>(jobs.size()), elapsed.count(),
-                       sources.displacementUsage->fitted.load()};
+                       sources.displacementUsage->fitted.load(), threadsPerFrame};
 }
 
 }  // namespace tilvane_tool

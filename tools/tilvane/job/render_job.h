@@ -57,6 +57,7 @@ struct RenderSummary {
   int64_t frames = 0;
   double seconds = 0;
   int64_t fittedFrames = 0;  // displacement frames resized to the output
+  int threadsPerFrame = 1;   // as ThreadsPerFrame fixed them for the run
 };
 
 // Renders every job on up to `threads` threads, each frame on one thread with
@@ -65,7 +66,7 @@ struct RenderSummary {
 // code the effect returned (exit 1), UsageError for a layer that failed or
 // memory that ran short (exit 2) and WriteError for an output that could not
 // be written (exit 3); frames already finished stay written, the failing one
-// is not. Each frame renders on the threads FixThreadsPerFrame fixed.
+// is not. Each frame renders on ThreadsPerFrame of the frames at once.
 // With a sink, frames go to it (by job index) instead of to their paths.
 RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& scene,
                            const FrameJobs& jobs, int threads, bool progress,
@@ -83,6 +84,7 @@ void PrepareLayers(Scene& scene, const LayerOptions& options, const FrameJobs& j
 
 // Sets up a host on the plug-in and returns it; throws HostError when global
 // or parameter set-up fails.
-std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin);
+// Its renders take `threads` threads (0: the plug-in's own choice).
+std::unique_ptr<standin::Host> SetUpHost(const standin::PluginLibrary& plugin, int threads = 0);
 
 }  // namespace tilvane_tool

@@ -1,12 +1,13 @@
 #include "tools/tilvane/job/threads.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include "src/render/render_options.h"
+#include "src/render/thread_count.h"
 #include "tools/tilvane/core/errors.h"
 
 namespace tilvane_tool {
@@ -19,27 +20,25 @@ int FramesAtOnce(int threads, size_t frames) {
   return static_cast<int>(std::clamp<int64_t>(threads, 1, static_cast<int64_t>(frames)));
 }
 
-void FixThreadsPerFrame(int framesAtOnce) {
+int ThreadsPerFrame(int framesAtOnce) {
   if (const char* given = std::getenv("TILVANE_THREADS")) {
-    // The plug-in ignores what it cannot read; the user meant something by it.
-    const std::string text = given;
-    long n = -1;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || n < 0) {
-      throw UsageError("TILVANE_THREADS " + Quoted(text) +
+    const std::optional<int> asked = tilvane::ParseThreadCount(given);
+    // The plug-in would ignore what it cannot read; the user meant something by it.
+    if (!asked) {
+      throw UsageError("TILVANE_THREADS " + Quoted(given) +
                        " is not valid; give the threads of each frame as a whole number from 1 "
                        "to " +
                        std::to_string(tilvane::kMaxRenderThreads) +
                        " (0: one per core), or unset it");
     }
-    return;
+    if (*asked > 0) return *asked;
+    return std::min(DefaultFrameThreads(), tilvane::kMaxRenderThreads);
   }
-  const int perFrame = std::max(1, DefaultFrameThreads() / std::max(1, framesAtOnce));
-  setenv("TILVANE_THREADS", std::to_string(perFrame).c_str(), 1);
+  return std::max(1, DefaultFrameThreads() / std::max(1, framesAtOnce));
 }
 
-std::string PathAndThreads() {
-  const tilvane::RenderOptions options = tilvane::ReadRenderOptions();
+std::string PathAndThreads(int threadsPerFrame) {
+  const tilvane::RenderOptions options = tilvane::ReadRenderOptions(threadsPerFrame);
   const tilvane::SimdPath best = tilvane::BestSimdPath();
   std::string text = std::string(tilvane::SimdPathName(options.simd)) + " path";
   if (options.simd != best) {
