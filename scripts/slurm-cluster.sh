@@ -62,7 +62,7 @@ end_processes() {
 }
 
 stop_cluster() {
-  local dir=$1 name pid pids=() steps
+  local dir=$1 name pid pids=() steps jobs
   [ -d "$dir" ] || return 0
   [ -f "$dir/pids/slurmctld" ] || [ -f "$dir/pids/munged" ] || [ -f "$dir/slurm.conf" ] ||
     die "$dir holds no cluster this script started; nothing stopped."
@@ -73,7 +73,10 @@ stop_cluster() {
   fi
   # Running steps outlive slurmd by design: cancel the jobs while the controller still answers.
   if [ -f "$dir/pids/slurmctld" ] && alive "$(cat "$dir/pids/slurmctld")"; then
-    SLURM_CONF=$dir/slurm.conf timeout 10 scancel --full --quiet --user=root 2>/dev/null || true
+    mapfile -t jobs < <(SLURM_CONF=$dir/slurm.conf timeout 10 squeue --noheader --format=%i)
+    if [ "${#jobs[@]}" -gt 0 ]; then
+      SLURM_CONF=$dir/slurm.conf timeout 10 scancel --full --quiet "${jobs[@]}" 2>/dev/null || true
+    fi
     for _ in $(seq 50); do
       [ -n "$(step_daemons "$dir")" ] || break
       sleep 0.1
@@ -94,10 +97,12 @@ stop_cluster() {
   rm -rf "$dir"
 }
 
-# A TCP port nothing listens on, other than those given.
+# A TCP port no socket is bound to, other than those given.
 free_port() {
   local used port
-  used=$(ss -Hltn | awk '{sub(/.*:/, "", $4); print $4}')
+  used=$(for table in /proc/net/tcp /proc/net/tcp6; do
+    [ -r "$table" ] && tail -n +2 "$table"
+  done | while read -r _ address _; do echo $((16#${address##*:})); done)
   for _ in $(seq 500); do
     port=$((20000 + RANDOM % 30000))
     grep -qx "$port" <<<"$used" && continue
@@ -139,7 +144,7 @@ wait_for() {
 start_cluster() {
   local dir=$1 owner=${2:-} node ctld_port slurmd_port memory cpus
   [ "$(id -u)" -eq 0 ] || die "start runs as root: slurmd must, to run jobs as their users."
-  for tool in munged mungekey munge slurmctld slurmd sinfo scancel ss setsid; do
+  for tool in munged mungekey munge slurmctld slurmd sinfo squeue scancel setsid; do
     command -v "$tool" >/dev/null || die "$tool is not installed; run scripts/deps.sh as root."
   done
   case "$dir" in /*) ;; *) dir=$PWD/$dir ;; esac
@@ -147,8 +152,9 @@ start_cluster() {
     die "$dir is not empty; give a new folder (a cluster there? stop it with: $0 stop $dir)."
   fi
   mkdir -p "$dir"/{munge,state,spool,log,pids}
-  # munged refuses a key or socket folder that others can write to.
-  chmod 700 "$dir" "$dir/munge"
+  # munged refuses a key or socket folder that others can write to; users other than root reach
+  # munge's socket and slurm.conf through them to submit jobs.
+  chmod 755 "$dir" "$dir/munge"
 
   mungekey --create --keyfile="$dir/munge/munge.key" 2>"$dir/log/mungekey.out" ||
     die "mungekey could not write $dir/munge/munge.key: $(cat "$dir/log/mungekey.out")"
@@ -208,6 +214,7 @@ ReturnToService=2
 # Finished jobs stay known to squeue and scontrol for ten minutes: there is no accounting.
 MinJobAge=600
 KillWait=2
+MailProg=/bin/true
 InactiveLimit=0
 SlurmctldDebug=info
 SlurmdDebug=info

@@ -280,8 +280,9 @@ SlurmCluster& SharedSlurmCluster() {
   return shared.cluster;
 }
 
-void SlurmClusterTest::SetUp() {
-  if (!SharedSlurmCluster().running()) FAIL() << TheShared().error;
+::testing::AssertionResult StartSharedSlurmCluster() {
+  if (SharedSlurmCluster().running()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << TheShared().error;
 }
 
 }  // namespace tilvane_test

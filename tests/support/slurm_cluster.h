@@ -78,14 +78,19 @@ bool ProcessGone(pid_t pid);
 // The cluster shared by every test of a binary, so it starts once: started
 // by the first test that asks, stopped after the binary's last test (a
 // global test environment). While it runs, SLURM_CONF in this process's
-// environment names it, so every command a test runs uses it.
+// environment names it, so every command a test runs (sbatch, tilvane farm)
+// uses it. Register such a binary with add_test, not gtest_discover_tests,
+// which would start a cluster for every case.
 SlurmCluster& SharedSlurmCluster();
+// Starts the shared cluster unless it runs; a failure says why it could not
+// start (it is not tried again). For a fixture's SetUp:
+//   ASSERT_TRUE(StartSharedSlurmCluster());
+::testing::AssertionResult StartSharedSlurmCluster();
 
-// A test on the shared cluster; fails in SetUp, with the reason, if the
-// cluster could not start.
+// A test on the shared cluster.
 class SlurmClusterTest : public ::testing::Test {
  protected:
-  void SetUp() override;
+  void SetUp() override { ASSERT_TRUE(StartSharedSlurmCluster()); }
   SlurmCluster& cluster() const { return SharedSlurmCluster(); }
 };
 
