@@ -137,7 +137,11 @@ std::vector<RenderOption> SceneOptions() {
       {.names = "--start-number", .typeName = "N",
        .help = "The number of the first output file, the others following, as ffmpeg's "
                "-start_number (default: each file carries its frame's number)",
-       .slot = &A::startNumber, .number = true, .kept = true},
+       .slot = &A::startNumber, .number = true, .kept = true,
+       // A number, as a settings file reads it back.
+       .save = [](R r) {
+         return r.request.startNumber ? Number(*r.request.startNumber) : Null();
+       }},
   };
 }
 
