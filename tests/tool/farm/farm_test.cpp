@@ -309,6 +309,25 @@ TEST_F(FarmTest, ABadOptionIsRefusedBeforeSbatchIsCalled) {
   EXPECT_FALSE(fs::exists(path("out.farm")));
 }
 
+TEST_F(FarmTest, TheSubmissionAsksForWhatEachTaskUses) {
+  const FakeSlurmFirst fake(fakeSlurm());
+  const ScopedEnv threads("TILVANE_THREADS", "2");
+  submit(layers() + Args{"-o", "farm/out.####.png", "--threads", "2", "--chunk", "16",
+                         "--max-running", "3", "--partition", "render", "--job-name", "shot"});
+  const std::string calls = bytes("sbatch.calls");
+  // Two frames at once on two threads each; 64 MiB of 8-bit frames is far below 1 GiB.
+  for (const std::string word : {"--cpus-per-task=4 ", "--array=0-1%3 ", "--partition=render ",
+                                 "--job-name=shot ", "--requeue "}) {
+    EXPECT_NE(calls.find(word), std::string::npos) << word << " not in " << calls;
+  }
+  EXPECT_NE(bytes("farm/out.farm/tasks.txt").find("env TILVANE_THREADS=2 "), std::string::npos);
+  std::smatch mem;
+  ASSERT_TRUE(std::regex_search(calls, mem, std::regex("--mem=(\\d+)M")));
+  EXPECT_GT(std::stoi(mem[1]), 140);
+  EXPECT_LT(std::stoi(mem[1]), 1024);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), 1) << "an image sequence has no join";
+}
+
 TEST_F(FarmTest, PathsOnlyThisMachineHasAreRefusedOnAClusterOfManyNodes) {
   ASSERT_EQ(path("").rfind("/tmp/", 0), 0u) << "the test folder is expected under /tmp";
   const FakeSlurmFirst fake(fakeSlurm(2));

@@ -103,6 +103,7 @@ void FarmJob::save() const {
   j["framesAtOnce"] = framesAtOnce;
   j["threadsPerFrame"] = threadsPerFrame;
   j["memoryMegabytes"] = memoryMegabytes;
+  j["joinMemoryMegabytes"] = joinMemoryMegabytes;
   j["partition"] = partition;
   j["name"] = name;
   j["maxRunning"] = maxRunning;
@@ -134,6 +135,7 @@ FarmJob FarmJob::Load(const std::string& dir) {
     job.framesAtOnce = j.at("framesAtOnce");
     job.threadsPerFrame = j.at("threadsPerFrame");
     job.memoryMegabytes = j.at("memoryMegabytes");
+    job.joinMemoryMegabytes = j.at("joinMemoryMegabytes");
     job.partition = j.at("partition");
     job.name = j.at("name");
     job.maxRunning = j.at("maxRunning");

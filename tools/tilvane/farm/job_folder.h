@@ -30,10 +30,11 @@ struct FarmJob {
   std::string output;  // a numbered image name or a movie
   bool movie = false;
   Chunks chunks;
-  int framesAtOnce = 1;     // --threads of each task
-  int threadsPerFrame = 1;  // TILVANE_THREADS of each task
-  int64_t memoryMegabytes = 0;
-  std::string partition;  // "" the cluster's default
+  int framesAtOnce = 1;             // --threads of each task
+  int threadsPerFrame = 1;          // TILVANE_THREADS of each task
+  int64_t memoryMegabytes = 0;      // --mem of each task
+  int64_t joinMemoryMegabytes = 0;  // --mem of the join
+  std::string partition;            // "" the cluster's default
   std::string name;
   int maxRunning = 0;  // 0: no limit
   std::vector<Submission> submissions;

@@ -61,15 +61,16 @@ void CheckSharedStorage(const std::vector<std::pair<std::string, std::string>>& 
   }
 }
 
-// The memory a task asks for, in MiB: what the tool was measured to hold at
-// its peak (README, "Rendering on a farm"), 120 MiB of code, libraries and
-// layer readers, and per frame rendered at once 12 bytes a pixel at 8 bits
-// (20 at 16), for the output, the host's worlds and the encoder's copy, with
-// a quarter more as margin.
-int64_t TaskMemory(int32_t width, int32_t height, int depth, int framesAtOnce) {
-  const int64_t pixels = int64_t{width} * height;
-  const int64_t perFrame = pixels * (depth == 16 ? 20 : 12);
-  const int64_t bytes = (int64_t{120} << 20) + framesAtOnce * perFrame;
+// The memory a task or the join asks for, in MiB, from the tool's peak
+// resident size measured with /usr/bin/time -v on frames of 960x540 and
+// 1920x1080 (README, "Rendering on a farm"): about 140 MiB whatever the
+// size (code, libraries, the plug-in, layer readers), and per pixel of a
+// frame rendered at once 24 bytes at 8 bits and 45 at 16 (the layers' and
+// the output's pictures, the file being encoded); the join holds the movie
+// encoder's frames instead, 80 bytes a pixel at either depth. A quarter
+// more is margin for other codecs and icons.
+int64_t PeakMemory(int64_t pixels, int64_t bytesPerPixel, int framesAtOnce) {
+  const int64_t bytes = (int64_t{140} << 20) + framesAtOnce * pixels * bytesPerPixel;
   return (bytes + bytes / 4 + (int64_t{1} << 20) - 1) >> 20;
 }
 
@@ -109,13 +110,13 @@ void WriteScripts(const FarmJob& job) {
   }
 }
 
-std::vector<std::string> CommonOptions(const FarmJob& job) {
+std::vector<std::string> CommonOptions(const FarmJob& job, int64_t memoryMegabytes) {
   std::vector<std::string> o = {
       "sbatch",
       "--parsable",
       "--requeue",
       "--cpus-per-task=" + std::to_string(job.framesAtOnce * job.threadsPerFrame),
-      "--mem=" + std::to_string(job.memoryMegabytes) + "M",
+      "--mem=" + std::to_string(memoryMegabytes) + "M",
       "--chdir=" + job.dir};
   if (!job.partition.empty()) o.push_back("--partition=" + job.partition);
   return o;
@@ -150,7 +151,7 @@ void SubmitChunks(FarmJob& job, const std::vector<size_t>& chunks) {
   Submission s;
   s.chunks = chunks;
   if (!chunks.empty()) {
-    std::vector<std::string> a = CommonOptions(job);
+    std::vector<std::string> a = CommonOptions(job, job.memoryMegabytes);
     std::string array = "--array=" + ArrayIndices(chunks);
     if (job.maxRunning > 0) array += "%" + std::to_string(job.maxRunning);
     a.push_back(array);
@@ -160,7 +161,7 @@ void SubmitChunks(FarmJob& job, const std::vector<size_t>& chunks) {
     s.array = FirstWord(RunSlurm(a));
   }
   if (job.movie) {
-    std::vector<std::string> a = CommonOptions(job);
+    std::vector<std::string> a = CommonOptions(job, job.joinMemoryMegabytes);
     if (!s.array.empty()) {
       a.push_back("--dependency=afterok:" + s.array);
       a.push_back("--kill-on-invalid-dep=yes");
@@ -233,8 +234,9 @@ int Submit(const LoadedPlugin& plugin, const CLI::App& submit, const FarmArgs& f
                 plan.jobs.firstNumber};
   job.framesAtOnce = request.threads;
   job.threadsPerFrame = threadsPerFrame;
-  job.memoryMegabytes =
-      TaskMemory(plan.scene.width, plan.scene.height, plan.scene.depth, job.framesAtOnce);
+  const int64_t pixels = int64_t{plan.scene.width} * plan.scene.height;
+  job.memoryMegabytes = PeakMemory(pixels, plan.scene.depth == 16 ? 45 : 24, job.framesAtOnce);
+  job.joinMemoryMegabytes = job.movie ? PeakMemory(pixels, 80, 1) : 0;
   job.partition = farm.partition;
   job.name = farm.jobName.empty() ? "tilvane-" + fs::path(DefaultJobDir(job.output)).stem().string()
                                   : farm.jobName;
@@ -257,7 +259,8 @@ int Submit(const LoadedPlugin& plugin, const CLI::App& submit, const FarmArgs& f
   std::vector<size_t> all(job.chunks.count());
   for (size_t i = 0; i < all.size(); ++i) all[i] = i;
   SubmitChunks(job, all);
-  std::fprintf(stderr, "tilvane: submitted %s: frames %lld-%lld in %zu task%s of %lld%s\n",
+  std::fprintf(stderr,
+               "tilvane: submitted %s: frames %lld-%lld in %zu task%s of up to %lld frames%s\n",
                job.name.c_str(), static_cast<long long>(job.chunks.first),
                static_cast<long long>(job.chunks.last), all.size(), all.size() == 1 ? "" : "s",
                static_cast<long long>(job.chunks.size), job.movie ? ", then the join" : "");
