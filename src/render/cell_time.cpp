@@ -35,7 +35,7 @@ int32_t JitterRandom::Draw() {
   return static_cast<int32_t>((jitterState >> 16) & 0x7FFFu);
 }
 
-int32_t CellJitter(int32_t draw, double timeOffset, const HostTime& time) {
+int32_t CellJitter(int32_t draw, double timeOffset, const CallTime& time) {
   if (time.step == 0) return 0;
   const float u = static_cast<float>(draw % 32767) / 32767.0f;
   const int64_t h = int64_t{time.total} + time.step / 2;
@@ -45,7 +45,7 @@ int32_t CellJitter(int32_t draw, double timeOffset, const HostTime& time) {
 }
 
 int32_t IconTime(TimeMapping timeMapping, int32_t cellRow, int32_t cellColumn, int32_t jitter,
-                 float cellLuminance, const HostTime& time) {
+                 float cellLuminance, const CallTime& time) {
   const int64_t d = int64_t{time.total} - 1;
   if (d < 1) return 0;
   const int64_t n = time.current;

@@ -22,8 +22,9 @@ class JitterRandom {
   static int32_t Draw();
 };
 
-// The render call's host times: current N, step S and total T.
-struct HostTime {
+// The render call's times as the effect reads them from the host: current N,
+// step S and total T.
+struct CallTime {
   int32_t current;
   int32_t step;
   int32_t total;
@@ -46,14 +47,14 @@ inline constexpr float kUnsampledLuminance = 1.0f;
 // ((double)u × timeOffset × (double)h) / (double)S, truncated, with u the
 // draw scaled into [0, 1) and h = T + S / 2 formed in 64 bits. A zero time
 // step gives 0 (no division by zero); NaN gives 0, out-of-range saturates.
-int32_t CellJitter(int32_t draw, double timeOffset, const HostTime& time);
+int32_t CellJitter(int32_t draw, double timeOffset, const CallTime& time);
 
 // The raw time of the "Time Mapping" reduced by the remainder rule
 // modulo T − 1, with negative times pinned to 0. Integer arithmetic is in 64
 // bits; the single- and double-precision mappings saturate to 32 bits. When
 // T − 1 is below 1 the icon time is 0.
 int32_t IconTime(TimeMapping timeMapping, int32_t cellRow, int32_t cellColumn, int32_t jitter,
-                 float cellLuminance, const HostTime& time);
+                 float cellLuminance, const CallTime& time);
 
 struct SamplePoint {
   int32_t x;

@@ -38,7 +38,7 @@ struct Pass {
   PF_InData* in;
   PF_EffectWorld* output;
   const RenderSettings* settings;
-  HostTime time;
+  CallTime time;
   std::optional<GridGeometry> geometry;
   const PF_EffectWorld* displacement;  // null when no sample can be taken
   PF_ParamDef* icon;                   // the icon record, reused by every cell

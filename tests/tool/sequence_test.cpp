@@ -34,8 +34,8 @@ class Sequences : public ToolTest {
 };
 
 // File N is frame N: before the first file the first shows, a missing number
-// holds the frame before it (with one warning), and past the last file the
-// last holds (with another). A duration beyond the range keeps the effect's
+// holds the frame before it, and past the last file the last holds, each with
+// a warning. A duration beyond the range keeps the effect's
 // icon time from wrapping.
 TEST_F(Sequences, FileNIsFrameNHeldAtGapsAndTheEnds) {
   writeUniform("icon.0005.png", kW, kH, 8, kRed);
@@ -47,6 +47,8 @@ TEST_F(Sequences, FileNIsFrameNHeldAtGapsAndTheEnds) {
   EXPECT_EQ(r.err,
             "tilvane: warning: --icon 'icon.####.png': frames 7-8 are missing; each shows the "
             "frame before it\n"
+            "tilvane: warning: --icon 'icon.####.png' starts at frame 5; frame 4 shows its first "
+            "picture\n"
             "tilvane: warning: --icon 'icon.####.png' ends at frame 9; frame 10 shows its last "
             "picture\n");
   EXPECT_EQ(shown("out.%04d.png", 4, 10),

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/tool/input/timed_layer.h"
 #include "tests/tool/tool_support.h"
 
 namespace tilvane_tool {
@@ -80,6 +81,25 @@ TEST_F(PictureTimes, ASequentialRenderAddsNoSeeks) {
   for (int32_t f = 1; f < 60; ++f) ASSERT_TRUE(source->frameAt({f, 1, 30, 8})) << f;
   EXPECT_EQ(layer->seeks(), opened);
   EXPECT_FALSE(failures->first());
+}
+
+// A host time scale of 0 has no seconds to count a layer's own frames in: the
+// first picture shows, rather than a division by zero.
+TEST(DegenerateTimes, AnIconRateAtAHostScaleOfZeroShowsTheFirstPicture) {
+  const auto plate = tilvane_test::TimedLayer::Plate("--icon", 1, 4);
+  EXPECT_EQ(LayerPictureAt(*plate, 5, 1, 0, Rate{12, 1}, false), 0);
+  EXPECT_EQ(LayerPictureAt(*plate, 5, 1, 0, std::nullopt, true), 0);
+  const auto clip = tilvane_test::TimedLayer::Movie({{0, 33}, 67, 1, 1000, {30, 1}});
+  EXPECT_EQ(LayerPictureAt(*clip, 5, 1, 0, std::nullopt, true), 0);
+}
+
+// A movie that ends where it starts has no length to loop over: it shows as
+// it would unlooped.
+TEST(DegenerateTimes, ALoopedMovieThatEndsAtItsStartShowsAsUnlooped) {
+  const auto clip = tilvane_test::TimedLayer::Movie({{0}, 0, 1, 1000, {30, 1}});
+  for (const int32_t time : {-5, 0, 5, 100000}) {
+    EXPECT_EQ(LayerPictureAt(*clip, time, 1, 30, std::nullopt, true), 0) << time;
+  }
 }
 
 }  // namespace

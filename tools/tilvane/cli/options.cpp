@@ -83,27 +83,27 @@ std::vector<RenderOption> SceneOptions() {
       {.names = "--depth", .typeName = "8|16", .help = "Bits per channel, 8 or 16",
        .slot = &A::depth, .number = true, .kept = true,
        .save = [](R r) { return Number(r.scene.depth); }},
-      // The host's time units are saved when given; else the rate, as used.
+      // The host's time step and scale are saved when given; else the rate, as used.
       {.names = "--rate", .typeName = "R",
        .help = "Frames a second: a whole number, N/D (24000/1001), or 23.976, 29.97, 47.952, "
                "59.94 or 119.88 for their exact fractions (default: the displacement movie's, "
                "else the icon movie's, else 30)",
        .slot = &A::rate, .kept = true,
        .save = [](R r) {
-         return r.request.time.stepAndScale ? SavedValue{} : Text(r.plan.timing.rate.text());
+         return r.request.time.stepAndScale ? SavedValue{} : Text(r.plan.timing.rate().text());
        },
        .excludes = nullptr},
       {.names = "--time-step", .typeName = "S",
-       .help = "Host time units per frame, instead of --rate (default 1)",
+       .help = "The host's time step: its ticks a frame, instead of --rate (default 1)",
        .slot = &A::timeStep, .number = true, .kept = true,
        .save = [](R r) {
-         return r.request.time.stepAndScale ? Number(r.scene.timeStep) : SavedValue{};
+         return r.request.time.stepAndScale ? Number(r.plan.timing.base.step()) : SavedValue{};
        }},
       {.names = "--time-scale", .typeName = "TS",
-       .help = "Host time units per second, instead of --rate (default 30 x step)",
+       .help = "The host's time scale: its ticks a second, instead of --rate (default 30 x step)",
        .slot = &A::timeScale, .number = true, .kept = true,
        .save = [](R r) {
-         return r.request.time.stepAndScale ? Number(r.scene.timeScale) : SavedValue{};
+         return r.request.time.stepAndScale ? Number(r.plan.timing.base.scale()) : SavedValue{};
        }},
       {.names = "--icon-rate", .typeName = "R",
        .help = "A numbered icon sequence's own frames a second, as --rate (default: one file a "
@@ -118,7 +118,7 @@ std::vector<RenderOption> SceneOptions() {
                "else 300)",
        .slot = &A::duration, .number = true, .kept = true,
        // In frames, as given, whatever the time step.
-       .save = [](R r) { return Number(r.scene.totalTime / r.scene.timeStep); }},
+       .save = [](R r) { return Number(r.plan.timing.duration); }},
       {.names = "--frame", .typeName = "F",
        .help = "The frame to render: current time = F x step (default 0)",
        .slot = &A::frame, .number = true, .kept = true,

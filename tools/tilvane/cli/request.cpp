@@ -13,6 +13,7 @@
 #include "tools/tilvane/core/frame_pattern.h"
 #include "tools/tilvane/core/rate.h"
 #include "tools/tilvane/core/text.h"
+#include "tools/tilvane/core/time_base.h"
 #include "tools/tilvane/job/threads.h"
 #include "tools/tilvane/output/image_writer.h"
 #include "tools/tilvane/output/movie_writer.h"
@@ -20,8 +21,6 @@
 
 namespace tilvane_tool {
 namespace {
-
-constexpr int64_t kMaxTime = std::numeric_limits<int32_t>::max();
 
 int64_t ParseInteger(const std::string& flag, const std::string& text, int64_t min, int64_t max,
                      const std::string& what) {
@@ -45,31 +44,31 @@ std::pair<int32_t, int32_t> ParseSize(const std::string& text) {
   }
 }
 
-// --rate, or the host's own time units; a settings file's yields to the
-// command line's other form.
-void ParseTimeUnits(const RenderArgs& args, TimeRequest& time) {
+// --rate, or the host's own step and scale; a settings file's yields to the
+// command line's other form. Only their form: the job's timing resolves them.
+void ParseRateOrStepAndScale(const RenderArgs& args, TimeRequest& time) {
   bool rate = !args.rate.empty();
-  bool units = !args.timeStep.empty() || !args.timeScale.empty();
-  if (rate && units) {
+  bool stepAndScale = !args.timeStep.empty() || !args.timeScale.empty();
+  if (rate && stepAndScale) {
     const auto fromFile = [&](const std::string& key, const std::string& value) {
       return value.empty() || args.fromSettings.count(key);
     };
     const bool rateFromFile = args.fromSettings.count("rate") > 0;
-    const bool unitsFromFile =
+    const bool stepAndScaleFromFile =
         fromFile("time-step", args.timeStep) && fromFile("time-scale", args.timeScale);
-    if (rateFromFile && !unitsFromFile) {
+    if (rateFromFile && !stepAndScaleFromFile) {
       rate = false;
-    } else if (unitsFromFile && !rateFromFile) {
-      units = false;
+    } else if (stepAndScaleFromFile && !rateFromFile) {
+      stepAndScale = false;
     } else {
       throw UsageError(
           "--rate cannot be given with --time-scale or --time-step; give the rate alone (e.g. "
-          "--rate 24000/1001), or the host's time units alone");
+          "--rate 24000/1001), or --time-step and --time-scale alone");
     }
   }
   if (rate) {
     time.rate = ParseRate("--rate", args.rate);
-  } else if (units) {
+  } else if (stepAndScale) {
     const int64_t step = args.timeStep.empty()
                              ? 1
                              : ParseInteger("--time-step", args.timeStep, 1, kMaxTime,
@@ -83,19 +82,12 @@ void ParseTimeUnits(const RenderArgs& args, TimeRequest& time) {
                               ? std::min<int64_t>(30 * step, std::numeric_limits<uint32_t>::max())
                               : ParseInteger("--time-scale", args.timeScale, 1,
                                              std::numeric_limits<uint32_t>::max(), scaleWhat);
-    time.stepAndScale = {static_cast<int32_t>(step), static_cast<uint32_t>(scale)};
+    time.stepAndScale = TimeBase::FromStepAndScale(step, scale);
   }
   if (!args.iconRate.empty()) time.iconRate = ParseRate("--icon-rate", args.iconRate);
   if (!args.displacementRate.empty()) {
     time.displacementRate = ParseRate("--displacement-rate", args.displacementRate);
   }
-}
-
-// The host time units of a frame, when the options fix them: the layers'
-// rate may still give them.
-int64_t KnownStep(const TimeRequest& time) {
-  if (time.rate) return time.rate->den;
-  return time.stepAndScale ? time.stepAndScale->first : 1;
 }
 
 // The size, depth, times and PNG encoding.
@@ -105,12 +97,11 @@ void ParseScene(const RenderArgs& args, RenderRequest& request) {
     throw UsageError("--depth '" + args.depth + "' is not valid; give 8 or 16");
   }
   request.depth = args.depth == "16" ? 16 : 8;
-  ParseTimeUnits(args, request.time);
-  const int64_t step = KnownStep(request.time);
+  ParseRateOrStepAndScale(args, request.time);
   if (!args.duration.empty()) {
     request.time.duration =
-        ParseInteger("--duration", args.duration, 1, kMaxTime / step,
-                     "a whole number of frames from 1 to " + std::to_string(kMaxTime / step));
+        ParseInteger("--duration", args.duration, 1, kMaxTime,
+                     "a whole number of frames from 1 to " + std::to_string(kMaxTime));
   }
   request.threads = ParseThreads(args.threads);
   if (!args.pngCompression.empty()) {
@@ -145,9 +136,6 @@ void RefuseFileOptionsForStream(const RenderArgs& args) {
 
 // The frames and where they go.
 void ParseFrames(const RenderArgs& args, RenderRequest& request) {
-  const int64_t last = kMaxTime / KnownStep(request.time);
-  const std::string frameLimit =
-      "a whole number from 0 to " + std::to_string(last) + " (frame × time step must fit)";
   request.stream = IsStreamOutput(args.output);
   // Before a range asks for a frame number in it.
   if (request.stream) {
@@ -180,23 +168,24 @@ void ParseFrames(const RenderArgs& args, RenderRequest& request) {
   if (!args.frames.empty()) {
     const size_t dash = args.frames.find('-', 1);
     const std::string what =
-        "a range A-B of frames with A <= B, each from 0 to " + std::to_string(last);
+        "a range A-B of frames with A <= B, each from 0 to " + std::to_string(kMaxTime);
     if (dash == std::string::npos) {
       throw UsageError("--frames '" + args.frames + "' is not valid; give " + what);
     }
-    const int64_t a = ParseInteger("--frames", args.frames.substr(0, dash), 0, last, what);
-    const int64_t b = ParseInteger("--frames", args.frames.substr(dash + 1), 0, last, what);
+    const int64_t a = ParseInteger("--frames", args.frames.substr(0, dash), 0, kMaxTime, what);
+    const int64_t b = ParseInteger("--frames", args.frames.substr(dash + 1), 0, kMaxTime, what);
     if (a > b) throw UsageError("--frames '" + args.frames + "' is not valid; give " + what);
     if (!pattern && !request.movie && !request.stream) {
       throw UsageError("-o '" + args.output +
                        "' has no frame number for a range; put #### or %04d where it goes, "
                        "e.g. out.####.png");
     }
-    time.frames = {a, b};
+    time.frames = FrameRange{a, b};
     time.range = true;
   } else if (!args.frame.empty()) {
-    const int64_t f = ParseInteger("--frame", args.frame, 0, last, frameLimit);
-    time.frames = {f, f};
+    const int64_t f = ParseInteger("--frame", args.frame, 0, kMaxTime,
+                                   "a whole number from 0 to " + std::to_string(kMaxTime));
+    time.frames = FrameRange{f, f};
   }
   time.manyFrames = request.movie || request.stream || pattern;
   request.pattern = pattern;

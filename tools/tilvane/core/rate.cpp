@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/core/time_base.h"
 
 namespace tilvane_tool {
 namespace {
@@ -46,8 +47,7 @@ std::string Rate::shown() const {
 }
 
 Rate ParseRate(const std::string& option, const std::string& text) {
-  // The host's time values are 32-bit: a frame's step and the second's units must fit.
-  constexpr int64_t kMax = 2147483647;
+  // A frame's step and the second's ticks must fit the host's 32-bit time.
   const std::string what =
       "a whole number, a fraction N/D such as 24000/1001, or 23.976, 29.97, "
       "47.952, 59.94 or 119.88";
@@ -64,7 +64,7 @@ Rate ParseRate(const std::string& option, const std::string& text) {
   const auto den =
       slash == std::string::npos ? std::optional<int64_t>(1) : Whole(text.substr(slash + 1));
   const auto rate = num && den ? MakeRate(*num, *den) : std::nullopt;
-  if (!rate || rate->num > kMax || rate->den > kMax) {
+  if (!rate || rate->num > kMaxTime || rate->den > kMaxTime) {
     throw UsageError(option + " '" + text + "' is not valid; give " + what);
   }
   return *rate;

@@ -13,8 +13,8 @@ int64_t MoviePictureAt(const MovieTimes& movie, int32_t time, uint32_t scale, bo
   // In units of 1 / (2 × scale × tickDen) seconds, where half a tick is whole.
   const __int128 perTick = static_cast<__int128>(movie.tickNum) * scale;
   __int128 at = static_cast<__int128>(time) * 2 * movie.tickDen;
-  if (loop) {
-    const __int128 period = 2 * perTick * movie.end;
+  // A movie that ends where it starts has no length to loop over.
+  if (const __int128 period = 2 * perTick * movie.end; loop && period > 0) {
     at -= FloorDiv(at, period) * period;
   }
   const auto after = std::upper_bound(movie.starts.begin(), movie.starts.end(), at,
@@ -28,10 +28,12 @@ int64_t MoviePictureAt(const MovieTimes& movie, int32_t time, uint32_t scale, bo
 
 int64_t LayerPictureAt(const Layer& layer, int32_t time, int32_t step, uint32_t scale,
                        std::optional<Rate> rate, bool loop) {
+  // A scale of 0 counts no seconds: no picture but the first has a time.
+  if (scale == 0) return 0;
   if (const MovieTimes* movie = layer.movieTimes())
     return MoviePictureAt(*movie, time, scale, loop);
   const int64_t count = layer.frameCount();
-  if (!rate && (step <= 0 || scale == 0)) return 0;
+  if (!rate && step <= 0) return 0;
   const Rate r = rate ? *rate : Rate{scale, step};
   const int64_t shown = static_cast<int64_t>(FloorDiv(static_cast<__int128>(time) * r.num,
                                                       static_cast<__int128>(scale) * r.den)) -

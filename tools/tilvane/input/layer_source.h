@@ -60,7 +60,8 @@ standin::FrameSourcePtr LayerSource(std::shared_ptr<const Layer> layer,
 // says, or repeated with loop. A movie shows its last picture whose
 // presentation time is at or before it (within half a tick of the movie's
 // time base, which rounds the times it holds); a numbered layer its frame
-// floor(seconds × rate), at its own rate or else the composition's.
+// floor(seconds × rate), at its own rate or else the composition's. A scale
+// of 0 shows the first picture; a movie of no length is not looped.
 int64_t LayerPictureAt(const Layer& layer, int32_t time, int32_t step, uint32_t scale,
                        std::optional<Rate> rate, bool loop);
 

@@ -252,7 +252,7 @@ struct Demo {
     scene.displacement = Layer::FromFrames({Landscape(scene.width, scene.height, 8)});
     // The icon time wraps at one step before the total time: one more than the
     // icon's frames shows each of them once per cycle.
-    scene.totalTime = kIconFrames + 1;
+    scene.duration = kIconFrames + 1;
     scene.controls = Controls(table, {{"--units", "10"},
                                       {"--displacement-effect", "scale"},
                                       {"--effect-intensity", "80"},

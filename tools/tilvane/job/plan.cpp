@@ -56,10 +56,11 @@ std::vector<std::string> OutputsToCheck(const FrameJobs& jobs) {
   return outputs;
 }
 
-void PrintSummary(const RenderSummary& s, const Timing& timing) {
+void PrintSummary(const RenderSummary& s, const RenderPlan& plan) {
   // On stderr with the warnings and the progress, so that one log holds them all
   // and stdout only what a script reads.
-  std::fprintf(stderr, "tilvane: %s\n", timing.describe().c_str());
+  std::fprintf(stderr, "tilvane: %s\n", plan.timing.describe().c_str());
+  if (plan.frozen) std::fprintf(stderr, "tilvane: %s\n", plan.frozen->c_str());
   std::fprintf(stderr, "tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second), %s\n",
                static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
                s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0,
@@ -87,13 +88,12 @@ size_t FramesWaiting(const RenderRequest& request) {
 }
 
 // The frames the scene renders, as a movie or a stream takes them.
-FrameFormat FormatOf(const Scene& scene) {
+FrameFormat FrameFormatOf(const Scene& scene) {
   FrameFormat format;
   format.width = scene.width;
   format.height = scene.height;
   format.depth = scene.depth;
-  format.timeStep = scene.timeStep;
-  format.timeScale = scene.timeScale;
+  format.time = scene.time;
   format.colorSpace = scene.outputColorSpace;
   return format;
 }
@@ -103,37 +103,35 @@ std::unique_ptr<MovieSink> OpenMovie(const RenderRequest& request, const Scene& 
                                      const std::optional<std::string>& sound) {
   const size_t frames = jobs.size();
   MovieOptions options;
-  static_cast<FrameFormat&>(options) = FormatOf(scene);
+  static_cast<FrameFormat&>(options) = FrameFormatOf(scene);
   options.codec = request.codec;
   options.quality = request.quality;
   options.frames = static_cast<int64_t>(frames);
   options.verbose = !request.quiet;
-  if (sound) {
-    // The range rendered, in the layer's own seconds.
-    const int64_t step = scene.timeStep;
-    options.audio = AudioSource{*sound,
-                                {jobs.first * step, scene.timeScale},
-                                {static_cast<int64_t>(frames) * step, scene.timeScale}};
-  }
+  if (sound) options.audio = SoundOfRange(*sound, scene.time, {jobs.first, jobs.last});
   return std::make_unique<MovieSink>(request.output, options, FramesWaiting(request));
 }
 
 std::unique_ptr<StreamSink> OpenStream(const RenderRequest& request, const Scene& scene,
                                        const FrameJobs& jobs) {
   StreamOptions options;
-  static_cast<FrameFormat&>(options) = FormatOf(scene);
+  static_cast<FrameFormat&>(options) = FrameFormatOf(scene);
   return std::make_unique<StreamSink>(TakeStandardOutput(), options, jobs.size(),
                                       FramesWaiting(request), !request.quiet);
 }
 
 }  // namespace
 
+AudioSource SoundOfRange(const std::string& movie, const TimeBase& time, FrameRange frames) {
+  return AudioSource{
+      movie, {time.timeOf(frames.first), time.scale()}, {time.timeOf(frames.size()), time.scale()}};
+}
+
 RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls) {
   // Before the layers open, since their readers may start threads; a range
   // the layers give is taken to be long.
   const TimeRequest& time = request.time;
-  const size_t frames = time.frames
-                            ? static_cast<size_t>(time.frames->second - time.frames->first + 1)
+  const size_t frames = time.frames       ? static_cast<size_t>(time.frames->size())
                         : time.manyFrames ? static_cast<size_t>(std::max(1, request.threads))
                                           : 1;
   FixThreadsPerFrame(FramesAtOnce(request.threads, frames));
@@ -145,13 +143,12 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   OpenLayers(scene, request.icon, request.displacement, request.layers);
   plan.timing = ResolveTiming(time, scene.icon.get(), scene.displacement.get());
   const Timing& timing = plan.timing;
-  scene.timeStep = timing.timeStep;
-  scene.timeScale = timing.timeScale;
-  scene.totalTime = timing.totalTime;
+  scene.time = timing.base;
+  scene.duration = timing.duration;
   scene.iconRate = time.iconRate;
   scene.displacementRate = time.displacementRate;
-  plan.jobs = FrameJobs{timing.first, timing.last, request.output, request.pattern,
-                        request.startNumber.value_or(timing.first)};
+  plan.jobs = FrameJobs{timing.frames.first, timing.frames.last, request.output, request.pattern,
+                        request.startNumber.value_or(timing.frames.first)};
   std::pair<int32_t, int32_t> size;
   if (request.size) {
     size = *request.size;
@@ -173,8 +170,9 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   // A numbered output's frames share it.
   if (!request.stream) MakeOutputDirectory(plan.jobs.path(0));
   WarnUnusedRates(time, scene.icon.get(), scene.displacement.get());
-  WarnPastLayerEnds(timing, time, scene.icon.get(), scene.displacement.get(),
+  WarnOutsideLayers(timing, time, scene.icon.get(), scene.displacement.get(),
                     request.layers.loopIcon);
+  plan.frozen = FrozenDisplacement(timing, time, scene.displacement.get());
   return plan;
 }
 
@@ -209,7 +207,7 @@ int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
       RenderFrames(plugin, plan.scene, plan.jobs, request.threads, !request.quiet, sink);
   if (movie) movie->finish();
   if (stream) stream->finish();
-  if (!request.quiet) PrintSummary(summary, plan.timing);
+  if (!request.quiet) PrintSummary(summary, plan);
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "tools/tilvane/job/controls.h"
 #include "tools/tilvane/job/render_job.h"
 #include "tools/tilvane/job/timing.h"
+#include "tools/tilvane/output/audio_track.h"
 #include "tools/tilvane/output/output_file.h"
 
 namespace tilvane_tool {
@@ -43,6 +44,8 @@ struct RenderPlan {
   Scene scene;
   Timing timing;
   FrameJobs jobs;
+  // The summary's note when every frame shows one picture of the displacement.
+  std::optional<std::string> frozen;
 };
 
 // Fixes the threads per frame for the run, reads the controls and opens the
@@ -50,6 +53,10 @@ struct RenderPlan {
 // given, checks every output and input frame, and makes the output's
 // directory. Throws UsageError.
 RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOption>& controls);
+
+// The stretch of a movie's sound that frames carries, in the layer's own
+// seconds: from the first frame's time, for the range's length.
+AudioSource SoundOfRange(const std::string& movie, const TimeBase& time, FrameRange frames);
 
 // Renders the plan, into a movie or one file per frame, and prints the
 // summary unless quiet; returns the exit status.

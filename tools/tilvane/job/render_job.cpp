@@ -103,8 +103,8 @@ void PrepareLayers(Scene& scene, const LayerOptions& options, const FrameJobs& j
   if (const auto& layer = scene.displacement) {
     // The displacement layer is taken at each frame's own time; frames come in order.
     const auto shown = [&](int64_t frame) {
-      return LayerPictureAt(*layer, static_cast<int32_t>(frame * scene.timeStep), scene.timeStep,
-                            scene.timeScale, scene.displacementRate, false);
+      return LayerPictureAt(*layer, scene.time.hostTime(frame), scene.time.step(),
+                            scene.time.scale(), scene.displacementRate, false);
     };
     layer->checkFrames(shown(jobs.first), shown(jobs.last));
   }
@@ -196,11 +196,7 @@ struct Workers {
 
   void render(standin::Host& host, std::optional<standin::World>& output, size_t i) {
     const FrameJob job = jobs[i];
-    standin::HostTime& time = host.time();
-    time.step = scene.timeStep;
-    time.scale = scene.timeScale;
-    time.total = scene.totalTime;
-    time.current = static_cast<int32_t>(job.frame * scene.timeStep);
+    host.time() = scene.hostTimeAt(job.frame);
     // The effect clears its whole output before drawing, so this worker's
     // frame is rendered into again as it is; only a frame handed to the sink
     // is given away and made anew.

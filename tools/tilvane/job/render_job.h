@@ -26,9 +26,8 @@ struct Scene {
   int32_t width = 0;
   int32_t height = 0;
   int depth = 8;
-  int32_t timeStep = 1;
-  uint32_t timeScale = 30;
-  int32_t totalTime = 300;
+  TimeBase time;           // as the job's timing resolved it
+  int64_t duration = 300;  // the icon's length as the effect sees it, in frames
   std::vector<ControlValue> controls;
   bool loopIcon = false;  // an icon shorter than the duration repeats
   // A numbered layer's own rate; none: one frame a composition frame.
@@ -37,6 +36,11 @@ struct Scene {
   Fit displacementFit = Fit::None;
   std::string outputColorSpace;  // "" by the output's format
   ImageOptions image;
+
+  // The host's time when it renders frame f.
+  standin::HostTime hostTimeAt(int64_t frame) const {
+    return {time.hostTime(frame), time.step(), time.hostTime(duration), time.scale()};
+  }
 };
 
 // The render options about layers and colour, as given.

@@ -1,17 +1,14 @@
 #include "tools/tilvane/job/timing.h"
 
 #include <algorithm>
-#include <limits>
-#include <tuple>
 #include <vector>
 
 #include "tools/tilvane/core/errors.h"
 #include "tools/tilvane/core/text.h"
+#include "tools/tilvane/input/layer_source.h"
 
 namespace tilvane_tool {
 namespace {
-
-constexpr int64_t kMaxTime = std::numeric_limits<int32_t>::max();
 
 struct NamedLayer {
   const Layer* layer;
@@ -20,17 +17,52 @@ struct NamedLayer {
 
 std::string Named(const Layer& layer) { return layer.option() + " " + Quoted(layer.path()); }
 
+// The rate, from the options, else the displacement movie's, else the icon
+// movie's, else 30.
+void ResolveRate(const TimeRequest& request, const Layer* icon, const Layer* displacement,
+                 Timing& t) {
+  if (request.rate) {
+    t.base = *TimeBase::Of(*request.rate);
+    t.rateFrom = "--rate";
+    return;
+  }
+  if (request.stepAndScale) {
+    t.base = *request.stepAndScale;
+    t.rateFrom = "--time-scale / --time-step";
+    return;
+  }
+  t.rateFrom = "the default";
+  for (const Layer* layer : {displacement, icon}) {
+    if (!layer || !layer->movieTimes()) continue;
+    const Rate rate = layer->movieTimes()->rate;
+    const auto base = TimeBase::Of(rate);
+    if (!base) {
+      throw UsageError(Named(*layer) + " runs at " + rate.text() +
+                       " frames a second, which the host's 32-bit time cannot hold; give --rate");
+    }
+    t.base = *base;
+    t.rateFrom = Named(*layer);
+    return;
+  }
+}
+
+// Where a frame or a duration beyond the host's time is refused: what gave it
+// and what to do.
+std::string AtMost(const Timing& t) {
+  return std::to_string(t.base.lastFrame()) + " at " + t.rate().text() +
+         " (frame × time step must fit the host's 32-bit time)";
+}
+
 }  // namespace
 
-std::optional<std::pair<int64_t, int64_t>> LayerSpan(const Layer& layer, Rate output,
-                                                     std::optional<Rate> own) {
+std::optional<FrameRange> LayerSpan(const Layer& layer, Rate output, std::optional<Rate> own) {
   if (layer.still()) return std::nullopt;
   if (const MovieTimes* movie = layer.movieTimes()) {
     // Frames before the end, less half a tick that the time base rounds.
     const __int128 num = (2 * static_cast<__int128>(movie->end) - 1) * movie->tickNum * output.num;
     const __int128 den = 2 * static_cast<__int128>(movie->tickDen) * output.den;
     const auto count = static_cast<int64_t>(-FloorDiv(-num, den));
-    return std::pair<int64_t, int64_t>{0, std::max<int64_t>(count, 1) - 1};
+    return FrameRange{0, std::max<int64_t>(count, 1) - 1};
   }
   const Rate r = own.value_or(output);
   const int64_t first = layer.firstFrame();
@@ -41,84 +73,75 @@ std::optional<std::pair<int64_t, int64_t>> LayerSpan(const Layer& layer, Rate ou
     const __int128 b = static_cast<__int128>(r.num) * output.den;
     return static_cast<int64_t>(-FloorDiv(-a, b));
   };
-  return std::pair<int64_t, int64_t>{at(first), std::max(at(first), at(end) - 1)};
+  return FrameRange{at(first), std::max(at(first), at(end) - 1)};
 }
 
 Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer* displacement) {
   Timing t;
-  if (request.rate) {
-    t.rate = *request.rate;
-    t.rateFrom = "--rate";
-    t.timeStep = static_cast<int32_t>(t.rate.den);
-    t.timeScale = static_cast<uint32_t>(t.rate.num);
-  } else if (request.stepAndScale) {
-    std::tie(t.timeStep, t.timeScale) = *request.stepAndScale;
-    t.rate = *MakeRate(t.timeScale, t.timeStep);
-    t.rateFrom = "--time-scale / --time-step";
-  } else {
-    t.rate = Rate{30, 1};
-    t.rateFrom = "the default";
-    for (const Layer* layer : {displacement, icon}) {
-      if (layer && layer->movieTimes()) {
-        t.rate = layer->movieTimes()->rate;
-        t.rateFrom = Named(*layer);
-        break;
-      }
-    }
-    t.timeStep = static_cast<int32_t>(t.rate.den);
-    t.timeScale = static_cast<uint32_t>(t.rate.num);
-  }
-  const int64_t lastFrame = kMaxTime / t.timeStep;
+  ResolveRate(request, icon, displacement, t);
+  const int64_t lastFrame = t.base.lastFrame();
 
   const std::vector<NamedLayer> layers = {{displacement, request.displacementRate},
                                           {icon, request.iconRate}};
-  std::optional<std::pair<int64_t, int64_t>> longest;
+  std::optional<FrameRange> longest;
   const Layer* longestLayer = nullptr;
   for (const auto& [layer, own] : layers) {
     if (!layer) continue;
-    const auto span = LayerSpan(*layer, t.rate, own);
-    if (span && (!longest || span->second - span->first > longest->second - longest->first)) {
+    const auto span = LayerSpan(*layer, t.rate(), own);
+    if (span && (!longest || span->size() > longest->size())) {
       longest = span;
       longestLayer = layer;
     }
   }
   if (request.frames) {
-    std::tie(t.first, t.last) = *request.frames;
+    t.frames = *request.frames;
     t.rangeFrom = request.range ? "--frames" : "--frame";
-    if (t.last > lastFrame) {
+    if (!t.base.fits(t.frames.last)) {
       throw UsageError(
-          std::string(request.range ? "--frames '" + std::to_string(t.first) + "-" : "--frame '") +
-          std::to_string(t.last) + "' is not valid; give " +
+          std::string(request.range ? "--frames '" + std::to_string(t.frames.first) + "-"
+                                    : "--frame '") +
+          std::to_string(t.frames.last) + "' is not valid; give " +
           (request.range ? "a range A-B of frames with A <= B, each" : "a whole number") +
-          " from 0 to " + std::to_string(lastFrame) + " (frame × time step must fit)");
+          " from 0 to " + AtMost(t));
     }
   } else if (request.manyFrames && longest) {
-    std::tie(t.first, t.last) = *longest;
-    t.first = std::max<int64_t>(t.first, 0);
-    t.last = std::clamp<int64_t>(t.last, t.first, lastFrame);
+    const int64_t first = std::max<int64_t>(longest->first, 0);
+    if (first > lastFrame) {
+      throw UsageError(Named(*longestLayer) + " starts at frame " + std::to_string(first) +
+                       ", past the last frame the host's time holds, " + AtMost(t) +
+                       "; give --frames, or a lower --rate");
+    }
+    t.frames = {first, std::clamp<int64_t>(longest->last, first, lastFrame)};
     t.rangeFrom = "the length of " + Named(*longestLayer);
   } else {
     t.rangeFrom = request.manyFrames ? "one frame: the layers are stills"
                                      : "one frame: the output is one image";
   }
 
-  int64_t duration = 300;
+  t.durationFrom = "the default";
   if (request.duration) {
-    duration = *request.duration;
+    t.duration = *request.duration;
+    t.durationFrom = "--duration";
+    if (t.duration > lastFrame) {
+      throw UsageError("--duration '" + std::to_string(t.duration) +
+                       "' is not valid; give a whole number of frames from 1 to " + AtMost(t));
+    }
   } else if (icon) {
     // From frame 0 to one frame past the icon's end: the effect takes the icon
     // at times within the duration, so a plate's numbers stay within reach,
     // and it wraps icon time one host time unit before the total, so the
     // extra frame lets each of the icon's own frames show once per cycle.
-    if (const auto span = LayerSpan(*icon, t.rate, request.iconRate)) duration = span->second + 2;
+    if (const auto span = LayerSpan(*icon, t.rate(), request.iconRate)) {
+      t.duration = span->last + 2;
+      t.durationFrom = "the length of " + Named(*icon);
+      if (t.duration > lastFrame) {
+        throw UsageError(Named(*icon) + " runs to frame " + std::to_string(span->last) +
+                         ", and the icon's duration, one frame past its end, does not fit the "
+                         "host's time: give --duration, a whole number of frames from 1 to " +
+                         AtMost(t));
+      }
+    }
   }
-  if (duration > kMaxTime / t.timeStep) {
-    throw UsageError("--duration '" + std::to_string(duration) +
-                     "' is not valid; give a whole number of frames from 1 to " +
-                     std::to_string(kMaxTime / t.timeStep));
-  }
-  t.totalTime = static_cast<int32_t>(duration * t.timeStep);
-
   return t;
 }
 
@@ -137,29 +160,62 @@ void WarnUnusedRates(const TimeRequest& request, const Layer* icon, const Layer*
   }
 }
 
-void WarnPastLayerEnds(const Timing& t, const TimeRequest& request, const Layer* icon,
+void WarnOutsideLayers(const Timing& t, const TimeRequest& request, const Layer* icon,
                        const Layer* displacement, bool loopIcon) {
   const std::vector<NamedLayer> layers = {{displacement, request.displacementRate},
                                           {icon, request.iconRate}};
-  // Past a layer's end its last picture holds; a range there is most likely
-  // a mistake about the layer's frame numbers, so it is said once.
-  if (t.first == t.last && !request.frames) return;
+  // Outside a layer its first or last picture holds; a range there is most
+  // likely a mistake about the layer's frame numbers or its rate, so each end
+  // is said once.
+  const FrameRange& range = t.frames;
+  if (range.first == range.last && !request.frames) return;
+  const auto frames = [](int64_t from, int64_t to) {
+    return from == to ? "frame " + std::to_string(from) + " shows"
+                      : "frames " + NumberRanges({{from, to}}) + " show";
+  };
   for (const auto& [layer, own] : layers) {
     if (!layer || (layer == icon && loopIcon)) continue;
-    const auto span = LayerSpan(*layer, t.rate, own);
-    if (!span || t.last <= span->second) continue;
-    const int64_t from = std::max(t.first, span->second + 1);
-    const std::string past = from == t.last ? "frame " + std::to_string(from) + " shows"
-                                            : "frames " + NumberRanges({{from, t.last}}) + " show";
-    Warn(Named(*layer) + " ends at frame " + std::to_string(span->second) + "; " + past +
-         " its last picture");
+    const auto span = LayerSpan(*layer, t.rate(), own);
+    if (!span) continue;
+    if (range.first < span->first) {
+      Warn(Named(*layer) + " starts at frame " + std::to_string(span->first) + "; " +
+           frames(range.first, std::min(range.last, span->first - 1)) + " its first picture");
+    }
+    if (range.last > span->last) {
+      Warn(Named(*layer) + " ends at frame " + std::to_string(span->last) + "; " +
+           frames(std::max(range.first, span->last + 1), range.last) + " its last picture");
+    }
   }
 }
 
+std::optional<std::string> FrozenDisplacement(const Timing& t, const TimeRequest& request,
+                                              const Layer* displacement) {
+  if (!displacement || displacement->still() || displacement->frameCount() < 2 ||
+      t.frames.size() < 2) {
+    return std::nullopt;
+  }
+  // Unlooped, the picture shown only moves on with time: the ends tell.
+  const auto shown = [&](int64_t frame) {
+    return LayerPictureAt(*displacement, t.base.hostTime(frame), t.base.step(), t.base.scale(),
+                          request.displacementRate, false);
+  };
+  const int64_t picture = shown(t.frames.first);
+  if (shown(t.frames.last) != picture) return std::nullopt;
+  const int64_t count = displacement->frameCount();
+  const std::string which =
+      displacement->movieTimes()
+          ? "picture " + std::to_string(picture + 1) + " of " + std::to_string(count)
+          : "frame " + std::to_string(displacement->firstFrame() + picture) + " of " +
+                NumberRanges(
+                    {{displacement->firstFrame(), displacement->firstFrame() + count - 1}});
+  return "every frame shows the same picture of " + Named(*displacement) + " (" + which + ")";
+}
+
 std::string Timing::describe() const {
-  return (first == last ? "frame " + std::to_string(first)
-                        : "frames " + std::to_string(first) + "-" + std::to_string(last)) +
-         " at " + rate.shown() + " (rate: " + rateFrom + "; range: " + rangeFrom + ")";
+  return (frames.first == frames.last
+              ? "frame " + std::to_string(frames.first)
+              : "frames " + std::to_string(frames.first) + "-" + std::to_string(frames.last)) +
+         " at " + rate().shown() + " (rate: " + rateFrom + "; range: " + rangeFrom + ")";
 }
 
 }  // namespace tilvane_tool

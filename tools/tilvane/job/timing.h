@@ -11,45 +11,56 @@
 
 #include "tools/tilvane/core/frame_pattern.h"
 #include "tools/tilvane/core/rate.h"
+#include "tools/tilvane/core/time_base.h"
 #include "tools/tilvane/input/layer.h"
 
 namespace tilvane_tool {
 
-// The time options as given, checked for form.
+// The time options as given, checked for form only: whether a frame or the
+// duration fits the host's time depends on the rate, which the layers may give.
 struct TimeRequest {
   std::optional<Rate> rate;  // --rate
   // --time-step and --time-scale, when either was given.
-  std::optional<std::pair<int32_t, uint32_t>> stepAndScale;
-  std::optional<std::pair<int64_t, int64_t>> frames;  // --frames A-B, or --frame F as F-F
-  bool range = false;                                 // the frames came as --frames
-  std::optional<int64_t> duration;                    // --duration, in frames
-  std::optional<Rate> iconRate;                       // a numbered icon's own rate
+  std::optional<TimeBase> stepAndScale;
+  std::optional<FrameRange> frames;  // --frames A-B, or --frame F as F-F
+  bool range = false;                // the frames came as --frames
+  std::optional<int64_t> duration;   // --duration, in frames
+  std::optional<Rate> iconRate;      // a numbered icon's own rate
   std::optional<Rate> displacementRate;
   bool manyFrames = false;  // the output is a movie or a numbered pattern
 };
 
-// What the time options and the layers come to, and where each came from.
+// What the time options and the layers come to, and where each came from:
+// a plain value, the one every other reader of the render's time takes.
 struct Timing {
-  Rate rate;
+  TimeBase base;  // the rate, and the host's step and scale for it
   std::string rateFrom;
-  int32_t timeStep = 1;     // host time units a frame
-  uint32_t timeScale = 30;  // host time units a second
-  int64_t first = 0;
-  int64_t last = 0;
+  FrameRange frames;
   std::string rangeFrom;
-  int32_t totalTime = 300;       // the duration, in host time units
-  std::string describe() const;  // "frames 0-49 at 25 fps (...)"
+  int64_t duration = 300;  // the icon's length as the effect sees it, in frames
+  std::string durationFrom;
+
+  Rate rate() const { return base.rate(); }
+  int32_t totalTime() const { return base.hostTime(duration); }  // the duration in host time
+  std::string describe() const;                                  // "frames 0-49 at 25 fps (...)"
 };
 
-// Resolves the time of a render with these layers (null: none). Throws
-// UsageError when a frame or the duration does not fit the host's time at
-// that rate.
+// Resolves the time of a render with these layers (null: none): the one place
+// the rate, the range and the duration are checked against the host's time.
+// Throws UsageError naming what gave a frame or a duration that does not fit.
 Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer* displacement);
 
-// Warns once for each layer the range runs past the end of (not for a
-// looped icon), once the job has passed its checks.
-void WarnPastLayerEnds(const Timing& timing, const TimeRequest& request, const Layer* icon,
+// Warns once for each end of a layer the range runs beyond, where its frames
+// freeze: before a sequence's first file (or a movie's first picture) they
+// show that, past its end its last picture; a looped icon has no end. Once
+// the job has passed its checks.
+void WarnOutsideLayers(const Timing& timing, const TimeRequest& request, const Layer* icon,
                        const Layer* displacement, bool loopIcon);
+
+// For the summary: when every frame of a range of several shows one picture
+// of a displacement layer that has several, says which; else none.
+std::optional<std::string> FrozenDisplacement(const Timing& timing, const TimeRequest& request,
+                                              const Layer* displacement);
 
 // Warns once for each layer rate given to a layer that has no use for it: a
 // movie keeps its pictures' own times and a still has none.
@@ -58,11 +69,10 @@ void WarnUnusedRates(const TimeRequest& request, const Layer* icon, const Layer*
 // The frames a layer covers at the output rate (none for a still): a movie
 // from 0 to its end, a numbered layer from its first frame to its last at
 // its own rate (none: the output's).
-std::optional<std::pair<int64_t, int64_t>> LayerSpan(const Layer& layer, Rate output,
-                                                     std::optional<Rate> own);
+std::optional<FrameRange> LayerSpan(const Layer& layer, Rate output, std::optional<Rate> own);
 
 struct FrameJob {
-  int64_t frame;     // current_time = frame × time step
+  int64_t frame;     // its host time is the TimeBase's timeOf(frame)
   std::string path;  // where the image goes
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "standin/world.h"
+#include "tools/tilvane/core/time_base.h"
 
 namespace tilvane_tool {
 
@@ -13,9 +14,8 @@ namespace tilvane_tool {
 struct FrameFormat {
   int32_t width = 0;
   int32_t height = 0;
-  int depth = 8;         // of the frames handed in
-  int32_t timeStep = 1;  // the rate is timeScale / timeStep frames per second
-  uint32_t timeScale = 30;
+  int depth = 8;           // of the frames handed in
+  TimeBase time;           // the rate, one tick of the movie's time base a frame
   std::string colorSpace;  // "" the effect's sRGB encoding
 };
 

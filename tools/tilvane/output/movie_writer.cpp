@@ -327,8 +327,9 @@ struct MovieWriter::State {
     c.height = height;
     c.pix_fmt = encodedFormat;
     c.sample_aspect_ratio = AVRational{1, 1};
-    // The exact rate: timeScale / timeStep frames a second, one tick a frame.
-    av_reduce(&c.time_base.num, &c.time_base.den, options.timeStep, options.timeScale, INT32_MAX);
+    // The exact rate: scale / step frames a second, one tick a frame.
+    av_reduce(&c.time_base.num, &c.time_base.den, options.time.step(), options.time.scale(),
+              INT32_MAX);
     c.framerate = AVRational{c.time_base.den, c.time_base.num};
     c.thread_count = 0;
     if (IsYuv(encodedFormat)) {
@@ -488,7 +489,7 @@ struct MovieWriter::State {
     }
     ++written;
     // The sound up to the end of this frame, to interleave with it.
-    if (audio) audio->writeUntil({written * options.timeStep, options.timeScale});
+    if (audio) audio->writeUntil({options.time.timeOf(written), options.time.scale()});
   }
 
   void finish() {

@@ -151,8 +151,8 @@ struct StreamWriter::State {
     f->flags |= AVFMT_FLAG_CUSTOM_IO;
     stream = avformat_new_stream(f, nullptr);
     if (!stream) throw std::bad_alloc();
-    // The exact rate: timeScale / timeStep frames a second, one tick a frame.
-    av_reduce(&timeBase.num, &timeBase.den, options.timeStep, options.timeScale, INT32_MAX);
+    // The exact rate: scale / step frames a second, one tick a frame.
+    av_reduce(&timeBase.num, &timeBase.den, options.time.step(), options.time.scale(), INT32_MAX);
     AVCodecParameters& p = *stream->codecpar;
     p.codec_type = AVMEDIA_TYPE_VIDEO;
     p.codec_id = AV_CODEC_ID_RAWVIDEO;
