@@ -4,9 +4,9 @@
 
 namespace tilvane_tool {
 
-std::pair<int64_t, int64_t> Chunks::range(size_t i) const {
-  const int64_t from = first + static_cast<int64_t>(i) * size;
-  return {from, std::min(last, from + size - 1)};
+FrameRange Chunks::range(size_t i) const {
+  const int64_t from = frames.first + static_cast<int64_t>(i) * size;
+  return {from, std::min(frames.last, from + size - 1)};
 }
 
 int64_t DefaultChunkSize(int64_t frames, int64_t maxTasks) {
@@ -29,7 +29,7 @@ std::vector<std::pair<int64_t, int64_t>> Runs(const std::vector<int64_t>& frames
 std::vector<size_t> ChunksHolding(const Chunks& chunks, const std::vector<int64_t>& frames) {
   std::vector<size_t> held;
   for (const int64_t f : frames) {
-    if (f < chunks.first || f > chunks.last) continue;
+    if (f < chunks.frames.first || f > chunks.frames.last) continue;
     held.push_back(chunks.of(f));
   }
   std::sort(held.begin(), held.end());

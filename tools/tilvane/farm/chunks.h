@@ -9,24 +9,25 @@
 #include <utility>
 #include <vector>
 
+#include "tools/tilvane/core/time_base.h"
+
 namespace tilvane_tool {
 
 // Frames first to last, by their absolute numbers, in chunks of `size`.
 struct Chunks {
-  int64_t first = 0;
-  int64_t last = 0;
+  FrameRange frames;
   int64_t size = 1;
   // The number a numbered output's file for `first` carries (--start-number,
   // else the frame's own); the others follow.
   int64_t firstNumber = 0;
 
-  size_t count() const { return static_cast<size_t>((last - first) / size + 1); }
-  // Chunk i's frames, first and last.
-  std::pair<int64_t, int64_t> range(size_t i) const;
+  size_t count() const { return static_cast<size_t>((frames.size() - 1) / size + 1); }
+  // Chunk i's frames.
+  FrameRange range(size_t i) const;
   // The chunk a frame of the job falls in.
-  size_t of(int64_t frame) const { return static_cast<size_t>((frame - first) / size); }
+  size_t of(int64_t frame) const { return static_cast<size_t>((frame - frames.first) / size); }
   // The number of a frame's file, as one render of the whole range names it.
-  int64_t number(int64_t frame) const { return firstNumber + (frame - first); }
+  int64_t number(int64_t frame) const { return firstNumber + (frame - frames.first); }
 };
 
 // The frames a chunk takes when none is asked for: 20, for which the farm's

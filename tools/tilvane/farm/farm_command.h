@@ -41,7 +41,7 @@ FarmCommands AddFarmCommands(CLI::App& app, FarmArgs& farm, RenderArgs& args,
 int RunFarmCommand(const LoadedPlugin& plugin, const FarmCommands& commands, FarmArgs& farm,
                    RenderArgs& args, std::vector<ControlOption>& controls);
 
-// The exit status of wait, status and resume for a job that is not complete.
+// The exit status of wait and status for a job that is not complete.
 inline constexpr int kExitIncomplete = 4;
 
 }  // namespace tilvane_tool

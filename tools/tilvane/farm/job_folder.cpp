@@ -33,12 +33,10 @@ std::string ShellQuoted(const std::string& word) {
 
 std::string DefaultJobDir(const std::string& output) {
   const fs::path path = fs::absolute(output).lexically_normal();
+  // A movie keeps its extension, so that a sequence and a movie of one name
+  // each have their own folder.
   std::string stem = path.filename().string();
-  if (const auto pattern = FramePattern::Find(stem)) {
-    stem = pattern->prefix;
-  } else {
-    stem = path.stem().string();
-  }
+  if (const auto pattern = FramePattern::Find(stem)) stem = pattern->prefix;
   while (!stem.empty() && (stem.back() == '.' || stem.back() == '_' || stem.back() == '-')) {
     stem.pop_back();
   }
@@ -84,7 +82,7 @@ std::vector<int64_t> FarmJob::missingFrames() const {
   std::vector<int64_t> missing;
   if (movieDone()) return missing;
   std::error_code ec;
-  for (int64_t f = chunks.first; f <= chunks.last; ++f) {
+  for (int64_t f = chunks.frames.first; f <= chunks.frames.last; ++f) {
     if (!fs::is_regular_file(movie ? framePath(f) : outputPath(f), ec)) missing.push_back(f);
   }
   return missing;
@@ -96,8 +94,8 @@ void FarmJob::save() const {
   j["plugin"] = plugin;
   j["output"] = output;
   j["movie"] = movie;
-  j["first"] = chunks.first;
-  j["last"] = chunks.last;
+  j["first"] = chunks.frames.first;
+  j["last"] = chunks.frames.last;
   j["chunk"] = chunks.size;
   j["firstNumber"] = chunks.firstNumber;
   j["framesAtOnce"] = framesAtOnce;
@@ -131,7 +129,7 @@ FarmJob FarmJob::Load(const std::string& dir) {
     job.plugin = j.at("plugin");
     job.output = j.at("output");
     job.movie = j.at("movie");
-    job.chunks = {j.at("first"), j.at("last"), j.at("chunk"), j.at("firstNumber")};
+    job.chunks = {{j.at("first"), j.at("last")}, j.at("chunk"), j.at("firstNumber")};
     job.framesAtOnce = j.at("framesAtOnce");
     job.threadsPerFrame = j.at("threadsPerFrame");
     job.memoryMegabytes = j.at("memoryMegabytes");
@@ -146,7 +144,7 @@ FarmJob FarmJob::Load(const std::string& dir) {
     throw UsageError(Quoted(job.file(kJobFile)) + " cannot be read (" + e.what() +
                      "); it is written by 'tilvane farm submit', submit the job again");
   }
-  if (job.chunks.size < 1 || job.chunks.last < job.chunks.first) {
+  if (job.chunks.size < 1 || job.chunks.frames.last < job.chunks.frames.first) {
     throw UsageError(Quoted(job.file(kJobFile)) + " has no frames; submit the job again");
   }
   return job;

@@ -70,7 +70,7 @@ struct FarmJob {
 std::string ShellQuoted(const std::string& word);
 
 // The job folder beside an output when --job-dir is not given: out.####.png
-// and out.mov both make out.farm, in the output's folder.
+// makes out.farm and out.mov out.mov.farm, in the output's folder.
 std::string DefaultJobDir(const std::string& output);
 
 }  // namespace tilvane_tool

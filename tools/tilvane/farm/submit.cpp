@@ -229,9 +229,8 @@ int Submit(const LoadedPlugin& plugin, const CLI::App& submit, const FarmArgs& f
   job.plugin = Absolute(plugin.path);
   job.output = request.output;
   job.movie = request.movie;
-  const int64_t frames = plan.jobs.last - plan.jobs.first + 1;
-  job.chunks = {plan.jobs.first, plan.jobs.last, chunk ? chunk : DefaultChunkSize(frames),
-                plan.jobs.firstNumber};
+  const FrameRange frames = plan.timing.frames;
+  job.chunks = {frames, chunk ? chunk : DefaultChunkSize(frames.size()), plan.jobs.firstNumber};
   job.framesAtOnce = request.threads;
   job.threadsPerFrame = threadsPerFrame;
   const int64_t pixels = int64_t{plan.scene.width} * plan.scene.height;
@@ -259,11 +258,11 @@ int Submit(const LoadedPlugin& plugin, const CLI::App& submit, const FarmArgs& f
   std::vector<size_t> all(job.chunks.count());
   for (size_t i = 0; i < all.size(); ++i) all[i] = i;
   SubmitChunks(job, all);
-  std::fprintf(stderr,
-               "tilvane: submitted %s: frames %lld-%lld in %zu task%s of up to %lld frames%s\n",
-               job.name.c_str(), static_cast<long long>(job.chunks.first),
-               static_cast<long long>(job.chunks.last), all.size(), all.size() == 1 ? "" : "s",
-               static_cast<long long>(job.chunks.size), job.movie ? ", then the join" : "");
+  std::fprintf(
+      stderr, "tilvane: submitted %s: frames %lld-%lld in %zu task%s of up to %lld frames%s\n",
+      job.name.c_str(), static_cast<long long>(job.chunks.frames.first),
+      static_cast<long long>(job.chunks.frames.last), all.size(), all.size() == 1 ? "" : "s",
+      static_cast<long long>(job.chunks.size), job.movie ? ", then the join" : "");
   std::printf("%s\n", job.dir.c_str());
   return 0;
 }

@@ -29,7 +29,7 @@ CheckedRender FrozenRequest(const LoadedPlugin& plugin, const FarmJob& job, int6
 }
 
 std::pair<int64_t, int64_t> TaskFrames(const FarmJob& job, const std::string& text) {
-  const auto& c = job.chunks;
+  const FrameRange& c = job.chunks.frames;
   const std::string what = "a range A-B within the job's frames, " + std::to_string(c.first) + "-" +
                            std::to_string(c.last);
   const size_t dash = text.find('-', 1);
@@ -50,7 +50,7 @@ std::pair<int64_t, int64_t> TaskFrames(const FarmJob& job, const std::string& te
 std::vector<int64_t> MissingIntermediates(const FarmJob& job) {
   std::vector<int64_t> missing;
   std::error_code ec;
-  for (int64_t f = job.chunks.first; f <= job.chunks.last; ++f) {
+  for (int64_t f = job.chunks.frames.first; f <= job.chunks.frames.last; ++f) {
     if (!fs::is_regular_file(job.framePath(f), ec)) missing.push_back(f);
   }
   return missing;
@@ -86,7 +86,7 @@ int Join(const LoadedPlugin& plugin, const FarmArgs& farm, std::vector<ControlOp
   }
   const std::vector<int64_t> missing = MissingIntermediates(job);
   std::error_code ec;
-  const auto frames = static_cast<size_t>(job.chunks.last - job.chunks.first + 1);
+  const auto frames = static_cast<size_t>(job.chunks.frames.last - job.chunks.frames.first + 1);
   if (job.movieDone() && missing.size() == frames) {
     std::fprintf(stderr, "tilvane: %s is joined already\n", job.output.c_str());
     return 0;
@@ -96,7 +96,8 @@ int Join(const LoadedPlugin& plugin, const FarmArgs& farm, std::vector<ControlOp
                      Quoted(job.file("frames")) + "; 'tilvane farm resume " + job.dir +
                      "' renders them again, then joins");
   }
-  CheckedRender checked = FrozenRequest(plugin, job, job.chunks.first, job.chunks.last, controls);
+  CheckedRender checked =
+      FrozenRequest(plugin, job, job.chunks.frames.first, job.chunks.frames.last, controls);
   const Scene& scene = checked.plan.scene;
   EncodeMovie(checked.request, checked.plan, [&](size_t i) {
     return ReadFrameFile(job.framePath(checked.plan.jobs.frame(i)), scene.width, scene.height,
@@ -105,8 +106,8 @@ int Join(const LoadedPlugin& plugin, const FarmArgs& farm, std::vector<ControlOp
   // The movie holds them now; they take far more room than it does.
   fs::remove_all(job.file("frames"), ec);
   std::fprintf(stderr, "tilvane: joined frames %lld-%lld into %s\n",
-               static_cast<long long>(job.chunks.first), static_cast<long long>(job.chunks.last),
-               job.output.c_str());
+               static_cast<long long>(job.chunks.frames.first),
+               static_cast<long long>(job.chunks.frames.last), job.output.c_str());
   return 0;
 }
 

@@ -102,7 +102,7 @@ struct Report {
 Report Look(const FarmJob& job) {
   Report report;
   report.missing = job.missingFrames();
-  const int64_t total = job.chunks.last - job.chunks.first + 1;
+  const int64_t total = job.chunks.frames.last - job.chunks.frames.first + 1;
   const int64_t done = total - static_cast<int64_t>(report.missing.size());
   report.complete = report.missing.empty() && (!job.movie || job.movieDone());
   std::string head =
