@@ -305,6 +305,16 @@ TEST_F(FarmTest, ABadOptionIsRefusedBeforeSbatchIsCalled) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
   }
+  // Misspelt, a command or an option gets the nearest name and the farm's help.
+  const RunResult command = run({"farm", "sumbit"});
+  EXPECT_NE(command.err.find("unknown command 'sumbit' (did you mean submit?); see 'tilvane farm "
+                             "--help'"),
+            std::string::npos)
+      << command.err;
+  const RunResult option = run(Args{"farm", "submit", "--chunks", "7"} + layers());
+  EXPECT_NE(option.err.find("(did you mean --chunk?); see 'tilvane farm submit --help'"),
+            std::string::npos)
+      << option.err;
   EXPECT_FALSE(fs::exists(path("sbatch.calls")));
   EXPECT_FALSE(fs::exists(path("out.farm")));
 }

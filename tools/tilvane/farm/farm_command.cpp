@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "checker/version_info.h"
-#include "tools/tilvane/cli/command_line.h"
 #include "tools/tilvane/cli/request.h"
 #include "tools/tilvane/cli/settings.h"
 #include "tools/tilvane/core/errors.h"
@@ -103,7 +102,6 @@ FarmCommands AddFarmCommands(CLI::App& app, FarmArgs& farm, RenderArgs& args,
 
 int RunFarmCommand(const LoadedPlugin& plugin, const FarmCommands& c, FarmArgs& farm,
                    RenderArgs& args, std::vector<ControlOption>& controls) {
-  RefuseLeftovers(*c.farm);
   if (c.submit->parsed()) return Submit(plugin, *c.submit, farm, args, controls);
   if (c.task->parsed()) return RunTask(plugin, farm, controls);
   if (c.join->parsed()) return Join(plugin, farm, controls);
