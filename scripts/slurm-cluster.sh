@@ -162,9 +162,9 @@ start_cluster() {
   spawn "$dir" munged munged --foreground --force --socket="$dir/munge/socket" \
     --key-file="$dir/munge/munge.key" --pid-file="$dir/munge/munged.pid" \
     --seed-file="$dir/munge/seed" --log-file="$dir/log/munged.log"
-  if ! wait_for 10 bash -c "munge -n -S '$dir/munge/socket' | unmunge -S '$dir/munge/socket'"
+  if ! wait_for 30 bash -c "munge -n -S '$dir/munge/socket' | unmunge -S '$dir/munge/socket'"
   then
-    fail "$dir" "munged did not answer on $dir/munge/socket within 10 seconds."
+    fail "$dir" "munged did not answer on $dir/munge/socket within 30 seconds."
   fi
 
   # The node as slurmd itself sees it: its name, cores and memory.
