@@ -2,9 +2,11 @@
 # What running a job on a farm costs over rendering it on one machine. A 200-frame 1080p job (a
 # generated plate with sound, a small icon) is rendered by `tilvane render`, and as a farm job on a
 # one-node Slurm cluster started here by scripts/slurm-cluster.sh: `tilvane farm submit --chunk 20`,
-# then `tilvane farm wait`. Prints both wall times, the farm's overhead in all and per
-# task as a share of the single render, Slurm's own account of the tasks and of the join, and
-# whether the two outputs hold the same frames. Runs as root (slurmd must).
+# then `tilvane farm wait`; then the job folder's own task commands (tasks.txt) are run again
+# straight, as many at once as Slurm ran them, and its join (join.txt): the same work without
+# Slurm. Prints the wall times; the farm's overhead (the farm job less the same work run straight)
+# in all and per task, as a share of the single render; Slurm's own account of the tasks and of the
+# join; after checking that the farm's output holds the single render's frames. Runs as root (slurmd must).
 #
 # Usage: bench/farm_overhead.sh [TILVANE]    (default: build/native/tools/tilvane/tilvane)
 # FRAMES (200), CHUNK (20), SIZE (1920x1080) and OUTPUT (mosaic.mov; a name with #### gives an
@@ -54,10 +56,20 @@ job_options=(--icon "$work/icon.png" --displacement "$work/plate.mov" "${extra[@
 export SLURM_CONF
 SLURM_CONF=$("$root/scripts/slurm-cluster.sh" start "$cluster" $$)
 node=$(sinfo --noheader --Node --format='%N, %c cpus, %m MB')
+node_cpus=$(sinfo --noheader --Node --format=%c)
 
+# The two outputs as decoded frames (a sequence read in order by its pattern).
+framemd5() {
+  local path=$1
+  if [[ "$path" == *'####'* ]]; then
+    ffmpeg -v error -start_number 0 -i "${path/'####'/%04d}" -map 0:v -f framemd5 - | grep -v '^#'
+  else
+    ffmpeg -v error -i "$path" -map 0:v -f framemd5 - | grep -v '^#'
+  fi
+}
 # The single render and the farm job take turns, so a neighbour's load on this machine falls on
 # both alike; each run's outputs replace the last's.
-singles=() farms=() submits=()
+singles=() farms=() submits=() directs=()
 for run in $(seq "$runs"); do
   rm -rf "$work/single" "$work/farm"
   mkdir -p "$work/single" "$work/farm"
@@ -79,11 +91,33 @@ for run in $(seq "$runs"); do
   t4=$(now)
   submits+=("$(seconds_between "$t2" "$t3")")
   farms+=("$(seconds_between "$t2" "$t4")")
+  [ -f "$job_dir/tasks.txt" ] || die "$job_dir holds no tasks.txt, the command of each task."
+  # Once is enough: both renders are exact.
+  if [ "$run" -eq 1 ] &&
+    [ "$(framemd5 "$work/single/$output")" != "$(framemd5 "$work/farm/$output")" ]; then
+    die "the farm's frames differ from the single render's; no figure."
+  fi
+
+  # As many tasks at once as the node's cores hold, as Slurm ran them.
+  cpus_per_task=$(squeue --noheader --states=all --array --format='%i %C' |
+    awk -v first="$first_job" '$1 ~ /_/ && $1 + 0 >= first { print $2; exit }')
+  at_once=$((node_cpus / ${cpus_per_task:-1}))
+  [ "$at_once" -ge 1 ] || at_once=1
+  # Straight runs write everything again: the outputs and a movie's intermediate frames go first.
+  find "$work/farm" -maxdepth 1 -type f -delete
+  rm -rf "${job_dir:?}/frames"/*
+  echo "Run $run of $runs: the job's task commands run straight, $at_once at once ..." >&2
+  t5=$(now)
+  tr '\n' '\0' <"$job_dir/tasks.txt" | xargs -0 -n 1 -P "$at_once" bash -c 2>>"$work/straight.log"
+  [ ! -f "$job_dir/join.txt" ] || bash -c "$(cat "$job_dir/join.txt")" 2>>"$work/straight.log"
+  t6=$(now)
+  directs+=("$(seconds_between "$t5" "$t6")")
 done
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 single=$(median "${singles[@]}")
 farm=$(median "${farms[@]}")
 submit=$(median "${submits[@]}")
+direct=$(median "${directs[@]}")
 
 # Slurm's record of the last run's jobs: array tasks are ID_N, the join a plain ID. Times to the
 # second, from submission to start (queued) and from start to end (ran).
@@ -104,39 +138,26 @@ while read -r id submitted started ended; do
 done < <(squeue --noheader --states=all --array --format='%i %V %S %e')
 [ "$tasks" -gt 0 ] || die "squeue lists no task of the farm job."
 
-# The two outputs as decoded frames (a sequence read in order by its pattern).
-framemd5() {
-  local path=$1
-  if [[ "$path" == *'####'* ]]; then
-    ffmpeg -v error -start_number 0 -i "${path/'####'/%04d}" -map 0:v -f framemd5 - | grep -v '^#'
-  else
-    ffmpeg -v error -i "$path" -map 0:v -f framemd5 - | grep -v '^#'
-  fi
-}
-if [ "$(framemd5 "$work/single/$output")" = "$(framemd5 "$work/farm/$output")" ]; then
-  same=yes
-else
-  same="NO: the farm's frames differ from the single render's"
-fi
-
-overhead=$(seconds_between "$single" "$farm")
-awk -v single="$single" -v farm="$farm" -v submit="$submit" -v overhead="$overhead" \
-  -v tasks="$tasks" -v frames="$frames" -v chunk="$chunk" -v size="$size" -v output="$output" \
-  -v node="$node" -v qsum="$queued_sum" -v qmax="$queued_max" -v rsum="$ran_sum" \
-  -v join="$join_ran" -v same="$same" -v runs="$runs" 'BEGIN {
+overhead=$(seconds_between "$direct" "$farm")
+awk -v single="$single" -v farm="$farm" -v direct="$direct" -v submit="$submit" \
+  -v overhead="$overhead" -v tasks="$tasks" -v frames="$frames" -v chunk="$chunk" \
+  -v size="$size" -v output="$output" -v node="$node" -v qsum="$queued_sum" -v qmax="$queued_max" \
+  -v rsum="$ran_sum" -v join="$join_ran" -v runs="$runs" -v at_once="$at_once" \
+  'BEGIN {
   printf "Farm overhead: %d frames of %s to %s, chunks of %d (%d tasks)\n",
          frames, size, output, chunk, tasks
   printf "on one node (%s); medians of %d runs\n", node, runs
-  printf "  single render (tilvane render)          %8.2f s\n", single
-  printf "  farm job, from submit until wait ends   %8.2f s\n", farm
-  printf "  overhead                                %8.2f s = %.1f%% of the single render\n",
+  printf "  single render (tilvane render)           %8.2f s\n", single
+  printf "  farm job, from submit until wait ends    %8.2f s (%+.1f%% on the single render)\n",
+         farm, 100 * (farm - single) / single
+  printf "  the same tasks run straight, %d at once   %8.2f s\n", at_once, direct
+  printf "  farm overhead (farm job less straight)   %8.2f s = %.1f%% of the single render\n",
          overhead, 100 * overhead / single
-  printf "    per task                              %8.2f s\n", overhead / tasks
-  printf "    of which submission                   %8.2f s\n", submit
-  if (join != "none")
-    printf "    of which the join ran                 %8d s (last run; Slurm, to the second)\n", join
-  printf "  last run (Slurm, to the second): tasks waited %.1f s to start on average, %d s at most,\n",
-         qsum / tasks, qmax
-  printf "  and ran %d s in all\n", rsum
-  printf "  same frames (framemd5): %s\n", same
+  printf "    per task                               %8.2f s\n", overhead / tasks
+  printf "    of which submission                    %8.2f s\n", submit
+  printf "  last run, by Slurm (to the second): tasks waited %.1f s to start on average,\n",
+         qsum / tasks
+  printf "  %d s at most, and ran %d s in all", qmax, rsum
+  if (join != "none") printf "; the join ran %d s", join
+  printf "\n  the farm job has the single render\x27s frames (framemd5)\n"
 }'
