@@ -108,8 +108,12 @@ for run in $(seq "$runs"); do
   rm -rf "${job_dir:?}/frames"/*
   echo "Run $run of $runs: the job's task commands run straight, $at_once at once ..." >&2
   t5=$(now)
-  tr '\n' '\0' <"$job_dir/tasks.txt" | xargs -0 -n 1 -P "$at_once" bash -c 2>>"$work/straight.log"
-  [ ! -f "$job_dir/join.txt" ] || bash -c "$(cat "$job_dir/join.txt")" 2>>"$work/straight.log"
+  # Each in a session of its own, as Slurm runs its tasks: the kernel shares the cores among
+  # sessions (autogroup), so on a busy machine the tasks would otherwise get less than Slurm's do.
+  tr '\n' '\0' <"$job_dir/tasks.txt" |
+    xargs -0 -n 1 -P "$at_once" setsid --wait bash -c 2>>"$work/straight.log"
+  [ ! -f "$job_dir/join.txt" ] ||
+    setsid --wait bash -c "$(cat "$job_dir/join.txt")" 2>>"$work/straight.log"
   t6=$(now)
   directs+=("$(seconds_between "$t5" "$t6")")
 done
