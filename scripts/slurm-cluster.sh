@@ -10,13 +10,14 @@
 #
 # start DIR [OWNER_PID]
 #   DIR must not exist yet (or be empty). Returns once sinfo shows the node idle, printing the path
-#   of the cluster's slurm.conf (for SLURM_CONF) as its only standard output; fails within a
-#   minute with the daemons' log tails otherwise. With OWNER_PID, the cluster stops itself when that
+#   of the cluster's slurm.conf (for SLURM_CONF) as its only standard output; fails within 90
+#   seconds with the daemons' log tails otherwise. With OWNER_PID, the cluster stops itself when that
 #   process ends, so a test binary that crashes leaves no daemon behind.
 # stop DIR
 #   Cancels the cluster's jobs, ends its daemons and its jobs' step daemons by their process ids,
 #   and removes DIR. Safe to run on a half-started cluster.
 set -euo pipefail
+self=$(realpath "$0")
 
 die() {
   echo "slurm-cluster.sh: $*" >&2
@@ -26,9 +27,6 @@ die() {
 usage() {
   die "usage: slurm-cluster.sh start DIR [OWNER_PID] | stop DIR"
 }
-
-# The daemons by the names of the files their process ids are kept in, stopped in this order.
-daemons=(watchdog slurmd slurmctld munged)
 
 # Process ids of slurmstepd processes that write to this cluster's slurmd log: the ones left by
 # jobs of this cluster, and no other cluster's.
@@ -47,10 +45,10 @@ alive() {
 
 # Sends TERM to each process id, then KILL to those still there after a few seconds.
 end_processes() {
-  local pid tries
+  local pid
   [ "$#" -gt 0 ] || return 0
   kill -TERM "$@" 2>/dev/null || true
-  for tries in $(seq 50); do
+  for _ in $(seq 50); do
     for pid in "$@"; do
       if alive "$pid"; then break; fi
       pid=
@@ -162,9 +160,9 @@ start_cluster() {
   spawn "$dir" munged munged --foreground --force --socket="$dir/munge/socket" \
     --key-file="$dir/munge/munge.key" --pid-file="$dir/munge/munged.pid" \
     --seed-file="$dir/munge/seed" --log-file="$dir/log/munged.log"
-  if ! wait_for 10 bash -c "munge -n -S '$dir/munge/socket' | unmunge -S '$dir/munge/socket'"
+  if ! wait_for 30 bash -c "munge -n -S '$dir/munge/socket' | unmunge -S '$dir/munge/socket'"
   then
-    fail "$dir" "munged did not answer on $dir/munge/socket within 10 seconds."
+    fail "$dir" "munged did not answer on $dir/munge/socket within 30 seconds."
   fi
 
   # The node as slurmd itself sees it: its name, cores and memory.
@@ -226,7 +224,7 @@ EOF
   spawn "$dir" slurmctld slurmctld -D -i -f "$SLURM_CONF"
   spawn "$dir" slurmd slurmd -D -f "$SLURM_CONF"
   if [ -n "$owner" ]; then
-    setsid bash -c "while kill -0 $owner 2>/dev/null; do sleep 1; done; exec '$0' stop '$dir'" \
+    setsid bash -c "while kill -0 $owner 2>/dev/null; do sleep 1; done; exec '$self' stop '$dir'" \
       </dev/null >>"$dir/log/watchdog.out" 2>&1 &
     echo $! >"$dir/pids/watchdog"
   fi
