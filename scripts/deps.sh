@@ -13,6 +13,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine nsis osslsigncode openssl
   lintian zsh man-db groff-base dpkg-dev
   libwebp-dev webp
+  slurm-wlm munge
 )
 if [ "${1:-}" = "--native-only" ]; then
   packages=(cmake g++ make pkg-config libopenimageio-dev libcli11-dev

@@ -10,6 +10,7 @@
 #include "tools/tilvane/cli/render_command.h"
 #include "tools/tilvane/cli/request.h"
 #include "tools/tilvane/core/errors.h"
+#include "tools/tilvane/farm/farm_command.h"
 #include "tools/tilvane/job/demo.h"
 #include "tools/tilvane/output/output_file.h"
 
@@ -38,6 +39,8 @@ int Main(int argc, char** argv) {
   AddRenderOptions(*render, args);
   std::vector<ControlOption> controls = ControlOptions(plugin.table());
   AddControlOptions(*render, controls);
+  FarmArgs farmArgs;
+  const FarmCommands farm = AddFarmCommands(app, farmArgs, args, controls);
   AddExitStatusHelp(app);
   AddManualOptions(app, controls, [&plugin] { plugin.require(); });
 
@@ -45,6 +48,7 @@ int Main(int argc, char** argv) {
     return *status;
   }
   if (info->parsed()) return Info(plugin);
+  if (farm.farm->parsed()) return RunFarmCommand(plugin, farm, farmArgs, args, controls);
   if (demoCommand->parsed()) {
     demo.threads = ParseThreads(demoThreads);
     plugin.require();

@@ -61,7 +61,8 @@ TEST_F(CommandLine, MisspeltNamesGetTheNearestOne) {
   EXPECT_EQ(far.err.find("did you mean"), std::string::npos) << far.err;
   const RunResult none = run({});
   EXPECT_TRUE(OneLineError(none));
-  EXPECT_NE(none.err.find("give a command: info, demo or render"), std::string::npos) << none.err;
+  EXPECT_NE(none.err.find("give a command: info, demo, render or farm"), std::string::npos)
+      << none.err;
   EXPECT_EQ(files(), (std::vector<std::string>{"icon.png", "ramp.png"}));
 }
 

@@ -27,8 +27,22 @@ constexpr std::pair<const char*, const char*> kHabits[] = {
 };
 
 std::string HelpHint(const CLI::App& app) {
-  std::string command = app.get_parent() ? "tilvane " + app.get_name() : "tilvane";
-  return " see '" + command + " --help'";
+  std::string command;
+  for (const CLI::App* a = &app; a->get_parent(); a = a->get_parent()) {
+    command = " " + a->get_name() + command;
+  }
+  return " see 'tilvane" + command + " --help'";
+}
+
+// The words a command and the commands above it left, the command's first:
+// a word no option of a command takes falls through to the one above.
+std::vector<std::string> Remaining(const CLI::App& command) {
+  std::vector<std::string> rest;
+  for (const CLI::App* a = &command; a; a = a->get_parent()) {
+    const std::vector<std::string> left = a->remaining();
+    rest.insert(rest.end(), left.begin(), left.end());
+  }
+  return rest;
 }
 
 }  // namespace
@@ -53,7 +67,7 @@ void RefuseLeftovers(const CLI::App& app) {
   if (parsed.empty()) {
     std::vector<std::string> commands;
     for (const CLI::App* sub : app.get_subcommands({})) commands.push_back(sub->get_name());
-    const std::vector<std::string> rest = app.remaining();
+    const std::vector<std::string> rest = Remaining(app);
     const std::string list = OrList(commands);
     if (rest.empty() || rest[0].rfind('-', 0) == 0) {
       throw UsageError("give a command: " + list + ";" + HelpHint(app));
@@ -62,9 +76,9 @@ void RefuseLeftovers(const CLI::App& app) {
                      HelpHint(app));
   }
   const CLI::App& command = *parsed.front();
-  std::vector<std::string> rest = command.remaining();
-  const std::vector<std::string> above = app.remaining();
-  rest.insert(rest.end(), above.begin(), above.end());
+  // A command of commands (farm) answers for its own.
+  if (!command.get_subcommands({}).empty()) return RefuseLeftovers(command);
+  const std::vector<std::string> rest = Remaining(command);
   if (rest.empty()) return;
   const std::string word = rest[0].substr(0, rest[0].find('='));
   if (word.size() > 1 && word[0] == '-') {

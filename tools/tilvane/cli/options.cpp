@@ -143,7 +143,12 @@ std::vector<RenderOption> SceneOptions() {
       {.names = "--start-number", .typeName = "N",
        .help = "The number of the first output file, the others following, as ffmpeg's "
                "-start_number (default: each file carries its frame's number)",
-       .slot = &A::startNumber, .number = true, .kept = true, .outputs = kImageOutputs},
+       .slot = &A::startNumber, .number = true, .kept = true,
+       // A number, as a settings file reads it back.
+       .save = [](R r) {
+         return r.request.startNumber ? Number(*r.request.startNumber) : Null();
+       },
+       .outputs = kImageOutputs},
   };
 }
 

@@ -13,11 +13,12 @@
 #include "tools/tilvane/job/resolved.h"
 
 namespace tilvane_tool {
-namespace {
 
 std::string EffectVersion(const LoadedPlugin& plugin) {
   return plugin.host ? standin::VersionText(plugin.packedVersion()) : "";
 }
+
+namespace {
 
 // The source the summary names for a rate or a range: an option the
 // settings file set, and the command line did not, is the file's.

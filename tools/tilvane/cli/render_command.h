@@ -2,12 +2,16 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <string>
 #include <vector>
 
 #include "tools/tilvane/cli/options.h"
 #include "tools/tilvane/cli/plugin.h"
 
 namespace tilvane_tool {
+
+// The loaded effect's version as settings files record it; "" with none.
+std::string EffectVersion(const LoadedPlugin& plugin);
 
 // Reads the settings file, if any, under the options the command line gave
 // (`render`, parsed), then checks, plans and renders; returns the exit

@@ -186,8 +186,10 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   return plan;
 }
 
-int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
-           const RenderPlan& plan) {
+namespace {
+
+// The sound a movie of this request carries, with the note when the output keeps none.
+std::optional<std::string> KeptSound(const RenderRequest& request, const RenderPlan& plan) {
   const std::optional<std::string> sound =
       request.audio ? SoundOf(plan.scene) : std::optional<std::string>{};
   const bool keepsSound = request.movie && TakesSound(request.output);
@@ -198,8 +200,16 @@ int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
                            : "an image file") +
          " carries none (--no-audio leaves this note out)");
   }
+  return keepsSound ? sound : std::nullopt;
+}
+
+}  // namespace
+
+int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
+           const RenderPlan& plan) {
+  const std::optional<std::string> sound = KeptSound(request, plan);
   const std::unique_ptr<OrderedSink> sink =
-      request.movie ? OpenMovie(request, plan.scene, plan.jobs, keepsSound ? sound : std::nullopt)
+      request.movie    ? OpenMovie(request, plan.scene, plan.jobs, sound)
       : request.stream ? OpenStream(request, plan.scene, plan.jobs)
                        : nullptr;
   const RenderSummary summary =
@@ -207,6 +217,14 @@ int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
   if (sink) sink->finish();
   if (!request.quiet) PrintSummary(summary, plan);
   return 0;
+}
+
+void EncodeMovie(const RenderRequest& request, const RenderPlan& plan,
+                 const std::function<standin::World(size_t)>& frame) {
+  const std::unique_ptr<OrderedSink> movie =
+      OpenMovie(request, plan.scene, plan.jobs, KeptSound(request, plan));
+  for (size_t i = 0; i < plan.jobs.size(); ++i) movie->put(i, frame(i));
+  movie->finish();
 }
 
 }  // namespace tilvane_tool

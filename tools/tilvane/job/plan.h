@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -61,5 +62,10 @@ AudioSource SoundOfRange(const std::string& movie, const TimeBase& time, FrameRa
 // summary unless quiet; returns the exit status.
 int Render(const standin::PluginLibrary& plugin, const RenderRequest& request,
            const RenderPlan& plan);
+
+// Encodes frames rendered elsewhere (a farm's tasks) into the plan's movie
+// with the codec and sound Render gives it: frame(i) is job i's picture.
+void EncodeMovie(const RenderRequest& request, const RenderPlan& plan,
+                 const std::function<standin::World(size_t)>& frame);
 
 }  // namespace tilvane_tool
