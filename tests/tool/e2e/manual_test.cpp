@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -20,6 +21,8 @@ namespace tilvane_test {
 namespace {
 
 using tilvane_tool::ControlOption;
+using tilvane_tool::FarmOption;
+using tilvane_tool::kFarmCommandNames;
 
 // A shell command's standard output (and error, when it says 2>&1) and status.
 RunResult Capture(const std::string& command) {
@@ -106,6 +109,36 @@ class Manual : public ToolTest {
     return r.out;
   }
 
+  // What bash's completion offers for these words (the last being typed),
+  // sorted, among a file logo.png and a job folder jobs.farm.
+  std::vector<std::string> complete(const std::vector<std::string>& typed) const {
+    std::ofstream(path("logo.png")) << "";
+    std::filesystem::create_directories(path("jobs.farm"));
+    std::string words;
+    for (const std::string& w : typed) words += " '" + w + "'";
+    const RunResult r = Capture("cd '" + dir_.string() +
+                                "' && bash -c 'source ./tilvane.bash; COMP_WORDS=(\"$@\"); "
+                                "COMP_CWORD=$(($# - 1)); _tilvane; "
+                                "printf \"%s\\n\" \"${COMPREPLY[@]}\"' bash" +
+                                words + " 2>&1");
+    EXPECT_EQ(r.status, 0) << r.out;
+    std::vector<std::string> offered;
+    std::stringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.empty()) offered.push_back(line);
+    }
+    std::sort(offered.begin(), offered.end());
+    return offered;
+  }
+
+  // Whether `command` (one farm command) takes an option named as `o`: its
+  // own, or for submit the render option of that name.
+  static bool Takes(const tilvane_tool::FarmCommandName& command, const FarmOption& o) {
+    return (o.commands & command.command) ||
+           (command.command == tilvane_tool::kFarmSubmit &&
+            tilvane_tool::FindRenderOption(std::string(o.names).substr(2)));
+  }
+
   static standin::PluginLibrary* plugin_;
   static standin::Host* host_;
 };
@@ -173,6 +206,7 @@ TEST_F(Manual, ThePageRendersCleanlyAndItsExamplesUseRealOptions) {
   std::stringstream words(page.substr(examples, page.find("\nSEE ALSO\n") - examples));
   std::vector<std::string> known = {"-o"};
   for (const Named& n : TableNames()) known.push_back(n.name);
+  for (const FarmOption& o : tilvane_tool::FarmOptions()) known.push_back(o.names);
   int options = 0;
   for (std::string w; words >> w;) {
     if (w.rfind("--", 0) != 0) continue;
@@ -207,22 +241,7 @@ class BashCompletes : public Manual, public ::testing::WithParamInterface<Comple
 
 TEST_P(BashCompletes, TheWordBeingTyped) {
   write({"--completions", "bash"}, "tilvane.bash");
-  std::ofstream(path("logo.png")) << "";
-  std::string words;
-  for (const std::string& w : GetParam().words) words += " '" + w + "'";
-  const RunResult r = Capture("cd '" + dir_.string() +
-                              "' && bash -c 'source ./tilvane.bash; COMP_WORDS=(\"$@\"); "
-                              "COMP_CWORD=$(($# - 1)); _tilvane; "
-                              "printf \"%s\\n\" \"${COMPREPLY[@]}\"' bash" +
-                              words + " 2>&1");
-  ASSERT_EQ(r.status, 0) << r.out;
-  std::vector<std::string> offered;
-  std::stringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty()) offered.push_back(line);
-  }
-  std::sort(offered.begin(), offered.end());
-  EXPECT_EQ(offered, GetParam().offered);
+  EXPECT_EQ(complete(GetParam().words), GetParam().offered);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -247,6 +266,113 @@ INSTANTIATE_TEST_SUITE_P(
     FileValues, BashCompletes,
     ::testing::Values(Completion{{"tilvane", "render", "--settings", "lo"}, {"logo.png"}},
                       Completion{{"tilvane", "render", "--save-settings", "lo"}, {"logo.png"}}));
+
+// A command's commands: farm's, and the options of each, the render options
+// and their values included, at depth two.
+INSTANTIATE_TEST_SUITE_P(
+    FarmWords, BashCompletes,
+    ::testing::Values(
+        Completion{{"tilvane", "farm", ""}, {"join", "resume", "status", "submit", "task", "wait"}},
+        Completion{{"tilvane", "farm", "st"}, {"status"}},
+        Completion{{"tilvane", "help", "fa"}, {"farm"}},
+        Completion{{"tilvane", "--plugin", "x.so", "farm", "submit", "--max"}, {"--max-running"}},
+        Completion{{"tilvane", "farm", "submit", "--ic"}, {"--icon", "--icon-rate"}},
+        Completion{{"tilvane", "farm", "submit", "--fit-displacement", "st"}, {"stretch"}},
+        Completion{{"tilvane", "farm", "submit", "--displacement", "lo"}, {"logo.png"}},
+        Completion{{"tilvane", "farm", "submit", "--job-dir", "jo"}, {"jobs.farm"}},
+        Completion{{"tilvane", "farm", "submit", "--chunk", ""}, {}},
+        Completion{{"tilvane", "farm", "wait", "jo"}, {"jobs.farm"}},
+        Completion{{"tilvane", "farm", "wait", "jobs.farm", "--interval", ""}, {}}));
+
+// Every farm option, from the farm's table: under each command that takes
+// it in --help, on the page and in the reference, and completed by both
+// shells there and only there.
+TEST_F(Manual, EveryFarmOptionIsInTheHelpThePageTheReferenceAndBothCompletions) {
+  const std::string page = Collapsed(rendered());
+  const std::string reference = run({"--reference"}).out;
+  const std::string bash = write({"--completions", "bash"}, "tilvane.bash");
+  const std::string zsh = write({"--completions", "zsh"}, "_tilvane");
+  const RunResult farmHelp = run({"farm", "--help"});
+  ASSERT_EQ(farmHelp.status, 0) << farmHelp.err;
+  ASSERT_FALSE(tilvane_tool::FarmOptions().empty());
+  for (const FarmOption& o : tilvane_tool::FarmOptions()) {
+    const std::string shown = o.shown();
+    EXPECT_NE(farmHelp.out.find(o.help), std::string::npos) << shown << " in farm --help";
+    EXPECT_TRUE(HasWord(page, shown)) << shown << " is not on the page";
+    EXPECT_NE(page.find(Collapsed(o.help)), std::string::npos) << shown << "'s help on the page";
+    if (o.bare()) {
+      EXPECT_NE(zsh.find("':" + o.typeName + ":_files -/'"), std::string::npos) << shown;
+    } else {
+      EXPECT_TRUE(HasWord(bash, o.names)) << o.names << " is not completed by bash";
+      EXPECT_NE(zsh.find(std::string(o.names) + "["), std::string::npos) << o.names << " in zsh";
+    }
+    for (const tilvane_tool::FarmCommandName& c : kFarmCommandNames) {
+      const std::string name = std::string("farm ") + c.name;
+      const RunResult help = run({"farm", c.name, "--help"});
+      const size_t at = reference.find("### " + name + " options\n");
+      const std::string section =
+          at == std::string::npos ? "" : reference.substr(at, reference.find("\n#", at + 4) - at);
+      const bool own = o.commands & c.command;
+      if (!o.bare()) {
+        EXPECT_EQ(HasWord(help.out, o.names), own || Takes(c, o)) << o.names << " in " << name;
+      }
+      EXPECT_EQ(section.find("- `" + shown) != std::string::npos, own)
+          << shown << " under " << name;
+      if (own) {
+        EXPECT_NE(help.out.find(o.help), std::string::npos) << shown << " in " << name << " --help";
+      }
+    }
+  }
+}
+
+// bash completes each farm command's options from the table, and no other
+// command's.
+TEST_F(Manual, BashCompletesEachFarmCommandsOwnOptions) {
+  write({"--completions", "bash"}, "tilvane.bash");
+  for (const tilvane_tool::FarmCommandName& c : kFarmCommandNames) {
+    for (const FarmOption& o : tilvane_tool::FarmOptions()) {
+      if (o.bare()) {
+        const std::vector<std::string> folders = complete({"tilvane", "farm", c.name, "jo"});
+        EXPECT_EQ(!folders.empty(), bool(o.commands & c.command)) << c.name << " " << o.shown();
+        continue;
+      }
+      const std::vector<std::string> offered = complete({"tilvane", "farm", c.name, o.names});
+      EXPECT_EQ(std::count(offered.begin(), offered.end(), o.names), Takes(c, o) ? 1 : 0)
+          << c.name << " " << o.names;
+    }
+  }
+}
+
+// zsh reads each farm command's specs: the stand-in _arguments puts the
+// completion in "farm", then in the command, then prints its specs.
+TEST_F(Manual, ZshReadsEachFarmCommandsOptionsAsSpecs) {
+  if (Capture("command -v zsh").status != 0) GTEST_SKIP() << "no zsh (scripts/deps.sh installs it)";
+  write({"--completions", "zsh"}, "_tilvane");
+  for (const tilvane_tool::FarmCommandName& c : kFarmCommandNames) {
+    const RunResult r =
+        Capture(std::string("zsh -f -c '_describe() { :; }; integer calls=0; _arguments() { "
+                            "(( ++calls > 2 )) && print -rl -- \"$@\" || { state=arguments; "
+                            "(( calls == 1 )) && line=(farm) || line=(") +
+                c.name + "); return 1; }; }; source \"$0\"' '" + path("_tilvane") + "' 2>&1");
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::set<std::string> specified;
+    std::stringstream lines(r.out);
+    const std::regex spec(R"(^(\([^)]*\))?(-[-a-z0-9]+)\[[^\]]*\](:.*)?$)");
+    for (std::string line; std::getline(lines, line);) {
+      std::smatch m;
+      if (std::regex_match(line, m, spec)) {
+        specified.insert(m[2]);
+      } else {
+        specified.insert(line);  // a bare value: ":DIR:_files -/"
+      }
+    }
+    for (const FarmOption& o : tilvane_tool::FarmOptions()) {
+      const std::string key = o.bare() ? ":" + o.typeName + ":_files -/" : o.names;
+      EXPECT_EQ(specified.count(key), (o.bare() ? bool(o.commands & c.command) : Takes(c, o)))
+          << c.name << " " << key;
+    }
+  }
+}
 
 // docs/tilvane.md is the reference the page is made from; the parts the
 // tool writes from its option table must be current there too.

@@ -26,12 +26,27 @@ constexpr std::pair<const char*, const char*> kHabits[] = {
     {"-t", "give the frames with --frames A-B or --frame F"},
 };
 
-std::string HelpHint(const CLI::App& app) {
+// "tilvane farm submit"
+std::string CommandPath(const CLI::App& app) {
   std::string command;
   for (const CLI::App* a = &app; a->get_parent(); a = a->get_parent()) {
     command = " " + a->get_name() + command;
   }
-  return " see 'tilvane" + command + " --help'";
+  return "tilvane" + command;
+}
+
+std::string HelpHint(const CLI::App& app) { return " see '" + CommandPath(app) + " --help'"; }
+
+// The commands under `app`, at any depth, that take the option `word`.
+void CommandsTaking(const CLI::App& app, const std::string& word,
+                    std::vector<std::string>& commands) {
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    const std::vector<std::string> names = OptionNames(*sub);
+    if (std::find(names.begin(), names.end(), word) != names.end()) {
+      commands.push_back(Quoted(CommandPath(*sub)));
+    }
+    CommandsTaking(*sub, word, commands);
+  }
 }
 
 // The words a command and the commands above it left, the command's first:
@@ -86,6 +101,15 @@ void RefuseLeftovers(const CLI::App& app) {
       if (word == habit) {
         throw UsageError("unknown option " + Quoted(word) + "; " + ours + ";" + HelpHint(command));
       }
+    }
+    // Another command's option: say whose, rather than guess a near name.
+    const CLI::App* root = &app;
+    while (root->get_parent()) root = root->get_parent();
+    std::vector<std::string> owners;
+    CommandsTaking(*root, word, owners);
+    if (!owners.empty()) {
+      throw UsageError(word + " is for " + OrList(owners) + ", not " +
+                       Quoted(CommandPath(command)) + "; leave it out here;" + HelpHint(command));
     }
     std::vector<std::string> names = OptionNames(command);
     const std::vector<std::string> common = OptionNames(app);

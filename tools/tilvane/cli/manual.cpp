@@ -23,12 +23,17 @@ struct Entry {
   std::vector<std::string> choices;
   enum class Completes { Nothing, Choice, File, Directory } completes = Completes::Nothing;
   bool control = false;
+  bool farm = false;  // one of the farm table's, for this farm command
 };
 
 struct Command {
   std::string name;
-  std::string help;
-  std::vector<Entry> entries;
+  std::string path;  // "farm submit"
+  std::string help{};
+  std::vector<Entry> entries{};
+  std::vector<Entry> bare{};  // values given without an option name: the job folder
+  std::vector<Command> commands{};
+  FarmCommandSet farm = 0;  // the farm command this is, if it is one
 };
 
 const ControlOption* ControlNamed(const std::vector<ControlOption>& controls,
@@ -61,10 +66,20 @@ bool PlainWord(const std::string& word) {
   return true;
 }
 
+// How a shell completes a value named `value` with these choices.
+Entry::Completes CompletesFor(const std::string& value, const std::vector<std::string>& choices) {
+  using C = Entry::Completes;
+  return !choices.empty()                          ? C::Choice
+         : value.find("DIR") != std::string::npos  ? C::Directory
+         : value.find("PATH") != std::string::npos ? C::File
+         : value.find("FILE") != std::string::npos ? C::File
+                                                   : C::Nothing;
+}
+
 // The options of one command (or the common ones), hidden ones left out;
-// the help flag only where `withHelp`.
+// the help flag only where `withHelp`. `farm`: the farm command it is.
 std::vector<Entry> Entries(const CLI::App& app, const std::vector<ControlOption>& controls,
-                           bool withHelp) {
+                           bool withHelp, FarmCommandSet farm = 0) {
   std::vector<Entry> entries;
   for (const CLI::Option* option : app.get_options()) {
     if (option->get_group().empty()) continue;
@@ -74,6 +89,7 @@ std::vector<Entry> Entries(const CLI::App& app, const std::vector<ControlOption>
     for (const std::string& n : option->get_lnames()) e.names.push_back("--" + n);
     if (e.names.empty()) continue;
     e.help = option->get_description();
+    e.farm = farm && FindFarmOption(e.names.back(), farm);
     const ControlOption* control = ControlNamed(controls, e.names.back());
     for (const std::string& n : e.names) {
       if (!control) control = ControlNamed(controls, n);
@@ -82,7 +98,7 @@ std::vector<Entry> Entries(const CLI::App& app, const std::vector<ControlOption>
     if (option->get_type_size_max() > 0) {
       e.value = option->get_type_name();
       e.byDefault = option->get_default_str();
-      const RenderOption* option = FindRenderOption(e.names.back().substr(2));
+      const RenderOption* option = e.farm ? nullptr : FindRenderOption(e.names.back().substr(2));
       if (control && control->param.def.param_type == PF_Param_POPUP) {
         e.choices = control->choices();
       } else if (option && option->choices) {
@@ -91,22 +107,44 @@ std::vector<Entry> Entries(const CLI::App& app, const std::vector<ControlOption>
         e.choices = Split(e.value, '|');
       }
       std::erase_if(e.choices, [](const std::string& c) { return !PlainWord(c); });
-      using C = Entry::Completes;
-      e.completes = !e.choices.empty()                          ? C::Choice
-                    : e.value.find("DIR") != std::string::npos  ? C::Directory
-                    : e.value.find("PATH") != std::string::npos ? C::File
-                    : e.value.find("FILE") != std::string::npos ? C::File
-                                                                : C::Nothing;
+      e.completes = CompletesFor(e.value, e.choices);
     }
     entries.push_back(std::move(e));
   }
   return entries;
 }
 
-std::vector<Command> Commands(const CLI::App& app, const std::vector<ControlOption>& controls) {
+// The values a command takes without an option name, as "DIR".
+std::vector<Entry> BareEntries(const CLI::App& app) {
+  std::vector<Entry> entries;
+  for (const CLI::Option* option : app.get_options()) {
+    if (!option->get_positional() || option->get_group().empty()) continue;
+    Entry e;
+    e.value = option->get_type_name();
+    e.names = {e.value};
+    e.help = option->get_description();
+    e.completes = CompletesFor(e.value, {});
+    entries.push_back(std::move(e));
+  }
+  return entries;
+}
+
+// The commands under `app`, and theirs in turn; `above` is the path to app.
+std::vector<Command> Commands(const CLI::App& app, const std::vector<ControlOption>& controls,
+                              const std::string& above = "") {
   std::vector<Command> commands;
   for (const CLI::App* sub : app.get_subcommands({})) {
-    commands.push_back({sub->get_name(), sub->get_description(), Entries(*sub, controls, false)});
+    Command c{.name = sub->get_name(), .path = above + sub->get_name()};
+    c.help = sub->get_description();
+    if (above == "farm ") {
+      for (const FarmCommandName& f : kFarmCommandNames) {
+        if (c.name == f.name) c.farm = f.command;
+      }
+    }
+    c.entries = Entries(*sub, controls, false, c.farm);
+    c.bare = BareEntries(*sub);
+    c.commands = Commands(*sub, controls, c.path + " ");
+    commands.push_back(std::move(c));
   }
   return commands;
 }
@@ -141,27 +179,27 @@ std::vector<std::string> AllNames(const std::vector<Entry>& entries) {
   return names;
 }
 
+// bash: what completes a value.
+std::string BashValue(const Entry& e) {
+  switch (e.completes) {
+    case Entry::Completes::Choice:
+      return "COMPREPLY=($(compgen -W '" + Join(e.choices) + "' -- \"$cur\"))";
+    case Entry::Completes::File:
+      return "_tilvane_files -f";
+    case Entry::Completes::Directory:
+      return "_tilvane_files -d";
+    case Entry::Completes::Nothing:
+      break;
+  }
+  return ":";  // a number or a size: nothing to offer
+}
+
 // bash: what follows an option that takes a value, as case branches.
 std::string BashValueCases(const std::vector<Entry>& entries, const std::string& indent) {
   std::string out;
   for (const Entry& e : entries) {
-    if (e.value.empty()) continue;
-    out += indent + Join(e.names, "|") + ") ";
-    switch (e.completes) {
-      case Entry::Completes::Choice:
-        out += "COMPREPLY=($(compgen -W '" + Join(e.choices) + "' -- \"$cur\"))";
-        break;
-      case Entry::Completes::File:
-        out += "_tilvane_files -f";
-        break;
-      case Entry::Completes::Directory:
-        out += "_tilvane_files -d";
-        break;
-      case Entry::Completes::Nothing:
-        out += ":";  // a number or a size: nothing to offer
-        break;
-    }
-    out += "; return ;;\n";
+    if (!e.value.empty())
+      out += indent + Join(e.names, "|") + ") " + BashValue(e) + "; return ;;\n";
   }
   return out;
 }
@@ -194,34 +232,40 @@ std::string Brief(const std::string& help) {
   return out;
 }
 
+// zsh: what completes a value, after its message: ":N: ", ":DIR:_files -/".
+std::string ZshValue(const Entry& e) {
+  std::string message = e.value;
+  std::erase(message, ':');
+  std::string value = ":" + message + ":";
+  switch (e.completes) {
+    case Entry::Completes::Choice:
+      return value + "(" + Join(e.choices) + ")";
+    case Entry::Completes::File:
+      return value + "_files";
+    case Entry::Completes::Directory:
+      return value + "_files -/";
+    case Entry::Completes::Nothing:
+      break;
+  }
+  return value + " ";
+}
+
 std::string ZshSpecs(const std::vector<Entry>& entries, const std::string& indent) {
   std::string out;
   for (const Entry& e : entries) {
     const std::string exclusive = e.names.size() > 1 ? "(" + Join(e.names) + ")" : "";
-    std::string value;
-    if (!e.value.empty()) {
-      std::string message = e.value;
-      std::erase(message, ':');
-      value = ":" + message + ":";
-      switch (e.completes) {
-        case Entry::Completes::Choice:
-          value += "(" + Join(e.choices) + ")";
-          break;
-        case Entry::Completes::File:
-          value += "_files";
-          break;
-        case Entry::Completes::Directory:
-          value += "_files -/";
-          break;
-        case Entry::Completes::Nothing:
-          value += " ";
-          break;
-      }
-    }
+    const std::string value = e.value.empty() ? "" : ZshValue(e);
     for (const std::string& n : e.names) {
       out += indent + "'" + ZshQuoted(exclusive + n + "[" + Brief(e.help) + "]" + value) + "' \\\n";
     }
   }
+  return out;
+}
+
+// zsh: the values a command takes bare, in their order.
+std::string ZshBare(const std::vector<Entry>& bare, const std::string& indent) {
+  std::string out;
+  for (const Entry& e : bare) out += indent + "'" + ZshQuoted(ZshValue(e)) + "' \\\n";
   return out;
 }
 
@@ -244,7 +288,8 @@ std::string OptionItems(const std::vector<Entry>& entries) {
   for (const Entry& e : entries) {
     std::string tag;
     for (size_t k = 0; k < e.names.size(); ++k) {
-      const bool last = k + 1 == e.names.size();
+      // A value given bare is named by its value alone.
+      const bool last = k + 1 == e.names.size() && e.names[k] != e.value;
       tag += (k ? ", `" : "`") + e.names[k] + (last && !e.value.empty() ? " " + e.value : "") + "`";
     }
     out += "- " + tag + ": " + Markdown(Sentence(e.help));
@@ -254,24 +299,46 @@ std::string OptionItems(const std::vector<Entry>& entries) {
   return out;
 }
 
+// A command's options, then its commands' in turn. A farm command that takes
+// the render options says so rather than list them again.
+std::string OptionSections(const Command& c) {
+  std::vector<Entry> own = c.bare, effect;
+  bool render = false;
+  for (const Entry& e : c.entries) {
+    if (c.farm && !e.farm) {
+      render = true;
+    } else {
+      (e.control ? effect : own).push_back(e);
+    }
+  }
+  std::string out;
+  if (!own.empty()) out += "\n### " + c.path + " options\n\n" + OptionItems(own);
+  if (render) {
+    out += "\n`tilvane " + c.path +
+           "` takes every render option and the effect's controls too, as `render` does.\n";
+  }
+  if (!effect.empty())
+    out += "\n### " + c.path + ": the effect's controls\n\n" + OptionItems(effect);
+  for (const Command& sub : c.commands) out += OptionSections(sub);
+  return out;
+}
+
 // The parts of the reference the tool writes, by the name their marker gives.
 std::string Written(const std::string& part, const CLI::App& app,
                     const std::vector<ControlOption>& controls) {
   const std::vector<Command> commands = Commands(app, controls);
   std::string out;
   if (part == "commands") {
-    for (const Command& c : commands)
+    for (const Command& c : commands) {
       out += "- `" + c.name + "`: " + Markdown(Sentence(c.help)) + "\n";
+      for (const Command& sub : c.commands) {
+        out += "- `" + sub.path + "`: " + Markdown(Sentence(sub.help)) + "\n";
+      }
+    }
     out += std::string("- `") + kHelpCommand + " [command]`: " + Sentence(kHelpCommandHelp) + "\n";
   } else if (part == "options") {
     out += "### Common options\n\n" + OptionItems(Entries(app, controls, true));
-    for (const Command& c : commands) {
-      std::vector<Entry> own, effect;
-      for (const Entry& e : c.entries) (e.control ? effect : own).push_back(e);
-      if (!own.empty()) out += "\n### " + c.name + " options\n\n" + OptionItems(own);
-      if (!effect.empty())
-        out += "\n### " + c.name + ": the effect's controls\n\n" + OptionItems(effect);
-    }
+    for (const Command& c : commands) out += OptionSections(c);
   } else if (part == "environment") {
     out = "- `TILVANE_THREADS`: the threads each frame renders on, 1 to " +
           std::to_string(tilvane::kMaxRenderThreads) +
@@ -347,8 +414,15 @@ std::string ManPage(const CLI::App& app, const std::vector<ControlOption>& contr
           Roff(description.substr(1)) + "\n";
   page += ".SH SYNOPSIS\n";
   for (const Command& c : commands) {
-    page += "\\fB" + name + "\\fR [\\fIcommon options\\fR] \\fB" + c.name +
-            "\\fR [\\fIoptions\\fR]\n.br\n";
+    std::vector<const Command*> lines = {&c};
+    if (!c.commands.empty()) lines.clear();
+    for (const Command& sub : c.commands) lines.push_back(&sub);
+    for (const Command* l : lines) {
+      std::string bare;
+      for (const Entry& e : l->bare) bare += " \\fI" + Roff(e.value) + "\\fR";
+      page += "\\fB" + name + "\\fR [\\fIcommon options\\fR] \\fB" + Roff(l->path) + "\\fR" + bare +
+              " [\\fIoptions\\fR]\n.br\n";
+    }
   }
   page += "\\fB" + name + " " + kHelpCommand + "\\fR [\\fIcommand\\fR]\n";
   return page + MarkdownToRoff(Reference(app, controls));
@@ -363,6 +437,17 @@ std::string BashCompletion(const CLI::App& app, const std::vector<ControlOption>
   for (const Entry& e : common) {
     if (!e.value.empty()) valued.insert(valued.end(), e.names.begin(), e.names.end());
   }
+  const std::string skipValue = valued.empty() ? "" : Join(valued, "|") + ") ((i++)) ;;\n";
+  // Every command and every command of a command, by its path.
+  std::vector<const Command*> all;
+  for (const Command& c : commands) {
+    all.push_back(&c);
+    for (const Command& sub : c.commands) all.push_back(&sub);
+  }
+  // A path as a case pattern: "farm submit" quoted.
+  const auto pattern = [](const std::string& path) {
+    return path.find(' ') == std::string::npos ? path : "'" + path + "'";
+  };
 
   std::string out =
       "# bash completion for tilvane, written by 'tilvane --completions bash'.\n"
@@ -375,38 +460,120 @@ std::string BashCompletion(const CLI::App& app, const std::vector<ControlOption>
       "  COMPREPLY=()\n"
       "  for ((i = 1; i < COMP_CWORD; i++)); do\n"
       "    case ${COMP_WORDS[i]} in\n";
-  if (!valued.empty()) out += "      " + Join(valued, "|") + ") ((i++)) ;;\n";
+  if (!skipValue.empty()) out += "      " + skipValue;
   out += "      " + Join(names, "|") + "|" + kHelpCommand +
          ") command=${COMP_WORDS[i]}; break ;;\n"
          "    esac\n"
-         "  done\n"
-         "  case $command in\n";
+         "  done\n";
+  // A command of commands: a later word names one of its own.
   for (const Command& c : commands) {
-    const std::string cases = BashValueCases(c.entries, "        ");
+    if (c.commands.empty()) continue;
+    std::vector<std::string> subs;
+    for (const Command& sub : c.commands) subs.push_back(sub.name);
+    out += "  if [[ $command == " + c.name +
+           " ]]; then\n"
+           "    for ((i++; i < COMP_CWORD; i++)); do\n"
+           "      case ${COMP_WORDS[i]} in\n";
+    if (!skipValue.empty()) out += "        " + skipValue;
+    out += "        " + Join(subs, "|") +
+           ") command+=\" ${COMP_WORDS[i]}\"; break ;;\n"
+           "      esac\n"
+           "    done\n"
+           "  fi\n";
+  }
+  out += "  case $command in\n";
+  for (const Command* c : all) {
+    const std::string cases = BashValueCases(c->entries, "        ");
     if (!cases.empty())
-      out += "    " + c.name + ")\n      case $prev in\n" + cases + "      esac ;;\n";
+      out += "    " + pattern(c->path) + ")\n      case $prev in\n" + cases + "      esac ;;\n";
   }
   out += "  esac\n  case $prev in\n" + BashValueCases(common, "    ") + "  esac\n";
   out += "  local options='" + Join(AllNames(common)) + "'\n  case $command in\n";
-  for (const Command& c : commands) {
-    out += "    " + c.name + ") options+=' " + Join(AllNames(c.entries)) + "' ;;\n";
+  for (const Command* c : all) {
+    if (!c->entries.empty())
+      out += "    " + pattern(c->path) + ") options+=' " + Join(AllNames(c->entries)) + "' ;;\n";
   }
   out +=
       "  esac\n"
-      "  if [[ $cur == -* || ( -n $command && $command != " +
-      std::string(kHelpCommand) +
-      " ) ]]; then\n"
+      "  if [[ $cur == -* ]]; then\n"
       "    COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
       "  elif [[ -z $command || $prev == " +
-      kHelpCommand +
+      std::string(kHelpCommand) +
       " ]]; then\n"
       "    COMPREPLY=($(compgen -W '" +
       Join(names) + (std::string(" ") + kHelpCommand) +
       "' -- \"$cur\"))\n"
-      "  fi\n"
-      "}\n"
-      "complete -F _tilvane tilvane\n";
+      "  else\n"
+      "    case $command in\n";
+  // A word that is no option's: a command's command, or a value it takes bare.
+  for (const Command* c : all) {
+    std::vector<std::string> subs;
+    for (const Command& sub : c->commands) subs.push_back(sub.name);
+    if (!subs.empty()) {
+      out += "      " + pattern(c->path) + ") COMPREPLY=($(compgen -W '" + Join(subs) +
+             "' -- \"$cur\")) ;;\n";
+    } else if (!c->bare.empty()) {
+      out += "      " + pattern(c->path) + ") " + BashValue(c->bare.front()) + " ;;\n";
+    }
+  }
+  out += std::string("      ") + kHelpCommand +
+         ") ;;\n"
+         "      *) COMPREPLY=($(compgen -W \"$options\" -- \"$cur\")) ;;\n"
+         "    esac\n"
+         "  fi\n"
+         "}\n"
+         "complete -F _tilvane tilvane\n";
   return out;
+}
+
+// zsh: each command's completion, as branches of a case on its name; a
+// command of commands calls its own function.
+std::string ZshCommandCases(const std::vector<Command>& commands, const std::vector<Entry>& common,
+                            const std::string& indent) {
+  std::string out;
+  for (const Command& c : commands) {
+    if (!c.commands.empty()) {
+      out += indent + c.name + ") _tilvane_" + c.name + " && ret=0 ;;\n";
+      continue;
+    }
+    out += indent + c.name + ")\n" + indent + "  _arguments \\\n" +
+           ZshBare(c.bare, indent + "    ") + ZshSpecs(c.entries, indent + "    ") +
+           ZshSpecs(common, indent + "    ") + indent + "    && ret=0 ;;\n";
+  }
+  return out;
+}
+
+// zsh: the function that completes `name`'s words: its options, then its
+// command and that command's words.
+std::string ZshFunction(const std::string& function, const std::string& what,
+                        const std::vector<Command>& commands, const std::vector<Entry>& own,
+                        const std::vector<Entry>& common, const std::string& extra) {
+  return function +
+         "() {\n"
+         "  local curcontext=$curcontext state line ret=1\n"
+         "  typeset -A opt_args\n"
+         "  local -a commands=(\n" +
+         ZshCommandList(commands, "    ") + extra +
+         "  )\n"
+         "  _arguments -C \\\n" +
+         ZshSpecs(own, "    ") + ZshSpecs(common, "    ") +
+         "    '1: :->command' \\\n"
+         "    '*:: :->arguments' && ret=0\n"
+         "  case $state in\n"
+         "    command) _describe -t commands '" +
+         what +
+         "' commands && ret=0 ;;\n"
+         "    arguments)\n"
+         "      curcontext=${curcontext%:*}-$line[1]:\n"
+         "      case $line[1] in\n" +
+         ZshCommandCases(commands, common, "        ") +
+         (function == "_tilvane" ? std::string("        ") + kHelpCommand +
+                                       ") _describe -t commands command commands && ret=0 ;;\n"
+                                 : "") +
+         "      esac ;;\n"
+         "  esac\n"
+         "  return ret\n"
+         "}\n\n";
 }
 
 std::string ZshCompletion(const CLI::App& app, const std::vector<ControlOption>& controls) {
@@ -414,36 +581,17 @@ std::string ZshCompletion(const CLI::App& app, const std::vector<ControlOption>&
   const std::vector<Entry> common = Entries(app, controls, true);
   std::string out =
       "#compdef tilvane\n"
-      "# zsh completion for tilvane, written by 'tilvane --completions zsh'.\n\n"
-      "_tilvane() {\n"
-      "  local curcontext=$curcontext state line ret=1\n"
-      "  typeset -A opt_args\n"
-      "  local -a commands=(\n" +
-      ZshCommandList(commands, "    ") + "    '" +
-      ZshQuoted(std::string(kHelpCommand) + ":" + Brief(kHelpCommandHelp)) +
-      "'\n  )\n"
-      "  _arguments -C \\\n" +
-      ZshSpecs(common, "    ") +
-      "    '1: :->command' \\\n"
-      "    '*:: :->arguments' && ret=0\n"
-      "  case $state in\n"
-      "    command) _describe -t commands command commands && ret=0 ;;\n"
-      "    arguments)\n"
-      "      curcontext=${curcontext%:*}-$line[1]:\n"
-      "      case $line[1] in\n";
+      "# zsh completion for tilvane, written by 'tilvane --completions zsh'.\n\n";
   for (const Command& c : commands) {
-    out += "        " + c.name + ")\n          _arguments \\\n" +
-           ZshSpecs(c.entries, "            ") + ZshSpecs(common, "            ") +
-           "            && ret=0 ;;\n";
+    if (!c.commands.empty()) {
+      out +=
+          ZshFunction("_tilvane_" + c.name, c.name + " command", c.commands, c.entries, common, "");
+    }
   }
-  out += std::string("        ") + kHelpCommand +
-         ") _describe -t commands command commands && ret=0 ;;\n"
-         "      esac ;;\n"
-         "  esac\n"
-         "  return ret\n"
-         "}\n\n"
-         "_tilvane \"$@\"\n";
-  return out;
+  out += ZshFunction(
+      "_tilvane", "command", commands, {}, common,
+      "    '" + ZshQuoted(std::string(kHelpCommand) + ":" + Brief(kHelpCommandHelp)) + "'\n");
+  return out + "_tilvane \"$@\"\n";
 }
 
 void AddManualOptions(CLI::App& app, const std::vector<ControlOption>& controls,

@@ -291,38 +291,145 @@ std::vector<RenderOption> RunOptions() {
 }
 // clang-format on
 
-// "0 (fastest, largest) to 9 (smallest, slowest)"
+int64_t PowerOfTen(int decimals) {
+  int64_t scale = 1;
+  for (int d = 0; d < decimals; ++d) scale *= 10;
+  return scale;
+}
+
+// A number counted in steps of 10^-decimals, as a user writes it: 100 in
+// thousandths is "0.1".
+std::string Shown(int64_t n, int decimals) {
+  const int64_t scale = PowerOfTen(decimals);
+  std::string text = std::to_string(n / scale);
+  if (n % scale == 0) return text;
+  std::string fraction = std::to_string(n % scale + scale).substr(1);
+  while (fraction.back() == '0') fraction.pop_back();
+  return text + "." + fraction;
+}
+
+// "0 (fastest, largest) to 9 (smallest, slowest)", "0.1 to 3600 seconds"
 std::string RangeText(const Range& range) {
-  const auto end = [](int64_t n, const char* meaning) {
-    return std::to_string(n) + (*meaning ? std::string(" (") + meaning + ")" : "");
+  const auto end = [&](int64_t n, const char* meaning) {
+    return Shown(n, range.decimals) + (*meaning ? std::string(" (") + meaning + ")" : "");
   };
-  return end(range.min, range.low) + " to " + end(range.max, range.high);
+  return end(range.min, range.low) + " to " + end(range.max, range.high) +
+         (*range.unit ? std::string(" ") + range.unit : "");
+}
+
+// The value's name and help from its rule, so each is written once.
+void WriteValues(std::string& typeName, std::string& help, const std::optional<Range>& range,
+                 const std::vector<std::string>* choices) {
+  std::string values;
+  if (range) {
+    values = RangeText(*range);
+    if (typeName.empty()) {
+      typeName = Shown(range->min, range->decimals) + "-" + Shown(range->max, range->decimals);
+    }
+  } else if (choices) {
+    values = OrList(*choices);
+    std::string names;
+    for (const std::string& c : *choices) names += (names.empty() ? "" : "|") + c;
+    if (typeName.empty()) typeName = names;
+  }
+  if (const size_t at = help.find("{values}"); at != std::string::npos) {
+    help.replace(at, std::string("{values}").size(), values);
+  }
 }
 
 std::vector<RenderOption> MakeRenderOptions() {
   std::vector<RenderOption> all = SceneOptions();
   for (auto part : {FileOptions(), RunOptions()}) all.insert(all.end(), part.begin(), part.end());
-  // The value's name and help from its rule, so each is written once.
   for (RenderOption& o : all) {
-    std::string values;
-    if (o.range) {
-      values = RangeText(*o.range);
-      if (o.typeName.empty()) {
-        o.typeName = std::to_string(o.range->min) + "-" + std::to_string(o.range->max);
-      }
-    } else if (o.oneOfChoices) {
-      const std::vector<std::string> choices = o.choices();
-      values = OrList(choices);
-      std::string names;
-      for (const std::string& c : choices) names += (names.empty() ? "" : "|") + c;
-      if (o.typeName.empty()) o.typeName = names;
-    }
-    if (const size_t at = o.help.find("{values}"); at != std::string::npos) {
-      o.help.replace(at, std::string("{values}").size(), values);
-    }
+    const std::vector<std::string> choices =
+        o.oneOfChoices ? o.choices() : std::vector<std::string>{};
+    WriteValues(o.typeName, o.help, o.range, o.oneOfChoices ? &choices : nullptr);
   }
   return all;
 }
+
+// A number in range.decimals steps: digits, then at most that many after a point.
+bool ReadNumber(const std::string& text, const Range& range, int64_t& n) {
+  const size_t point = text.find('.');
+  const std::string whole = text.substr(0, point);
+  std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+  if (point != std::string::npos && (fraction.empty() || range.decimals == 0)) return false;
+  if (fraction.size() > static_cast<size_t>(range.decimals)) return false;
+  if (std::any_of(fraction.begin(), fraction.end(), [](char c) { return c < '0' || c > '9'; })) {
+    return false;
+  }
+  int64_t units = 0;
+  const auto [end, ec] = std::from_chars(whole.data(), whole.data() + whole.size(), units);
+  if (whole.empty() || ec != std::errc() || end != whole.data() + whole.size()) return false;
+  // Beyond every range's end, and kept clear of overflow below.
+  if (units > (int64_t{1} << 40) || units < -(int64_t{1} << 40)) return false;
+  fraction.resize(static_cast<size_t>(range.decimals), '0');
+  const int64_t steps = fraction.empty() ? 0 : std::stoll(fraction);
+  n = units * PowerOfTen(range.decimals) + (units < 0 || whole[0] == '-' ? -steps : steps);
+  return true;
+}
+
+// text checked against a rule: a range, or one of `choices` in any case.
+CheckedValue CheckRule(const std::string& name, const std::string& text,
+                       const std::optional<Range>& range, const std::vector<std::string>* choices,
+                       bool number) {
+  const std::string refused = name + " '" + text + "' is not valid; give ";
+  CheckedValue value{.text = text};
+  if (range) {
+    if (!ReadNumber(text, *range, value.number) || value.number < range->min ||
+        value.number > range->max) {
+      throw UsageError(refused + (range->decimals ? "a number from " : "a whole number from ") +
+                       RangeText(*range));
+    }
+  } else if (choices) {
+    value.text = Lower(text);
+    if (std::find(choices->begin(), choices->end(), value.text) == choices->end()) {
+      throw UsageError(refused + OrList(*choices));
+    }
+    if (number) ReadNumber(value.text, Range{}, value.number);
+  }
+  return value;
+}
+
+using F = FarmArgs&;
+
+// clang-format off
+std::vector<FarmOption> MakeFarmOptions() {
+  std::vector<FarmOption> all = {
+      {.names = "dir", .typeName = "DIR", .help = "The job folder 'tilvane farm submit' printed",
+       .commands = kFarmTask | kFarmJoin | kFarmWait | kFarmStatus | kFarmResume,
+       .required = true, .set = [](F a, V v) { a.dir = v.text; }},
+      {.names = "--chunk", .typeName = "N",
+       .help = "The frames each task renders, {values} (default: 20, or more to keep within "
+               "1000 tasks)",
+       .commands = kFarmSubmit, .range = Range{.min = 1, .max = 1'000'000, .unit = "frames"},
+       .set = [](F a, V v) { a.chunk = v.number; }},
+      {.names = "--max-running", .typeName = "M",
+       .help = "The job's tasks running at once, {values} (default: as many as the cluster "
+               "takes)",
+       .commands = kFarmSubmit, .range = Range{.min = 1, .max = 1'000'000, .unit = "tasks"},
+       .set = [](F a, V v) { a.maxRunning = v.number; }},
+      {.names = "--partition", .typeName = "NAME", .help = "Slurm's partition (default: its own)",
+       .commands = kFarmSubmit, .set = [](F a, V v) { a.partition = v.text; }},
+      {.names = "--job-name", .typeName = "NAME",
+       .help = "The job's name in squeue (default: tilvane- and the output's name)",
+       .commands = kFarmSubmit, .set = [](F a, V v) { a.jobName = v.text; }},
+      {.names = "--job-dir", .typeName = "DIR",
+       .help = "The job folder, on storage every node mounts (default: beside the output, named "
+               "after it, ending .farm)",
+       .commands = kFarmSubmit, .set = [](F a, V v) { a.jobDir = v.text; }},
+      {.names = "--frames", .typeName = "A-B", .help = "The frames A-B, within the job's range",
+       .commands = kFarmTask, .required = true, .set = [](F a, V v) { a.frames = v.text; }},
+      {.names = "--interval", .typeName = "S",
+       .help = "The time between looks at the queue, {values}",
+       .commands = kFarmWait,
+       .range = Range{.min = 100, .max = 3'600'000, .unit = "seconds", .decimals = 3},
+       .byDefault = "2", .set = [](F a, V v) { a.intervalMilliseconds = v.number; }},
+  };
+  for (FarmOption& o : all) WriteValues(o.typeName, o.help, o.range, nullptr);
+  return all;
+}
+// clang-format on
 
 // Each kind of output as refusals name it, and the ending -o takes for it.
 struct OutputKindName {
@@ -451,26 +558,56 @@ std::string ValueOf(const RenderOption& option, const RenderArgs& args) {
 }
 
 CheckedValue CheckValue(const RenderOption& option, const std::string& text) {
-  const auto number = [&](int64_t& n) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-  };
-  const std::string refused = "--" + option.key() + " '" + text + "' is not valid; give ";
-  CheckedValue value{.text = text};
-  if (option.range) {
-    if (!number(value.number) || value.number < option.range->min ||
-        value.number > option.range->max) {
-      throw UsageError(refused + "a whole number from " + RangeText(*option.range));
-    }
-  } else if (option.oneOfChoices) {
-    const std::vector<std::string> choices = option.choices();
-    value.text = Lower(text);
-    if (std::find(choices.begin(), choices.end(), value.text) == choices.end()) {
-      throw UsageError(refused + OrList(choices));
-    }
-    if (option.number) number(value.number);
+  const std::vector<std::string> choices =
+      option.oneOfChoices ? option.choices() : std::vector<std::string>{};
+  return CheckRule("--" + option.key(), text, option.range,
+                   option.oneOfChoices ? &choices : nullptr, option.number);
+}
+
+bool FarmOption::bare() const { return names[0] != '-'; }
+
+std::string FarmOption::shown() const { return bare() ? typeName : std::string(names); }
+
+const std::vector<FarmOption>& FarmOptions() {
+  static const std::vector<FarmOption> options = MakeFarmOptions();
+  return options;
+}
+
+const FarmOption* FindFarmOption(const std::string& name, FarmCommandSet command) {
+  for (const FarmOption& o : FarmOptions()) {
+    if ((o.commands & command) && o.names == name) return &o;
   }
-  return value;
+  return nullptr;
+}
+
+std::vector<std::string> FarmCommandsShown(FarmCommandSet commands) {
+  std::vector<std::string> shown;
+  for (const FarmCommandName& c : kFarmCommandNames) {
+    if (commands & c.command) shown.push_back("'tilvane farm " + std::string(c.name) + "'");
+  }
+  return shown;
+}
+
+CheckedValue CheckValue(const FarmOption& option, const std::string& text) {
+  return CheckRule(option.shown(), text, option.range, nullptr, false);
+}
+
+void AddFarmOptions(CLI::App& app, FarmCommandSet command, FarmArgs& args,
+                    const std::string& group) {
+  for (const FarmOption& o : FarmOptions()) {
+    if (!(o.commands & command)) continue;
+    // Checked as parsed, so that a bad value is refused by its option's name.
+    CLI::Option* added = app.add_option_function<std::string>(
+        o.names, [&o, &args](const std::string& text) { o.set(args, CheckValue(o, text)); },
+        o.help);
+    added->type_name(o.typeName);
+    if (o.required) added->required();
+    if (*o.byDefault) {
+      added->default_str(o.byDefault);
+      o.set(args, CheckValue(o, o.byDefault));
+    }
+    if (!group.empty() && !o.bare()) added->group(group);
+  }
 }
 
 std::string NotForOutput(const RenderOption& option, Outputs output) {

@@ -75,11 +75,15 @@ inline constexpr Outputs kEveryOutput = kImageOutputs | kMovieOutput | kStreamOu
 // The kind of output -o names; 0 for a name the tool does not write.
 Outputs OutputKindOf(const std::string& output);
 
-// A whole number's range, and what its ends mean ("" for nothing to say).
+// A number's range, and what its ends mean ("" for nothing to say). With
+// `decimals`, the number may have up to that many digits after the point, and
+// min, max and the checked number count in those steps (3: thousandths).
 struct Range {
   int64_t min = 0, max = 0;
   const char* low = "";
   const char* high = "";
+  const char* unit = "";  // what the number counts, after the range: "seconds"
+  int decimals = 0;
 };
 
 // A value checked against its option's rule: the number, for a range or a
@@ -165,6 +169,63 @@ SavedValue SavedFor(const RenderOption& option, const Resolved& resolved);
 // relative file name read from the directory of the file (`settings`).
 void SetFromSettings(const RenderOption& option, RenderArgs& args, const std::string& text,
                      bool flag, const std::string& settings);
+
+// The farm's commands, as a set: the ones a farm option belongs to.
+using FarmCommandSet = unsigned;
+inline constexpr FarmCommandSet kFarmSubmit = 1u << 0, kFarmTask = 1u << 1, kFarmJoin = 1u << 2,
+                                kFarmWait = 1u << 3, kFarmStatus = 1u << 4, kFarmResume = 1u << 5;
+struct FarmCommandName {
+  FarmCommandSet command;
+  const char* name;
+};
+// Each farm command's name, in the order `tilvane farm --help` lists them.
+inline constexpr FarmCommandName kFarmCommandNames[] = {
+    {kFarmSubmit, "submit"}, {kFarmTask, "task"},     {kFarmJoin, "join"},
+    {kFarmWait, "wait"},     {kFarmStatus, "status"}, {kFarmResume, "resume"}};
+
+// The farm's own options, checked as the command line gives them.
+struct FarmArgs {
+  int64_t chunk = 0;       // frames a task; 0: by the range
+  int64_t maxRunning = 0;  // 0: as many as the cluster takes
+  std::string partition, jobName, jobDir;
+  std::string dir;                   // the job folder the other commands read
+  std::string frames;                // a task's, checked against the job's range
+  int64_t intervalMilliseconds = 0;  // wait's; the table gives the default
+};
+
+// One option of the farm's commands, described once as a render option is:
+// --help, the manual page, the reference and the completions read it, and the
+// command line checks its value by its rule before `set` stores it.
+struct FarmOption {
+  const char* names;             // "--chunk"; a name without dashes is given bare ("dir")
+  std::string typeName;          // the value's name; left out, the range ("1-1000000")
+  std::string help;              // "{values}" in it is the range ("1 to 1000000 frames")
+  FarmCommandSet commands = 0;   // the commands that take it
+  std::optional<Range> range{};  // the value's rule; none: any text
+  bool required = false;
+  const char* byDefault = "";  // the value when not given, as the user would write it
+  void (*set)(FarmArgs&, const CheckedValue&) = nullptr;
+
+  // The name as the command line shows it: "--chunk", or "DIR" for one given bare.
+  std::string shown() const;
+  bool bare() const;
+};
+
+// Every farm option, in the order --help lists them.
+const std::vector<FarmOption>& FarmOptions();
+
+// The option of `command` (one farm command) named `name` ("--chunk"), or nullptr.
+const FarmOption* FindFarmOption(const std::string& name, FarmCommandSet command);
+
+// The names of the commands in `commands`, as "'tilvane farm submit'".
+std::vector<std::string> FarmCommandsShown(FarmCommandSet commands);
+
+CheckedValue CheckValue(const FarmOption& option, const std::string& text);
+
+// Adds the options of the farm command `command` (one of the set), in `group`
+// for --help ("" the command's own); each value is checked as it is parsed.
+void AddFarmOptions(CLI::App& app, FarmCommandSet command, FarmArgs& args,
+                    const std::string& group = "");
 
 // Adds the demo command's options; --threads as given, for ParseThreads.
 void AddDemoOptions(CLI::App& demo, DemoOptions& options, std::string& threads);

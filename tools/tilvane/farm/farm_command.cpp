@@ -11,10 +11,32 @@
 namespace tilvane_tool {
 namespace {
 
-void AddDirectory(CLI::App& command, FarmArgs& farm) {
-  command.add_option("dir", farm.dir, "The job folder 'tilvane farm submit' printed")
-      ->type_name("DIR")
-      ->required();
+// `tilvane farm --help` lists under each command the options the farm's
+// table gives it.
+class FarmFormatter : public CLI::Formatter {
+ public:
+  std::string make_subcommand(const CLI::App* sub) const override {
+    std::string out = CLI::Formatter::make_subcommand(sub);
+    FarmCommandSet command = 0;
+    for (const FarmCommandName& c : kFarmCommandNames) {
+      if (sub->get_name() == c.name) command = c.command;
+    }
+    for (const CLI::Option* option : sub->get_options()) {
+      const bool bare = option->get_positional();
+      if (!bare && option->get_lnames().empty()) continue;
+      const std::string name = bare ? option->get_name(true) : "--" + option->get_lnames().front();
+      // Beneath its command, two columns in.
+      if (FindFarmOption(name, command)) out += "  " + make_option(option, bare);
+    }
+    return out;
+  }
+};
+
+const char* NameOf(FarmCommandSet command) {
+  for (const FarmCommandName& c : kFarmCommandNames) {
+    if (c.command == command) return c.name;
+  }
+  return "";
 }
 
 }  // namespace
@@ -45,54 +67,32 @@ FarmCommands AddFarmCommands(CLI::App& app, FarmArgs& farm, RenderArgs& args,
   c.farm = app.add_subcommand(
       "farm", "Render a range across a Slurm cluster: submit, wait, status, resume");
   c.farm->require_subcommand(0, 1);
-  c.submit = c.farm->add_subcommand(
-      "submit",
-      "Check a render as 'render' does, write its job folder and submit it with sbatch; prints "
-      "the job folder");
+  const auto add = [&](FarmCommandSet command, const std::string& help) {
+    CLI::App* sub = c.farm->add_subcommand(NameOf(command), help);
+    sub->allow_extras();
+    return sub;
+  };
+  c.submit = add(kFarmSubmit,
+                 "Check a render as 'render' does, with every render option and control, write "
+                 "its job folder and submit it with sbatch; prints the job folder");
   AddRenderOptions(*c.submit, args);
-  c.submit
-      ->add_option("--chunk", farm.chunk,
-                   "Frames each task renders (default: 20, or more to keep within 1000 tasks)")
-      ->type_name("N");
-  c.submit
-      ->add_option("--max-running", farm.maxRunning,
-                   "Tasks of the job running at once (default: as many as the cluster takes)")
-      ->type_name("M");
-  c.submit->add_option("--partition", farm.partition, "Slurm's partition (default: its own)")
-      ->type_name("NAME");
-  c.submit
-      ->add_option("--job-name", farm.jobName,
-                   "The job's name in squeue (default: tilvane- and the output's name)")
-      ->type_name("NAME");
-  c.submit
-      ->add_option("--job-dir", farm.jobDir,
-                   "The job folder, on storage every node mounts (default: beside the output, "
-                   "named after it, ending .farm)")
-      ->type_name("DIR");
   AddControlOptions(*c.submit, controls);
-
-  c.task = c.farm->add_subcommand(
-      "task", "Render some of a job's frames, as a node does (Slurm runs it for each chunk)");
-  AddDirectory(*c.task, farm);
-  c.task->add_option("--frames", farm.frames, "The frames A-B, within the job's range")
-      ->type_name("A-B")
-      ->required();
-  c.join = c.farm->add_subcommand(
-      "join", "Encode a movie job's frames into its movie (Slurm runs it after the tasks)");
-  AddDirectory(*c.join, farm);
-  c.wait = c.farm->add_subcommand(
-      "wait", "Wait until a job's tasks have ended; exit 0 only when every frame is on disk");
-  AddDirectory(*c.wait, farm);
-  c.wait->add_option("--interval", farm.interval, "Seconds between looks at the queue")
-      ->type_name("S")
-      ->capture_default_str();
-  c.status = c.farm->add_subcommand("status",
-                                    "Report a job's frames done and missing and each task's state");
-  AddDirectory(*c.status, farm);
-  c.resume = c.farm->add_subcommand(
-      "resume", "Submit again the chunks that hold missing frames, then the join");
-  AddDirectory(*c.resume, farm);
-  for (CLI::App* sub : c.farm->get_subcommands({})) sub->allow_extras();
+  AddFarmOptions(*c.submit, kFarmSubmit, farm, "Farm options");
+  c.task = add(kFarmTask,
+               "Render some of a job's frames, as a node does (Slurm runs it for each chunk)");
+  c.join =
+      add(kFarmJoin, "Encode a movie job's frames into its movie (Slurm runs it after the tasks)");
+  c.wait = add(kFarmWait,
+               "Wait until a job's tasks have ended; exit 0 only when every frame is on disk");
+  c.status = add(kFarmStatus, "Report a job's frames done and missing and each task's state");
+  c.resume = add(kFarmResume, "Submit again the chunks that hold missing frames, then the join");
+  const std::pair<FarmCommandSet, CLI::App*> others[] = {{kFarmTask, c.task},
+                                                         {kFarmJoin, c.join},
+                                                         {kFarmWait, c.wait},
+                                                         {kFarmStatus, c.status},
+                                                         {kFarmResume, c.resume}};
+  for (const auto& [command, sub] : others) AddFarmOptions(*sub, command, farm);
+  c.farm->formatter(std::make_shared<FarmFormatter>());
   return c;
 }
 

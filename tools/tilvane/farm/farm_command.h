@@ -14,14 +14,6 @@
 
 namespace tilvane_tool {
 
-// The farm's own options, as given.
-struct FarmArgs {
-  std::string chunk, maxRunning, partition, jobName, jobDir;  // submit
-  std::string dir;                                            // the other commands
-  std::string frames;                                         // task
-  std::string interval = "2";                                 // wait: seconds between looks
-};
-
 struct FarmCommands {
   CLI::App* farm = nullptr;
   CLI::App* submit = nullptr;
@@ -32,7 +24,8 @@ struct FarmCommands {
   CLI::App* resume = nullptr;
 };
 
-// Adds `farm` and its commands; submit takes every render option and control.
+// Adds `farm` and its commands, each with its options from the farm's table;
+// submit takes every render option and control too.
 FarmCommands AddFarmCommands(CLI::App& app, FarmArgs& farm, RenderArgs& args,
                              std::vector<ControlOption>& controls);
 

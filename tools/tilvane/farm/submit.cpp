@@ -124,20 +124,6 @@ std::vector<std::string> CommonOptions(const FarmJob& job, int64_t memoryMegabyt
   return o;
 }
 
-// Whole number option of the farm, from 1 to max.
-int64_t Positive(const std::string& option, const std::string& text, int64_t max) {
-  int64_t n = 0;
-  const bool ok =
-      !text.empty() && text.size() <= 18 &&
-      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (ok) n = std::stoll(text);
-  if (!ok || n < 1 || n > max) {
-    throw UsageError(option + " " + Quoted(text) + " is not valid; give a whole number from 1 to " +
-                     std::to_string(max));
-  }
-  return n;
-}
-
 // The threads each frame of a task renders on: the user's TILVANE_THREADS
 // when set, read by the plug-in's own rule, else one, so that a node runs a
 // task a core.
@@ -200,9 +186,6 @@ int Submit(const LoadedPlugin& plugin, const CLI::App& submit, const FarmArgs& f
   for (std::string* path : {&args.icon, &args.displacement}) *path = Absolute(*path);
   if (!args.output.empty() && args.output != "-") args.output = Absolute(args.output);
   const auto given = [&](const std::string& flag) { return submit.count(flag) > 0; };
-  const int64_t chunk = farm.chunk.empty() ? 0 : Positive("--chunk", farm.chunk, 1'000'000);
-  const int64_t maxRunning =
-      farm.maxRunning.empty() ? 0 : Positive("--max-running", farm.maxRunning, 1'000'000);
   const int threadsPerFrame = TaskThreadsPerFrame();
   // Each task renders this many frames at once; the default is one.
   if (args.threads.empty()) args.threads = "1";
@@ -241,7 +224,8 @@ int Submit(const LoadedPlugin& plugin, const CLI::App& submit, const FarmArgs& f
   job.output = request.output;
   job.movie = request.movie;
   const FrameRange frames = plan.timing.frames;
-  job.chunks = {frames, chunk ? chunk : DefaultChunkSize(frames.size()), plan.jobs.firstNumber};
+  job.chunks = {frames, farm.chunk ? farm.chunk : DefaultChunkSize(frames.size()),
+                plan.jobs.firstNumber};
   job.framesAtOnce = request.threads;
   job.threadsPerFrame = threadsPerFrame;
   const int64_t pixels = int64_t{plan.scene.width} * plan.scene.height;
@@ -250,7 +234,7 @@ int Submit(const LoadedPlugin& plugin, const CLI::App& submit, const FarmArgs& f
   job.partition = farm.partition;
   job.name = farm.jobName.empty() ? "tilvane-" + fs::path(DefaultJobDir(job.output)).stem().string()
                                   : farm.jobName;
-  job.maxRunning = static_cast<int>(maxRunning);
+  job.maxRunning = static_cast<int>(farm.maxRunning);
   try {
     fs::create_directories(job.file("logs"));
     if (job.movie) fs::create_directories(job.file("frames"));

@@ -189,18 +189,8 @@ std::vector<QueuedTask> Queued(const FarmJob& job) {
 
 int Wait(const FarmArgs& farm) {
   const FarmJob job = FarmJob::Load(farm.dir);
-  double interval = 2;
-  try {
-    interval = std::stod(farm.interval);
-  } catch (const std::exception&) {
-    interval = -1;
-  }
-  if (!(interval > 0 && interval <= 3600)) {
-    throw UsageError("--interval " + Quoted(farm.interval) +
-                     " is not valid; give the seconds between looks, from 0.1 to 3600");
-  }
   while (!Queued(job).empty()) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(interval));
+    std::this_thread::sleep_for(std::chrono::milliseconds(farm.intervalMilliseconds));
   }
   const Report report = Look(job);
   if (report.complete) {
