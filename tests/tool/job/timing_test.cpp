@@ -105,6 +105,17 @@ TEST(Timings, TheLayersGiveTheRateTheRangeAndTheDuration) {
   EXPECT_EQ(t.durationFrom, "the length of --icon 'plate.####.png'");
 }
 
+// Two layers equally long: the displacement gives the range, as it gives the rate.
+TEST(Timings, OfTwoLayersEquallyLongTheDisplacementGivesTheRange) {
+  const auto displacement = TimedLayer::Plate("--displacement", 1, 4);
+  const auto icon = TimedLayer::Plate("--icon", 11, 14);
+  TimeRequest request;
+  request.manyFrames = true;
+  const Timing t = ResolveTiming(request, icon.get(), displacement.get());
+  EXPECT_EQ(t.frames, (FrameRange{1, 4}));
+  EXPECT_EQ(t.rangeFrom, "the length of --displacement 'plate.####.png'");
+}
+
 // At 24000/1001 the host's time holds frames 0 to 2145338.
 TEST(Timings, FramesAndDurationsBeyondTheHostsTimeAreRefusedNamingTheirSource) {
   TimeRequest request;
