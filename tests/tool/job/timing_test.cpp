@@ -147,6 +147,14 @@ TEST(Timings, FramesAndDurationsBeyondTheHostsTimeAreRefusedNamingTheirSource) {
   request.duration = 10;
   EXPECT_EQ(ResolveTiming(request, late.get(), nullptr).duration, 10);
 
+  // The last frame that fits is a duration that fits, given or from the icon:
+  // 2145338 x 1001 = 2147483338 units, within the host's 32 bits.
+  request.duration = 2145338;
+  EXPECT_EQ(ResolveTiming(request, nullptr, nullptr).totalTime(), 2147483338);
+  request.duration.reset();
+  const auto lastFits = TimedLayer::Plate("--icon", 2145000, 2145336);
+  EXPECT_EQ(ResolveTiming(request, lastFits.get(), nullptr).totalTime(), 2147483338);
+
   // A range the layers give stops at the limit, and one that starts past it is refused.
   request.frames.reset();
   request.manyFrames = true;
