@@ -47,6 +47,18 @@ TEST_F(RequestTimes, FramesAndDurationsAreCheckedForFormOnly) {
   EXPECT_THROW(ParseRequest(a), UsageError);
 }
 
+// Frame 0 and, at one unit a frame, frame 2147483647 are frames the host shows.
+TEST_F(RequestTimes, TheFirstAndLastFramesTheHostHoldsAreTaken) {
+  RenderArgs a = args("o.####.png");
+  a.frame = "0";
+  EXPECT_EQ(ParseRequest(a).time.frames, (FrameRange{0, 0}));
+  a.frame = "";
+  a.frames = "0-2147483647";
+  EXPECT_EQ(ParseRequest(a).time.frames, (FrameRange{0, kMaxTime}));
+  a.frames = "2147483647-2147483647";
+  EXPECT_EQ(ParseRequest(a).time.frames, (FrameRange{kMaxTime, kMaxTime}));
+}
+
 TEST_F(RequestTimes, AStepAloneTakesThirtyFramesASecond) {
   RenderArgs a = args("o.png");
   a.timeStep = "2";

@@ -53,6 +53,7 @@ TEST(TimeBases, TheLastFrameIsTheLastWhoseHostTimeFits) {
   for (const int64_t step : {int64_t{1}, int64_t{2}, int64_t{1001}, int64_t{65536}, kMaxTime}) {
     const TimeBase base = *TimeBase::FromStepAndScale(step, 1);
     const int64_t last = base.lastFrame();
+    EXPECT_TRUE(base.fits(0)) << step;
     EXPECT_TRUE(base.fits(last)) << step;
     EXPECT_LE(base.timeOf(last), kMaxTime) << step;
     EXPECT_FALSE(base.fits(last + 1)) << step;
@@ -60,6 +61,8 @@ TEST(TimeBases, TheLastFrameIsTheLastWhoseHostTimeFits) {
     EXPECT_EQ(base.hostTime(last), base.timeOf(last)) << step;
   }
   EXPECT_FALSE(TimeBase().fits(-1));
+  // At one unit a frame every time the host's 32-bit value holds is a frame.
+  EXPECT_EQ(TimeBase::FromStepAndScale(1, 30)->lastFrame(), std::numeric_limits<int32_t>::max());
 }
 
 TEST(FrameRanges, CountBothEnds) {

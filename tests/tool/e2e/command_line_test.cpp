@@ -1,10 +1,7 @@
 // The command line as people expect it: suggestions for misspelt names,
 // choices in any case, the last repeated option winning, and a plain message
 // when memory runs out.
-#include "tools/tilvane/cli/command_line.h"
-
 #include "tests/tool/tool_support.h"
-#include "tools/tilvane/core/text.h"
 
 namespace tilvane_test {
 namespace {
@@ -104,19 +101,6 @@ TEST_F(CommandLine, HabitsFromOtherToolsGetAPlainAnswer) {
     }
   }
   EXPECT_EQ(files(), (std::vector<std::string>{"icon.png", "ramp.png"}));
-}
-
-TEST(DidYouMean, AWordTwoNamesStartWithGetsTheNearestOfThem) {
-  using tilvane_tool::DidYouMean;
-  // Choices come from the plug-in, in its order: the nearest wins, not the first.
-  EXPECT_EQ(DidYouMean("--scal", {"--scale-offset", "--scale"}), " (did you mean --scale?)");
-  EXPECT_EQ(DidYouMean("--scal", {"--scale", "--scale-offset"}), " (did you mean --scale?)");
-  EXPECT_EQ(DidYouMean("vertic", {"vertical-units", "vertical"}), " (did you mean vertical?)");
-  // One name it starts: that one, however far.
-  EXPECT_EQ(DidYouMean("--rotation", {"--duration", "--rotation-offset"}),
-            " (did you mean --rotation-offset?)");
-  // Several, none near: no guess.
-  EXPECT_EQ(DidYouMean("--time", {"--time-step", "--time-scale"}), "");
 }
 
 TEST_F(CommandLine, ChoicesIgnoreCaseAndTakeTheNamesInfoPrints) {

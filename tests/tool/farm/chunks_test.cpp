@@ -50,6 +50,10 @@ TEST(FarmChunks, MissingFramesGoBackToTheirChunksAndReadAsRanges) {
   const std::vector<int64_t> missing = {3, 4, 5, 12, 27, 28};
   EXPECT_EQ(Runs(missing), (std::vector<std::pair<int64_t, int64_t>>{{3, 5}, {12, 12}, {27, 28}}));
   EXPECT_EQ(ChunksHolding(chunks, missing), (std::vector<size_t>{0, 1, 3, 4}));
+  // The job's own first and last frames go back to the first and last chunks;
+  // frames outside the job to none.
+  EXPECT_EQ(ChunksHolding(chunks, {0, 29}), (std::vector<size_t>{0, 4}));
+  EXPECT_TRUE(ChunksHolding(chunks, {-1, 30}).empty());
   EXPECT_EQ(ArrayIndices({0, 1, 3, 4}), "0-1,3-4");
   EXPECT_EQ(ArrayIndices({2}), "2");
   EXPECT_TRUE(Runs({}).empty());

@@ -105,6 +105,17 @@ TEST(Timings, TheLayersGiveTheRateTheRangeAndTheDuration) {
   EXPECT_EQ(t.durationFrom, "the length of --icon 'plate.####.png'");
 }
 
+// Two layers equally long: the displacement gives the range, as it gives the rate.
+TEST(Timings, OfTwoLayersEquallyLongTheDisplacementGivesTheRange) {
+  const auto displacement = TimedLayer::Plate("--displacement", 1, 4);
+  const auto icon = TimedLayer::Plate("--icon", 11, 14);
+  TimeRequest request;
+  request.manyFrames = true;
+  const Timing t = ResolveTiming(request, icon.get(), displacement.get());
+  EXPECT_EQ(t.frames, (FrameRange{1, 4}));
+  EXPECT_EQ(t.rangeFrom, "the length of --displacement 'plate.####.png'");
+}
+
 // At 24000/1001 the host's time holds frames 0 to 2145338.
 TEST(Timings, FramesAndDurationsBeyondTheHostsTimeAreRefusedNamingTheirSource) {
   TimeRequest request;
@@ -135,6 +146,14 @@ TEST(Timings, FramesAndDurationsBeyondTheHostsTimeAreRefusedNamingTheirSource) {
   EXPECT_EQ(message.find("--duration '"), std::string::npos) << message;
   request.duration = 10;
   EXPECT_EQ(ResolveTiming(request, late.get(), nullptr).duration, 10);
+
+  // The last frame that fits is a duration that fits, given or from the icon:
+  // 2145338 x 1001 = 2147483338 units, within the host's 32 bits.
+  request.duration = 2145338;
+  EXPECT_EQ(ResolveTiming(request, nullptr, nullptr).totalTime(), 2147483338);
+  request.duration.reset();
+  const auto lastFits = TimedLayer::Plate("--icon", 2145000, 2145336);
+  EXPECT_EQ(ResolveTiming(request, lastFits.get(), nullptr).totalTime(), 2147483338);
 
   // A range the layers give stops at the limit, and one that starts past it is refused.
   request.frames.reset();
