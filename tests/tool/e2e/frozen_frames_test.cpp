@@ -1,7 +1,7 @@
 // Where frames freeze: a range, or a layer's rate, that puts output frames
 // before a plate's first file shows that file on each of them, as a range
 // past the end shows the last; each is said, naming the layer and the
-// frames, and a render whose every frame shows one picture says so.
+// frames, and a render whose every frame shows one picture of a layer says so.
 #include "tests/tool/tool_support.h"
 
 namespace tilvane_test {
@@ -78,6 +78,34 @@ TEST_F(FrozenFrames, ALayerRateThatPutsTheRangeBeforeThePlateWarns) {
   EXPECT_EQ(whole.err.find("warning"), std::string::npos) << whole.err;
   EXPECT_EQ(whole.err.find("every frame shows"), std::string::npos) << whole.err;
   EXPECT_NE(whole.err.find("frames 2002-2021"), std::string::npos) << whole.err;
+}
+
+// The icon is judged by the pictures the effect took, each cell at its own
+// time: before the plate every frame shows its first file, and the summary
+// says so; cells spread across the icon's time (horizontal units, each column
+// a frame later) reach later files from the same frames, and it does not.
+TEST_F(FrozenFrames, AnIconThatShowsOnePictureOnEveryFrameIsSaidAsTheCellsTookIt) {
+  const RunResult before =
+      run({"render", "--icon", "plate.####.png", "--frames", "990-1000", "-o", "before.####.png"});
+  ASSERT_EQ(before.status, 0) << before.err;
+  EXPECT_NE(before.err.find("tilvane: every frame shows the same picture of --icon "
+                            "'plate.####.png' (frame 1001 of 1001-1010)\n"),
+            std::string::npos)
+      << before.err;
+
+  const RunResult spread =
+      run({"render", "--icon", "plate.####.png", "--units", "4", "--time-mapping",
+           "horizontal-units", "--frames", "999-1000", "-o", "spread.####.png"});
+  ASSERT_EQ(spread.status, 0) << spread.err;
+  EXPECT_NE(spread.err.find("frames 999-1000 show its first picture"), std::string::npos)
+      << spread.err;
+  EXPECT_EQ(spread.err.find("every frame shows"), std::string::npos) << spread.err;
+
+  // Within the plate each frame shows its own file.
+  const RunResult within =
+      run({"render", "--icon", "plate.####.png", "--frames", "1001-1003", "-o", "within.####.png"});
+  ASSERT_EQ(within.status, 0) << within.err;
+  EXPECT_EQ(within.err.find("every frame shows"), std::string::npos) << within.err;
 }
 
 // Past the end, every frame showing the last file is said too.

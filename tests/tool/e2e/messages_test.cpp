@@ -1,9 +1,12 @@
 // Messages a user can act on: help that leads to the completions and the
-// manual page, a cut file said once and plainly, a movie shorter than its
+// manual page, a cut or damaged file said once and plainly, a movie shorter than its
 // container promises, and an interrupted movie that was not written.
 #include <signal.h>
+#include <zlib.h>
 
+#include <cstdint>
 #include <fstream>
+#include <tuple>
 
 #include "tests/tool/tool_support.h"
 
@@ -41,6 +44,49 @@ TEST_F(Messages, ACutPngIsRefusedInOneLine) {
   EXPECT_TRUE(OneLineError(r));
   EXPECT_NE(r.err.find("--icon 'cut.png' is cut short"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("libpng"), std::string::npos) << r.err;
+}
+
+// Damage inside a PNG is found by libpng as it reads: its text is shown once,
+// within the one line that names the file, not also on a line of its own.
+// The IDAT chunk's CRC is damaged, then (the CRC made good again) its zlib data.
+TEST_F(Messages, ADamagedPngShowsLibpngsTextOnceInTheLineNamingIt) {
+  ASSERT_EQ(shell("ffmpeg -v error -y -f lavfi -i 'nullsrc=s=128x128,geq=random(1)*255:128:128' "
+                  "-frames:v 1 full.png"),
+            0);
+  const std::string full = bytes("full.png");
+  const size_t type = full.find("IDAT");
+  ASSERT_NE(type, std::string::npos);
+  const auto byte = [&](size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(full[at]));
+  };
+  const size_t length =
+      byte(type - 4) << 24 | byte(type - 3) << 16 | byte(type - 2) << 8 | byte(type - 1);
+  const size_t crc = type + 4 + length;
+  ASSERT_LT(crc + 4, full.size());
+
+  std::string badCrc = full;
+  badCrc[crc] = static_cast<char>(badCrc[crc] ^ 0xFF);
+  std::string badData = full;
+  for (size_t i = type + 4 + length / 2; i < type + 4 + length / 2 + 16; ++i) {
+    badData[i] = static_cast<char>(badData[i] ^ 0x5A);
+  }
+  uLong sum = crc32(0, reinterpret_cast<const Bytef*>(badData.data() + type),
+                    static_cast<uInt>(4 + length));
+  for (int k = 0; k < 4; ++k) badData[crc + k] = static_cast<char>(sum >> (24 - 8 * k));
+
+  for (const auto& [name, content, text] : {std::tuple{"crc.png", badCrc, "IDAT: CRC error"},
+                                            std::tuple{"data.png", badData, "IDAT: "}}) {
+    SCOPED_TRACE(name);
+    std::ofstream(path(name), std::ios::binary) << content;
+    const RunResult r = run({"render", "--quiet", "--icon", name, "-o", "out.png"});
+    EXPECT_TRUE(OneLineError(r));
+    EXPECT_NE(r.err.find(std::string("--icon '") + name + "' cannot be read"), std::string::npos)
+        << r.err;
+    const size_t said = r.err.find(text);
+    ASSERT_NE(said, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(text, said + 1), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("libpng"), std::string::npos) << r.err;
+  }
 }
 
 // A Matroska file cut to 60% still says it lasts 4 s: the render takes the

@@ -3,8 +3,11 @@
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
+#include <dlfcn.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -245,7 +248,8 @@ FileFrame ReadFile(const std::string& option, const std::string& file, int subim
                                            frame.data.data())
                : in->read_image(subimage, 0, 0, spec.nchannels, spec.format, frame.data.data()))) {
     throw UsageError(option + " " + Quoted(file) + " cannot be read (" +
-                     LibraryText(in->geterror()) + "); check that the file is complete");
+                     LibraryText(in->geterror()) +
+                     "); check that the file is whole and undamaged, or write it again");
   }
   Reorient(option, frame);
   return frame;
@@ -641,3 +645,72 @@ std::shared_ptr<const Layer> Layer::FromFrames(std::vector<standin::WorldPtr> fr
 }
 
 }  // namespace tilvane_tool
+
+// libpng hands an error to the reader's handler and, should the handler
+// return, prints the text on standard error itself before it jumps back into
+// the reader. OpenImageIO 2.4's handler keeps the text for its error message
+// and returns, so a damaged PNG showed libpng's text twice: on a line of its
+// own, and within the tool's message naming the file. The tool defines
+// libpng's png_set_error_fn itself, which the libraries it loads then call
+// (an executable's definition comes first): each handler is wrapped in one
+// that calls it and then jumps back as libpng would, printing nothing. A
+// handler that jumps itself never returns to the wrapper.
+
+// libpng's own types, as png.h declares them, so that its headers are not
+// needed to build.
+struct png_struct_def;
+using PngHandler = void (*)(png_struct_def* png, const char* text);
+using PngSetErrorFn = void (*)(png_struct_def* png, void* errorPointer, PngHandler error,
+                               PngHandler warning);
+using PngLongjmp = void (*)(const png_struct_def* png, int value);
+
+namespace {
+
+// The handlers seen, each wrapped by the jump of the same index: OpenImageIO
+// has one for reading and one for writing.
+constexpr int kPngHandlers = 8;
+std::atomic<PngHandler> pngHandlers[kPngHandlers];
+std::atomic<PngLongjmp> pngLongjmp{nullptr};
+
+template <int N>
+void KeepThenJump(png_struct_def* png, const char* text) {
+  pngHandlers[N].load()(png, text);
+  pngLongjmp.load()(png, 1);
+}
+
+template <int... N>
+constexpr std::array<PngHandler, sizeof...(N)> Jumps(std::integer_sequence<int, N...>) {
+  return {KeepThenJump<N>...};
+}
+constexpr std::array<PngHandler, kPngHandlers> kPngJumps =
+    Jumps(std::make_integer_sequence<int, kPngHandlers>{});
+
+// The handler wrapped; none (libpng's own), or one wrapped already, as
+// given, and so where every slot is taken.
+PngHandler Wrapped(PngHandler handler) {
+  if (!handler || !pngLongjmp.load() ||
+      std::find(kPngJumps.begin(), kPngJumps.end(), handler) != kPngJumps.end()) {
+    return handler;
+  }
+  for (size_t i = 0; i < kPngJumps.size(); ++i) {
+    PngHandler seen = nullptr;
+    if (pngHandlers[i].compare_exchange_strong(seen, handler) || seen == handler) {
+      return kPngJumps[i];
+    }
+  }
+  return handler;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void png_set_error_fn(png_struct_def* png,
+                                                                        void* errorPointer,
+                                                                        PngHandler error,
+                                                                        PngHandler warning) {
+  static const auto libpngSetErrorFn =
+      reinterpret_cast<PngSetErrorFn>(dlsym(RTLD_NEXT, "png_set_error_fn"));
+  if (!pngLongjmp.load()) {
+    pngLongjmp = reinterpret_cast<PngLongjmp>(dlsym(RTLD_NEXT, "png_longjmp"));
+  }
+  if (libpngSetErrorFn) libpngSetErrorFn(png, errorPointer, Wrapped(error), warning);
+}

@@ -42,6 +42,17 @@ int64_t LayerPictureAt(const Layer& layer, int32_t time, int32_t step, uint32_t 
   return std::clamp<int64_t>(shown, 0, count - 1);
 }
 
+void LayerUsage::shown(int64_t picture) {
+  int64_t seen = kNone;
+  // Once a second picture is seen it stays several, whatever the order.
+  if (!picture_.compare_exchange_strong(seen, picture) && seen != picture) picture_ = kSeveral;
+}
+
+std::optional<int64_t> LayerUsage::onlyPicture() const {
+  const int64_t picture = picture_;
+  return picture >= 0 ? std::optional<int64_t>(picture) : std::nullopt;
+}
+
 void FailureSlot::record(const std::string& message) {
   std::lock_guard lock(mutex_);
   if (!message_) message_ = message;
@@ -114,6 +125,7 @@ class CachedLayer {
     }
     if (options_.usage) {
       options_.usage->served = true;
+      options_.usage->shown(index);
       if (!options_.usage->visible && AnyVisible(*frame)) options_.usage->visible = true;
     }
     std::lock_guard lock(mutex_);

@@ -34,6 +34,15 @@ struct LayerUsage {
   std::atomic<bool> served{false};   // some frame was decoded
   std::atomic<bool> visible{false};  // some decoded frame has a pixel with alpha above 0
   std::atomic<int64_t> fitted{0};    // frames resized to the output (each once per job)
+
+  // Told of each picture decoded, which every picture served was.
+  void shown(int64_t picture);
+  // The one picture served, when all were one; none before any or after a second.
+  std::optional<int64_t> onlyPicture() const;
+
+ private:
+  static constexpr int64_t kNone = -1, kSeveral = -2;
+  std::atomic<int64_t> picture_{kNone};
 };
 
 struct SourceOptions {

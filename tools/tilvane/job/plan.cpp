@@ -61,7 +61,7 @@ void PrintSummary(const RenderSummary& s, const RenderPlan& plan) {
   // On stderr with the warnings and the progress, so that one log holds them all
   // and stdout only what a script reads.
   std::fprintf(stderr, "tilvane: %s\n", plan.timing.describe().c_str());
-  if (plan.frozen) std::fprintf(stderr, "tilvane: %s\n", plan.frozen->c_str());
+  for (const std::string& note : s.frozen) std::fprintf(stderr, "tilvane: %s\n", note.c_str());
   std::fprintf(stderr, "tilvane: rendered %lld frame%s in %.2f s (%.2f frames per second), %s\n",
                static_cast<long long>(s.frames), s.frames == 1 ? "" : "s", s.seconds,
                s.seconds > 0 ? static_cast<double>(s.frames) / s.seconds : 0.0,
@@ -182,7 +182,6 @@ RenderPlan MakePlan(const RenderRequest& request, const std::vector<ControlOptio
   WarnUnusedRates(time, scene.icon.get(), scene.displacement.get());
   WarnOutsideLayers(timing, time, scene.icon.get(), scene.displacement.get(),
                     request.layers.loopIcon);
-  plan.frozen = FrozenDisplacement(timing, time, scene.displacement.get());
   return plan;
 }
 

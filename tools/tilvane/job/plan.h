@@ -44,8 +44,6 @@ struct RenderPlan {
   Scene scene;
   Timing timing;
   FrameJobs jobs;
-  // The summary's note when every frame shows one picture of the displacement.
-  std::optional<std::string> frozen;
 };
 
 // Fixes the threads per frame for the run, reads the controls and opens the

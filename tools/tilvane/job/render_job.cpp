@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "src/params/params.h"
 #include "tools/tilvane/core/color.h"
@@ -282,8 +283,18 @@ RenderSummary RenderFrames(const standin::PluginLibrary& plugin, const Scene& sc
          "check the icon's alpha channel");
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  return RenderSummary{static_cast<int64_t>(jobs.size()), elapsed.count(),
-                       sources.displacementUsage->fitted.load(), threadsPerFrame};
+  RenderSummary summary{static_cast<int64_t>(jobs.size()),
+                        elapsed.count(),
+                        sources.displacementUsage->fitted.load(),
+                        threadsPerFrame,
+                        {}};
+  for (const auto& [layer, usage] : {std::pair{scene.displacement.get(), sources.displacementUsage},
+                                     std::pair{scene.icon.get(), sources.iconUsage}}) {
+    if (auto note = FrozenLayer(layer, *usage, summary.frames)) {
+      summary.frozen.push_back(std::move(*note));
+    }
+  }
+  return summary;
 }
 
 }  // namespace tilvane_tool

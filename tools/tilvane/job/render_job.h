@@ -58,6 +58,8 @@ struct RenderSummary {
   double seconds = 0;
   int64_t fittedFrames = 0;  // displacement frames resized to the output
   int threadsPerFrame = 1;   // as ThreadsPerFrame fixed them for the run
+  // A note for each layer of several pictures that showed one on every frame.
+  std::vector<std::string> frozen;
 };
 
 // Renders every job on up to `threads` threads, each frame on one thread with

@@ -188,27 +188,19 @@ void WarnOutsideLayers(const Timing& t, const TimeRequest& request, const Layer*
   }
 }
 
-std::optional<std::string> FrozenDisplacement(const Timing& t, const TimeRequest& request,
-                                              const Layer* displacement) {
-  if (!displacement || displacement->still() || displacement->frameCount() < 2 ||
-      t.frames.size() < 2) {
+std::optional<std::string> FrozenLayer(const Layer* layer, const LayerUsage& usage,
+                                       int64_t frames) {
+  const std::optional<int64_t> picture = usage.onlyPicture();
+  if (!layer || layer->still() || layer->frameCount() < 2 || frames < 2 || !picture) {
     return std::nullopt;
   }
-  // Unlooped, the picture shown only moves on with time: the ends tell.
-  const auto shown = [&](int64_t frame) {
-    return LayerPictureAt(*displacement, t.base.hostTime(frame), t.base.step(), t.base.scale(),
-                          request.displacementRate, false);
-  };
-  const int64_t picture = shown(t.frames.first);
-  if (shown(t.frames.last) != picture) return std::nullopt;
-  const int64_t count = displacement->frameCount();
+  const int64_t count = layer->frameCount();
   const std::string which =
-      displacement->movieTimes()
-          ? "picture " + std::to_string(picture + 1) + " of " + std::to_string(count)
-          : "frame " + std::to_string(displacement->firstFrame() + picture) + " of " +
-                NumberRanges(
-                    {{displacement->firstFrame(), displacement->firstFrame() + count - 1}});
-  return "every frame shows the same picture of " + Named(*displacement) + " (" + which + ")";
+      layer->movieTimes()
+          ? "picture " + std::to_string(*picture + 1) + " of " + std::to_string(count)
+          : "frame " + std::to_string(layer->firstFrame() + *picture) + " of " +
+                NumberRanges({{layer->firstFrame(), layer->firstFrame() + count - 1}});
+  return "every frame shows the same picture of " + Named(*layer) + " (" + which + ")";
 }
 
 std::string Timing::describe() const {

@@ -13,6 +13,7 @@
 #include "tools/tilvane/core/rate.h"
 #include "tools/tilvane/core/time_base.h"
 #include "tools/tilvane/input/layer.h"
+#include "tools/tilvane/input/layer_source.h"
 
 namespace tilvane_tool {
 
@@ -57,10 +58,10 @@ Timing ResolveTiming(const TimeRequest& request, const Layer* icon, const Layer*
 void WarnOutsideLayers(const Timing& timing, const TimeRequest& request, const Layer* icon,
                        const Layer* displacement, bool loopIcon);
 
-// For the summary: when every frame of a range of several shows one picture
-// of a displacement layer that has several, says which; else none.
-std::optional<std::string> FrozenDisplacement(const Timing& timing, const TimeRequest& request,
-                                              const Layer* displacement);
+// For the summary: when every frame of a render of several showed one picture
+// of a layer that has several, as the layer's source saw (the effect takes
+// the icon at each cell's own time), says which; else none.
+std::optional<std::string> FrozenLayer(const Layer* layer, const LayerUsage& usage, int64_t frames);
 
 // Warns once for each layer rate given to a layer that has no use for it: a
 // movie keeps its pictures' own times and a still has none.

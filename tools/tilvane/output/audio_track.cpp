@@ -40,6 +40,7 @@ bool IsPcm(AVCodecID id) {
 // and what it re-encodes the rest to.
 struct SoundHome {
   std::string_view muxer;
+  const char* extension;
   std::initializer_list<AVCodecID> copied;
   bool pcm;  // PCM is copied too
   const char* encoder;
@@ -47,17 +48,20 @@ struct SoundHome {
 };
 const SoundHome kSoundHomes[] = {
     {"mov",
+     ".mov",
      {AV_CODEC_ID_AAC, AV_CODEC_ID_MP3, AV_CODEC_ID_ALAC, AV_CODEC_ID_AC3},
      true,
      "aac",
      "AAC"},
     {"mp4",
+     ".mp4",
      {AV_CODEC_ID_AAC, AV_CODEC_ID_MP3, AV_CODEC_ID_ALAC, AV_CODEC_ID_AC3, AV_CODEC_ID_EAC3},
      false,
      "aac",
      "AAC"},
-    {"webm", {AV_CODEC_ID_OPUS, AV_CODEC_ID_VORBIS}, false, "libopus", "Opus"},
+    {"webm", ".webm", {AV_CODEC_ID_OPUS, AV_CODEC_ID_VORBIS}, false, "libopus", "Opus"},
     {"matroska",
+     ".mkv",
      {AV_CODEC_ID_AAC, AV_CODEC_ID_MP3, AV_CODEC_ID_OPUS, AV_CODEC_ID_VORBIS, AV_CODEC_ID_FLAC,
       AV_CODEC_ID_ALAC, AV_CODEC_ID_AC3, AV_CODEC_ID_EAC3},
      true,
@@ -125,25 +129,25 @@ struct AudioTrack::State {
   AVStream* out = nullptr;
   const SoundHome* home = nullptr;
   bool copying = false;
+  // Re-encoded though the container takes the codec: a copy could not start
+  // at the range's start.
+  bool reEncodedToStart = false;
   bool pcm = false;  // copied PCM, timed in samples from the range's start
   Packet packet{av_packet_alloc()};
   bool inputEnded = false;
 
   // The range in the layer's own time: its first picture is time 0.
-  int64_t originSamples = 0;  // the first picture, in the track's samples
-  int rate = 0;               // the track's samples per second
+  int64_t originSamples = 0;               // the first picture, in the track's samples
+  int rate = 0;                            // the track's samples per second
+  int64_t startSample = 0, endSample = 0;  // the range in the track's samples
+  int64_t startUnits = 0, endUnits = 0;    // and in the stream's units
 
   // Copying: packets in the stream's units, waiting to be written.
   std::deque<Packet> ready;
   // The packets in the last stretch before the range: a decoder's overlap
   // needs the one before, MP3's bit reservoir up to 511 bytes further back.
   std::deque<Packet> before;
-  bool started = false;  // a packet of the range was kept
-  int64_t startUnits = 0, endUnits = 0;
-  // Matroska keeps no time before zero, but for Opus's own delay; a packet
-  // that starts earlier is left out there.
-  bool negativeTimes = false;
-  int64_t lowestUnits = 0;
+  bool started = false;              // a packet of the range was kept
   int64_t pcmNext = AV_NOPTS_VALUE;  // PCM: the next packet's first sample
   // Opus where times start at zero (Matroska): the packets from shortly
   // before the range are placed from zero, and the stream's pre-skip drops
@@ -159,11 +163,10 @@ struct AudioTrack::State {
   Resampler resampler;
   std::unique_ptr<AVAudioFifo, FifoFree> fifo;
   Frame frame{av_frame_alloc()};
-  int64_t startSample = 0, endSample = 0;  // the range in the track's samples
-  int64_t nextSample = AV_NOPTS_VALUE;     // the next input sample the range wants
-  int64_t outTotal = 0;                    // the range in encoded samples
-  int64_t queued = 0;                      // encoded samples put in the queue
-  int64_t sent = 0;                        // samples handed to the encoder
+  int64_t nextSample = AV_NOPTS_VALUE;  // the next input sample the range wants
+  int64_t outTotal = 0;                 // the range in encoded samples
+  int64_t queued = 0;                   // encoded samples put in the queue
+  int64_t sent = 0;                     // samples handed to the encoder
   int frameSize = 1024;
   // Where times start at zero, the encoder's delay (Opus's pre-skip) is in
   // the header, and its packets are placed from zero, not before it.
@@ -177,8 +180,8 @@ struct AudioTrack::State {
                      "; give --no-audio to leave it out");
   }
 
-  void open() {
-    if (!packet || !frame) throw std::bad_alloc();
+  // Opens the source at its start, reading its sound alone.
+  void openSource() {
     input = OpenInput(source.movie);
     if (!input) unreadable("read");
     index = FirstAudio(*input);
@@ -187,6 +190,12 @@ struct AudioTrack::State {
       if (static_cast<int>(i) != index) input->streams[i]->discard = AVDISCARD_ALL;
     }
     in = input->streams[index];
+    inputEnded = false;
+  }
+
+  void open() {
+    if (!packet || !frame) throw std::bad_alloc();
+    openSource();
     rate = in->codecpar->sample_rate;
     // The layer's time 0 is its first picture, as the movie reader counts.
     const int video = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -194,6 +203,11 @@ struct AudioTrack::State {
       originSamples = av_rescale_q(input->streams[video]->start_time,
                                    input->streams[video]->time_base, AVRational{1, rate});
     }
+    startSample = originSamples + InUnits(source.start, AVRational{1, rate});
+    endSample = startSample + InUnits(source.duration, AVRational{1, rate});
+    startUnits = av_rescale_q(originSamples, AVRational{1, rate}, in->time_base) +
+                 InUnits(source.start, in->time_base);
+    endUnits = startUnits + InUnits(source.duration, in->time_base);
     for (const SoundHome& h : kSoundHomes) {
       if (h.muxer == output->oformat->name) home = &h;
     }
@@ -203,6 +217,11 @@ struct AudioTrack::State {
                          : std::find(home->copied.begin(), home->copied.end(), id) !=
                                home->copied.end()) &&
               avformat_query_codec(output->oformat, id, FF_COMPLIANCE_NORMAL) == 1;
+    if (copying && !IsPcm(id) && id != AV_CODEC_ID_OPUS &&
+        !(output->oformat->flags & AVFMT_TS_NEGATIVE) && !copyStartsAtRange()) {
+      copying = false;
+      reEncodedToStart = true;
+    }
     out = avformat_new_stream(output, nullptr);
     if (!out) throw std::bad_alloc();
     pcm = copying && IsPcm(id);
@@ -213,21 +232,42 @@ struct AudioTrack::State {
     }
   }
 
+  // Where times start at zero (Matroska), a copy keeps no packet before the
+  // range, so one from mid-clip would start at the next whole packet, and
+  // AAC or MP3 would decode it silent without the packets before; nor does
+  // it keep a first packet's samples to skip (AAC's or MP3's priming). PCM
+  // is cut exactly and Opus's pre-skip does both, but any other copy is
+  // exact only when the sound's first packet starts at or after the range,
+  // skipping none. Reads that packet and opens the source again.
+  bool copyStartsAtRange() {
+    bool exact = true;
+    while (read(packet.get())) {
+      const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      if (pts != AV_NOPTS_VALUE) {
+        size_t size = 0;
+        const uint8_t* skip =
+            av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+        // The first four bytes count the samples skipped at the start.
+        const bool skips =
+            skip && size >= 4 && std::any_of(skip, skip + 4, [](uint8_t b) { return b != 0; });
+        exact = pts >= startUnits && !skips;
+        av_packet_unref(packet.get());
+        break;
+      }
+      av_packet_unref(packet.get());
+    }
+    openSource();
+    return exact;
+  }
+
   void openCopy() {
     if (avcodec_parameters_copy(out->codecpar, in->codecpar) < 0) throw std::bad_alloc();
     out->codecpar->codec_tag = 0;  // the container's own tag for the codec
     out->time_base = in->time_base;
-    startUnits = av_rescale_q(originSamples, AVRational{1, rate}, in->time_base) +
-                 InUnits(source.start, in->time_base);
-    endUnits = startUnits + InUnits(source.duration, in->time_base);
-    negativeTimes = output->oformat->flags & AVFMT_TS_NEGATIVE;
-    if (in->codecpar->codec_id == AV_CODEC_ID_OPUS) {
-      lowestUnits =
-          -av_rescale_q(in->codecpar->initial_padding, AVRational{1, rate}, in->time_base);
+    if (in->codecpar->codec_id == AV_CODEC_ID_OPUS &&
+        !(output->oformat->flags & AVFMT_TS_NEGATIVE)) {
+      keepFromPreSkip();
     }
-    startSample = originSamples + InUnits(source.start, AVRational{1, rate});
-    endSample = startSample + InUnits(source.duration, AVRational{1, rate});
-    if (in->codecpar->codec_id == AV_CODEC_ID_OPUS && !negativeTimes) keepFromPreSkip();
   }
 
   // An Opus packet's first sample and its count, in the track's samples.
@@ -337,8 +377,6 @@ struct AudioTrack::State {
     }
     fifo.reset(av_audio_fifo_alloc(e.sample_fmt, e.ch_layout.nb_channels, frameSize));
     if (!fifo) throw std::bad_alloc();
-    startSample = originSamples + InUnits(source.start, AVRational{1, rate});
-    endSample = startSample + InUnits(source.duration, AVRational{1, rate});
     nextSample = startSample;
     outTotal = InUnits(source.duration, AVRational{1, e.sample_rate});
   }
@@ -404,7 +442,11 @@ struct AudioTrack::State {
         CodecName(in->codecpar->codec_id) + ", " + std::to_string(rate) + " Hz";
     if (copying) return "the sound of " + Quoted(source.movie) + " copied (" + what + ")";
     return "the sound of " + Quoted(source.movie) + " (" + what + ") re-encoded to " + home->title +
-           " (" + home->encoder + ", " + std::to_string(encoder->sample_rate) + " Hz)";
+           " (" + home->encoder + ", " + std::to_string(encoder->sample_rate) + " Hz)" +
+           (reEncodedToStart ? std::string(" to start exactly at the first frame, which a copy "
+                                           "cannot in ") +
+                                   home->extension
+                             : "");
   }
 
   // The track's next packet, or false at its end (or where it stops being
@@ -458,8 +500,7 @@ struct AudioTrack::State {
         av_packet_unref(&p);
         return false;
       }
-      if (!started && (p.pts + std::max<int64_t>(p.duration, 1) <= startUnits ||
-                       (!negativeTimes && p.pts - startUnits < lowestUnits))) {
+      if (!started && p.pts + std::max<int64_t>(p.duration, 1) <= startUnits) {
         // Kept aside, the last 200 ms of them at least the last one.
         const int64_t settle = InUnits({1, 5}, in->time_base);
         while (!before.empty() &&
@@ -471,9 +512,10 @@ struct AudioTrack::State {
         av_packet_move_ref(before.back().get(), &p);
         continue;
       }
-      // Where times before the range are kept (MP4 and MOV, by an edit list
-      // that players obey), the packets before it go too.
-      if (!started && negativeTimes) {
+      // Times before the range are kept (in MP4 and MOV, by an edit list
+      // that players obey; elsewhere there are none), so the packets before
+      // it go too.
+      if (!started) {
         for (Packet& b : before) ready.push_back(std::move(b));
       }
       before.clear();

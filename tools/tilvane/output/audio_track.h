@@ -5,6 +5,8 @@
 // exactly in samples: AAC in .mp4 and .mov, Opus in .webm, FLAC in .mkv.
 // Either way the codec's priming goes with it (an edit list, or Opus's
 // pre-skip where times start at zero), so it plays in step with the picture.
+// Where times start at zero and a copy could not start at the range's start
+// (AAC, MP3 or FLAC from mid-clip in .mkv), it is re-encoded, and says why.
 #pragma once
 
 #include <cstdint>
